@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the launcher needs to build, run and test. Quiet and quick when
+# everything is already there; works as root or through sudo.
+set -euo pipefail
+
+PACKAGES=(qt6-base-dev libqt6sql6-sqlite qt6-tools-dev qt6-l10n-tools libsdl2-dev cmake ninja-build g++
+          pkg-config xvfb xauth fonts-dejavu-core imagemagick openssl libarchive-tools unzip
+          libxcb1-dev libxcb-randr0-dev)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+        missing+=("$p")
+    fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+SUDO=()
+if [ "$(id -u)" -ne 0 ]; then
+    if command -v sudo >/dev/null; then SUDO=(sudo); else
+        echo "deps: need root or sudo to install: ${missing[*]}" >&2; exit 1
+    fi
+fi
+echo "deps: installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+"${SUDO[@]}" apt-get update -qq
+"${SUDO[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

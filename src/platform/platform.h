@@ -1,0 +1,104 @@
+#pragma once
+// Operating-system services the application framework does not give. Each operation states its
+// contract here; platform_posix.cpp and platform_win.cpp meet it with their own system calls.
+// Nothing outside src/platform may depend on how.
+
+#include <QByteArray>
+#include <QList>
+#include <QSize>
+#include <QString>
+#include <QtGlobal>
+
+class QProcess;
+class QWidget;
+
+namespace platform {
+
+// Replaces `path` whole: writes `path` + ".tmp", flushes it to disk, then moves it over `path`.
+// A concurrent reader sees the old or the new file, never a part of either. When the target is
+// held by another program, the move is retried every 5 ms until `budgetMs` has passed.
+// Errors (only filled when `error` is given):
+//   "cannot create %1 (error %2)"  temporary path, system error number
+//   "cannot write %1"              temporary path
+//   "cannot replace %1 (error %2)" target path, last system error number
+// No ".tmp" file is left behind on failure.
+bool writeFileAtomically(const QString &path, const QByteArray &bytes, QString *error = nullptr,
+                         int budgetMs = 1000);
+
+// Reads a file another program may be rewriting or deleting at any moment, without holding it:
+// opens with full sharing, reads 4096-byte pieces and stops once more than 1048575 bytes were read
+// (the piece that crossed the limit is kept). A missing file gives empty bytes and opened = false;
+// an existing empty file gives empty bytes and opened = true.
+QByteArray readFileShared(const QString &path, bool *opened = nullptr);
+
+// The process-wide job that ties games to the launcher: every process added to it ends when the
+// launcher ends, however it ends (normal exit, crash, kill). Created once, on first use.
+struct Job;
+Job *launcherJob();
+
+// Must be called on a QProcess before it starts a process that will be added to the job; some
+// platforms tie the child to the launcher as it starts (a no-op where the tie is made afterwards).
+void prepareJobChild(QProcess &process);
+
+// Adds a started process to the job. False for no job, a pid of 0 or less, or a failed assignment.
+bool addToJob(Job *job, qint64 pid);
+
+// Ends every process of the job now (used at normal exit; the job also does it on its own when
+// the launcher dies).
+void killJob(Job *job);
+
+// The process itself first, then its direct children (one level only).
+QList<qint64> processTree(qint64 pid);
+
+// Opaque top-level window handle of the window system.
+using WindowHandle = quintptr;
+
+// Visible, unowned top-level windows of the given processes, largest area first.
+QList<WindowHandle> windowsOf(const QList<qint64> &pids);
+
+// Brings the largest window of the process or its direct children to the front.
+bool bringGameToFront(qint64 pid);
+
+// Shows the widget; unless background mode is on, raises and activates it. True when it ends up
+// as the foreground window.
+bool showAndActivate(QWidget *widget);
+
+// Forces a window to the foreground. Always false while background mode is on.
+bool forceForeground(WindowHandle window);
+
+// Background mode (the "dev/background" setting, read once at start): windows are shown but
+// never raised or brought to the front.
+void setBackgroundMode(bool on);
+bool backgroundMode();
+
+// Smart App Control: 0 off, 1 on, 2 evaluation, -1 unknown or not present on this system.
+int smartAppControlState();
+
+// Name of the monitor device that holds the screen origin, or empty.
+QString primaryMonitorDevice();
+
+// The primary monitor's configured desktop size, or an invalid size.
+QSize desktopSize();
+
+// Every mode of the primary monitor at least 640x480, each size once, largest area first (equal
+// areas: wider first).
+QList<QSize> displayModes();
+
+// Dark title bar for the widget's window where the window system has one; nothing otherwise.
+void useDarkTitleBar(QWidget *widget);
+
+// Puts the calling thread into (or out of) the background mode: lowest disk and CPU priority.
+void setBackgroundThreadMode(bool on);
+
+// Plays a wave file (a resource path of the launcher) asynchronously. The bytes are read once per
+// path and kept. False when the file cannot be read, is empty or no sound device can play it.
+bool playSound(const QString &path);
+
+// The name of the operating system as sent to the server: "windows", "linux", ...
+QString osName();
+
+// Processor name and operating system version for reports.
+QString processorName();
+QString osVersion();
+
+} // namespace platform
