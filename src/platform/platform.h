@@ -8,6 +8,7 @@
 #include <QSize>
 #include <QString>
 #include <QtGlobal>
+#include <functional>
 
 class QProcess;
 class QWidget;
@@ -93,6 +94,11 @@ void setBackgroundThreadMode(bool on);
 // Plays a wave file (a resource path of the launcher) asynchronously. The bytes are read once per
 // path and kept. False when the file cannot be read, is empty or no sound device can play it.
 bool playSound(const QString &path);
+
+// Calls `handler` on the main thread when the system asks the process to end politely (SIGTERM
+// or SIGINT here, a console close or Ctrl+C on Windows), so the launcher can close as if its
+// window were closed. Call once, from the main thread, after the application object exists.
+void onTerminationRequest(std::function<void()> handler);
 
 // The name of the operating system as sent to the server: "windows", "linux", ...
 QString osName();

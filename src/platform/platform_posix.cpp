@@ -9,6 +9,7 @@
 #include <QMutex>
 #include <QProcess>
 #include <QSet>
+#include <QSocketNotifier>
 #include <QThread>
 
 #include <atomic>
@@ -240,6 +241,35 @@ void setBackgroundThreadMode(bool on)
     const int ioprioClass = on ? 3 : 2;
     ::syscall(SYS_ioprio_set, 1, tid, (ioprioClass << 13) | 0);
     ::setpriority(PRIO_PROCESS, id_t(tid), on ? 19 : 0);
+}
+
+namespace {
+int terminationPipe[2] = {-1, -1};
+
+void onTerminationSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = ::write(terminationPipe[1], &byte, 1);
+}
+} // namespace
+
+void onTerminationRequest(std::function<void()> handler)
+{
+    if (terminationPipe[0] >= 0 || ::pipe2(terminationPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return;
+    auto *notifier = new QSocketNotifier(terminationPipe[0], QSocketNotifier::Read, QCoreApplication::instance());
+    QObject::connect(notifier, &QSocketNotifier::activated, notifier, [handler = std::move(handler)] {
+        char buffer[16];
+        while (::read(terminationPipe[0], buffer, sizeof buffer) > 0) {
+        }
+        handler();
+    });
+    struct sigaction action {};
+    action.sa_handler = onTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGTERM, &action, nullptr);
+    ::sigaction(SIGINT, &action, nullptr);
 }
 
 QString osName()

@@ -42,8 +42,11 @@ bool showAndActivate(QWidget *widget)
     widget->show();
     if (backgroundMode())
         return false;
-    widget->raise();
-    widget->activateWindow();
+    // The offscreen platform has no stacking order to change.
+    if (QGuiApplication::platformName() != QLatin1String("offscreen")) {
+        widget->raise();
+        widget->activateWindow();
+    }
     return widget->isActiveWindow();
 }
 

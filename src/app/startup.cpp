@@ -1,0 +1,71 @@
+#include "startup.h"
+
+#include "core/cfg.h"
+#include "core/dialogs.h"
+#include "core/log.h"
+#include "instanceguard.h"
+#include "launchoptions.h"
+#include "platform/platform.h"
+#include "ui/mainwindow.h"
+#include "ui/theme.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QSslSocket>
+#include <memory>
+
+bool loadGameDefinitions(QString *error);
+
+int runLauncher(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("ORX Rovivi"));
+    QApplication::setOrganizationName(QStringLiteral("ORX"));
+    QApplication::setApplicationVersion(QStringLiteral("0.1.8"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Orvex Rovivi launcher"));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    addLaunchOptions(parser);
+    parser.process(app);
+
+    cfg::init(configOption(parser));
+    platform::setBackgroundMode(cfg::devBackground());
+    appendLog(QStringLiteral("launcher %1 starting, settings %2").arg(QApplication::applicationVersion(), cfg::settingsPath()));
+    const QStringList removed = cfg::migrate();
+    if (!removed.isEmpty())
+        appendLog(QStringLiteral("settings: took out what this version no longer uses: %1").arg(removed.join(QStringLiteral(", "))));
+
+    const QString title = QStringLiteral("Orvex Rovivi");
+    InstanceGuard guard(cfg::settingsPath());
+    const bool updated = parser.isSet(QStringLiteral("updated"));
+    if (!guard.acquire(updated ? 30000 : 200)) {
+        showMessageBox(nullptr, QMessageBox::Information, title,
+                       QCoreApplication::translate("main", "Orvex Rovivi is already running with these settings."));
+        return 0;
+    }
+
+    QString error;
+    if (!loadGameDefinitions(&error)) {
+        showMessageBox(nullptr, QMessageBox::Critical, title, error);
+        return 1;
+    }
+
+    if (QSslSocket::availableBackends().contains(QStringLiteral("schannel")))
+        QSslSocket::setActiveBackend(QStringLiteral("schannel"));
+    appendLog(QStringLiteral("tls backend %1, %2").arg(QSslSocket::activeBackend(), QSslSocket::sslLibraryVersionString()));
+
+    applyTheme(app);
+    const LaunchOptions options = readLaunchOptions(parser);
+
+    auto window = std::make_unique<MainWindow>(options);
+    window->show();
+    // A polite end request closes the window, so the run ends as a normal close does.
+    platform::onTerminationRequest([w = window.get()] { w->close(); });
+    const int code = app.exec();
+    appendLog(QStringLiteral("launcher exiting (%1)").arg(code));
+    window.reset();
+    platform::killJob(platform::launcherJob());
+    return code;
+}

@@ -1,0 +1,43 @@
+#include "dialogs.h"
+
+#include <QGuiApplication>
+#include <QTimer>
+#include <cstdio>
+
+bool dialogsCloseThemselves()
+{
+    return qEnvironmentVariableIntValue("ORX_AUTO_CLOSE_DIALOGS") == 1 ||
+           QGuiApplication::platformName() == QLatin1String("offscreen");
+}
+
+void armScriptedDialog(QDialog *dialog, const QString &title, const QString &text)
+{
+    if (!dialogsCloseThemselves())
+        return;
+    const QByteArray line = QStringLiteral("dialog: %1: %2\n").arg(title, text).toLocal8Bit();
+    std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
+    std::fflush(stderr);
+    bool ok = false;
+    int delay = qEnvironmentVariableIntValue("ORX_AUTO_CLOSE_MS", &ok);
+    if (!ok || delay < 0)
+        delay = 300;
+    QTimer::singleShot(delay, dialog, [dialog] { dialog->done(QDialog::Rejected); });
+}
+
+QMessageBox::StandardButton showMessageBox(QWidget *parent, QMessageBox::Icon icon, const QString &title,
+                                           const QString &text, QMessageBox::StandardButtons buttons,
+                                           QMessageBox::StandardButton defaultButton)
+{
+    QMessageBox box(icon, title, text, buttons, parent);
+    if (defaultButton != QMessageBox::NoButton)
+        box.setDefaultButton(defaultButton);
+    if (dialogsCloseThemselves()) {
+        armScriptedDialog(&box, title, text);
+        box.exec();
+        // A box that closed itself answers as if its default (or only) button was pressed.
+        if (defaultButton != QMessageBox::NoButton)
+            return defaultButton;
+        return (buttons & QMessageBox::Ok) ? QMessageBox::Ok : QMessageBox::NoButton;
+    }
+    return QMessageBox::StandardButton(box.exec());
+}

@@ -1,0 +1,48 @@
+#pragma once
+#include "app/launchoptions.h"
+
+#include <QList>
+#include <QMainWindow>
+
+class QButtonGroup;
+class QLabel;
+class QStackedWidget;
+class QTimer;
+class Page;
+
+// The launcher's only top-level window: header, navigation bar, notice banner, the four pages
+// and the footer with the connection status. It owns every long-lived object.
+class MainWindow : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit MainWindow(const LaunchOptions &options, QWidget *parent = nullptr);
+
+    void showPage(int index);
+    int currentPage() const;
+    void showNotice(const QString &text, bool isError);
+    void refreshStatus();
+    void popUp(QWidget *widget);
+    // Saves a picture of the whole window as `name` + ".png" in the --snap-dir folder.
+    bool saveSnapshot(const QString &name);
+
+    static const QStringList &pageNames();
+
+protected:
+    void showEvent(QShowEvent *event) override;
+
+private:
+    QWidget *buildHeader();
+    QWidget *buildNavBar();
+    QWidget *buildFooter();
+    void setStatus(const QString &colour, const QString &text);
+
+    LaunchOptions options;
+    QStackedWidget *stack = nullptr;
+    QList<Page *> pages;
+    QButtonGroup *navGroup = nullptr;
+    QLabel *banner = nullptr;
+    QTimer *bannerTimer = nullptr;
+    QLabel *statusDot = nullptr;
+    QLabel *statusText = nullptr;
+    bool shownOnce = false;
+};
