@@ -3,6 +3,7 @@
 #include "core/cfg.h"
 #include "core/dialogs.h"
 #include "core/log.h"
+#include "core/version.h"
 #include "instanceguard.h"
 #include "launchoptions.h"
 #include "platform/platform.h"
@@ -21,7 +22,7 @@ int runLauncher(int argc, char **argv)
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("ORX Rovivi"));
     QApplication::setOrganizationName(QStringLiteral("ORX"));
-    QApplication::setApplicationVersion(QStringLiteral("0.1.8"));
+    QApplication::setApplicationVersion(QString::fromLatin1(kLauncherVersion));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Orvex Rovivi launcher"));

@@ -1,6 +1,7 @@
 #include "cfg.h"
 
 #include "platform/platform.h"
+#include "version.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -383,9 +384,7 @@ QString buildLabel()
     QString line = QString::fromUtf8(file.readLine());
     line.remove(QChar(0xFEFF));
     line = line.trimmed();
-    const QString prefix = QStringLiteral("ORX-Rovivi %1,").arg(QCoreApplication::applicationVersion().isEmpty()
-                                                                   ? QStringLiteral("0.1.8")
-                                                                   : QCoreApplication::applicationVersion());
+    const QString prefix = QStringLiteral("ORX-Rovivi %1,").arg(QLatin1String(kLauncherVersion));
     if (!line.startsWith(prefix))
         return *cached;
     static const QRegularExpression re(QStringLiteral("packaged ([0-9A-Za-z :._-]{1,40})$"));
