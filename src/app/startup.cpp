@@ -23,6 +23,9 @@ int runLauncher(int argc, char **argv)
     QApplication::setApplicationName(QStringLiteral("ORX Rovivi"));
     QApplication::setOrganizationName(QStringLiteral("ORX"));
     QApplication::setApplicationVersion(QString::fromLatin1(kLauncherVersion));
+    // A polite end request (SIGTERM, Ctrl+C) closes the windows, so the run ends as a normal close
+    // does. It is handled once the event loop runs; a request made earlier waits for it.
+    platform::onTerminationRequest([] { QApplication::closeAllWindows(); });
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Orvex Rovivi launcher"));
@@ -62,8 +65,6 @@ int runLauncher(int argc, char **argv)
 
     auto window = std::make_unique<MainWindow>(options);
     window->show();
-    // A polite end request closes the window, so the run ends as a normal close does.
-    platform::onTerminationRequest([w = window.get()] { w->close(); });
     const int code = app.exec();
     appendLog(QStringLiteral("launcher exiting (%1)").arg(code));
     window.reset();

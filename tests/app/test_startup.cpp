@@ -1,0 +1,192 @@
+#include "launcherproc.h"
+#include "testutil.h"
+
+#include <QRegularExpression>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QImage>
+#include <QtTest>
+#include <sys/stat.h>
+
+using namespace testutil;
+
+class TestStartup : public QObject {
+    Q_OBJECT
+private slots:
+    void helpListsOptionsInOrder()
+    {
+        QProcess p;
+        p.start(binary(QStringLiteral("orx-launcher")), {QStringLiteral("--help")});
+        QVERIFY(p.waitForFinished(scaled(30000)));
+        QCOMPARE(p.exitCode(), 0);
+        const QString help = QString::fromUtf8(p.readAllStandardOutput());
+        QVERIFY(help.contains(QStringLiteral("Orvex Rovivi launcher")));
+        const QStringList order{"--config <ini>", "--server <address>", "--fingerprint <hex>", "--user <name>",
+                                "--password-env <var>", "--register", "--play", "--queue <casual|ranked>",
+                                "--game <id>", "--mode <id>", "--character <id>",
+                                "--page <play|build|settings|support>", "--auto-accept <seconds>",
+                                "--cancel-search <seconds>", "--local-test", "--extract <image>",
+                                "--lobby <host|join|watch>", "--lobby-name <name>", "--lobby-code-file <path>",
+                                "--lobby-matches <n>", "--leave-lobby ", "--leave-lobby-in-match <seconds>",
+                                "--koth", "--rate <n>", "--snap-dir <folder>", "--upnp-probe", "--rematches <n>",
+                                "--rematch-choice <choices>", "--leave-series", "--lobby-own-first",
+                                "--updated <version>", "--auto-update", "--drop-at-result <seconds>"};
+        QCOMPARE(order.size(), 33);
+        qsizetype at = help.indexOf(QStringLiteral("--version"));
+        QVERIFY(at > 0);
+        for (const QString &option : order) {
+            const qsizetype next = help.indexOf(option, at);
+            QVERIFY2(next > at, qPrintable(option));
+            at = next;
+        }
+
+        QProcess bad;
+        bad.start(binary(QStringLiteral("orx-launcher")), {QStringLiteral("--no-such-option")});
+        QVERIFY(bad.waitForFinished(scaled(30000)));
+        QVERIFY(bad.exitCode() != 0);
+    }
+
+    void normalRunLogsStartAndExit()
+    {
+        QTemporaryDir dir;
+        const QString ini = dir.filePath(QStringLiteral("a/orx-launcher.ini"));
+        QVERIFY(writeAll(ini, "[online]\nkoth=true\nregion=na\n[ui]\ncasual\\mode=versus\n"));
+        LauncherProcess launcher(ini);
+        launcher.start({QStringLiteral("--game"), QStringLiteral("tekken")});
+        QVERIFY(launcher.waitForLogStartingWith(QStringLiteral("tls backend ")));
+        QCOMPARE(launcher.terminate(), 0);
+        const QStringList lines = launcher.logLines();
+        QCOMPARE(lines.value(0), QStringLiteral("launcher 0.1.8 starting, settings %1").arg(ini));
+        QCOMPARE(lines.value(1), QStringLiteral("settings: took out what this version no longer uses: online/koth, ui/casual"));
+        QVERIFY(QRegularExpression(QStringLiteral("^tls backend \\S+, .+$")).match(lines.value(2)).hasMatch());
+        QVERIFY(lines.contains(QStringLiteral("cli: --game tekken is not a game here; orx is the only one")));
+        QCOMPARE(lines.last(), QStringLiteral("launcher exiting (0)"));
+        QSettings after(ini, QSettings::IniFormat);
+        QVERIFY(!after.contains(QStringLiteral("online/koth")));
+        QCOMPARE(after.value(QStringLiteral("online/region")).toString(), QStringLiteral("na"));
+        QCOMPARE(after.value(QStringLiteral("ui/page")).toString(), QStringLiteral("play"));
+    }
+
+    void oneLauncherPerSettingsFile()
+    {
+        QTemporaryDir dir;
+        const QString ini = dir.filePath(QStringLiteral("orx-launcher.ini"));
+        LauncherProcess first(ini);
+        first.start();
+        QVERIFY(first.waitForLogStartingWith(QStringLiteral("tls backend ")));
+
+        LauncherProcess second(ini);
+        second.start();
+        QVERIFY(second.process().waitForFinished(scaled(30000)));
+        QCOMPARE(second.process().exitCode(), 0);
+        QVERIFY(QString::fromUtf8(second.process().readAllStandardError())
+                    .contains(QStringLiteral("Orvex Rovivi: Orvex Rovivi is already running with these settings.")));
+        QVERIFY(first.running());
+        // The second one wrote only its first line: no "tls backend", no exit line.
+        QCOMPARE(first.logLines().filter(QStringLiteral("tls backend")).size(), 1);
+        QCOMPARE(first.logLines().filter(QStringLiteral("starting, settings")).size(), 2);
+
+        // Another settings file runs beside it.
+        LauncherProcess other(dir.filePath(QStringLiteral("other/orx-launcher.ini")));
+        other.start();
+        QVERIFY(other.waitForLogStartingWith(QStringLiteral("tls backend ")));
+        QCOMPARE(other.terminate(), 0);
+        QCOMPARE(first.terminate(), 0);
+    }
+
+    void updatedWaitsForTheOldLauncher()
+    {
+        QTemporaryDir dir;
+        const QString ini = dir.filePath(QStringLiteral("orx-launcher.ini"));
+        LauncherProcess old(ini);
+        old.start();
+        QVERIFY(old.waitForLogStartingWith(QStringLiteral("tls backend ")));
+        LauncherProcess fresh(ini);
+        fresh.start({QStringLiteral("--updated"), QStringLiteral("0.1.7")});
+        // It is waiting for the lock (its first line is written before the guard).
+        QVERIFY(waitFor([&] { return old.logLines().filter(QStringLiteral("starting, settings")).size() == 2; }));
+        QVERIFY(fresh.running());
+        QCOMPARE(old.terminate(), 0);
+        QVERIFY(waitFor([&] { return old.logLines().filter(QStringLiteral("tls backend")).size() == 2; }, 30000));
+        QCOMPARE(fresh.terminate(), 0);
+    }
+
+    void lockOfADeadProcessIsTakenOver()
+    {
+        QTemporaryDir dir;
+        const QString ini = dir.filePath(QStringLiteral("orx-launcher.ini"));
+        QProcess gone;
+        gone.start(QStringLiteral("true"), QStringList());
+        QVERIFY(gone.waitForFinished());
+        const qint64 deadPid = gone.processId() > 0 ? gone.processId() : 999999;
+        QProcess host;
+        host.start(QStringLiteral("hostname"), QStringList());
+        QVERIFY(host.waitForFinished());
+        const QByteArray hostname = host.readAllStandardOutput().trimmed();
+        // The lock file's own format: pid, application name, host name.
+        QVERIFY(writeAll(ini + QStringLiteral(".instance"),
+                         QByteArray::number(deadPid) + "\norx-launcher\n" + hostname + "\n"));
+        LauncherProcess launcher(ini);
+        launcher.start();
+        QVERIFY(launcher.waitForLogStartingWith(QStringLiteral("tls backend ")));
+        QCOMPARE(launcher.terminate(), 0);
+    }
+
+    void pageOptionOpensStoresAndSnaps()
+    {
+        QTemporaryDir dir;
+        const QString ini = dir.filePath(QStringLiteral("orx-launcher.ini"));
+        LauncherProcess launcher(ini);
+        launcher.start({QStringLiteral("--page"), QStringLiteral("settings"), QStringLiteral("--snap-dir"),
+                        dir.filePath(QStringLiteral("snaps"))});
+        const QString png = dir.filePath(QStringLiteral("snaps/page-settings.png"));
+        QVERIFY(launcher.waitForLog(QStringLiteral("snap: %1 saved (window 1180x820)").arg(png)));
+        QCOMPARE(launcher.terminate(), 0);
+        QCOMPARE(QSettings(ini, QSettings::IniFormat).value(QStringLiteral("ui/page")).toString(),
+                 QStringLiteral("settings"));
+        QVERIFY(QImage(png).width() == 1180);
+
+        // An unknown page name opens the Play page.
+        LauncherProcess unknown(ini);
+        unknown.start({QStringLiteral("--page"), QStringLiteral("nowhere")});
+        QVERIFY(waitFor([&] {
+            return QSettings(ini, QSettings::IniFormat).value(QStringLiteral("ui/page")).toString() == QLatin1String("play");
+        }));
+        QCOMPARE(unknown.terminate(), 0);
+    }
+
+    void unwritableLauncherFolderUsesPerUserFolder()
+    {
+        if (!isRoot())
+            QSKIP("needs root to run the launcher as another user from a folder it cannot write");
+        // A copy of the launcher in a folder only root may write, run as "nobody".
+        QTemporaryDir dir;
+        QVERIFY(::chmod(QFile::encodeName(dir.path()).constData(), 0755) == 0);
+        const QString appDir = dir.filePath(QStringLiteral("app"));
+        QVERIFY(QDir().mkpath(appDir));
+        const QString exe = appDir + QStringLiteral("/orx-launcher");
+        QVERIFY(QFile::copy(binary(QStringLiteral("orx-launcher")), exe));
+        const QString home = dir.filePath(QStringLiteral("home"));
+        QVERIFY(QDir().mkpath(home));
+        QVERIFY(::chown(QFile::encodeName(home).constData(), 65534, 65534) == 0);
+
+        LauncherProcess launcher{QString()};
+        launcher.env().insert(QStringLiteral("HOME"), home);
+        launcher.env().insert(QStringLiteral("XDG_DATA_HOME"), home + QStringLiteral("/data"));
+        launcher.env().insert(QStringLiteral("XDG_RUNTIME_DIR"), home);
+        launcher.start({QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"), QStringLiteral("--clear-groups"), exe},
+                       QStringLiteral("setpriv"));
+        const QString userDir = home + QStringLiteral("/data/ORX/ORX Rovivi");
+        const QString log = userDir + QStringLiteral("/orx-launcher.log");
+        QVERIFY(waitFor([&] { return LauncherProcess::logLinesOf(log).filter(QStringLiteral("tls backend")).size() == 1; }));
+        QCOMPARE(LauncherProcess::logLinesOf(log).value(0),
+                 QStringLiteral("launcher 0.1.8 starting, settings %1/orx-launcher.ini").arg(userDir));
+        QCOMPARE(launcher.terminate(), 0);
+        QVERIFY(!QFileInfo::exists(appDir + QStringLiteral("/.write-test")));
+        QVERIFY(!QFileInfo::exists(userDir + QStringLiteral("/.write-test")));
+        QVERIFY(!QFileInfo::exists(appDir + QStringLiteral("/orx-launcher.ini")));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestStartup)
+#include "test_startup.moc"
