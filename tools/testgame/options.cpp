@@ -1,0 +1,102 @@
+#include "options.h"
+
+#include <QFile>
+#include <QRegularExpression>
+
+namespace {
+
+bool takeNumber(const QStringList &args, qsizetype &i, int &out, QString &error)
+{
+    const QString name = args.at(i);
+    if (i + 1 >= args.size()) {
+        error = QStringLiteral("%1 needs a number").arg(name);
+        return false;
+    }
+    bool ok = false;
+    out = args.at(++i).toInt(&ok);
+    if (!ok) {
+        error = QStringLiteral("%1 needs a number, not \"%2\"").arg(name, args.at(i));
+        return false;
+    }
+    return true;
+}
+
+bool parseArgs(const QStringList &args, Options &o, QString &error)
+{
+    int exitAfter = -1;
+    int exitCode = 0;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString &a = args.at(i);
+        int n = 0;
+        if (a == QLatin1String("--prepare")) {
+            o.prepare = true;
+        } else if (a == QLatin1String("--ignore-quit")) {
+            o.ignoreQuit = true;
+        } else if (a == QLatin1String("--prepare-ms")) {
+            if (!takeNumber(args, i, o.prepareMs, error))
+                return false;
+        } else if (a == QLatin1String("--boot-ms")) {
+            if (!takeNumber(args, i, o.bootMs, error))
+                return false;
+        } else if (a == QLatin1String("--take-after")) {
+            if (!takeNumber(args, i, o.takeAfterMs, error))
+                return false;
+        } else if (a == QLatin1String("--match-ms")) {
+            if (!takeNumber(args, i, o.matchMs, error))
+                return false;
+        } else if (a == QLatin1String("--quit-code")) {
+            if (!takeNumber(args, i, o.quitCode, error))
+                return false;
+        } else if (a == QLatin1String("--exit-after")) {
+            if (!takeNumber(args, i, exitAfter, error))
+                return false;
+        } else if (a == QLatin1String("--exit-code")) {
+            if (!takeNumber(args, i, exitCode, error))
+                return false;
+        } else if (a == QLatin1String("--crash-after")) {
+            if (!takeNumber(args, i, n, error))
+                return false;
+            o.steps << ScriptStep{n, ScriptStep::Crash, QStringLiteral("crashed on request")};
+        } else if (a == QLatin1String("--hang-after")) {
+            if (!takeNumber(args, i, n, error))
+                return false;
+            o.steps << ScriptStep{n, ScriptStep::Hang, QString()};
+        } else if (a == QLatin1String("--script")) {
+            if (i + 1 >= args.size()) {
+                error = QStringLiteral("--script needs a file");
+                return false;
+            }
+            if (!readScript(args.at(++i), o.steps, error))
+                return false;
+        } else if (a == QLatin1String("--record-dir")) {
+            if (i + 1 >= args.size()) {
+                error = QStringLiteral("--record-dir needs a folder");
+                return false;
+            }
+            o.recordDir = args.at(++i);
+        } else {
+            error = QStringLiteral("unknown option \"%1\"").arg(a);
+            return false;
+        }
+    }
+    if (exitAfter >= 0)
+        o.steps << ScriptStep{exitAfter, ScriptStep::Exit, QString::number(exitCode)};
+    return true;
+}
+
+} // namespace
+
+bool parseOptions(const QStringList &arguments, Options &options, QString &error)
+{
+    if (!parseArgs(arguments, options, error))
+        return false;
+    const QString extra = qEnvironmentVariable("ORX_TESTGAME_ARGS").trimmed();
+    if (!extra.isEmpty() &&
+        !parseArgs(extra.split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts), options,
+                   error))
+        return false;
+    const QString script = qEnvironmentVariable("ORX_TESTGAME_SCRIPT");
+    if (!script.isEmpty() && !readScript(script, options.steps, error))
+        return false;
+    return true;
+}

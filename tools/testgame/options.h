@@ -1,0 +1,25 @@
+#pragma once
+// What the stand-in game is asked to do: options from its command line, from the words of
+// ORX_TESTGAME_ARGS, and the steps of a script file (--script or ORX_TESTGAME_SCRIPT).
+
+#include "script.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+struct Options {
+    bool prepare = false;    // a code-preparation run: work a while, then exit 0
+    int prepareMs = 500;     // how long the preparation works
+    int bootMs = 200;        // time in "booting" before "ready"
+    int takeAfterMs = 0;     // leave each cmd.txt this long before taking it
+    int matchMs = 300;       // time "in_match" before the result
+    bool ignoreQuit = false; // neither "quit" nor a close request ends the game
+    int quitCode = 0;        // exit code after "quit" or a close request
+    QString recordDir;       // where the records go; default: the session folder, else the working folder
+    QList<ScriptStep> steps; // timed behaviour
+};
+
+// Reads the arguments (without the program name), then ORX_TESTGAME_ARGS and ORX_TESTGAME_SCRIPT.
+// False with `error` filled on an unknown option or a bad script.
+bool parseOptions(const QStringList &arguments, Options &options, QString &error);

@@ -1,0 +1,92 @@
+#include "script.h"
+
+#include <QFile>
+
+namespace {
+
+struct ActionName {
+    const char *name;
+    ScriptStep::Action action;
+    bool needsText;
+};
+
+constexpr ActionName actionNames[] = {
+    {"status", ScriptStep::Status, true},
+    {"ask", ScriptStep::Ask, true},
+    {"log", ScriptStep::Log, true},
+    {"print", ScriptStep::Print, true},
+    {"print-raw", ScriptStep::PrintRaw, true},
+    {"exit", ScriptStep::Exit, true},
+    {"crash", ScriptStep::Crash, false},
+    {"hang", ScriptStep::Hang, false},
+    {"ignore-quit", ScriptStep::IgnoreQuit, false},
+    {"honour-quit", ScriptStep::HonourQuit, false},
+};
+
+// Splits off the first word; the rest keeps its inner blanks.
+QString firstWord(QString &line)
+{
+    line = line.trimmed();
+    const qsizetype space = line.indexOf(QLatin1Char(' '));
+    const QString word = space < 0 ? line : line.left(space);
+    line = space < 0 ? QString() : line.mid(space + 1).trimmed();
+    return word;
+}
+
+} // namespace
+
+bool parseScript(const QString &text, const QString &origin, QList<ScriptStep> &steps, QString &error)
+{
+    const QStringList lines = text.split(QLatin1Char('\n'));
+    for (qsizetype n = 0; n < lines.size(); ++n) {
+        QString line = lines.at(n).trimmed();
+        if (line.isEmpty() || line.startsWith(QLatin1Char('#')))
+            continue;
+        const QString where = QStringLiteral("%1:%2").arg(origin).arg(n + 1);
+        ScriptStep step;
+        QString word = firstWord(line);
+        if (word == QLatin1String("at")) {
+            bool ok = false;
+            step.atMs = firstWord(line).toInt(&ok);
+            if (!ok || step.atMs < 0) {
+                error = QStringLiteral("%1: \"at\" needs a time in milliseconds").arg(where);
+                return false;
+            }
+            word = firstWord(line);
+        }
+        const ActionName *found = nullptr;
+        for (const ActionName &a : actionNames)
+            if (word == QLatin1String(a.name))
+                found = &a;
+        if (!found) {
+            error = QStringLiteral("%1: unknown action \"%2\"").arg(where, word);
+            return false;
+        }
+        if (found->needsText && line.isEmpty()) {
+            error = QStringLiteral("%1: \"%2\" needs a text").arg(where, word);
+            return false;
+        }
+        step.action = found->action;
+        step.text = line;
+        if (step.action == ScriptStep::Exit) {
+            bool ok = false;
+            line.toInt(&ok);
+            if (!ok) {
+                error = QStringLiteral("%1: \"exit\" needs an exit code").arg(where);
+                return false;
+            }
+        }
+        steps << step;
+    }
+    return true;
+}
+
+bool readScript(const QString &path, QList<ScriptStep> &steps, QString &error)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        error = QStringLiteral("cannot read the script %1: %2").arg(path, file.errorString());
+        return false;
+    }
+    return parseScript(QString::fromUtf8(file.readAll()), path, steps, error);
+}

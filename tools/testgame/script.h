@@ -1,0 +1,20 @@
+#pragma once
+// Timed behaviour of the stand-in game, read from a small script file. One step per line:
+//   [at MS] ACTION [TEXT]
+// MS counts from the game's start (0 when "at" is left out). "#" at the start of a line and blank
+// lines are ignored. Actions: status TEXT, ask TEXT, log TEXT, print TEXT, print-raw TEXT,
+// exit CODE, crash [TEXT], hang, ignore-quit, honour-quit.
+
+#include <QList>
+#include <QString>
+
+struct ScriptStep {
+    enum Action { Status, Ask, Log, Print, PrintRaw, Exit, Crash, Hang, IgnoreQuit, HonourQuit };
+    int atMs = 0;
+    Action action = Log;
+    QString text;
+};
+
+// Parses one script text; `origin` names it in errors. Appends to `steps`.
+bool parseScript(const QString &text, const QString &origin, QList<ScriptStep> &steps, QString &error);
+bool readScript(const QString &path, QList<ScriptStep> &steps, QString &error);

@@ -1,0 +1,227 @@
+#include "testgame.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QThread>
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+volatile std::sig_atomic_t closeRequest = 0;
+
+void onTerminate(int)
+{
+    closeRequest = 1;
+}
+
+QString env(const char *name)
+{
+    return qEnvironmentVariable(name);
+}
+
+QString recordFolder(const Options &o)
+{
+    if (!o.recordDir.isEmpty())
+        return o.recordDir;
+    const QString session = env("ORX_SESSION_DIR");
+    return session.isEmpty() ? QDir::currentPath() : session;
+}
+
+} // namespace
+
+void installCloseRequestHandler()
+{
+    std::signal(SIGTERM, onTerminate);
+}
+
+bool closeRequestPending()
+{
+    return closeRequest != 0;
+}
+
+TestGame::TestGame(const Options &options, const QStringList &arguments, QObject *parent)
+    : QObject(parent), m_options(options), m_arguments(arguments), m_gameId(env("ORX_GAME")),
+      m_instance(env("ORX_INSTANCE").toInt()), m_record(recordFolder(options)), m_log(env("ORX_LOG")),
+      m_status(env("ORX_STATUS")), m_inbox(env("ORX_CMD"), options.takeAfterMs),
+      m_asks(env("ORX_SESSION_DIR").isEmpty()
+                 ? QString()
+                 : QDir(env("ORX_SESSION_DIR")).filePath(QStringLiteral("ask.txt"))),
+      m_ignoreQuit(options.ignoreQuit)
+{
+    std::stable_sort(m_options.steps.begin(), m_options.steps.end(),
+                     [](const ScriptStep &a, const ScriptStep &b) { return a.atMs < b.atMs; });
+    m_tick.setInterval(20);
+    connect(&m_tick, &QTimer::timeout, this, &TestGame::tick);
+    m_bootTimer.setSingleShot(true);
+    connect(&m_bootTimer, &QTimer::timeout, this, [this] {
+        m_log.line(QStringLiteral("link: waiting at the hold point"));
+        setStatus(QStringLiteral("ready"));
+    });
+    m_matchTimer.setSingleShot(true);
+    connect(&m_matchTimer, &QTimer::timeout, this, [this] {
+        const QString result = resultStatus(m_match);
+        m_log.line(QStringLiteral("orx versus: %1").arg(result));
+        setStatus(result);
+    });
+    m_prepareTimer.setSingleShot(true);
+    connect(&m_prepareTimer, &QTimer::timeout, this, [this] {
+        print(QStringLiteral("prepare: 100%"));
+        finish(0, QStringLiteral("prepared"));
+    });
+}
+
+void TestGame::start()
+{
+    m_clock.start();
+    m_record.writeEnvironment(m_arguments);
+    m_log.writeHeader(m_gameId, m_instance);
+    m_log.line(QStringLiteral("testgame: started with %1").arg(m_arguments.join(QLatin1Char(' '))));
+    print(QStringLiteral("orx-testgame %1/%2 booting").arg(m_gameId).arg(m_instance));
+    if (m_options.prepare) {
+        m_log.line(QStringLiteral("prepare: preparing the game's code for this version"));
+        print(QStringLiteral("prepare: 0%"));
+        m_prepareTimer.start(m_options.prepareMs);
+    } else {
+        setStatus(QStringLiteral("booting"));
+        m_bootTimer.start(m_options.bootMs);
+    }
+    m_tick.start();
+    tick();
+}
+
+void TestGame::tick()
+{
+    if (m_ending)
+        return;
+    if (closeRequestPending()) {
+        closeRequest = 0;
+        closeRequested();
+        if (m_ending)
+            return;
+    }
+    runDueSteps();
+    if (m_ending)
+        return;
+    if (!m_options.prepare) {
+        const QString line = m_inbox.take();
+        if (!line.isEmpty())
+            handleCommand(line);
+    }
+    m_asks.pump();
+}
+
+void TestGame::runDueSteps()
+{
+    while (!m_ending && m_nextStep < m_options.steps.size() &&
+           m_options.steps.at(m_nextStep).atMs <= m_clock.elapsed())
+        runStep(m_options.steps.at(m_nextStep++));
+}
+
+void TestGame::runStep(const ScriptStep &step)
+{
+    switch (step.action) {
+    case ScriptStep::Status:
+        setStatus(step.text);
+        break;
+    case ScriptStep::Ask:
+        m_asks.add(step.text);
+        break;
+    case ScriptStep::Log:
+        m_log.line(step.text);
+        break;
+    case ScriptStep::Print:
+        print(step.text);
+        break;
+    case ScriptStep::PrintRaw:
+        print(step.text, false);
+        break;
+    case ScriptStep::Exit:
+        finish(step.text.toInt(), QStringLiteral("code %1").arg(step.text.toInt()));
+        break;
+    case ScriptStep::Crash:
+        m_log.line(QStringLiteral("crash: %1 at testgame.cpp (runStep)")
+                       .arg(step.text.isEmpty() ? QStringLiteral("crashed on request") : step.text));
+        std::fflush(stdout);
+        std::abort();
+    case ScriptStep::Hang:
+        m_log.line(QStringLiteral("testgame: hanging on request"));
+        std::fflush(stdout);
+        for (;;)
+            QThread::sleep(1);
+    case ScriptStep::IgnoreQuit:
+        m_ignoreQuit = true;
+        break;
+    case ScriptStep::HonourQuit:
+        m_ignoreQuit = false;
+        break;
+    }
+}
+
+void TestGame::handleCommand(const QString &line)
+{
+    m_record.addCommand(line);
+    m_log.line(QStringLiteral("link: command %1").arg(line));
+    const CommandLine command = parseCommandLine(line);
+    if (command.verb == QLatin1String("quit")) {
+        if (m_ignoreQuit)
+            m_log.line(QStringLiteral("testgame: ignoring quit"));
+        else
+            finish(m_options.quitCode, QStringLiteral("quit"));
+    } else if (command.verb == QLatin1String("start") || command.verb == QLatin1String("rematch")) {
+        beginMatch(command);
+    } else if (command.verb == QLatin1String("park")) {
+        m_matchTimer.stop();
+        m_log.line(QStringLiteral("link: parked at the hold point"));
+        setStatus(QStringLiteral("ready"));
+    } else {
+        m_log.line(QStringLiteral("warning: unknown command %1").arg(command.verb));
+    }
+}
+
+void TestGame::beginMatch(const CommandLine &command)
+{
+    m_bootTimer.stop();
+    m_match.take(command);
+    m_log.line(
+        QStringLiteral("link: %1 match %2 seed %3").arg(command.verb, m_match.match).arg(m_match.seed));
+    setStatus(m_match.match.isEmpty() ? QStringLiteral("in_match")
+                                      : QStringLiteral("in_match match=%1").arg(m_match.match));
+    m_matchTimer.start(m_options.matchMs);
+}
+
+void TestGame::setStatus(const QString &line)
+{
+    m_status.write(line);
+    print(QStringLiteral("status: %1").arg(line));
+}
+
+void TestGame::print(const QString &text, bool lineFeed)
+{
+    std::fputs(text.toLocal8Bit().constData(), stdout);
+    if (lineFeed)
+        std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+void TestGame::closeRequested()
+{
+    if (m_ignoreQuit) {
+        m_log.line(QStringLiteral("testgame: ignoring a close request"));
+        return;
+    }
+    finish(m_options.quitCode, QStringLiteral("window closed"));
+}
+
+void TestGame::finish(int code, const QString &why)
+{
+    if (m_ending)
+        return;
+    m_ending = true;
+    m_tick.stop();
+    m_log.line(QStringLiteral("Exit (%1)").arg(why));
+    print(QStringLiteral("orx-testgame exits with code %1").arg(code));
+    QCoreApplication::exit(code);
+}

@@ -1,0 +1,54 @@
+#pragma once
+// The stand-in game's life: boot, wait at the hold point ("ready"), take commands, play matches,
+// run the script's steps, and end on "quit", a close request, or when the script says so.
+
+#include "channels.h"
+#include "gamelog.h"
+#include "matchplay.h"
+#include "options.h"
+#include "record.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QTimer>
+
+class TestGame : public QObject {
+    Q_OBJECT
+public:
+    TestGame(const Options &options, const QStringList &arguments, QObject *parent = nullptr);
+    void start();
+
+private:
+    void tick();
+    void runDueSteps();
+    void runStep(const ScriptStep &step);
+    void handleCommand(const QString &line);
+    void beginMatch(const CommandLine &command);
+    void setStatus(const QString &line);
+    void print(const QString &text, bool lineFeed = true);
+    void finish(int code, const QString &why);
+    void closeRequested();
+
+    Options m_options;
+    QStringList m_arguments;
+    QString m_gameId;
+    int m_instance = 0;
+    Record m_record;
+    GameLog m_log;
+    StatusFile m_status;
+    CommandInbox m_inbox;
+    AskOutbox m_asks;
+    MatchSetup m_match;
+    QElapsedTimer m_clock;
+    QTimer m_tick;
+    QTimer m_bootTimer;
+    QTimer m_matchTimer;
+    QTimer m_prepareTimer;
+    qsizetype m_nextStep = 0;
+    bool m_ignoreQuit = false;
+    bool m_ending = false;
+};
+
+// Set by the SIGTERM handler (a close request); read by the game's tick.
+void installCloseRequestHandler();
+bool closeRequestPending();
