@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds the launcher (release preset) and starts it. Where nothing else
+# is configured it also starts the local development server and prepares the demo game.
+# Arguments are passed to the launcher (try ./run.sh --help).
+set -euo pipefail
+cd "$(dirname "$0")"
+./scripts/deps.sh
+cmake --preset release >/dev/null
+mkdir -p build
+if ! cmake --build --preset release -- -j"$(nproc)" >build/release-build.log 2>&1; then
+    tail -n 80 build/release-build.log >&2
+    echo "run.sh: the build failed (whole log in build/release-build.log)" >&2
+    exit 1
+fi
+bin="$PWD/build/release/bin"
+exec_args=("$@")
+[ -x scripts/dev-setup.sh ] && source scripts/dev-setup.sh
+
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
+    echo "run.sh: no display found: running the launcher offscreen (its log: $bin/orx-launcher.log)"
+    export QT_QPA_PLATFORM=offscreen
+fi
+if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
+    export XDG_RUNTIME_DIR="$PWD/build/runtime"
+    mkdir -p -m 700 "$XDG_RUNTIME_DIR"
+fi
+"$bin/orx-launcher" "${exec_args[@]}"
