@@ -4,6 +4,7 @@
 #include "core/dialogs.h"
 #include "core/log.h"
 #include "core/version.h"
+#include "gamedata/registry.h"
 #include "instanceguard.h"
 #include "launchoptions.h"
 #include "platform/platform.h"
@@ -14,8 +15,6 @@
 #include <QCommandLineParser>
 #include <QSslSocket>
 #include <memory>
-
-bool loadGameDefinitions(QString *error);
 
 int runLauncher(int argc, char **argv)
 {
@@ -51,7 +50,7 @@ int runLauncher(int argc, char **argv)
     }
 
     QString error;
-    if (!loadGameDefinitions(&error)) {
+    if (!GameRegistry::load(&error)) {
         showMessageBox(nullptr, QMessageBox::Critical, title, error);
         return 1;
     }

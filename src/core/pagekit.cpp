@@ -1,5 +1,7 @@
 #include "pagekit.h"
 
+#include "gamedata/region.h"
+
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QFrame>
@@ -63,4 +65,13 @@ void fillMaxPingChoices(QComboBox *combo, int current)
     combo->addItem(QCoreApplication::translate("pagekit", "Any"), 0);
     const int index = combo->findData(current);
     combo->setCurrentIndex(index >= 0 ? index : 2);
+}
+
+void fillRegionChoices(QComboBox *combo, const QString &currentCode)
+{
+    combo->clear();
+    for (const Region &r : regions())
+        combo->addItem(r.name, r.code);
+    const int index = combo->findData(currentCode);
+    combo->setCurrentIndex(index >= 0 ? index : 0);
 }

@@ -15,3 +15,4 @@ QWidget *makePageHeader(const QString &title, const QString &subtitle, QLabel **
 QLabel *makeLabel(const QString &text, const QString &objectName = QString(), QWidget *parent = nullptr);
 void setLetterSpacing(QWidget *widget, qreal pixels);
 void fillMaxPingChoices(QComboBox *combo, int current);
+void fillRegionChoices(QComboBox *combo, const QString &currentCode);

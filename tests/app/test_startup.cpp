@@ -155,6 +155,29 @@ private slots:
         QCOMPARE(unknown.terminate(), 0);
     }
 
+    void missingGameDataEndsWithCode1()
+    {
+        QTemporaryDir dir;
+        LauncherProcess launcher(dir.filePath(QStringLiteral("orx-launcher.ini")));
+        const QString missing = dir.filePath(QStringLiteral("nowhere/orx.json"));
+        launcher.env().insert(QStringLiteral("ORX_GAME_DEFINITION"), missing);
+        launcher.start();
+        QVERIFY(launcher.process().waitForFinished(scaled(30000)));
+        QCOMPARE(launcher.process().exitCode(), 1);
+        QVERIFY(QString::fromUtf8(launcher.process().readAllStandardError())
+                    .contains(QStringLiteral("dialog: Orvex Rovivi: missing game data %1").arg(missing)));
+        QVERIFY(launcher.logLines().filter(QStringLiteral("tls backend")).isEmpty());
+
+        // A damaged definition is refused the same way, with the parser's words.
+        QVERIFY(writeAll(missing, "{\"games\": [ {\"id\": "));
+        LauncherProcess damaged(dir.filePath(QStringLiteral("orx-launcher.ini")));
+        damaged.env().insert(QStringLiteral("ORX_GAME_DEFINITION"), missing);
+        damaged.start();
+        QVERIFY(damaged.process().waitForFinished(scaled(30000)));
+        QCOMPARE(damaged.process().exitCode(), 1);
+        QVERIFY(QString::fromUtf8(damaged.process().readAllStandardError()).contains(QStringLiteral("dialog: Orvex Rovivi: ")));
+    }
+
     void unwritableLauncherFolderUsesPerUserFolder()
     {
         if (!isRoot())
