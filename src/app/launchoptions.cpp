@@ -73,7 +73,8 @@ void addLaunchOptions(QCommandLineParser &parser)
 {
     for (const OptionSpec &o : kOptions) {
         const QString help = QCoreApplication::translate("LaunchOptions", o.help);
-        parser.addOption(QCommandLineOption(QString::fromLatin1(o.name), help, QString::fromLatin1(o.valueName)));
+        parser.addOption(
+            QCommandLineOption(QString::fromLatin1(o.name), help, QString::fromLatin1(o.valueName)));
     }
 }
 

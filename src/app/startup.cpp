@@ -35,17 +35,20 @@ int runLauncher(int argc, char **argv)
 
     cfg::init(configOption(parser));
     platform::setBackgroundMode(cfg::devBackground());
-    appendLog(QStringLiteral("launcher %1 starting, settings %2").arg(QApplication::applicationVersion(), cfg::settingsPath()));
+    appendLog(QStringLiteral("launcher %1 starting, settings %2")
+                  .arg(QApplication::applicationVersion(), cfg::settingsPath()));
     const QStringList removed = cfg::migrate();
     if (!removed.isEmpty())
-        appendLog(QStringLiteral("settings: took out what this version no longer uses: %1").arg(removed.join(QStringLiteral(", "))));
+        appendLog(QStringLiteral("settings: took out what this version no longer uses: %1")
+                      .arg(removed.join(QStringLiteral(", "))));
 
     const QString title = QStringLiteral("Orvex Rovivi");
     InstanceGuard guard(cfg::settingsPath());
     const bool updated = parser.isSet(QStringLiteral("updated"));
     if (!guard.acquire(updated ? 30000 : 200)) {
-        showMessageBox(nullptr, QMessageBox::Information, title,
-                       QCoreApplication::translate("main", "Orvex Rovivi is already running with these settings."));
+        showMessageBox(
+            nullptr, QMessageBox::Information, title,
+            QCoreApplication::translate("main", "Orvex Rovivi is already running with these settings."));
         return 0;
     }
 
@@ -57,7 +60,8 @@ int runLauncher(int argc, char **argv)
 
     if (QSslSocket::availableBackends().contains(QStringLiteral("schannel")))
         QSslSocket::setActiveBackend(QStringLiteral("schannel"));
-    appendLog(QStringLiteral("tls backend %1, %2").arg(QSslSocket::activeBackend(), QSslSocket::sslLibraryVersionString()));
+    appendLog(QStringLiteral("tls backend %1, %2")
+                  .arg(QSslSocket::activeBackend(), QSslSocket::sslLibraryVersionString()));
 
     applyTheme(app);
     const LaunchOptions options = readLaunchOptions(parser);

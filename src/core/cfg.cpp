@@ -188,15 +188,17 @@ QString sessionsDir()
 
 QString displayFilePath()
 {
-    return store().dataDir.isEmpty() ? QString() : QDir(store().dataDir).filePath(QStringLiteral("display.txt"));
+    return store().dataDir.isEmpty() ? QString()
+                                     : QDir(store().dataDir).filePath(QStringLiteral("display.txt"));
 }
 
 QStringList migrate()
 {
     static const char *const oldKeys[] = {
-        "online/practice_while_waiting", "online/search_again", "online/pick_in_game", "online/koth",
-        "display/volume_master",         "display/volume_music", "display/volume_effects",
-        "display/volume_voices",
+        "online/practice_while_waiting", "online/search_again",
+        "online/pick_in_game",           "online/koth",
+        "display/volume_master",         "display/volume_music",
+        "display/volume_effects",        "display/volume_voices",
     };
     static const char *const oldGroups[] = {"ui/ranked", "ui/casual", "ui/orx"};
     QStringList removed;
@@ -256,33 +258,114 @@ void writeDisplayFile()
 
 // --- typed accessors -------------------------------------------------------------------------
 
-QString serverAddress() { return value(keys::serverAddress).toString(); }
-QString serverFingerprint() { return value(keys::serverFingerprint).toString(); }
-bool serverAutoConnect() { return value(keys::serverAutoConnect).toBool(); }
-QString accountName() { return value(keys::accountName).toString(); }
-bool accountRemember() { return value(keys::accountRemember).toBool(); }
-QString accountToken() { return value(keys::accountToken).toString(); }
-QString uiPage() { return value(keys::uiPage).toString(); }
-int gamePort() { return value(keys::gamePort).toInt(); }
-bool hideIp() { return value(keys::hideIp).toBool(); }
-bool hideIpAlways() { return value(keys::hideIpAlways).toBool(); }
-bool strict() { return value(keys::strict).toBool(); }
-bool upnp() { return value(keys::upnp).toBool(); }
-bool matchSound() { return value(keys::matchSound).toBool(); }
-int maxPing() { return value(keys::maxPing).toInt(); }
-QString region() { return value(keys::region).toString(); }
-QString displayMode() { return value(keys::displayMode).toString(); }
-QString displayResolution() { return value(keys::displayResolution).toString(); }
-int renderScale() { return clampInt(value(keys::renderScale), 1, 4); }
-int brightness() { return clampInt(value(keys::brightness), 50, 200); }
-bool vsync() { return value(keys::vsync).toBool(); }
-bool adaptiveSync() { return value(keys::adaptiveSync).toBool(); }
-bool frameData() { return value(keys::frameData).toBool(); }
-QString python() { return value(keys::python).toString(); }
-bool devBackground() { return value(keys::devBackground).toBool(); }
-bool devUdpBlocked() { return value(keys::devUdpBlocked).toBool(); }
-bool devUdpLoopback() { return value(keys::devUdpLoopback).toBool(); }
-QString devUpnpLocation() { return value(keys::devUpnpLocation).toString(); }
+QString serverAddress()
+{
+    return value(keys::serverAddress).toString();
+}
+QString serverFingerprint()
+{
+    return value(keys::serverFingerprint).toString();
+}
+bool serverAutoConnect()
+{
+    return value(keys::serverAutoConnect).toBool();
+}
+QString accountName()
+{
+    return value(keys::accountName).toString();
+}
+bool accountRemember()
+{
+    return value(keys::accountRemember).toBool();
+}
+QString accountToken()
+{
+    return value(keys::accountToken).toString();
+}
+QString uiPage()
+{
+    return value(keys::uiPage).toString();
+}
+int gamePort()
+{
+    return value(keys::gamePort).toInt();
+}
+bool hideIp()
+{
+    return value(keys::hideIp).toBool();
+}
+bool hideIpAlways()
+{
+    return value(keys::hideIpAlways).toBool();
+}
+bool strict()
+{
+    return value(keys::strict).toBool();
+}
+bool upnp()
+{
+    return value(keys::upnp).toBool();
+}
+bool matchSound()
+{
+    return value(keys::matchSound).toBool();
+}
+int maxPing()
+{
+    return value(keys::maxPing).toInt();
+}
+QString region()
+{
+    return value(keys::region).toString();
+}
+QString displayMode()
+{
+    return value(keys::displayMode).toString();
+}
+QString displayResolution()
+{
+    return value(keys::displayResolution).toString();
+}
+int renderScale()
+{
+    return clampInt(value(keys::renderScale), 1, 4);
+}
+int brightness()
+{
+    return clampInt(value(keys::brightness), 50, 200);
+}
+bool vsync()
+{
+    return value(keys::vsync).toBool();
+}
+bool adaptiveSync()
+{
+    return value(keys::adaptiveSync).toBool();
+}
+bool frameData()
+{
+    return value(keys::frameData).toBool();
+}
+QString python()
+{
+    return value(keys::python).toString();
+}
+bool devBackground()
+{
+    return value(keys::devBackground).toBool();
+}
+bool devUdpBlocked()
+{
+    return value(keys::devUdpBlocked).toBool();
+}
+bool devUdpLoopback()
+{
+    return value(keys::devUdpLoopback).toBool();
+}
+QString devUpnpLocation()
+{
+    return value(keys::devUpnpLocation).toString();
+}
 
 QString antiAliasing()
 {
@@ -352,8 +435,14 @@ QString buildScript(const QString &gameId)
     return QDir(gameFolder(gameId)).filePath(QStringLiteral("build-game.cmd"));
 }
 
-QString buildArgs(const QString &gameId) { return value(gameKey(keys::gameBuildArgs, gameId), QString()).toString(); }
-QString gameImage(const QString &gameId) { return value(gameKey(keys::gameImage, gameId), QString()).toString(); }
+QString buildArgs(const QString &gameId)
+{
+    return value(gameKey(keys::gameBuildArgs, gameId), QString()).toString();
+}
+QString gameImage(const QString &gameId)
+{
+    return value(gameKey(keys::gameImage, gameId), QString()).toString();
+}
 QString gameUpdatePackage(const QString &gameId)
 {
     return value(gameKey(keys::gameUpdatePackage, gameId), QString()).toString();
@@ -445,11 +534,26 @@ static QString gameSub(const QString &gameId, const char *sub)
     return QDir(gameFolder(gameId)).filePath(QString::fromLatin1(sub));
 }
 
-QString gameCacheDir(const QString &gameId) { return gameSub(gameId, "cache"); }
-QString gameDiscDir(const QString &gameId) { return gameSub(gameId, "disc"); }
-QString gameDlcDir(const QString &gameId) { return gameSub(gameId, "dlc"); }
-QString gameUpdateDir(const QString &gameId) { return gameSub(gameId, "update"); }
-QString gameUserDir(const QString &gameId) { return gameSub(gameId, "user"); }
+QString gameCacheDir(const QString &gameId)
+{
+    return gameSub(gameId, "cache");
+}
+QString gameDiscDir(const QString &gameId)
+{
+    return gameSub(gameId, "disc");
+}
+QString gameDlcDir(const QString &gameId)
+{
+    return gameSub(gameId, "dlc");
+}
+QString gameUpdateDir(const QString &gameId)
+{
+    return gameSub(gameId, "update");
+}
+QString gameUserDir(const QString &gameId)
+{
+    return gameSub(gameId, "user");
+}
 
 QString latestSave(const QString &gameId)
 {
@@ -460,7 +564,8 @@ QString latestSave(const QString &gameId)
     const QDir user(gameUserDir(gameId));
     const QStringList subs = user.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name);
     for (const QString &sub : subs) {
-        const QFileInfo fi(user.filePath(sub + QStringLiteral("/5D3A0F21/00000001/ORXSaveData/savedata.bin")));
+        const QFileInfo fi(
+            user.filePath(sub + QStringLiteral("/5D3A0F21/00000001/ORXSaveData/savedata.bin")));
         if (!fi.isFile())
             continue;
         const QDateTime t = fi.lastModified();

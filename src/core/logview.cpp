@@ -20,6 +20,7 @@ LogView::LogView(QWidget *parent) : QPlainTextEdit(parent)
 
 void LogView::append(const QString &text)
 {
-    appendPlainText(QStringLiteral("[%1] %2").arg(QTime::currentTime().toString(QStringLiteral("hh:mm:ss")), text));
+    appendPlainText(
+        QStringLiteral("[%1] %2").arg(QTime::currentTime().toString(QStringLiteral("hh:mm:ss")), text));
     verticalScrollBar()->setValue(verticalScrollBar()->maximum());
 }

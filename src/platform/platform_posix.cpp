@@ -76,7 +76,8 @@ bool writeFileAtomically(const QString &path, const QByteArray &bytes, QString *
     const int fd = ::open(tmpName.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) {
         if (error)
-            *error = QStringLiteral("cannot create %1 (error %2)").arg(QDir::toNativeSeparators(tmp)).arg(errno);
+            *error =
+                QStringLiteral("cannot create %1 (error %2)").arg(QDir::toNativeSeparators(tmp)).arg(errno);
         return false;
     }
     bool ok = writeAll(fd, bytes);
@@ -104,7 +105,8 @@ bool writeFileAtomically(const QString &path, const QByteArray &bytes, QString *
     }
     ::unlink(tmpName.constData());
     if (error)
-        *error = QStringLiteral("cannot replace %1 (error %2)").arg(QDir::toNativeSeparators(path)).arg(lastError);
+        *error =
+            QStringLiteral("cannot replace %1 (error %2)").arg(QDir::toNativeSeparators(path)).arg(lastError);
     return false;
 }
 
@@ -257,7 +259,8 @@ void onTerminationRequest(std::function<void()> handler)
 {
     if (terminationPipe[0] >= 0 || ::pipe2(terminationPipe, O_CLOEXEC | O_NONBLOCK) != 0)
         return;
-    auto *notifier = new QSocketNotifier(terminationPipe[0], QSocketNotifier::Read, QCoreApplication::instance());
+    auto *notifier =
+        new QSocketNotifier(terminationPipe[0], QSocketNotifier::Read, QCoreApplication::instance());
     QObject::connect(notifier, &QSocketNotifier::activated, notifier, [handler = std::move(handler)] {
         char buffer[16];
         while (::read(terminationPipe[0], buffer, sizeof buffer) > 0) {

@@ -21,8 +21,8 @@ const char *const kStatusNeutral = "#5F6674";
 
 const QStringList &MainWindow::pageNames()
 {
-    static const QStringList names{QStringLiteral("play"), QStringLiteral("build"), QStringLiteral("settings"),
-                                   QStringLiteral("support")};
+    static const QStringList names{QStringLiteral("play"), QStringLiteral("build"),
+                                   QStringLiteral("settings"), QStringLiteral("support")};
     return names;
 }
 
@@ -67,7 +67,8 @@ MainWindow::MainWindow(const LaunchOptions &opts, QWidget *parent) : QMainWindow
     connect(bannerTimer, &QTimer::timeout, banner, &QWidget::hide);
 
     if (!options.game.isEmpty() && options.game != QLatin1String("orx"))
-        appendLog(QStringLiteral("cli: --game %1 is not a game here; %2 is the only one").arg(options.game, QStringLiteral("orx")));
+        appendLog(QStringLiteral("cli: --game %1 is not a game here; %2 is the only one")
+                      .arg(options.game, QStringLiteral("orx")));
 
     const QString wanted = options.page.isEmpty() ? cfg::uiPage() : options.page;
     int first = qMax(0, pageNames().indexOf(wanted));
@@ -76,7 +77,8 @@ MainWindow::MainWindow(const LaunchOptions &opts, QWidget *parent) : QMainWindow
     showPage(first);
 
     if (!options.snapDir.isEmpty() && !options.page.isEmpty()) {
-        QTimer::singleShot(2500, this, [this] { saveSnapshot(QStringLiteral("page-") + pageNames().at(currentPage())); });
+        QTimer::singleShot(2500, this,
+                           [this] { saveSnapshot(QStringLiteral("page-") + pageNames().at(currentPage())); });
     }
     refreshStatus();
 }
@@ -104,7 +106,9 @@ QWidget *MainWindow::buildHeader()
     titleRow->addWidget(sub);
     titleRow->addStretch();
     column->addLayout(titleRow);
-    auto *tagline = new QLabel(QStringLiteral("IRONMERE IV ON PC  \u00B7  ROLLBACK NETPLAY  \u00B7  BUILT FROM YOUR OWN DISC"), header);
+    auto *tagline = new QLabel(
+        QStringLiteral("IRONMERE IV ON PC  \u00B7  ROLLBACK NETPLAY  \u00B7  BUILT FROM YOUR OWN DISC"),
+        header);
     tagline->setObjectName(QStringLiteral("Tagline"));
     column->addWidget(tagline);
     row->addLayout(column);
@@ -150,7 +154,8 @@ QWidget *MainWindow::buildFooter()
     row->addWidget(statusDot);
     row->addWidget(statusText);
     row->addStretch();
-    row->addWidget(new QLabel(QStringLiteral("Orvex Rovivi %1").arg(QCoreApplication::applicationVersion()), footer));
+    row->addWidget(
+        new QLabel(QStringLiteral("Orvex Rovivi %1").arg(QCoreApplication::applicationVersion()), footer));
     setStatus(QString::fromLatin1(kStatusNeutral), QString());
     return footer;
 }
@@ -198,8 +203,9 @@ void MainWindow::popUp(QWidget *widget)
     if (isMinimized())
         showNormal();
     const bool front = platform::showAndActivate(widget);
-    appendLog(QStringLiteral("popup: %1 %2").arg(widget->windowTitle(), front ? QStringLiteral("in front")
-                                                                              : QStringLiteral("not in front")));
+    appendLog(
+        QStringLiteral("popup: %1 %2")
+            .arg(widget->windowTitle(), front ? QStringLiteral("in front") : QStringLiteral("not in front")));
 }
 
 bool MainWindow::saveSnapshot(const QString &name)
@@ -207,10 +213,11 @@ bool MainWindow::saveSnapshot(const QString &name)
     QDir().mkpath(options.snapDir);
     const QString path = QDir(options.snapDir).filePath(name + QStringLiteral(".png"));
     const bool ok = grab().save(path);
-    appendLog(QStringLiteral("snap: %1 %2 (window %3x%4)")
-                  .arg(QDir::toNativeSeparators(path), ok ? QStringLiteral("saved") : QStringLiteral("failed"))
-                  .arg(width())
-                  .arg(height()));
+    appendLog(
+        QStringLiteral("snap: %1 %2 (window %3x%4)")
+            .arg(QDir::toNativeSeparators(path), ok ? QStringLiteral("saved") : QStringLiteral("failed"))
+            .arg(width())
+            .arg(height()));
     return ok;
 }
 

@@ -52,7 +52,8 @@ private slots:
         QTest::newRow("lobby-matches text") << QStringList{"--lobby-matches", "x"} << "lobbyMatches" << 1;
         QTest::newRow("lobby-matches 3") << QStringList{"--lobby-matches", "3"} << "lobbyMatches" << 3;
         QTest::newRow("auto-accept as typed") << QStringList{"--auto-accept", "-4"} << "autoAccept" << -4;
-        QTest::newRow("leave-lobby-in-match 0") << QStringList{"--leave-lobby-in-match", "0"} << "leaveInMatch" << 1;
+        QTest::newRow("leave-lobby-in-match 0")
+            << QStringList{"--leave-lobby-in-match", "0"} << "leaveInMatch" << 1;
         QTest::newRow("drop-at-result -1") << QStringList{"--drop-at-result", "-1"} << "dropAtResult" << 1;
         QTest::newRow("drop-at-result 4") << QStringList{"--drop-at-result", "4"} << "dropAtResult" << 4;
     }
@@ -74,9 +75,10 @@ private slots:
 
     void textsAndLists()
     {
-        const LaunchOptions o = parse({"--rematch-choice", "select,,rematch", "--server", " tls://h:1 ", "--user",
-                                       "Ann", "--password-env", "PW", "--queue", "ranked", "--register", "--play",
-                                       "--koth", "--updated", "0.1.7", "--page", "Settings"});
+        const LaunchOptions o =
+            parse({"--rematch-choice", "select,,rematch", "--server", " tls://h:1 ", "--user", "Ann",
+                   "--password-env", "PW", "--queue", "ranked", "--register", "--play", "--koth", "--updated",
+                   "0.1.7", "--page", "Settings"});
         QCOMPARE(o.rematchChoices, (QStringList{"select", "rematch"}));
         QCOMPARE(o.server, QStringLiteral(" tls://h:1 ")); // used exactly as typed
         QCOMPARE(o.user, QStringLiteral("Ann"));

@@ -1,10 +1,10 @@
 #include "launcherproc.h"
 #include "testutil.h"
 
+#include <QImage>
 #include <QRegularExpression>
 #include <QSettings>
 #include <QTemporaryDir>
-#include <QImage>
 #include <QtTest>
 #include <sys/stat.h>
 
@@ -21,16 +21,39 @@ private slots:
         QCOMPARE(p.exitCode(), 0);
         const QString help = QString::fromUtf8(p.readAllStandardOutput());
         QVERIFY(help.contains(QStringLiteral("Orvex Rovivi launcher")));
-        const QStringList order{"--config <ini>", "--server <address>", "--fingerprint <hex>", "--user <name>",
-                                "--password-env <var>", "--register", "--play", "--queue <casual|ranked>",
-                                "--game <id>", "--mode <id>", "--character <id>",
-                                "--page <play|build|settings|support>", "--auto-accept <seconds>",
-                                "--cancel-search <seconds>", "--local-test", "--extract <image>",
-                                "--lobby <host|join|watch>", "--lobby-name <name>", "--lobby-code-file <path>",
-                                "--lobby-matches <n>", "--leave-lobby ", "--leave-lobby-in-match <seconds>",
-                                "--koth", "--rate <n>", "--snap-dir <folder>", "--upnp-probe", "--rematches <n>",
-                                "--rematch-choice <choices>", "--leave-series", "--lobby-own-first",
-                                "--updated <version>", "--auto-update", "--drop-at-result <seconds>"};
+        const QStringList order{"--config <ini>",
+                                "--server <address>",
+                                "--fingerprint <hex>",
+                                "--user <name>",
+                                "--password-env <var>",
+                                "--register",
+                                "--play",
+                                "--queue <casual|ranked>",
+                                "--game <id>",
+                                "--mode <id>",
+                                "--character <id>",
+                                "--page <play|build|settings|support>",
+                                "--auto-accept <seconds>",
+                                "--cancel-search <seconds>",
+                                "--local-test",
+                                "--extract <image>",
+                                "--lobby <host|join|watch>",
+                                "--lobby-name <name>",
+                                "--lobby-code-file <path>",
+                                "--lobby-matches <n>",
+                                "--leave-lobby ",
+                                "--leave-lobby-in-match <seconds>",
+                                "--koth",
+                                "--rate <n>",
+                                "--snap-dir <folder>",
+                                "--upnp-probe",
+                                "--rematches <n>",
+                                "--rematch-choice <choices>",
+                                "--leave-series",
+                                "--lobby-own-first",
+                                "--updated <version>",
+                                "--auto-update",
+                                "--drop-at-result <seconds>"};
         QCOMPARE(order.size(), 33);
         qsizetype at = help.indexOf(QStringLiteral("--version"));
         QVERIFY(at > 0);
@@ -57,8 +80,11 @@ private slots:
         QCOMPARE(launcher.terminate(), 0);
         const QStringList lines = launcher.logLines();
         QCOMPARE(lines.value(0), QStringLiteral("launcher 0.1.8 starting, settings %1").arg(ini));
-        QCOMPARE(lines.value(1), QStringLiteral("settings: took out what this version no longer uses: online/koth, ui/casual"));
-        QVERIFY(QRegularExpression(QStringLiteral("^tls backend \\S+, .+$")).match(lines.value(2)).hasMatch());
+        QCOMPARE(
+            lines.value(1),
+            QStringLiteral("settings: took out what this version no longer uses: online/koth, ui/casual"));
+        QVERIFY(
+            QRegularExpression(QStringLiteral("^tls backend \\S+, .+$")).match(lines.value(2)).hasMatch());
         QVERIFY(lines.contains(QStringLiteral("cli: --game tekken is not a game here; orx is the only one")));
         QCOMPARE(lines.last(), QStringLiteral("launcher exiting (0)"));
         QSettings after(ini, QSettings::IniFormat);
@@ -80,7 +106,8 @@ private slots:
         QVERIFY(second.process().waitForFinished(scaled(30000)));
         QCOMPARE(second.process().exitCode(), 0);
         QVERIFY(QString::fromUtf8(second.process().readAllStandardError())
-                    .contains(QStringLiteral("Orvex Rovivi: Orvex Rovivi is already running with these settings.")));
+                    .contains(QStringLiteral(
+                        "Orvex Rovivi: Orvex Rovivi is already running with these settings.")));
         QVERIFY(first.running());
         // The second one wrote only its first line: no "tls backend", no exit line.
         QCOMPARE(first.logLines().filter(QStringLiteral("tls backend")).size(), 1);
@@ -104,10 +131,12 @@ private slots:
         LauncherProcess fresh(ini);
         fresh.start({QStringLiteral("--updated"), QStringLiteral("0.1.7")});
         // It is waiting for the lock (its first line is written before the guard).
-        QVERIFY(waitFor([&] { return old.logLines().filter(QStringLiteral("starting, settings")).size() == 2; }));
+        QVERIFY(
+            waitFor([&] { return old.logLines().filter(QStringLiteral("starting, settings")).size() == 2; }));
         QVERIFY(fresh.running());
         QCOMPARE(old.terminate(), 0);
-        QVERIFY(waitFor([&] { return old.logLines().filter(QStringLiteral("tls backend")).size() == 2; }, 30000));
+        QVERIFY(
+            waitFor([&] { return old.logLines().filter(QStringLiteral("tls backend")).size() == 2; }, 30000));
         QCOMPARE(fresh.terminate(), 0);
     }
 
@@ -150,7 +179,8 @@ private slots:
         LauncherProcess unknown(ini);
         unknown.start({QStringLiteral("--page"), QStringLiteral("nowhere")});
         QVERIFY(waitFor([&] {
-            return QSettings(ini, QSettings::IniFormat).value(QStringLiteral("ui/page")).toString() == QLatin1String("play");
+            return QSettings(ini, QSettings::IniFormat).value(QStringLiteral("ui/page")).toString() ==
+                   QLatin1String("play");
         }));
         QCOMPARE(unknown.terminate(), 0);
     }
@@ -175,7 +205,8 @@ private slots:
         damaged.start();
         QVERIFY(damaged.process().waitForFinished(scaled(30000)));
         QCOMPARE(damaged.process().exitCode(), 1);
-        QVERIFY(QString::fromUtf8(damaged.process().readAllStandardError()).contains(QStringLiteral("dialog: Orvex Rovivi: ")));
+        QVERIFY(QString::fromUtf8(damaged.process().readAllStandardError())
+                    .contains(QStringLiteral("dialog: Orvex Rovivi: ")));
     }
 
     void unwritableLauncherFolderUsesPerUserFolder()
@@ -197,11 +228,14 @@ private slots:
         launcher.env().insert(QStringLiteral("HOME"), home);
         launcher.env().insert(QStringLiteral("XDG_DATA_HOME"), home + QStringLiteral("/data"));
         launcher.env().insert(QStringLiteral("XDG_RUNTIME_DIR"), home);
-        launcher.start({QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"), QStringLiteral("--clear-groups"), exe},
+        launcher.start({QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+                        QStringLiteral("--clear-groups"), exe},
                        QStringLiteral("setpriv"));
         const QString userDir = home + QStringLiteral("/data/ORX/ORX Rovivi");
         const QString log = userDir + QStringLiteral("/orx-launcher.log");
-        QVERIFY(waitFor([&] { return LauncherProcess::logLinesOf(log).filter(QStringLiteral("tls backend")).size() == 1; }));
+        QVERIFY(waitFor([&] {
+            return LauncherProcess::logLinesOf(log).filter(QStringLiteral("tls backend")).size() == 1;
+        }));
         QCOMPARE(LauncherProcess::logLinesOf(log).value(0),
                  QStringLiteral("launcher 0.1.8 starting, settings %1/orx-launcher.ini").arg(userDir));
         QCOMPARE(launcher.terminate(), 0);

@@ -35,7 +35,10 @@ public:
         m_process.start(program, args);
     }
 
-    QString logPath() const { return QFileInfo(m_config).absolutePath() + QStringLiteral("/orx-launcher.log"); }
+    QString logPath() const
+    {
+        return QFileInfo(m_config).absolutePath() + QStringLiteral("/orx-launcher.log");
+    }
     // The log's lines without their time stamps.
     QStringList logLines() const { return logLinesOf(logPath()); }
     static QStringList logLinesOf(const QString &path)

@@ -69,10 +69,10 @@ private slots:
                          "[online]\nmax_ping=200\nregion=na\n[server]\naddress=tls://play.example:7000\n"));
         seed({{QStringLiteral("online/region"), QStringLiteral("sa")}});
         open();
-        QCOMPARE(cfg::maxPing(), 200);                               // from defaults.ini
-        QCOMPARE(cfg::region(), QStringLiteral("sa"));               // the user's file wins
+        QCOMPARE(cfg::maxPing(), 200);                 // from defaults.ini
+        QCOMPARE(cfg::region(), QStringLiteral("sa")); // the user's file wins
         QCOMPARE(cfg::serverAddress(), QStringLiteral("tls://play.example:7000"));
-        QCOMPARE(cfg::gamePort(), 7001);                             // built-in
+        QCOMPARE(cfg::gamePort(), 7001); // built-in
         cfg::set(QStringLiteral("online/max_ping"), 60);
         QCOMPARE(cfg::maxPing(), 60);
         // defaults.ini is never written.
@@ -96,9 +96,11 @@ private slots:
         row("anisotropic 16", "display/anisotropic", 16, 16);
         row("anti-aliasing other", "display/anti_aliasing", QStringLiteral("msaa"), QStringLiteral("off"));
         row("anti-aliasing case", "display/anti_aliasing", QStringLiteral("FXAA"), QStringLiteral("off"));
-        row("anti-aliasing extreme", "display/anti_aliasing", QStringLiteral("fxaa_extreme"), QStringLiteral("fxaa_extreme"));
+        row("anti-aliasing extreme", "display/anti_aliasing", QStringLiteral("fxaa_extreme"),
+            QStringLiteral("fxaa_extreme"));
         row("preferred side", "display/preferred_side", QStringLiteral("left"), QStringLiteral("left"));
-        row("preferred side other", "display/preferred_side", QStringLiteral("centre"), QStringLiteral("off"));
+        row("preferred side other", "display/preferred_side", QStringLiteral("centre"),
+            QStringLiteral("off"));
         row("game port as is", "online/game_port", 0, 0);
         row("input delay auto", "online/input_delay", QStringLiteral("auto"), -1);
         row("input delay 7", "online/input_delay", QStringLiteral("7"), 4);
@@ -136,10 +138,13 @@ private slots:
         QTest::addColumn<int>("expected");
         QTest::newRow("nothing") << QVariantMap() << -1;
         QTest::newRow("manual 2") << QVariantMap{{"online/auto_delay", false}, {"online/delay", 2}} << 2;
-        QTest::newRow("manual 9 clamps") << QVariantMap{{"online/auto_delay", false}, {"online/delay", 9}} << 4;
+        QTest::newRow("manual 9 clamps")
+            << QVariantMap{{"online/auto_delay", false}, {"online/delay", 9}} << 4;
         QTest::newRow("auto on") << QVariantMap{{"online/auto_delay", true}, {"online/delay", 2}} << -1;
         QTest::newRow("manual without delay") << QVariantMap{{"online/auto_delay", false}} << -1;
-        QTest::newRow("new key wins") << QVariantMap{{"online/input_delay", "1"}, {"online/auto_delay", false}, {"online/delay", 3}} << 1;
+        QTest::newRow("new key wins")
+            << QVariantMap{{"online/input_delay", "1"}, {"online/auto_delay", false}, {"online/delay", 3}}
+            << 1;
     }
     void legacyInputDelay()
     {
@@ -165,8 +170,11 @@ private slots:
 
     void migrationRemovesOldKeysAndGroups()
     {
-        seed({{"online/koth", true}, {"ui/casual/mode", "versus"}, {"ui/casual/character", 3},
-              {"display/volume_music", 40}, {"online/region", "na"}});
+        seed({{"online/koth", true},
+              {"ui/casual/mode", "versus"},
+              {"ui/casual/character", 3},
+              {"display/volume_music", 40},
+              {"online/region", "na"}});
         open();
         QCOMPARE(cfg::migrate(), (QStringList{"online/koth", "display/volume_music", "ui/casual"}));
         QSettings after(ini, QSettings::IniFormat);
@@ -181,9 +189,10 @@ private slots:
         cfg::set(QStringLiteral("online/region"), QStringLiteral("na"));
         QVERIFY(!QFileInfo::exists(path));
         cfg::set(QStringLiteral("display/brightness"), 500);
-        QCOMPARE(readAll(path), QByteArray("mode=borderless\nresolution=desktop\nrender_scale=1\nanti_aliasing=off\n"
-                                           "anisotropic=0\nvsync=1\nadaptive_sync=0\nbrightness=200\nframe_data=1\n"
-                                           "preferred_side=off\n"));
+        QCOMPARE(readAll(path),
+                 QByteArray("mode=borderless\nresolution=desktop\nrender_scale=1\nanti_aliasing=off\n"
+                            "anisotropic=0\nvsync=1\nadaptive_sync=0\nbrightness=200\nframe_data=1\n"
+                            "preferred_side=off\n"));
         cfg::set(QStringLiteral("display/mode"), QStringLiteral("windowed"));
         cfg::set(QStringLiteral("display/vsync"), false);
         QVERIFY(readAll(path).startsWith("mode=windowed\n"));
@@ -199,12 +208,18 @@ private slots:
         QTest::addColumn<bool>("packaged");
         QTest::addColumn<QByteArray>("firstLine");
         QTest::addColumn<QString>("label");
-        QTest::newRow("labelled") << true << QByteArray("ORX-Rovivi 0.1.8, packaged 2024-05-01 a\nmore\n") << "2024-05-01 a";
-        QTest::newRow("bom and spaces") << true << QByteArray("\xEF\xBB\xBF  ORX-Rovivi 0.1.8, packaged 7.2_x  \n") << "7.2_x";
-        QTest::newRow("not packaged") << false << QByteArray("ORX-Rovivi 0.1.8, packaged 2024-05-01 a\n") << "";
-        QTest::newRow("other version") << true << QByteArray("ORX-Rovivi 0.1.7, packaged 2024-05-01 a\n") << "";
-        QTest::newRow("41 characters") << true << ("ORX-Rovivi 0.1.8, packaged " + QByteArray(41, 'x') + "\n") << "";
-        QTest::newRow("40 characters") << true << ("ORX-Rovivi 0.1.8, packaged " + QByteArray(40, 'x') + "\n") << QString(40, 'x');
+        QTest::newRow("labelled") << true << QByteArray("ORX-Rovivi 0.1.8, packaged 2024-05-01 a\nmore\n")
+                                  << "2024-05-01 a";
+        QTest::newRow("bom and spaces")
+            << true << QByteArray("\xEF\xBB\xBF  ORX-Rovivi 0.1.8, packaged 7.2_x  \n") << "7.2_x";
+        QTest::newRow("not packaged")
+            << false << QByteArray("ORX-Rovivi 0.1.8, packaged 2024-05-01 a\n") << "";
+        QTest::newRow("other version")
+            << true << QByteArray("ORX-Rovivi 0.1.7, packaged 2024-05-01 a\n") << "";
+        QTest::newRow("41 characters")
+            << true << ("ORX-Rovivi 0.1.8, packaged " + QByteArray(41, 'x') + "\n") << "";
+        QTest::newRow("40 characters")
+            << true << ("ORX-Rovivi 0.1.8, packaged " + QByteArray(40, 'x') + "\n") << QString(40, 'x');
         QTest::newRow("bad character") << true << QByteArray("ORX-Rovivi 0.1.8, packaged 2024/05\n") << "";
     }
     void buildLabel()
@@ -229,7 +244,8 @@ private slots:
         QVERIFY(writeAll(tree + QStringLiteral("/launcher/CMakeLists.txt"), "#"));
         QCOMPARE(cfg::repoRoot(), tree);
         QCOMPARE(cfg::gameFolder(QStringLiteral("orx")), tree + QStringLiteral("/game"));
-        QCOMPARE(cfg::gameExe(QStringLiteral("orx")), tree + QStringLiteral("/orx/out/build/win-amd64-release/orx.exe"));
+        QCOMPARE(cfg::gameExe(QStringLiteral("orx")),
+                 tree + QStringLiteral("/orx/out/build/win-amd64-release/orx.exe"));
         cfg::setDefaultExeLookup([](const QString &) { return QStringLiteral("ironmere.exe"); });
         QVERIFY(writeAll(tree + QStringLiteral("/game/ironmere.exe"), "MZ"));
         QCOMPARE(cfg::gameExe(QStringLiteral("orx")), tree + QStringLiteral("/game/ironmere.exe"));
@@ -258,14 +274,16 @@ private slots:
         cfg::set(QStringLiteral("games/orx/folder"), game);
         QCOMPARE(cfg::latestSave(QStringLiteral("orx")), QString());
         const auto save = [&](const char *profile) {
-            return game + QStringLiteral("/user/%1/5D3A0F21/00000001/ORXSaveData/savedata.bin").arg(QLatin1String(profile));
+            return game + QStringLiteral("/user/%1/5D3A0F21/00000001/ORXSaveData/savedata.bin")
+                              .arg(QLatin1String(profile));
         };
         QVERIFY(writeAll(save("A"), "a"));
         QVERIFY(writeAll(save("B"), "b"));
         QDir(game + QStringLiteral("/user/C")).mkpath(QStringLiteral("."));
         QFile older(save("A")), newer(save("B"));
         QVERIFY(older.open(QIODevice::ReadWrite) && newer.open(QIODevice::ReadWrite));
-        QVERIFY(older.setFileTime(QDateTime::currentDateTime().addSecs(-3600), QFileDevice::FileModificationTime));
+        QVERIFY(older.setFileTime(QDateTime::currentDateTime().addSecs(-3600),
+                                  QFileDevice::FileModificationTime));
         QVERIFY(newer.setFileTime(QDateTime::currentDateTime(), QFileDevice::FileModificationTime));
         older.close();
         newer.close();

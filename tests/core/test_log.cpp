@@ -5,8 +5,8 @@
 
 #include <QRegularExpression>
 #include <QScrollBar>
-#include <QTextBlock>
 #include <QTemporaryDir>
+#include <QTextBlock>
 #include <QThread>
 #include <QtTest>
 
@@ -27,7 +27,8 @@ private slots:
         const QStringList lines = QString::fromUtf8(readAll(logFilePath())).split(QLatin1Char('\n'));
         QCOMPARE(lines.size(), 5); // three stamped lines written as 4 + the final empty piece
         QCOMPARE(lines.at(0), QStringLiteral("kept from an earlier run"));
-        static const QRegularExpression stamp(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} (.*)$"));
+        static const QRegularExpression stamp(
+            QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} (.*)$"));
         QCOMPARE(stamp.match(lines.at(1)).captured(1), QStringLiteral("launcher 0.1.8 starting"));
         QCOMPARE(stamp.match(lines.at(2)).captured(1), QStringLiteral("two"));
         QCOMPARE(lines.at(3), QStringLiteral("lines é")); // a line break in a message is written as is

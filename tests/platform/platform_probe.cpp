@@ -15,7 +15,8 @@ int main(int argc, char **argv)
     const QStringList args = app.arguments();
     if (args.size() >= 5 && args.at(1) == QLatin1String("write")) {
         QString error;
-        const bool ok = platform::writeFileAtomically(args.at(2), args.at(3).toUtf8(), &error, args.at(4).toInt());
+        const bool ok =
+            platform::writeFileAtomically(args.at(2), args.at(3).toUtf8(), &error, args.at(4).toInt());
         std::printf("%s\n", ok ? "ok" : qPrintable(error));
         return ok ? 0 : 1;
     }

@@ -113,8 +113,9 @@ void TestPlatform::atomicReplaceRetriesWhileTargetIsHeld()
                                QStringLiteral("--clear-groups"), probe()};
 
     QProcess expired;
-    expired.start(QStringLiteral("setpriv"), asNobody + QStringList{QStringLiteral("write"), target,
-                                                                     QStringLiteral("new"), QStringLiteral("300")});
+    expired.start(QStringLiteral("setpriv"),
+                  asNobody + QStringList{QStringLiteral("write"), target, QStringLiteral("new"),
+                                         QStringLiteral("300")});
     QVERIFY(expired.waitForFinished(scaled(30000)));
     QCOMPARE(expired.exitCode(), 1);
     QCOMPARE(QString::fromUtf8(expired.readAllStandardOutput()).trimmed(),
@@ -123,8 +124,9 @@ void TestPlatform::atomicReplaceRetriesWhileTargetIsHeld()
     QCOMPARE(readAll(target), QByteArray("old"));
 
     QProcess released;
-    released.start(QStringLiteral("setpriv"), asNobody + QStringList{QStringLiteral("write"), target,
-                                                                      QStringLiteral("new"), QStringLiteral("60000")});
+    released.start(QStringLiteral("setpriv"),
+                   asNobody + QStringList{QStringLiteral("write"), target, QStringLiteral("new"),
+                                          QStringLiteral("60000")});
     QVERIFY(waitFor([&] { return QFileInfo::exists(target + QStringLiteral(".tmp")); }, 30000));
     QVERIFY(::chown(QFile::encodeName(target).constData(), 65534, 65534) == 0);
     QVERIFY(released.waitForFinished(scaled(30000)));
@@ -167,11 +169,13 @@ void TestPlatform::processTreeIsOneLevel()
     QProcess parent;
     // Two direct children, and one child that has a child of its own.
     parent.start(QStringLiteral("/bin/sh"),
-                 {QStringLiteral("-c"), QStringLiteral("sleep 100 & sleep 100 & sh -c 'sleep 100 & echo $! > %1; wait' & wait")
-                                            .arg(grandchildFile)});
+                 {QStringLiteral("-c"),
+                  QStringLiteral("sleep 100 & sleep 100 & sh -c 'sleep 100 & echo $! > %1; wait' & wait")
+                      .arg(grandchildFile)});
     QVERIFY(parent.waitForStarted());
     const qint64 pid = parent.processId();
-    QVERIFY(waitFor([&] { return QFileInfo(grandchildFile).size() > 0 && platform::processTree(pid).size() == 4; }));
+    QVERIFY(waitFor(
+        [&] { return QFileInfo(grandchildFile).size() > 0 && platform::processTree(pid).size() == 4; }));
     const QList<qint64> tree = platform::processTree(pid);
     QCOMPARE(tree.first(), pid);
     const qint64 grandchild = readAll(grandchildFile).trimmed().toLongLong();

@@ -1,0 +1,254 @@
+// Windows implementation of the platform contracts (Win32).
+
+#include "platform.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QThread>
+
+#include <atomic>
+#include <mutex>
+
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#include <tlhelp32.h>
+
+namespace platform {
+
+namespace {
+
+std::wstring wide(const QString &s)
+{
+    return QDir::toNativeSeparators(s).toStdWString();
+}
+
+} // namespace
+
+bool writeFileAtomically(const QString &path, const QByteArray &bytes, QString *error, int budgetMs)
+{
+    const QString tmp = path + QStringLiteral(".tmp");
+    const std::wstring tmpW = wide(tmp);
+    const std::wstring targetW = wide(path);
+
+    HANDLE h =
+        CreateFileW(tmpW.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        if (error)
+            *error = QStringLiteral("cannot create %1 (error %2)")
+                         .arg(QDir::toNativeSeparators(tmp))
+                         .arg(GetLastError());
+        return false;
+    }
+    bool ok = true;
+    const char *p = bytes.constData();
+    qsizetype left = bytes.size();
+    while (ok && left > 0) {
+        const DWORD chunk = DWORD(qMin<qsizetype>(left, 1 << 30));
+        DWORD written = 0;
+        ok = WriteFile(h, p, chunk, &written, nullptr) && written == chunk;
+        p += written;
+        left -= written;
+    }
+    ok = FlushFileBuffers(h) && ok;
+    CloseHandle(h);
+    if (!ok) {
+        DeleteFileW(tmpW.c_str());
+        if (error)
+            *error = QStringLiteral("cannot write %1").arg(QDir::toNativeSeparators(tmp));
+        return false;
+    }
+
+    QElapsedTimer clock;
+    clock.start();
+    DWORD lastError = 0;
+    for (;;) {
+        if (MoveFileExW(tmpW.c_str(), targetW.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+            return true;
+        lastError = GetLastError();
+        // A reader holding the target without delete sharing: wait for it within the budget.
+        if ((lastError != ERROR_ACCESS_DENIED && lastError != ERROR_SHARING_VIOLATION) ||
+            clock.elapsed() > budgetMs)
+            break;
+        Sleep(5);
+    }
+    DeleteFileW(tmpW.c_str());
+    if (error)
+        *error =
+            QStringLiteral("cannot replace %1 (error %2)").arg(QDir::toNativeSeparators(path)).arg(lastError);
+    return false;
+}
+
+QByteArray readFileShared(const QString &path, bool *opened)
+{
+    HANDLE h =
+        CreateFileW(wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (opened)
+        *opened = h != INVALID_HANDLE_VALUE;
+    if (h == INVALID_HANDLE_VALUE)
+        return QByteArray();
+    QByteArray out;
+    char piece[4096];
+    while (out.size() <= 1048575) {
+        DWORD got = 0;
+        if (!ReadFile(h, piece, sizeof piece, &got, nullptr) || got == 0)
+            break;
+        out.append(piece, qsizetype(got));
+    }
+    CloseHandle(h);
+    return out;
+}
+
+// --- the job ---------------------------------------------------------------------------------
+
+struct Job {
+    HANDLE handle = nullptr;
+};
+
+Job *launcherJob()
+{
+    // The handle stays open until the process ends; the system then closes it and the job's
+    // kill-on-close limit ends every game, however the launcher ended.
+    static Job *job = [] {
+        auto *j = new Job;
+        j->handle = CreateJobObjectW(nullptr, nullptr);
+        if (j->handle) {
+            JOBOBJECT_EXTENDED_LIMIT_INFORMATION info{};
+            info.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+            SetInformationJobObject(j->handle, JobObjectExtendedLimitInformation, &info, sizeof info);
+        }
+        return j;
+    }();
+    return job;
+}
+
+void prepareJobChild(QProcess &process)
+{
+    // The process is assigned to the job right after it starts (addToJob).
+    Q_UNUSED(process);
+}
+
+bool addToJob(Job *job, qint64 pid)
+{
+    if (!job || !job->handle || pid <= 0)
+        return false;
+    HANDLE process = OpenProcess(PROCESS_TERMINATE | PROCESS_SET_QUOTA, FALSE, DWORD(pid));
+    if (!process)
+        return false;
+    const bool ok = AssignProcessToJobObject(job->handle, process);
+    CloseHandle(process);
+    return ok;
+}
+
+void killJob(Job *job)
+{
+    if (job && job->handle)
+        TerminateJobObject(job->handle, 1);
+}
+
+QList<qint64> processTree(qint64 pid)
+{
+    QList<qint64> out;
+    if (pid <= 0)
+        return out;
+    out << pid;
+    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snap == INVALID_HANDLE_VALUE)
+        return out;
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    if (Process32FirstW(snap, &entry)) {
+        do {
+            if (qint64(entry.th32ParentProcessID) == pid && qint64(entry.th32ProcessID) != pid)
+                out << qint64(entry.th32ProcessID);
+        } while (Process32NextW(snap, &entry));
+    }
+    CloseHandle(snap);
+    return out;
+}
+
+namespace {
+std::atomic<bool> backgroundFlag{false};
+}
+
+void setBackgroundMode(bool on)
+{
+    backgroundFlag = on;
+}
+
+bool backgroundMode()
+{
+    return backgroundFlag;
+}
+
+int smartAppControlState()
+{
+    DWORD value = 0;
+    DWORD size = sizeof value;
+    const LSTATUS rc =
+        RegGetValueW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\CI\\Policy",
+                     L"VerifiedAndReputablePolicyState", RRF_RT_REG_DWORD, nullptr, &value, &size);
+    return rc == ERROR_SUCCESS ? int(value) : -1;
+}
+
+void setBackgroundThreadMode(bool on)
+{
+    SetThreadPriority(GetCurrentThread(), on ? THREAD_MODE_BACKGROUND_BEGIN : THREAD_MODE_BACKGROUND_END);
+}
+
+namespace {
+std::function<void()> *terminationHandler = nullptr;
+
+BOOL WINAPI consoleHandler(DWORD type)
+{
+    if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT && type != CTRL_CLOSE_EVENT)
+        return FALSE;
+    if (terminationHandler && QCoreApplication::instance())
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(), [] { (*terminationHandler)(); }, Qt::QueuedConnection);
+    return TRUE;
+}
+} // namespace
+
+void onTerminationRequest(std::function<void()> handler)
+{
+    if (terminationHandler)
+        return;
+    terminationHandler = new std::function<void()>(std::move(handler));
+    SetConsoleCtrlHandler(consoleHandler, TRUE);
+}
+
+QString osName()
+{
+    return QStringLiteral("windows");
+}
+
+QString processorName()
+{
+    wchar_t name[256] = {};
+    DWORD size = sizeof name;
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DESCRIPTION\\System\\CentralProcessor\\0",
+                     L"ProcessorNameString", RRF_RT_REG_SZ, nullptr, name, &size) != ERROR_SUCCESS)
+        return QString();
+    return QString::fromWCharArray(name).trimmed();
+}
+
+QString osVersion()
+{
+    wchar_t product[256] = {}, build[64] = {};
+    DWORD size = sizeof product;
+    RegGetValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", L"ProductName",
+                 RRF_RT_REG_SZ, nullptr, product, &size);
+    size = sizeof build;
+    RegGetValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion",
+                 L"CurrentBuildNumber", RRF_RT_REG_SZ, nullptr, build, &size);
+    return QStringLiteral("%1 (build %2)")
+        .arg(QString::fromWCharArray(product), QString::fromWCharArray(build));
+}
+
+} // namespace platform
