@@ -1,6 +1,7 @@
 // POSIX implementation of the window, display and sound contracts.
 
 #include "platform.h"
+#include "windows_x11.h"
 
 #include <QGuiApplication>
 #include <QScreen>
@@ -12,17 +13,14 @@ namespace platform {
 
 QList<WindowHandle> windowsOf(const QList<qint64> &pids)
 {
-    Q_UNUSED(pids);
-    // Other processes' windows are only reachable through the X11 window list; without it (Wayland,
-    // offscreen) there is nothing to find, which the callers treat as "not brought to the front".
-    return {};
+    return x11::windowsOf(pids);
 }
 
 bool forceForeground(WindowHandle window)
 {
     if (backgroundMode() || window == 0)
         return false;
-    return false;
+    return x11::forceForeground(window);
 }
 
 bool bringGameToFront(qint64 pid)
@@ -43,11 +41,12 @@ bool showAndActivate(QWidget *widget)
     if (backgroundMode())
         return false;
     // The offscreen platform has no stacking order to change.
-    if (QGuiApplication::platformName() != QLatin1String("offscreen")) {
-        widget->raise();
-        widget->activateWindow();
-    }
-    return widget->isActiveWindow();
+    if (QGuiApplication::platformName() == QLatin1String("offscreen"))
+        return false;
+    widget->raise();
+    const bool front = x11::available() && forceForeground(WindowHandle(widget->winId()));
+    widget->activateWindow();
+    return front;
 }
 
 QString primaryMonitorDevice()
@@ -70,9 +69,12 @@ QSize desktopSize()
 QList<QSize> displayModes()
 {
     QList<QSize> modes;
-    const QSize desktop = desktopSize();
-    if (desktop.isValid() && desktop.width() >= 640 && desktop.height() >= 480)
-        modes << desktop;
+    QList<QSize> listed = x11::displayModes();
+    if (listed.isEmpty())
+        listed << desktopSize();
+    for (const QSize &size : std::as_const(listed))
+        if (size.isValid() && size.width() >= 640 && size.height() >= 480 && !modes.contains(size))
+            modes << size;
     std::stable_sort(modes.begin(), modes.end(), [](const QSize &a, const QSize &b) {
         const qint64 areaA = qint64(a.width()) * a.height(), areaB = qint64(b.width()) * b.height();
         return areaA != areaB ? areaA > areaB : a.width() > b.width();
