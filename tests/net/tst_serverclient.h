@@ -1,0 +1,82 @@
+#pragma once
+// Tests of ServerClient against real sockets: an in-process scripted peer over plain TCP and over
+// TLS with a certificate made for the run by the openssl command.
+
+#include "net/serverclient.h"
+#include "scriptedpeer.h"
+
+#include <QJsonObject>
+#include <QObject>
+#include <QSslCertificate>
+#include <QSslKey>
+#include <QTemporaryDir>
+#include <memory>
+
+class TestServerClient : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanupTestCase();
+
+    // Addresses, fingerprints and endpoints (tst_serverclient.cpp)
+    void parseAddress_data();
+    void parseAddress();
+    void fingerprintForms_data();
+    void fingerprintForms();
+    void plainIPv4_data();
+    void plainIPv4();
+    void tlsPin_data();
+    void tlsPin();
+    void endpointsAndLinkType();
+
+    // The connection (tst_serverclient_link.cpp)
+    void framing_data();
+    void framing();
+    void statesAndSignalsInOrder();
+    void idsCountAcrossReconnections();
+    void pongWithAnotherId();
+    void backOffSequenceAndReset();
+    void backOffDefaultsToThreeSeconds();
+    void gracefulClose_data();
+    void gracefulClose();
+    void nothingSentWhileOffline();
+
+    // Session messages (tst_serverclient_session.cpp)
+    void helloFields_data();
+    void helloFields();
+    void resumeWithToken();
+    void refusedResume_data();
+    void refusedResume();
+    void sessionEndingErrors_data();
+    void sessionEndingErrors();
+    void loginRegisterLogout();
+    void tunnelPackets();
+    void welcomeAndAccountAccessors();
+
+private:
+    // A client with short timers: pings that do not interfere unless a test asks, quick retries.
+    std::unique_ptr<ServerClient> makeClient(int reconnectFirstMs = 50);
+    QString plainAddress(const ScriptedPeer &peer) const;
+    // Connects the client to a plain peer and waits for its hello.
+    void connectPlain(ServerClient &client, ScriptedPeer &peer);
+    // Sends a welcome and waits for `Rovivi`.
+    void greet(ServerClient &client, ScriptedPeer &peer, QJsonObject welcome = QJsonObject());
+    // Sends an account and waits for `LoggedIn`.
+    void signIn(ServerClient &client, ScriptedPeer &peer, const QString &token = QStringLiteral("tok-1"));
+    // Sends a marker message and waits until the client has passed it on: everything the peer
+    // sent before it has been handled.
+    void sync(ServerClient &client, ScriptedPeer &peer);
+    QString logText() const;
+
+    QTemporaryDir m_dir;
+    QString m_configPath;
+    QSslCertificate m_certificate;
+    QSslKey m_key;
+    QString m_opensslFingerprint; // as `openssl x509 -fingerprint -sha256` prints it
+    int m_syncCounter = 0;
+};
+
+// Deadline for every wait; generous for a loaded machine running the sanitizers.
+inline constexpr int kWaitMs = 20000;
