@@ -3,8 +3,8 @@
 // updates, the online modes and the roster, with the identity checks that word what is wrong.
 
 #include <QByteArray>
-#include <QJsonObject>
 #include <QCoreApplication>
+#include <QJsonObject>
 #include <QList>
 #include <QMap>
 #include <QString>
@@ -73,7 +73,8 @@ public:
     // The message for a title update whose default.xexp is not the current one. `subject` starts
     // the sentence ("The title update on this PC is"); `foundVersion` is the version the found
     // update produces, empty when unknown.
-    QString checkTitleUpdate(const QString &subject, const QString &foundSha1, const QString &foundVersion) const;
+    QString checkTitleUpdate(const QString &subject, const QString &foundSha1,
+                             const QString &foundVersion) const;
     // Which update is needed and where the console keeps it.
     QString updateNeededText() const;
 

@@ -41,13 +41,16 @@ QString Game::checkExecutable(const QByteArray &xex) const
         description = tr("a modified copy of %1 (the same version, changed: a patched or damaged executable)")
                           .arg(title);
     }
-    return tr("This disc is %1, not %2 (%3). Orvex Rovivi builds the game from that release's default.xex only "
-              "(SHA-1 %4): both players of a match must run the very same code, and the title update fits that "
+    return tr("This disc is %1, not %2 (%3). Orvex Rovivi builds the game from that release's default.xex "
+              "only "
+              "(SHA-1 %4): both players of a match must run the very same code, and the title update fits "
+              "that "
               "version only. Use a disc image of %2 (%3).")
         .arg(description, title, edition, xexSha1);
 }
 
-QString Game::checkTitleUpdate(const QString &subject, const QString &foundSha1, const QString &foundVersion) const
+QString Game::checkTitleUpdate(const QString &subject, const QString &foundSha1,
+                               const QString &foundVersion) const
 {
     const auto matches = [&](const TitleUpdate &update) {
         return !foundSha1.isEmpty() && foundSha1.compare(update.xexpSha1, Qt::CaseInsensitive) == 0;
@@ -68,25 +71,28 @@ QString Game::checkTitleUpdate(const QString &subject, const QString &foundSha1,
         paragraph = tr("%1 not %2: its files are not the ones %2 has (a changed or damaged copy).")
                         .arg(subject, titleUpdate.label());
     } else {
-        paragraph = tr("%1 another title update of %2: it makes the game version %3, and %4 makes it version %5.")
-                        .arg(subject, title, foundVersion, titleUpdate.label(), titleUpdate.toVersion);
+        paragraph =
+            tr("%1 another title update of %2: it makes the game version %3, and %4 makes it version %5.")
+                .arg(subject, title, foundVersion, titleUpdate.label(), titleUpdate.toVersion);
     }
     return paragraph + QLatin1String("\n\n") + updateNeededText();
 }
 
 QString Game::updateNeededText() const
 {
-    const QString packageLabel = titleUpdate.packageNote.isEmpty()
-                                     ? titleUpdate.package
-                                     : QStringLiteral("%1 (%2)").arg(titleUpdate.package, titleUpdate.packageNote);
+    const QString packageLabel =
+        titleUpdate.packageNote.isEmpty()
+            ? titleUpdate.package
+            : QStringLiteral("%1 (%2)").arg(titleUpdate.package, titleUpdate.packageNote);
     QString capitalised = titleUpdate.label();
     if (!capitalised.isEmpty())
         capitalised[0] = capitalised[0].toUpper();
-    const QString explanation =
-        tr("%1 is the file %2. Your Xbox 360 downloads it from Xbox Live when it starts the game online, and usually "
-           "keeps it in its folder Content\\0000000000000000\\%3\\000B0000.")
-            .arg(capitalised, packageLabel, titleId);
-    return tr("Orvex Rovivi now needs %1, the last update of %2. Both players of a match must have the same update.")
+    const QString explanation = tr("%1 is the file %2. Your Xbox 360 downloads it from Xbox Live when it "
+                                   "starts the game online, and usually "
+                                   "keeps it in its folder Content\\0000000000000000\\%3\\000B0000.")
+                                    .arg(capitalised, packageLabel, titleId);
+    return tr("Orvex Rovivi now needs %1, the last update of %2. Both players of a match must have the same "
+              "update.")
                .arg(titleUpdate.label(), title) +
            QLatin1String("\n\n") + explanation;
 }

@@ -78,7 +78,8 @@ bool Disc::extractFile(const DiscEntry &entry, const QString &target, QByteArray
             return fail(cutShort);
         if (part.write(buffer.constData(), length) != length) {
             const QString reason = part.errorString();
-            return fail(tr("Cannot write %1: %2 (is the disk full?)").arg(QDir::toNativeSeparators(target), reason));
+            return fail(
+                tr("Cannot write %1: %2 (is the disk full?)").arg(QDir::toNativeSeparators(target), reason));
         }
         remaining -= length;
         bytesDone.fetch_add(length, std::memory_order_relaxed);

@@ -49,16 +49,26 @@ private:
 QString contentTypeName(quint32 value)
 {
     switch (value) {
-    case 0x1: return QCoreApplication::translate("x360", "saved game");
-    case 0x2: return QCoreApplication::translate("x360", "downloadable content");
-    case 0x4000: return QCoreApplication::translate("x360", "installed game");
-    case 0x7000: return QCoreApplication::translate("x360", "game on demand");
-    case 0x20000: return QCoreApplication::translate("x360", "gamer picture");
-    case 0x30000: return QCoreApplication::translate("x360", "theme");
-    case 0x80000: return QCoreApplication::translate("x360", "game demo");
-    case 0x90000: return QCoreApplication::translate("x360", "video");
-    case 0xB0000: return QCoreApplication::translate("x360", "title update");
-    default: break;
+    case 0x1:
+        return QCoreApplication::translate("x360", "saved game");
+    case 0x2:
+        return QCoreApplication::translate("x360", "downloadable content");
+    case 0x4000:
+        return QCoreApplication::translate("x360", "installed game");
+    case 0x7000:
+        return QCoreApplication::translate("x360", "game on demand");
+    case 0x20000:
+        return QCoreApplication::translate("x360", "gamer picture");
+    case 0x30000:
+        return QCoreApplication::translate("x360", "theme");
+    case 0x80000:
+        return QCoreApplication::translate("x360", "game demo");
+    case 0x90000:
+        return QCoreApplication::translate("x360", "video");
+    case 0xB0000:
+        return QCoreApplication::translate("x360", "title update");
+    default:
+        break;
     }
     return QCoreApplication::translate("x360", "content type %1")
         .arg(QStringLiteral("%1").arg(value, 8, 16, QLatin1Char('0')).toUpper());
@@ -230,7 +240,8 @@ bool Package::read(const PackageEntry &entry, QByteArray *bytes, QString *error)
             return false;
         }
         const qint64 length = std::min<qint64>(remaining, stfs::blockSize);
-        if (block > stfs::endOfChain || readBlock(block, length, &data) != Fault::None || data.size() < length) {
+        if (block > stfs::endOfChain || readBlock(block, length, &data) != Fault::None ||
+            data.size() < length) {
             bytes->clear();
             *error = cutShort;
             return false;

@@ -116,7 +116,8 @@ bool writeFile(const QString &path, const QByteArray &data, QString *error)
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(data) != data.size() ||
         !file.flush()) {
-        *error = QStringLiteral("Cannot write %1: %2").arg(QDir::toNativeSeparators(path), file.errorString());
+        *error =
+            QStringLiteral("Cannot write %1: %2").arg(QDir::toNativeSeparators(path), file.errorString());
         return false;
     }
     return true;

@@ -9,7 +9,7 @@ namespace demo {
 
 constexpr quint32 titleId = 0x5D3A0F21;
 constexpr quint32 mediaId = 0x2C71E9B0;
-constexpr quint32 discVersion = 0x00000002;   // 0.0.0.2
+constexpr quint32 discVersion = 0x00000002;    // 0.0.0.2
 constexpr quint32 update3Version = 0x00000302; // 0.0.3.2
 constexpr quint32 update1Version = 0x00000102; // 0.0.1.2
 

@@ -39,7 +39,8 @@ int extractCommand(const QString &file, const QString &dir, const Options &optio
 {
     QString error;
     if (kindOf(file) == Kind::Xex)
-        return fail(QStringLiteral("%1 is an executable: it holds no files.").arg(QFileInfo(file).fileName()));
+        return fail(
+            QStringLiteral("%1 is an executable: it holds no files.").arg(QFileInfo(file).fileName()));
     if (kindOf(file) == Kind::Package) {
         x360::Package package;
         if (!package.open(file, &error) || !package.extractAll(dir, &error))

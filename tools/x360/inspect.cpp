@@ -7,8 +7,8 @@
 #include "x360/package.h"
 #include "x360/xex.h"
 
-#include <QFile>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -56,16 +56,17 @@ int infoDisc(const QString &file, const Options &options)
                                             {"bytes", disc.totalBytes()}}));
         return 0;
     }
-    const QString text = QStringLiteral("Disc image: %1\nPartition: %2 at byte %3\nFiles: %4 in %5 folders, %6 "
-                                        "(%7 bytes)\nWithout $SystemUpdate: %8 files, %9\n")
-                             .arg(QDir::toNativeSeparators(file), disc.partitionName())
-                             .arg(disc.partitionOffset())
-                             .arg(disc.fileCount())
-                             .arg(folders)
-                             .arg(sizeText(disc.totalBytes()))
-                             .arg(disc.totalBytes())
-                             .arg(disc.fileCount(x360::isSystemUpdate))
-                             .arg(sizeText(disc.totalBytes(x360::isSystemUpdate)));
+    const QString text =
+        QStringLiteral("Disc image: %1\nPartition: %2 at byte %3\nFiles: %4 in %5 folders, %6 "
+                       "(%7 bytes)\nWithout $SystemUpdate: %8 files, %9\n")
+            .arg(QDir::toNativeSeparators(file), disc.partitionName())
+            .arg(disc.partitionOffset())
+            .arg(disc.fileCount())
+            .arg(folders)
+            .arg(sizeText(disc.totalBytes()))
+            .arg(disc.totalBytes())
+            .arg(disc.fileCount(x360::isSystemUpdate))
+            .arg(sizeText(disc.totalBytes(x360::isSystemUpdate)));
     printOut(text.toUtf8());
     return 0;
 }
@@ -99,13 +100,13 @@ int infoPackage(const QString &file, const Options &options)
                                             {"bytes", bytes}}));
         return 0;
     }
-    const QString text = QStringLiteral("Package: %1 (%2)\nTitle ID: %3\nMedia ID: %4\nVersion: %5 (base %6)\n"
-                                        "Display name: %7\nTitle name: %8\nFiles: %9\n")
-                             .arg(package.magic, x360::contentTypeName(package.contentType),
-                                  hex8(package.titleId), hex8(package.mediaId),
-                                  x360::versionText(package.version), x360::versionText(package.baseVersion),
-                                  package.displayName, package.titleName,
-                                  QStringLiteral("%1, %2").arg(files).arg(sizeText(bytes)));
+    const QString text =
+        QStringLiteral("Package: %1 (%2)\nTitle ID: %3\nMedia ID: %4\nVersion: %5 (base %6)\n"
+                       "Display name: %7\nTitle name: %8\nFiles: %9\n")
+            .arg(package.magic, x360::contentTypeName(package.contentType), hex8(package.titleId),
+                 hex8(package.mediaId), x360::versionText(package.version),
+                 x360::versionText(package.baseVersion), package.displayName, package.titleName,
+                 QStringLiteral("%1, %2").arg(files).arg(sizeText(bytes)));
     printOut(text.toUtf8());
     return 0;
 }
@@ -146,9 +147,12 @@ int infoXex(const QString &file, const Options &options)
 int infoCommand(const QString &file, const Options &options)
 {
     switch (kindOf(file)) {
-    case Kind::Disc: return infoDisc(file, options);
-    case Kind::Package: return infoPackage(file, options);
-    case Kind::Xex: return infoXex(file, options);
+    case Kind::Disc:
+        return infoDisc(file, options);
+    case Kind::Package:
+        return infoPackage(file, options);
+    case Kind::Xex:
+        return infoXex(file, options);
     }
     return 1;
 }
@@ -161,7 +165,10 @@ int listCommand(const QString &file, const Options &options)
         if (options.json)
             array.append(QJsonObject{{"path", path}, {"size", size}, {"folder", folder}});
         else
-            printOut(QStringLiteral("%1 %2%3\n").arg(size, 12).arg(path, folder ? QStringLiteral("/") : QString()).toUtf8());
+            printOut(QStringLiteral("%1 %2%3\n")
+                         .arg(size, 12)
+                         .arg(path, folder ? QStringLiteral("/") : QString())
+                         .toUtf8());
     };
     switch (kindOf(file)) {
     case Kind::Disc: {
@@ -180,7 +187,9 @@ int listCommand(const QString &file, const Options &options)
             add(entry.path, entry.size, entry.isFolder);
         break;
     }
-    case Kind::Xex: return fail(QStringLiteral("%1 is an executable: it holds no files.").arg(QFileInfo(file).fileName()));
+    case Kind::Xex:
+        return fail(
+            QStringLiteral("%1 is an executable: it holds no files.").arg(QFileInfo(file).fileName()));
     }
     if (options.json)
         printJson(QJsonDocument(array));
@@ -214,7 +223,9 @@ int catCommand(const QString &file, const QString &path)
             return fail(error);
         break;
     }
-    case Kind::Xex: return fail(QStringLiteral("%1 is an executable: it holds no files.").arg(QFileInfo(file).fileName()));
+    case Kind::Xex:
+        return fail(
+            QStringLiteral("%1 is an executable: it holds no files.").arg(QFileInfo(file).fileName()));
     }
     printOut(bytes);
     return 0;
@@ -245,7 +256,8 @@ int checkCommand(const QString &file)
         if (!readWhole(file, &xex, &error))
             return fail(error);
         break;
-    case Kind::Package: return fail(QStringLiteral("check works on a disc image or a default.xex, not on a package."));
+    case Kind::Package:
+        return fail(QStringLiteral("check works on a disc image or a default.xex, not on a package."));
     }
     const QString message = game->checkExecutable(xex);
     if (!message.isEmpty())

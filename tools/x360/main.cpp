@@ -10,14 +10,15 @@
 
 namespace {
 
-const char usage[] = "Usage: orx-x360 [--json] [--all] COMMAND ...\n"
-                     "  info FILE         what FILE is (disc image, package or executable)\n"
-                     "  list FILE         the files of a disc image or package\n"
-                     "  extract FILE DIR  write the files under DIR (--all keeps $SystemUpdate)\n"
-                     "  cat FILE PATH     one file's bytes to standard output\n"
-                     "  check FILE        the game definition's executable check (disc image or default.xex)\n"
-                     "  make-demo DIR     write the demo release into DIR\n"
-                     "  --json            info prints one JSON object, list one array\n";
+const char usage[] =
+    "Usage: orx-x360 [--json] [--all] COMMAND ...\n"
+    "  info FILE         what FILE is (disc image, package or executable)\n"
+    "  list FILE         the files of a disc image or package\n"
+    "  extract FILE DIR  write the files under DIR (--all keeps $SystemUpdate)\n"
+    "  cat FILE PATH     one file's bytes to standard output\n"
+    "  check FILE        the game definition's executable check (disc image or default.xex)\n"
+    "  make-demo DIR     write the demo release into DIR\n"
+    "  --json            info prints one JSON object, list one array\n";
 
 int usageError(const QString &why)
 {

@@ -58,8 +58,8 @@ int emitTree(QByteArray &table, const std::vector<const Node *> &items, int lo, 
         return -1;
     const int mid = (lo + hi) / 2;
     const Node *node = items[size_t(mid)];
-    QByteArray entry = tableEntry(0, 0, node->sector, node->size, node->folder ? 0x10 : 0x20,
-                                  node->name.toLatin1());
+    QByteArray entry =
+        tableEntry(0, 0, node->sector, node->size, node->folder ? 0x10 : 0x20, node->name.toLatin1());
     // An entry never straddles a sector.
     const qsizetype offset0 = table.size();
     if (offset0 / sector != (offset0 + entry.size() - 1) / sector)
@@ -185,7 +185,8 @@ bool DiscImage::write(const QString &fileName, qint64 partitionOffset, QString *
 
     QFile out(fileName);
     const auto fail = [&] {
-        *error = QStringLiteral("Cannot write %1: %2").arg(QDir::toNativeSeparators(fileName), out.errorString());
+        *error =
+            QStringLiteral("Cannot write %1: %2").arg(QDir::toNativeSeparators(fileName), out.errorString());
         return false;
     };
     if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate))

@@ -25,7 +25,8 @@ QByteArray buildXex(const XexSpec &spec)
 {
     QList<std::pair<quint32, QByteArray>> headers;
     if (spec.executionInfo) {
-        QByteArray info = be32(spec.mediaId) + be32(spec.version) + be32(spec.baseVersion) + be32(spec.titleId);
+        QByteArray info =
+            be32(spec.mediaId) + be32(spec.version) + be32(spec.baseVersion) + be32(spec.titleId);
         info.append(char(0)); // platform
         info.append(char(0)); // executable type
         info.append(char(spec.discNumber));
