@@ -35,6 +35,8 @@ QString recordFolder(const Options &o)
 void installCloseRequestHandler()
 {
     std::signal(SIGTERM, onTerminate);
+    // Like a game with a window, it outlives a closed output pipe; only the launcher's tie ends it.
+    std::signal(SIGPIPE, SIG_IGN);
 }
 
 bool closeRequestPending()

@@ -1,0 +1,29 @@
+#pragma once
+// Checks made before a game starts, shared with the Build game page and the main window, and the
+// explanations given when Windows' protections get in the way. Texts are in the context
+// "GameProcess".
+
+#include <QString>
+
+// True when the extracted disc folder holds both "default.xex" and "default.xexp".
+bool gameFilesPresent(const QString &gameId);
+
+// Empty when the installed title update is the definition's current one (or cannot be judged),
+// otherwise the full explanation for the player.
+QString titleUpdateProblem(const QString &gameId);
+
+// True when the built game is older than this launcher's game project ("built.txt" against
+// "project/VERSION" in the game's folder).
+bool rebuildNeeded(const QString &gameId);
+
+// "Open Build game, choose <title update> in step 2, then press CHECK AND BUILD."
+QString buildHint(const QString &gameId);
+
+// The extracted "default.xex", or empty when it is not there.
+QString discExecutable(const QString &gameId);
+
+// Smart App Control: the value of ORX_SMART_APP_CONTROL when set, else the system's (0 off, 1 on,
+// 2 evaluation, -1 unknown).
+int smartAppControlState();
+QString smartAppControlText(bool blocked);
+QString antivirusText(const QString &fileName);
