@@ -1,0 +1,249 @@
+// Search, accept, path (direct, relay, tunnel), start, game packets and results.
+#include "tst_server.h"
+
+#include <QTest>
+
+Q_DECLARE_METATYPE(TestServer::Path)
+
+namespace {
+QString pathName(TestServer::Path p)
+{
+    return p == TestServer::Path::Direct ? "direct" : p == TestServer::Path::Relay ? "relay" : "tunnel";
+}
+} // namespace
+
+void TestServer::matchThroughEachPath_data()
+{
+    QTest::addColumn<Path>("path");
+    QTest::newRow("direct") << Path::Direct;
+    QTest::newRow("relay") << Path::Relay;
+    QTest::newRow("tunnel") << Path::Tunnel;
+}
+
+void TestServer::matchThroughEachPath()
+{
+    QFETCH(Path, path);
+    QVERIFY(startServer());
+    ScriptedClient a, b;
+    QVERIFY(join(a, "alice"));
+    QVERIFY(join(b, "bob"));
+    const QString match = pairAndAccept(a, b, false, path);
+    QVERIFY(!match.isEmpty());
+    const Go go = connectMatch(a, b, match);
+    QVERIFY(go.ok);
+    // Consistent sides, names and seed.
+    const int sa = go.go[0].value("side").toInt(), sb = go.go[1].value("side").toInt();
+    QCOMPARE(sa + sb, 3);
+    QCOMPARE(go.go[0].value("seed").toInteger(), go.go[1].value("seed").toInteger());
+    QVERIFY(go.go[0].value("seed").toInteger() != 0);
+    QCOMPARE(go.go[0].value(sa == 1 ? "p1_name" : "p2_name").toString(), QString("alice"));
+    QCOMPARE(go.go[1].value(sb == 1 ? "p1_name" : "p2_name").toString(), QString("bob"));
+    for (const char *k :
+         {"p1_name", "p2_name", "delay", "rtt_ms", "rounds", "ranked", "game", "mode", "series"})
+        QCOMPARE(go.go[0].value(k), go.go[1].value(k));
+    // Each remote is the endpoint that player reached in its own ping report.
+    QCOMPARE(go.go[0].value("remote").toString(), a.punchRemote);
+    QCOMPARE(go.go[1].value("remote").toString(), b.punchRemote);
+    const QString expectA = path == Path::Tunnel ? "tunnel" : pathName(path);
+    const QString expectB = path == Path::Tunnel ? "relay" : pathName(path);
+    QCOMPARE(go.go[0].value("path").toString(), expectA);
+    QCOMPARE(go.go[1].value("path").toString(), expectB);
+    if (path == Path::Relay)
+        QCOMPARE(go.go[0].value("remote").toString(), QStringLiteral("127.0.0.1:%1").arg(server->udpPort));
+
+    // The games' packets pass both ways.
+    a.sendGame("game-from-alice", go.go[0].value("remote").toString(), path == Path::Tunnel);
+    QTRY_VERIFY_WITH_TIMEOUT(b.gamePackets().contains("game-from-alice"), orxtest::scaled(5000));
+    b.sendGame("game-from-bob", go.go[1].value("remote").toString(), false);
+    QTRY_VERIFY_WITH_TIMEOUT(a.gamePackets().contains("game-from-bob"), orxtest::scaled(5000));
+    if (path == Path::Relay) {
+        // A stranger cannot get packets into the match through the relay.
+        QUdpSocket stranger;
+        QVERIFY(stranger.bind(QHostAddress::LocalHost, 0));
+        stranger.writeDatagram("intruder", QHostAddress::LocalHost, server->udpPort);
+        a.sendGame("after-stranger", go.go[0].value("remote").toString(), false);
+        QTRY_VERIFY_WITH_TIMEOUT(b.gamePackets().contains("after-stranger"), orxtest::scaled(5000));
+        QVERIFY(!b.gamePackets().contains("intruder"));
+        QVERIFY(!a.gamePackets().contains("intruder"));
+    }
+
+    a.send({{"type", "match_state"}, {"match", match}, {"state", "in_match"}});
+    const QJsonObject res = playResult(a, b, go, 0);
+    QCOMPARE(res.value("match").toString(), match);
+    QCOMPARE(res.value("status").toString(), QString("agreed"));
+    QCOMPARE(res.value("winner").toInt(), sa);
+    QCOMPARE(res.value(sa == 1 ? "p1_rounds" : "p2_rounds").toInt(), 2);
+}
+
+void TestServer::directFailureFallsBackToRelay()
+{
+    QVERIFY(startServer());
+    ScriptedClient a, b;
+    QVERIFY(join(a, "dora"));
+    QVERIFY(join(b, "eddy"));
+    const QString match = pairAndAccept(a, b, false, Path::Direct);
+    QVERIFY(!match.isEmpty());
+    const Go go = connectMatch(a, b, match, true);
+    QVERIFY(go.ok);
+    QCOMPARE(go.go[0].value("path").toString(), QString("relay"));
+    QCOMPARE(go.go[1].value("path").toString(), QString("relay"));
+}
+
+void TestServer::declineRequeuesTheOther()
+{
+    QVERIFY(startServer());
+    ScriptedClient a, b, c;
+    QVERIFY(join(a, "decliner"));
+    QVERIFY(join(b, "waiter"));
+    QVERIFY(join(c, "latecomer"));
+    QCOMPARE(queueJoin(a, true).value("type").toString(), QString("queued"));
+    QCOMPARE(queueJoin(b, true).value("type").toString(), QString("queued"));
+    const QString match = a.waitFor("match_found").value("match").toString();
+    QCOMPARE(b.waitFor("match_found").value("match").toString(), match);
+    b.send({{"type", "match_accept"}, {"match", match}});
+    a.send({{"type", "match_decline"}, {"match", match}});
+    const QJsonObject ca = a.waitFor("match_cancelled"), cb = b.waitFor("match_cancelled");
+    QCOMPARE(ca.value("reason").toString(), QString("declined"));
+    QCOMPARE(ca.value("requeued").toBool(true), false);
+    QCOMPARE(cb.value("reason").toString(), QString("declined"));
+    QCOMPARE(cb.value("requeued").toBool(), true);
+    // The one who was put back is found by the next searcher; the decliner is not searching.
+    QCOMPARE(queueJoin(c, true).value("type").toString(), QString("queued"));
+    const QJsonObject fc = c.waitFor("match_found");
+    QCOMPARE(fc.value("opponent").toObject().value("name").toString(), QString("waiter"));
+    QVERIFY(!a.has("match_found"));
+}
+
+void TestServer::acceptTimeoutRequeuesWhoAccepted()
+{
+    QVERIFY(startServer({"--accept-timeout", "1"}));
+    ScriptedClient a, b;
+    QVERIFY(join(a, "prompt"));
+    QVERIFY(join(b, "sleepy"));
+    queueJoin(a, false);
+    queueJoin(b, false);
+    const QJsonObject fa = a.waitFor("match_found");
+    QCOMPARE(fa.value("accept_required").toBool(), true);
+    QCOMPARE(fa.value("accept_timeout").toInt(), 1);
+    QCOMPARE(fa.value("opponent").toObject().value("name").toString(), QString("sleepy"));
+    QCOMPARE(fa.value("connection").toObject().value("link").toString(), QString("ethernet"));
+    a.send({{"type", "match_accept"}, {"match", fa.value("match")}});
+    const QJsonObject ca = a.waitFor("match_cancelled"), cb = b.waitFor("match_cancelled");
+    QCOMPARE(ca.value("reason").toString(), QString("accept_timeout"));
+    QCOMPARE(ca.value("requeued").toBool(), true);
+    QCOMPARE(cb.value("reason").toString(), QString("accept_timeout"));
+    QCOMPARE(cb.value("requeued").toBool(true), false);
+    const QJsonObject online = a.waitReply(a.send({{"type", "online"}}));
+    QCOMPARE(online.value("searching").toInt(), 1);
+}
+
+void TestServer::dropMidMatchIsAbandoned()
+{
+    QVERIFY(startServer({"--drop-grace", "500"}));
+    ScriptedClient a, b;
+    QVERIFY(join(a, "dropper"));
+    QVERIFY(join(b, "stayer"));
+    const QString match = pairAndAccept(a, b, false, Path::Relay);
+    const Go go = connectMatch(a, b, match);
+    QVERIFY(go.ok);
+    const int sa = go.go[0].value("side").toInt(), sb = go.go[1].value("side").toInt();
+    a.close();
+    b.send({{"type", "result"}, {"match", match}, {"outcome", "disconnected"}});
+    QCOMPARE(b.waitFor("result_ack").value("match").toString(), match);
+    const QJsonObject res = b.waitFor("match_result");
+    QCOMPARE(res.value("status").toString(), QString("abandoned"));
+    QCOMPARE(res.value("left_side").toInt(), sa);
+    QCOMPARE(res.value("winner").toInt(), sb);
+    const QJsonObject s =
+        b.waitFor("series", 10000, [](const QJsonObject &o) { return o.value("state") == "over"; });
+    QCOMPARE(s.value("outcome").toString(), QString("left"));
+    QCOMPARE(s.value("left").toString(), QString("dropper"));
+}
+
+void TestServer::disputedAndLeftResults_data()
+{
+    QTest::addColumn<QJsonObject>("fromA"); // "winner" in a's own terms: 1 = a's side, 2 = b's side
+    QTest::addColumn<QJsonObject>("fromB");
+    QTest::addColumn<QString>("status");
+    QTest::addColumn<int>("leftClient"); // -1: none
+    const QJsonObject aWins{{"winner", 1}}, bWins{{"winner", 2}}, draw{{"winner", 0}};
+    QTest::newRow("disputed") << aWins << bWins << "disputed" << -1;
+    QTest::newRow("draw") << draw << draw << "draw" << -1;
+    QTest::newRow("a left") << QJsonObject{{"outcome", "left"}, {"exit", "window closed"}}
+                            << QJsonObject{{"outcome", "disconnected"}} << "abandoned" << 0;
+    QTest::newRow("desync") << QJsonObject{{"outcome", "desync"}, {"frame", 300}} << aWins << "desync" << -1;
+    QTest::newRow("both disconnected") << QJsonObject{{"outcome", "disconnected"}}
+                                       << QJsonObject{{"outcome", "disconnected"}} << "disconnected" << -1;
+}
+
+void TestServer::disputedAndLeftResults()
+{
+    QFETCH(QJsonObject, fromA);
+    QFETCH(QJsonObject, fromB);
+    QFETCH(QString, status);
+    QFETCH(int, leftClient);
+    QVERIFY(startServer());
+    ScriptedClient a, b;
+    QVERIFY(join(a, "reporta"));
+    QVERIFY(join(b, "reportb"));
+    const QString match = pairAndAccept(a, b, false, Path::Direct);
+    const Go go = connectMatch(a, b, match);
+    QVERIFY(go.ok);
+    const int side[2] = {go.go[0].value("side").toInt(), go.go[1].value("side").toInt()};
+    ScriptedClient *cs[2] = {&a, &b};
+    const QJsonObject reports[2] = {fromA, fromB};
+    for (int i = 0; i < 2; ++i) {
+        QJsonObject r = reports[i];
+        if (r.contains("winner")) {
+            // Turn "my side / their side" into the real sides.
+            const int w = r.value("winner").toInt();
+            r.insert("winner", w == 0 ? 0 : w == 1 ? side[0] : side[1]);
+            r.insert("p1_rounds", 2);
+            r.insert("p2_rounds", w == 0 ? 2 : 1);
+        }
+        r.insert("type", "result");
+        r.insert("match", match);
+        cs[i]->send(r);
+    }
+    const QJsonObject ra = a.waitFor("match_result"), rb = b.waitFor("match_result");
+    QCOMPARE(ra.value("status").toString(), status);
+    QCOMPARE(rb.value("status").toString(), status);
+    if (leftClient >= 0)
+        QCOMPARE(ra.value("left_side").toInt(), side[leftClient]);
+    else
+        QVERIFY(!ra.contains("left_side"));
+}
+
+void TestServer::profileLeaderboardAndOnline()
+{
+    QVERIFY(startServer());
+    ScriptedClient a, b;
+    QVERIFY(join(a, "winner"));
+    QVERIFY(join(b, "loser"));
+    const QString match = pairAndAccept(a, b, false, Path::Direct);
+    const Go go = connectMatch(a, b, match);
+    QVERIFY(go.ok);
+    const QJsonObject online = a.waitReply(a.send({{"type", "online"}}));
+    QCOMPARE(online.value("count").toInt(), 2);
+    QCOMPARE(online.value("playing").toInt(), 2);
+    QCOMPARE(online.value("games").toObject().value("orx").toObject().value("matches").toInt(), 1);
+    QCOMPARE(playResult(a, b, go, 0).value("status").toString(), QString("agreed"));
+    QJsonObject p = a.waitReply(a.send({{"type", "profile"}}));
+    QCOMPARE(p.value("type").toString(), QString("profile"));
+    QCOMPARE(p.value("name").toString(), QString("winner"));
+    QJsonObject casual =
+        p.value("stats").toObject()["orx"].toObject()["versus"].toObject()["casual"].toObject();
+    QCOMPARE(casual.value("wins").toInt(), 1);
+    QCOMPARE(casual.value("losses").toInt(), 0);
+    // Another player's profile by name.
+    p = a.waitReply(a.send({{"type", "profile"}, {"name", "loser"}}));
+    casual = p.value("stats").toObject()["orx"].toObject()["versus"].toObject()["casual"].toObject();
+    QCOMPARE(casual.value("losses").toInt(), 1);
+    QCOMPARE(a.waitReply(a.send({{"type", "profile"}, {"name", "ghost"}})).value("code").toString(),
+             QString("no_such_player"));
+    // Casual matches give no rank: the leaderboard stays empty.
+    const QJsonObject lb = a.waitReply(a.send(
+        {{"type", "leaderboard"}, {"game", "orx"}, {"mode", "versus"}, {"limit", 100}, {"by", "elo"}}));
+    QCOMPARE(lb.value("by").toString(), QString("elo"));
+    QCOMPARE(lb.value("rows").toArray().size(), 0);
+}

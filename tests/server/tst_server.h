@@ -1,0 +1,80 @@
+#pragma once
+
+#include "scriptedclient.h"
+
+#include <QObject>
+#include <QTemporaryDir>
+
+using orxtest::ScriptedClient;
+using orxtest::ServerProcess;
+
+// Every case starts its own orx-server process on free ports with a fresh data folder.
+class TestServer : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    // tst_session.cpp
+    void startupPrintsPortsAndTlsFingerprint();
+    void welcomeAnnouncesServer();
+    void helloRefusals_data();
+    void helloRefusals();
+    void pingAnswersWithItsId();
+    void hostileInput_data();
+    void hostileInput();
+    void hugeLineDropsTheConnection();
+    void noticeFromTheConsole();
+    void updateOfferFromFile();
+    void reportsAreStored();
+
+    // tst_accounts.cpp
+    void signUpRules_data();
+    void signUpRules();
+    void nameTakenAndWrongPassword();
+    void tokenResumesAndLogoutEndsIt();
+    void secondLoginKicksTheFirst();
+    void wrongPasswordsAreThrottled();
+    void databaseSurvivesRestart();
+
+    // tst_match.cpp
+    void matchThroughEachPath_data();
+    void matchThroughEachPath();
+    void directFailureFallsBackToRelay();
+    void declineRequeuesTheOther();
+    void acceptTimeoutRequeuesWhoAccepted();
+    void dropMidMatchIsAbandoned();
+    void disputedAndLeftResults_data();
+    void disputedAndLeftResults();
+    void profileLeaderboardAndOnline();
+
+    // tst_series.cpp
+    void rankedSetToItsEnd_data();
+    void rankedSetToItsEnd();
+    void casualSeriesRematchSelectLeave();
+    void seriesTimesOutWithoutReady();
+
+public:
+    enum class Path { Direct, Relay, Tunnel };
+    struct Go {
+        QJsonObject go[2]; // by client (a, b)
+        bool ok = false;
+    };
+
+    bool startServer(const QStringList &extra = {});
+    // Connects, greets and signs up a client with its game port bound.
+    bool join(ScriptedClient &c, const QString &name);
+    QJsonObject queueJoin(ScriptedClient &c, bool ranked, bool hideIp = false,
+                          const QString &character = "-");
+    // Both search, get the match and accept it: the match id, or empty.
+    QString pairAndAccept(ScriptedClient &a, ScriptedClient &b, bool ranked, Path path);
+    // Answers match_peer rounds (punching as asked) until both get match_go.
+    Go connectMatch(ScriptedClient &a, ScriptedClient &b, const QString &match, bool failDirect = false);
+    // Both report the same result; returns a's match_result.
+    QJsonObject playResult(ScriptedClient &a, ScriptedClient &b, const Go &go, int winnerClient,
+                           int rounds = 2);
+
+    QTemporaryDir *dir = nullptr;
+    ServerProcess *server = nullptr;
+    int nextName = 0;
+};

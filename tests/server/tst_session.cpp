@@ -1,0 +1,272 @@
+// Start-up, TLS, the greeting, pings, hostile input, notices, update offers and stored reports.
+#include "tst_server.h"
+
+#include <QFile>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTest>
+
+void TestServer::startupPrintsPortsAndTlsFingerprint()
+{
+    QVERIFY(startServer({"--tls"}));
+    QVERIFY(server->tcpPort > 0);
+    QVERIFY(server->udpPort > 0);
+    QVERIFY2(!server->fingerprint.isEmpty(), qPrintable(server->output()));
+    QVERIFY(QFile::exists(dir->filePath("data/server-cert.pem")));
+    ScriptedClient c;
+    QByteArray digest;
+    QVERIFY(c.connectTls(server->tcpPort, &digest));
+    // The printed fingerprint is the display form of the certificate's SHA-256.
+    QCOMPARE(server->fingerprint.remove(':').toLower(), QString::fromLatin1(digest.toHex()));
+    QCOMPARE(c.hello().value("type").toString(), QString("welcome"));
+
+    // The certificate made on first start is kept: a restart presents the same one.
+    const QString first = server->fingerprint.toLower();
+    QVERIFY(server->stop());
+    QVERIFY(startServer({"--tls"}));
+    QCOMPARE(server->fingerprint.remove(':').toLower(), first);
+}
+
+void TestServer::welcomeAnnouncesServer()
+{
+    QVERIFY(startServer({"--motd", "Welcome to the test server", "--features", "relay_choice,koth"}));
+    ScriptedClient c;
+    QVERIFY(c.connectPlain(server->tcpPort));
+    const QJsonObject w = c.hello();
+    QCOMPARE(w.value("type").toString(), QString("welcome"));
+    QCOMPARE(w.value("server").toString(), QString("orx-server"));
+    QVERIFY(!w.value("version").toString().isEmpty());
+    QCOMPARE(w.value("online").toInt(-1), 0);
+    QCOMPARE(w.value("features").toArray(), QJsonArray({"relay_choice", "koth"}));
+    QCOMPARE(w.value("udp_port").toInt(), int(server->udpPort));
+    QCOMPARE(w.value("motd").toString(), QString("Welcome to the test server"));
+    QVERIFY(!w.contains("update"));
+    ScriptedClient d;
+    QVERIFY(d.connectPlain(server->tcpPort));
+    d.hello();
+    QVERIFY(d.signUp("counted").value("type") == "account");
+    QCOMPARE(c.hello().value("online").toInt(), 1);
+}
+
+void TestServer::helloRefusals_data()
+{
+    QTest::addColumn<int>("proto");
+    QTest::addColumn<QString>("version");
+    QTest::addColumn<QString>("code");
+    QTest::newRow("other protocol") << 2 << "0.1.8"
+                                    << "proto_mismatch";
+    QTest::newRow("no protocol") << -1 << "0.1.8"
+                                 << "proto_mismatch";
+    QTest::newRow("older launcher") << 1 << "0.1.7"
+                                    << "client_outdated";
+    QTest::newRow("older by number, not text") << 1 << "0.1.9"
+                                               << "client_outdated";
+}
+
+void TestServer::helloRefusals()
+{
+    QFETCH(int, proto);
+    QFETCH(QString, version);
+    QFETCH(QString, code);
+    const QString offer = dir->filePath("offer.json");
+    QFile f(offer);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(R"({"version":"0.1.10","build":"b1","size":1234,"sha256":")" + QByteArray(64, 'a') +
+            R"(","url":"https://example.org/ORX-Rovivi-0.1.10.zip"})");
+    f.close();
+    QVERIFY(startServer({"--min-client-version", "0.1.10", "--update-file", offer}));
+    ScriptedClient c;
+    QVERIFY(c.connectPlain(server->tcpPort));
+    const QJsonObject e = c.hello(version, proto);
+    QCOMPARE(e.value("type").toString(), QString("error"));
+    QCOMPARE(e.value("code").toString(), code);
+    QCOMPARE(e.value("re").toString(), QString("hello"));
+    QVERIFY(!e.value("message").toString().isEmpty());
+    if (code == "client_outdated")
+        QCOMPARE(e.value("update").toObject().value("version").toString(), QString("0.1.10"));
+    QVERIFY(c.waitDisconnected());
+    ScriptedClient ok;
+    QVERIFY(ok.connectPlain(server->tcpPort));
+    QCOMPARE(ok.hello("0.1.10").value("type").toString(), QString("welcome"));
+}
+
+void TestServer::pingAnswersWithItsId()
+{
+    QVERIFY(startServer());
+    ScriptedClient c;
+    QVERIFY(c.connectPlain(server->tcpPort));
+    c.hello();
+    c.send({{"type", "ping"}});
+    const int id = c.send({{"type", "ping"}});
+    const QJsonObject pong = c.waitReply(id);
+    QCOMPARE(pong.value("type").toString(), QString("pong"));
+    QCOMPARE(pong.value("id").toInt(), id);
+}
+
+void TestServer::hostileInput_data()
+{
+    QTest::addColumn<QByteArray>("line");
+    QTest::addColumn<bool>("signedIn");
+    QTest::addColumn<QString>("code");
+    QTest::newRow("not json") << QByteArray("hello there\n") << false << "bad_json";
+    QTest::newRow("array") << QByteArray("[1,2,3]\n") << false << "bad_json";
+    QTest::newRow("number") << QByteArray("42\n") << true << "bad_json";
+    QTest::newRow("no type") << QByteArray("{\"id\":3}\n") << true << "bad_request";
+    QTest::newRow("type not text") << QByteArray("{\"type\":7,\"id\":3}\n") << true << "bad_request";
+    QTest::newRow("unknown type") << QByteArray("{\"type\":\"make_me_admin\",\"id\":3}\n") << true
+                                  << "unknown_type";
+    QTest::newRow("before sign-in") << QByteArray("{\"type\":\"queue_join\",\"id\":3}\n") << false
+                                    << "not_signed_in";
+    QTest::newRow("bad search") << QByteArray("{\"type\":\"queue_join\",\"game\":[],\"id\":3}\n") << true
+                                << "bad_request";
+    QTest::newRow("foreign match") << QByteArray("{\"type\":\"match_accept\",\"match\":\"m123\",\"id\":3}\n")
+                                   << true << "no_such_match";
+    QTest::newRow("foreign series")
+        << QByteArray("{\"type\":\"series_ready\",\"series\":\"x\",\"ready\":true,\"id\":3}\n") << true
+        << "no_such_series";
+    QTest::newRow("login with numbers")
+        << QByteArray("{\"type\":\"login\",\"name\":5,\"password\":{},\"id\":3}\n") << false
+        << "wrong_password";
+    QTest::newRow("report before sign-in")
+        << QByteArray("{\"type\":\"crash_report\",\"id\":3}\n") << false << "not_signed_in";
+}
+
+void TestServer::hostileInput()
+{
+    QFETCH(QByteArray, line);
+    QFETCH(bool, signedIn);
+    QFETCH(QString, code);
+    QVERIFY(startServer());
+    ScriptedClient c;
+    QVERIFY(c.connectPlain(server->tcpPort));
+    // Before the greeting every request is refused, whatever it is.
+    c.sendRaw("{\"type\":\"register\",\"name\":\"early\",\"password\":\"password1\",\"id\":1}\n");
+    QCOMPARE(c.waitReply(1).value("code").toString(), QString("hello_first"));
+    c.hello();
+    if (signedIn)
+        QVERIFY(c.signUp("victim").value("type") == "account");
+    c.inbox().clear();
+    c.sendRaw(line);
+    const QJsonObject e = c.waitFor("error");
+    QCOMPARE(e.value("code").toString(), code);
+    QVERIFY(e.contains("re"));
+    QVERIFY(!e.value("message").toString().isEmpty());
+    // The connection and the server carry on.
+    const int id = c.send({{"type", "ping"}});
+    QCOMPARE(c.waitReply(id).value("type").toString(), QString("pong"));
+    QVERIFY(server->running());
+}
+
+void TestServer::hugeLineDropsTheConnection()
+{
+    QVERIFY(startServer());
+    ScriptedClient c;
+    QVERIFY(c.connectPlain(server->tcpPort));
+    c.hello();
+    // A line of 70000 bytes without its end: the server drops the connection instead of buffering on.
+    c.sendRaw("{\"type\":\"ping\",\"pad\":\"" + QByteArray(70000, 'x'));
+    QVERIFY(c.waitDisconnected());
+    // A long line that still ends within the limit is taken.
+    ScriptedClient d;
+    QVERIFY(d.connectPlain(server->tcpPort));
+    d.hello();
+    d.sendRaw("{\"type\":\"ping\",\"id\":9,\"pad\":\"" + QByteArray(60000, 'y') + "\"}\n");
+    QCOMPARE(d.waitReply(9).value("type").toString(), QString("pong"));
+    // And a finished line above the limit drops too.
+    d.sendRaw("{\"type\":\"ping\",\"pad\":\"" + QByteArray(66000, 'z') + "\"}\n");
+    QVERIFY(d.waitDisconnected());
+    QVERIFY(server->running());
+}
+
+void TestServer::noticeFromTheConsole()
+{
+    QVERIFY(startServer());
+    ScriptedClient c;
+    QVERIFY(c.connectPlain(server->tcpPort));
+    c.hello();
+    server->command("notice The server restarts at noon.");
+    QJsonObject n = c.waitFor("notice");
+    QCOMPARE(n.value("text").toString(), QString("The server restarts at noon."));
+    QCOMPARE(n.value("level").toString(), QString("info"));
+    server->command("warn Maintenance now");
+    n = c.waitFor("notice");
+    QCOMPARE(n.value("text").toString(), QString("Maintenance now"));
+    QCOMPARE(n.value("level").toString(), QString("warn"));
+}
+
+void TestServer::updateOfferFromFile()
+{
+    const QString offer = dir->filePath("offer.json");
+    auto writeOffer = [&](const QByteArray &version) {
+        QFile f(offer + ".tmp");
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(R"({"version":")" + version + R"(","build":"","size":99,"sha256":")" + QByteArray(64, 'b') +
+                R"(","url":"https://example.org/x.zip"})");
+        f.close();
+        QFile::remove(offer);
+        QVERIFY(QFile::rename(offer + ".tmp", offer));
+    };
+    writeOffer("0.1.9");
+    QVERIFY(startServer({"--update-file", offer}));
+    ScriptedClient c;
+    QVERIFY(c.connectPlain(server->tcpPort));
+    const QJsonObject w = c.hello();
+    const QJsonObject u = w.value("update").toObject();
+    QCOMPARE(u.value("version").toString(), QString("0.1.9"));
+    QCOMPARE(u.value("size").toInt(), 99);
+    QCOMPARE(u.value("sha256").toString(), QString(64, 'b'));
+    // A new offer in the file goes to everyone connected.
+    writeOffer("0.2.0");
+    QCOMPARE(c.waitFor("update").value("version").toString(), QString("0.2.0"));
+    // A damaged file makes no offer rather than a wrong one.
+    QFile f(offer);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write("{\"version\":\"oops\"");
+    f.close();
+    QTRY_VERIFY_WITH_TIMEOUT(server->errors().contains("is not valid"), orxtest::scaled(10000));
+    ScriptedClient d;
+    QVERIFY(d.connectPlain(server->tcpPort));
+    QVERIFY(!d.hello().contains("update"));
+}
+
+void TestServer::reportsAreStored()
+{
+    QVERIFY(startServer());
+    ScriptedClient c;
+    QVERIFY(c.connectPlain(server->tcpPort));
+    c.hello();
+    c.signUp("reporter");
+    c.send({{"type", "crash_report"},
+            {"game", "orx"},
+            {"code", "C0000005"},
+            {"where", "render.cpp:12"},
+            {"during", "Playing"}});
+    c.send({{"type", "desync_report"},
+            {"game", "orx"},
+            {"match", "m1"},
+            {"frame", 812},
+            {"lines", QJsonArray{"a", "b"}},
+            {"again", true}});
+    c.send({{"type", "pick_refused"}, {"game", "orx"}, {"match", "m1"}, {"reason", "not allowed"}});
+    const int id = c.send({{"type", "ping"}});
+    QCOMPARE(c.waitReply(id).value("type").toString(), QString("pong"));
+    QVERIFY(server->stop());
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "reports-check");
+        db.setDatabaseName(dir->filePath("data/orx-server.sqlite"));
+        QVERIFY(db.open());
+        QSqlQuery q(db);
+        QVERIFY(q.exec("SELECT type, game, match, data FROM reports ORDER BY id"));
+        QStringList rows;
+        while (q.next())
+            rows << q.value(0).toString() + "|" + q.value(1).toString() + "|" + q.value(2).toString();
+        QCOMPARE(rows, QStringList({"crash_report|orx|", "desync_report|orx|m1", "pick_refused|orx|m1"}));
+        QVERIFY(q.exec("SELECT data FROM reports WHERE type = 'desync_report'"));
+        QVERIFY(q.next());
+        const QJsonObject d = QJsonDocument::fromJson(q.value(0).toByteArray()).object();
+        QCOMPARE(d.value("frame").toInt(), 812);
+        QCOMPARE(d.value("lines").toArray().size(), 2);
+        db.close();
+    }
+    QSqlDatabase::removeDatabase("reports-check");
+}

@@ -1,0 +1,147 @@
+#include "connection.h"
+
+#include <QHostAddress>
+#include <QJsonDocument>
+#include <QJsonParseError>
+
+Connection::Connection(QTcpSocket *socket, quint64 serial, QObject *parent)
+    : QObject(parent), m_socket(socket), m_serial(serial)
+{
+    socket->setParent(this);
+    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    connect(socket, &QTcpSocket::readyRead, this, &Connection::onReadyRead);
+    connect(socket, &QTcpSocket::disconnected, this, &Connection::finish);
+    connect(socket, &QAbstractSocket::errorOccurred, this, [this] {
+        if (m_socket && m_socket->state() != QAbstractSocket::ConnectedState)
+            finish();
+    });
+}
+
+Connection::~Connection() = default;
+
+bool Connection::isOpen() const
+{
+    return !m_finished && m_socket && m_socket->state() == QAbstractSocket::ConnectedState;
+}
+
+QString Connection::peerAddress() const
+{
+    if (!m_socket)
+        return {};
+    QHostAddress a = m_socket->peerAddress();
+    bool ok = false;
+    const quint32 v4 = a.toIPv4Address(&ok);
+    return ok ? QHostAddress(v4).toString() : a.toString();
+}
+
+void Connection::send(const QJsonObject &msg)
+{
+    if (!isOpen())
+        return;
+    QByteArray line = QJsonDocument(msg).toJson(QJsonDocument::Compact);
+    line.append('\n');
+    m_socket->write(line);
+    if (m_socket->bytesToWrite() > MaxBacklog)
+        abort();
+}
+
+void Connection::reply(const QJsonObject &request, QJsonObject msg)
+{
+    const QJsonValue id = request.value("id");
+    if (id.isDouble())
+        msg.insert("id", id);
+    send(msg);
+}
+
+void Connection::sendError(const QJsonObject &request, const QString &code, const QString &message)
+{
+    reply(request, QJsonObject{{"type", "error"},
+                               {"code", code},
+                               {"re", request.value("type").toString()},
+                               {"message", message}});
+}
+
+void Connection::sendTunnel(const QByteArray &packet)
+{
+    if (!isOpen())
+        return;
+    QByteArray line = QByteArrayLiteral("{\"type\":\"tunnel\",\"data\":\"");
+    line += packet.toBase64();
+    line += "\"}\n";
+    m_socket->write(line);
+    if (m_socket->bytesToWrite() > MaxBacklog)
+        abort();
+}
+
+void Connection::closeGracefully()
+{
+    if (m_socket && m_socket->state() == QAbstractSocket::ConnectedState)
+        m_socket->disconnectFromHost();
+    else
+        finish();
+}
+
+void Connection::abort()
+{
+    if (m_socket)
+        m_socket->abort();
+    finish();
+}
+
+void Connection::onReadyRead()
+{
+    while (m_socket && !m_finished && m_socket->bytesAvailable() > 0) {
+        m_buffer += m_socket->read(64 * 1024);
+        qsizetype nl;
+        while (!m_finished && (nl = m_buffer.indexOf('\n')) >= 0) {
+            if (nl > MaxLine) {
+                abort();
+                return;
+            }
+            QByteArray line = m_buffer.left(nl);
+            m_buffer.remove(0, nl + 1);
+            handleLine(line);
+        }
+        if (m_buffer.size() > MaxLine) {
+            abort();
+            return;
+        }
+    }
+}
+
+void Connection::handleLine(QByteArray line)
+{
+    line = line.trimmed();
+    if (line.isEmpty())
+        return;
+    QJsonParseError err;
+    const QJsonDocument doc = QJsonDocument::fromJson(line, &err);
+    if (err.error != QJsonParseError::NoError) {
+        send(QJsonObject{{"type", "error"},
+                         {"code", "bad_json"},
+                         {"re", ""},
+                         {"message", QStringLiteral("That line is not JSON: %1.").arg(err.errorString())}});
+        return;
+    }
+    if (!doc.isObject()) {
+        send(QJsonObject{{"type", "error"},
+                         {"code", "bad_json"},
+                         {"re", ""},
+                         {"message", "Each line must be a JSON object."}});
+        return;
+    }
+    const QJsonObject msg = doc.object();
+    if (!msg.value("type").isString()) {
+        sendError(msg, "bad_request", "A message needs a \"type\" text.");
+        return;
+    }
+    emit messageReceived(msg);
+}
+
+void Connection::finish()
+{
+    if (m_finished)
+        return;
+    m_finished = true;
+    emit closed();
+}

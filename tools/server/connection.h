@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QJsonObject>
+#include <QObject>
+#include <QPointer>
+#include <QTcpSocket>
+
+// One client's TCP (or TLS) connection: line framing both ways and the session's own fields.
+class Connection : public QObject {
+    Q_OBJECT
+public:
+    static constexpr qsizetype MaxLine = 65536;
+    // A client that stops reading while we keep writing is cut off before it costs us memory.
+    static constexpr qint64 MaxBacklog = 8 * 1024 * 1024;
+
+    Connection(QTcpSocket *socket, quint64 serial, QObject *parent);
+    ~Connection() override;
+
+    void send(const QJsonObject &msg);
+    // Answers a request: the reply carries the request's "id" when it had one.
+    void reply(const QJsonObject &request, QJsonObject msg);
+    void sendError(const QJsonObject &request, const QString &code, const QString &message);
+    void sendTunnel(const QByteArray &packet);
+    // Writes what is queued, then closes.
+    void closeGracefully();
+    void abort();
+
+    bool isOpen() const;
+    QString peerAddress() const;
+    quint64 serial() const { return m_serial; }
+
+    // Session state kept by the server.
+    bool greeted = false;
+    int accountId = -1;
+    QString token; // the session token this connection signed in with
+    QString clientVersion;
+
+signals:
+    void messageReceived(const QJsonObject &msg);
+    // Emitted once when the connection is gone, whatever ended it.
+    void closed();
+
+private:
+    void onReadyRead();
+    void handleLine(QByteArray line);
+    void finish();
+
+    QPointer<QTcpSocket> m_socket;
+    QByteArray m_buffer;
+    quint64 m_serial;
+    bool m_finished = false;
+};

@@ -1,0 +1,199 @@
+#include "db.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QVariant>
+
+Db::Db() : m_name(QStringLiteral("orx-server-db")) {}
+
+Db::~Db()
+{
+    close();
+}
+
+bool Db::exec(const QString &sql)
+{
+    QSqlQuery q(m_db);
+    if (!q.exec(sql)) {
+        qWarning("orx-server: database: %s", qPrintable(q.lastError().text()));
+        return false;
+    }
+    return true;
+}
+
+bool Db::open(const QString &path, QString *error)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    m_db = QSqlDatabase::addDatabase("QSQLITE", m_name);
+    m_db.setDatabaseName(path);
+    if (!m_db.open()) {
+        *error = QStringLiteral("Cannot open the database %1: %2").arg(path, m_db.lastError().text());
+        return false;
+    }
+    // WAL with full syncs: every answered write is on disk even if the machine stops.
+    const QStringList setup = {
+        "PRAGMA journal_mode=WAL",
+        "PRAGMA synchronous=FULL",
+        "PRAGMA foreign_keys=ON",
+        "CREATE TABLE IF NOT EXISTS accounts (id INTEGER PRIMARY KEY, name TEXT NOT NULL UNIQUE COLLATE "
+        "NOCASE, salt BLOB NOT NULL, hash BLOB NOT NULL, iterations INTEGER NOT NULL, created INTEGER NOT "
+        "NULL)",
+        "CREATE TABLE IF NOT EXISTS sessions (token TEXT PRIMARY KEY, account_id INTEGER NOT NULL REFERENCES "
+        "accounts(id), created INTEGER NOT NULL)",
+        "CREATE TABLE IF NOT EXISTS stats (account_id INTEGER NOT NULL REFERENCES accounts(id), game TEXT "
+        "NOT "
+        "NULL, mode TEXT NOT NULL, elo INTEGER NOT NULL DEFAULT 1500, set_wins INTEGER NOT NULL DEFAULT 0, "
+        "set_losses INTEGER NOT NULL DEFAULT 0, casual_wins INTEGER NOT NULL DEFAULT 0, casual_losses "
+        "INTEGER "
+        "NOT NULL DEFAULT 0, draws INTEGER NOT NULL DEFAULT 0, PRIMARY KEY (account_id, game, mode))",
+        "CREATE TABLE IF NOT EXISTS matches (id TEXT PRIMARY KEY, at INTEGER NOT NULL, data TEXT NOT NULL)",
+        "CREATE TABLE IF NOT EXISTS series (id TEXT PRIMARY KEY, at INTEGER NOT NULL, data TEXT NOT NULL)",
+        "CREATE TABLE IF NOT EXISTS reports (id INTEGER PRIMARY KEY, at INTEGER NOT NULL, account_id "
+        "INTEGER, "
+        "type TEXT NOT NULL, game TEXT, match TEXT, data TEXT NOT NULL)",
+    };
+    for (const QString &sql : setup) {
+        QSqlQuery q(m_db);
+        if (!q.exec(sql)) {
+            *error = QStringLiteral("Cannot prepare the database %1: %2").arg(path, q.lastError().text());
+            return false;
+        }
+    }
+    return true;
+}
+
+void Db::close()
+{
+    if (m_db.isOpen()) {
+        exec("PRAGMA wal_checkpoint(TRUNCATE)");
+        m_db.close();
+    }
+    m_db = QSqlDatabase();
+    if (QSqlDatabase::contains(m_name))
+        QSqlDatabase::removeDatabase(m_name);
+}
+
+int Db::createAccount(const QString &name, const QByteArray &salt, const QByteArray &hash, int iterations)
+{
+    QSqlQuery q(m_db);
+    q.prepare("INSERT INTO accounts (name, salt, hash, iterations, created) VALUES (?, ?, ?, ?, ?)");
+    q.addBindValue(name);
+    q.addBindValue(salt);
+    q.addBindValue(hash);
+    q.addBindValue(iterations);
+    q.addBindValue(QDateTime::currentSecsSinceEpoch());
+    if (!q.exec())
+        return -1;
+    return q.lastInsertId().toInt();
+}
+
+bool Db::findAccount(const QString &name, AccountRow &out)
+{
+    QSqlQuery q(m_db);
+    q.prepare("SELECT id, name, salt, hash, iterations FROM accounts WHERE name = ? COLLATE NOCASE");
+    q.addBindValue(name);
+    if (!q.exec() || !q.next())
+        return false;
+    out.id = q.value(0).toInt();
+    out.name = q.value(1).toString();
+    out.salt = q.value(2).toByteArray();
+    out.hash = q.value(3).toByteArray();
+    out.iterations = q.value(4).toInt();
+    return true;
+}
+
+QString Db::accountName(int id)
+{
+    QSqlQuery q(m_db);
+    q.prepare("SELECT name FROM accounts WHERE id = ?");
+    q.addBindValue(id);
+    if (!q.exec() || !q.next())
+        return {};
+    return q.value(0).toString();
+}
+
+void Db::setPasswordHash(int id, const QByteArray &salt, const QByteArray &hash, int iterations)
+{
+    QSqlQuery q(m_db);
+    q.prepare("UPDATE accounts SET salt = ?, hash = ?, iterations = ? WHERE id = ?");
+    q.addBindValue(salt);
+    q.addBindValue(hash);
+    q.addBindValue(iterations);
+    q.addBindValue(id);
+    q.exec();
+}
+
+void Db::addSession(const QString &token, int accountId)
+{
+    QSqlQuery q(m_db);
+    q.prepare("INSERT OR REPLACE INTO sessions (token, account_id, created) VALUES (?, ?, ?)");
+    q.addBindValue(token);
+    q.addBindValue(accountId);
+    q.addBindValue(QDateTime::currentSecsSinceEpoch());
+    q.exec();
+}
+
+int Db::accountForToken(const QString &token)
+{
+    QSqlQuery q(m_db);
+    q.prepare("SELECT account_id FROM sessions WHERE token = ?");
+    q.addBindValue(token);
+    if (!q.exec() || !q.next())
+        return -1;
+    return q.value(0).toInt();
+}
+
+void Db::removeSession(const QString &token)
+{
+    QSqlQuery q(m_db);
+    q.prepare("DELETE FROM sessions WHERE token = ?");
+    q.addBindValue(token);
+    q.exec();
+}
+
+void Db::recordMatch(const QJsonObject &match)
+{
+    QSqlQuery q(m_db);
+    q.prepare("INSERT OR REPLACE INTO matches (id, at, data) VALUES (?, ?, ?)");
+    q.addBindValue(match.value("match").toString());
+    q.addBindValue(QDateTime::currentSecsSinceEpoch());
+    q.addBindValue(QString::fromUtf8(QJsonDocument(match).toJson(QJsonDocument::Compact)));
+    q.exec();
+}
+
+void Db::recordSeries(const QJsonObject &series)
+{
+    QSqlQuery q(m_db);
+    q.prepare("INSERT OR REPLACE INTO series (id, at, data) VALUES (?, ?, ?)");
+    q.addBindValue(series.value("series").toString());
+    q.addBindValue(QDateTime::currentSecsSinceEpoch());
+    q.addBindValue(QString::fromUtf8(QJsonDocument(series).toJson(QJsonDocument::Compact)));
+    q.exec();
+}
+
+void Db::storeReport(int accountId, const QString &type, const QJsonObject &report)
+{
+    QSqlQuery q(m_db);
+    q.prepare("INSERT INTO reports (at, account_id, type, game, match, data) VALUES (?, ?, ?, ?, ?, ?)");
+    q.addBindValue(QDateTime::currentSecsSinceEpoch());
+    q.addBindValue(accountId);
+    q.addBindValue(type);
+    q.addBindValue(report.value("game").toString());
+    q.addBindValue(report.value("match").toString());
+    q.addBindValue(QString::fromUtf8(QJsonDocument(report).toJson(QJsonDocument::Compact)));
+    q.exec();
+}
+
+int Db::countReports(const QString &type)
+{
+    QSqlQuery q(m_db);
+    q.prepare("SELECT COUNT(*) FROM reports WHERE type = ?");
+    q.addBindValue(type);
+    if (!q.exec() || !q.next())
+        return 0;
+    return q.value(0).toInt();
+}

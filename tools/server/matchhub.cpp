@@ -1,0 +1,150 @@
+// The match hub's dispatch and its bookkeeping of who is where.
+#include "matchhub.h"
+#include "server.h"
+#include "udphub.h"
+
+#include <QRandomGenerator>
+#include <QSet>
+
+MatchHub::MatchHub(Server *server) : QObject(server), m_server(server)
+{
+    m_pairTimer.setInterval(server->options().pairIntervalMs);
+    connect(&m_pairTimer, &QTimer::timeout, this, &MatchHub::pairPass);
+    m_pairTimer.start();
+}
+
+MatchHub::~MatchHub()
+{
+    qDeleteAll(m_matches);
+    qDeleteAll(m_series);
+}
+
+bool MatchHub::handle(Player *p, const QJsonObject &msg)
+{
+    const QString type = msg.value("type").toString();
+    if (type == "queue_join")
+        queueJoin(p, msg);
+    else if (type == "queue_leave")
+        queueLeave(p, msg);
+    else if (type == "match_accept")
+        matchAccept(p, msg);
+    else if (type == "match_decline")
+        matchDecline(p, msg);
+    else if (type == "ping_report")
+        pingReport(p, msg);
+    else if (type == "udp_tunnel")
+        udpTunnel(p, msg);
+    else if (type == "match_state")
+        matchState(p, msg);
+    else if (type == "result")
+        result(p, msg);
+    else if (type == "series_ready")
+        seriesReady(p, msg);
+    else
+        return false;
+    return true;
+}
+
+void MatchHub::handleTunnel(Player *p, const QJsonObject &msg)
+{
+    const QJsonValue data = msg.value("data");
+    if (!data.isString() || data.toString().size() > 4096)
+        return;
+    const auto decoded =
+        QByteArray::fromBase64Encoding(data.toString().toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
+    if (decoded && !decoded.decoded.isEmpty())
+        m_server->udp()->relay().fromTunnel(p->accountId, decoded.decoded);
+}
+
+void MatchHub::playerGone(Player *p)
+{
+    removeFromQueue(p->accountId);
+    if (Match *m = m_matches.value(m_matchOf.value(p->accountId))) {
+        const int side = sideOf(m, p->accountId);
+        if (m->stage == Match::Stage::Playing) {
+            // The player may come back (a dropped connection resumes with its token) and send the
+            // result it kept; past the grace the match counts as left.
+            const QString id = m->id;
+            const int account = p->accountId;
+            QTimer::singleShot(m_server->options().dropGraceMs, this, [this, id, account] {
+                Match *mm = m_matches.value(id);
+                Player *pp = player(account);
+                if (!mm || mm->stage != Match::Stage::Playing || !pp || pp->online())
+                    return;
+                const int s = sideOf(mm, account);
+                if (s > 0 && !mm->haveResult[s - 1])
+                    decideResult(mm);
+            });
+        } else if (m->stage != Match::Stage::Done) {
+            bool requeue[2] = {false, false};
+            requeue[2 - side] = m->fromSearch;
+            cancelMatch(m, "peer_left", requeue, side);
+        }
+    }
+    if (Series *s = m_series.value(m_seriesOf.value(p->accountId))) {
+        if (s->state == Series::State::Between) {
+            const qint64 until = m_server->nowMs() + m_server->options().dropGraceMs;
+            if (until < s->deadlineMs) {
+                s->deadlineMs = until;
+                s->timer.start(int(qMax<qint64>(0, until - m_server->nowMs())));
+            }
+        }
+    }
+}
+
+void MatchHub::playerBack(Player *p)
+{
+    if (Series *s = m_series.value(m_seriesOf.value(p->accountId)))
+        send(p->accountId, seriesObject(s, s->acc[0] == p->accountId ? 0 : 1));
+}
+
+int MatchHub::playingCount() const
+{
+    QSet<int> busy;
+    for (auto it = m_matchOf.begin(); it != m_matchOf.end(); ++it) {
+        const Match *m = m_matches.value(it.value());
+        if (m && m->stage != Match::Stage::Accepting && m->stage != Match::Stage::Done)
+            busy.insert(it.key());
+    }
+    for (auto it = m_seriesOf.begin(); it != m_seriesOf.end(); ++it)
+        busy.insert(it.key());
+    return int(busy.size());
+}
+
+QJsonObject MatchHub::gamesObject() const
+{
+    QHash<QString, QPair<int, int>> counts; // game -> (matches, searching)
+    for (const Match *m : m_matches) {
+        if (m->stage != Match::Stage::Done)
+            counts[m->game].first++;
+    }
+    for (const Search &s : m_queue)
+        counts[s.game].second++;
+    QJsonObject games;
+    for (auto it = counts.begin(); it != counts.end(); ++it)
+        games.insert(it.key(), QJsonObject{{"matches", it->first}, {"searching", it->second}});
+    return games;
+}
+
+void MatchHub::send(int accountId, const QJsonObject &msg)
+{
+    if (Connection *c = m_server->connectionOf(accountId))
+        c->send(msg);
+}
+
+Player *MatchHub::player(int accountId) const
+{
+    return m_server->player(accountId);
+}
+
+int MatchHub::sideOf(const Match *m, int accountId) const
+{
+    return m->acc[0] == accountId ? 1 : m->acc[1] == accountId ? 2 : 0;
+}
+
+QString MatchHub::newId(char prefix) const
+{
+    // 12 characters: short enough for every field that carries a match id.
+    const quint64 r = QRandomGenerator::system()->generate64();
+    return QString(QChar(prefix)) + QString::number(r, 16).rightJustified(16, '0').left(11);
+}

@@ -1,0 +1,127 @@
+#include "options.h"
+
+#include <QCommandLineParser>
+#include <QDir>
+#include <QStandardPaths>
+
+namespace {
+
+bool readInt(const QCommandLineParser &p, const QString &name, int min, int max, int &out, QString *error)
+{
+    if (!p.isSet(name))
+        return true;
+    bool ok = false;
+    const int v = p.value(name).toInt(&ok);
+    if (!ok || v < min || v > max) {
+        *error = QStringLiteral("--%1 must be a whole number from %2 to %3.").arg(name).arg(min).arg(max);
+        return false;
+    }
+    out = v;
+    return true;
+}
+
+bool readPort(const QCommandLineParser &p, const QString &name, quint16 &out, QString *error)
+{
+    int v = out;
+    if (!readInt(p, name, 0, 65535, v, error))
+        return false;
+    out = quint16(v);
+    return true;
+}
+
+} // namespace
+
+bool parseServerOptions(const QStringList &args, ServerOptions &out, QString *error, QString *helpOut)
+{
+    QCommandLineParser p;
+    p.setApplicationDescription("orx-server: the development matchmaking server of Orvex Rovivi.");
+    p.addHelpOption();
+    p.addOptions({
+        {"address", "TCP address to listen on (default 127.0.0.1).", "ip"},
+        {"port", "TCP port (default 7777; 0 picks a free one).", "port"},
+        {"udp-port", "UDP port for hello, relay and punches (default 7778; 0 picks a free one).", "port"},
+        {"plain", "Plain TCP instead of TLS."},
+        {"cert", "TLS certificate (PEM). Without it one is generated in the data folder.", "file"},
+        {"key", "TLS private key (PEM) for --cert.", "file"},
+        {"data", "Data folder (database, generated certificate).", "dir"},
+        {"db", "SQLite database file (default orx-server.sqlite in the data folder).", "file"},
+        {"features", "Comma-separated features announced in the welcome.", "list"},
+        {"motd", "Message of the day sent in the welcome.", "text"},
+        {"update-file", "JSON file holding the update offer; re-read when it changes.", "file"},
+        {"min-client-version", "Launchers older than this are refused with client_outdated.", "version"},
+        {"no-throttle", "Do not throttle sign-ups and wrong passwords (for tests from one address)."},
+        {"kdf-iterations", "PBKDF2 iterations for new password hashes (default 120000).", "n"},
+        {"accept-timeout", "Seconds to accept a match found (default 15).", "s"},
+        {"udp-wait", "Milliseconds to wait for a player's UDP hello before using the tunnel (default 6000).",
+         "ms"},
+        {"punch-timeout", "Punch time limit in seconds given to the launchers (default 10).", "s"},
+        {"path-slack", "Extra milliseconds beyond the punch timeout to wait for ping reports (default 5000).",
+         "ms"},
+        {"result-wait", "Milliseconds to wait for the second result after the first (default 20000).", "ms"},
+        {"drop-grace",
+         "Milliseconds a player who dropped mid-match or mid-series has to come back (default "
+         "30000).",
+         "ms"},
+        {"series-wait", "Seconds the players have to get ready between two matches of a series (default 60).",
+         "s"},
+        {"set-wins", "Wins needed to take a ranked set (default 2).", "n"},
+        {"rounds", "Rounds per match (default 3).", "n"},
+        {"direct-above", "Relay ping in ms above which a direct path is tried (default 150).", "ms"},
+        {"pair-interval", "Milliseconds between two pairing passes over the queue (default 1000).", "ms"},
+    });
+    if (!p.parse(QStringList{"orx-server"} + args)) {
+        *error = p.errorText();
+        return false;
+    }
+    if (p.isSet("help")) {
+        *helpOut = p.helpText();
+        return true;
+    }
+    if (!p.positionalArguments().isEmpty()) {
+        *error = QStringLiteral("Unexpected argument %1.").arg(p.positionalArguments().first());
+        return false;
+    }
+    if (p.isSet("address")) {
+        QHostAddress a;
+        if (!a.setAddress(p.value("address"))) {
+            *error = QStringLiteral("--address %1 is not an IP address.").arg(p.value("address"));
+            return false;
+        }
+        out.address = a;
+    }
+    if (!readPort(p, "port", out.port, error) || !readPort(p, "udp-port", out.udpPort, error))
+        return false;
+    out.tls = !p.isSet("plain");
+    out.certFile = p.value("cert");
+    out.keyFile = p.value("key");
+    if (out.certFile.isEmpty() != out.keyFile.isEmpty()) {
+        *error = QStringLiteral("--cert and --key go together.");
+        return false;
+    }
+    out.dataDir = p.isSet("data")
+                      ? p.value("data")
+                      : QDir(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation))
+                            .filePath("orx-server");
+    out.dbFile = p.isSet("db") ? p.value("db") : QDir(out.dataDir).filePath("orx-server.sqlite");
+    if (p.isSet("features")) {
+        out.features.clear();
+        for (const QString &f : p.value("features").split(',', Qt::SkipEmptyParts))
+            out.features << f.trimmed();
+    }
+    out.motd = p.value("motd");
+    out.updateFile = p.value("update-file");
+    out.minClientVersion = p.value("min-client-version");
+    out.throttle = !p.isSet("no-throttle");
+    return readInt(p, "kdf-iterations", 1000, 10000000, out.kdfIterations, error) &&
+           readInt(p, "accept-timeout", 1, 600, out.acceptTimeoutS, error) &&
+           readInt(p, "udp-wait", 0, 600000, out.udpWaitMs, error) &&
+           readInt(p, "punch-timeout", 1, 120, out.punchTimeoutS, error) &&
+           readInt(p, "path-slack", 0, 600000, out.pathSlackMs, error) &&
+           readInt(p, "result-wait", 100, 3600000, out.resultWaitMs, error) &&
+           readInt(p, "drop-grace", 0, 3600000, out.dropGraceMs, error) &&
+           readInt(p, "series-wait", 1, 3600, out.seriesWaitS, error) &&
+           readInt(p, "set-wins", 1, 10, out.setWins, error) &&
+           readInt(p, "rounds", 1, 9, out.rounds, error) &&
+           readInt(p, "direct-above", 0, 10000, out.directAboveMs, error) &&
+           readInt(p, "pair-interval", 10, 600000, out.pairIntervalMs, error);
+}

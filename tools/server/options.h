@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QHostAddress>
+#include <QString>
+#include <QStringList>
+
+// Everything the command line can set. Times are milliseconds unless the name says seconds.
+struct ServerOptions {
+    QHostAddress address = QHostAddress::LocalHost;
+    quint16 port = 7777;
+    quint16 udpPort = 7778;
+    bool tls = true;
+    QString certFile;
+    QString keyFile;
+    QString dataDir;
+    QString dbFile;
+    QStringList features = {"relay_choice", "pick_refused", "desync_detail"};
+    QString motd;
+    QString updateFile;
+    QString minClientVersion;
+    bool throttle = true;
+    int kdfIterations = 120000;
+    int acceptTimeoutS = 15;
+    int udpWaitMs = 6000;
+    int punchTimeoutS = 10;
+    int pathSlackMs = 5000;
+    int resultWaitMs = 20000;
+    int dropGraceMs = 30000;
+    int seriesWaitS = 60;
+    int setWins = 2;
+    int rounds = 3;
+    int directAboveMs = 150;
+    int pairIntervalMs = 1000;
+    int strictEloGap = 200;
+};
+
+// Parses the arguments (without the program name). False with a sentence in error on a bad one;
+// helpOut receives the usage text when --help was asked for (and the result is then true).
+bool parseServerOptions(const QStringList &args, ServerOptions &out, QString *error, QString *helpOut);

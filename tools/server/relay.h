@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QHash>
+#include <QHostAddress>
+#include <QString>
+#include <functional>
+
+class QUdpSocket;
+class Connection;
+
+// Passes game packets (and the launchers' punches and pings) between the two players of a match
+// that goes through the server: each player's leg is either its game port's UDP endpoint (the
+// relay) or its TCP connection (the tunnel). Nothing passes between endpoints not paired here.
+class Relay {
+public:
+    struct Leg {
+        int accountId = -1;
+        bool tunnel = false;
+        QHostAddress address;
+        quint16 port = 0;
+    };
+
+    Relay(QUdpSocket *socket, std::function<Connection *(int)> connectionOf);
+
+    void setLink(const QString &id, const Leg &a, const Leg &b);
+    void removeLink(const QString &id);
+    bool hasLink(const QString &id) const { return m_links.contains(id); }
+
+    // True when the datagram came from a paired endpoint and was passed on.
+    bool fromUdp(const QHostAddress &from, quint16 port, const QByteArray &data);
+    bool fromTunnel(int accountId, const QByteArray &data);
+
+    quint64 packetsPassed() const { return m_passed; }
+
+private:
+    struct Link {
+        Leg legs[2];
+    };
+    static QString key(const QHostAddress &a, quint16 port);
+    void deliver(const Leg &to, const QByteArray &data);
+
+    QUdpSocket *m_socket;
+    std::function<Connection *(int)> m_connectionOf;
+    QHash<QString, Link> m_links;
+    QHash<QString, QString> m_byEndpoint; // endpoint -> link id
+    QHash<int, QString> m_byTunnel;       // account id -> link id
+    quint64 m_passed = 0;
+};

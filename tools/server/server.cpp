@@ -1,0 +1,161 @@
+#include "server.h"
+#include "matchhub.h"
+#include "tlscert.h"
+#include "udphub.h"
+
+#include <QDir>
+#include <QSslConfiguration>
+#include <QSslServer>
+#include <QSslSocket>
+#include <QTcpServer>
+#include <cstdio>
+
+void serverLog(const QString &text)
+{
+    std::fprintf(stderr, "orx-server: %s\n", qPrintable(text));
+    std::fflush(stderr);
+}
+
+Server::Server(const ServerOptions &options, QObject *parent) : QObject(parent), m_options(options)
+{
+    m_clock.start();
+    m_throttle.setEnabled(options.throttle);
+}
+
+Server::~Server()
+{
+    shutdown();
+    qDeleteAll(m_players);
+}
+
+quint16 Server::tcpPort() const
+{
+    return m_tcp ? m_tcp->serverPort() : 0;
+}
+
+bool Server::start(QString *error)
+{
+    if (!QDir().mkpath(m_options.dataDir)) {
+        *error = QStringLiteral("Cannot create the data folder %1.").arg(m_options.dataDir);
+        return false;
+    }
+    if (!m_db.open(m_options.dbFile, error))
+        return false;
+    if (m_options.tls) {
+        if (!QSslSocket::supportsSsl()) {
+            *error = QStringLiteral("TLS is not available here (no TLS backend): use --plain.");
+            return false;
+        }
+        if (!loadOrCreateCertificate(m_options.certFile, m_options.keyFile, m_options.dataDir, m_cert, m_key,
+                                     error))
+            return false;
+        m_fingerprint = certificateFingerprint(m_cert);
+        auto *ssl = new QSslServer(this);
+        QSslConfiguration conf = QSslConfiguration::defaultConfiguration();
+        conf.setLocalCertificate(m_cert);
+        conf.setPrivateKey(m_key);
+        conf.setProtocol(QSsl::TlsV1_2OrLater);
+        conf.setPeerVerifyMode(QSslSocket::VerifyNone);
+        ssl->setSslConfiguration(conf);
+        m_tcp = ssl;
+    } else {
+        m_tcp = new QTcpServer(this);
+    }
+    connect(m_tcp, &QTcpServer::pendingConnectionAvailable, this, &Server::onNewConnection);
+    if (!m_tcp->listen(m_options.address, m_options.port)) {
+        *error = QStringLiteral("Cannot listen on %1:%2: %3")
+                     .arg(m_options.address.toString())
+                     .arg(m_options.port)
+                     .arg(m_tcp->errorString());
+        return false;
+    }
+    m_udp = new UdpHub(this, this);
+    if (!m_udp->bind(m_options.address, m_options.udpPort, error))
+        return false;
+    m_hub = new MatchHub(this);
+    if (!m_options.updateFile.isEmpty()) {
+        reloadUpdateOffer();
+        m_updateWatcher.addPath(QFileInfo(m_options.updateFile).absolutePath());
+        if (QFile::exists(m_options.updateFile))
+            m_updateWatcher.addPath(m_options.updateFile);
+        auto reload = [this] {
+            if (QFile::exists(m_options.updateFile) &&
+                !m_updateWatcher.files().contains(m_options.updateFile))
+                m_updateWatcher.addPath(m_options.updateFile);
+            reloadUpdateOffer();
+        };
+        connect(&m_updateWatcher, &QFileSystemWatcher::fileChanged, this, reload);
+        connect(&m_updateWatcher, &QFileSystemWatcher::directoryChanged, this, reload);
+    }
+    startConsole();
+    // The lines tests and scripts read: keep their form stable.
+    if (m_options.tls)
+        std::printf("orx-server: certificate sha256 %s\n", qPrintable(m_fingerprint));
+    std::printf("orx-server: listening tcp %s:%u udp %u %s\n", qPrintable(m_options.address.toString()),
+                unsigned(m_tcp->serverPort()), unsigned(m_udp->port()), m_options.tls ? "tls" : "plain");
+    std::fflush(stdout);
+    serverLog(QStringLiteral("database %1").arg(QDir::toNativeSeparators(m_options.dbFile)));
+    return true;
+}
+
+void Server::shutdown()
+{
+    if (m_shutDown)
+        return;
+    m_shutDown = true;
+    if (m_tcp)
+        m_tcp->close();
+    const QList<Connection *> conns(m_connections.begin(), m_connections.end());
+    m_connections.clear();
+    for (Connection *c : conns) {
+        c->disconnect(this);
+        c->abort();
+        delete c;
+    }
+    delete m_hub;
+    m_hub = nullptr;
+    m_db.close();
+}
+
+void Server::onNewConnection()
+{
+    while (m_tcp->hasPendingConnections()) {
+        QTcpSocket *s = m_tcp->nextPendingConnection();
+        if (!s)
+            break;
+        auto *c = new Connection(s, m_nextSerial++, this);
+        m_connections.insert(c);
+        connect(c, &Connection::messageReceived, this,
+                [this, c](const QJsonObject &msg) { onMessage(c, msg); });
+        connect(c, &Connection::closed, this, [this, c] { onClosed(c); });
+    }
+}
+
+void Server::onClosed(Connection *c)
+{
+    if (!m_connections.remove(c))
+        return;
+    signOut(c);
+    c->deleteLater();
+}
+
+Connection *Server::connectionOf(int accountId) const
+{
+    Player *p = m_players.value(accountId);
+    return p && p->online() ? p->conn.data() : nullptr;
+}
+
+Player *Server::playerByUdpToken(const QString &token) const
+{
+    if (token.isEmpty())
+        return nullptr;
+    return m_players.value(m_udpTokens.value(token, -1));
+}
+
+int Server::onlineCount() const
+{
+    int n = 0;
+    for (const Player *p : m_players)
+        n += p->online() ? 1 : 0;
+    return n;
+}

@@ -1,0 +1,97 @@
+#pragma once
+
+#include "db.h"
+#include "options.h"
+#include "players.h"
+#include "throttle.h"
+
+#include <QElapsedTimer>
+#include <QFileSystemWatcher>
+#include <QHash>
+#include <QJsonObject>
+#include <QObject>
+#include <QSet>
+#include <QSslCertificate>
+#include <QSslKey>
+
+class QTcpServer;
+class MatchHub;
+class UdpHub;
+
+class Server : public QObject {
+    Q_OBJECT
+public:
+    static constexpr const char *Version = "0.1.8";
+
+    explicit Server(const ServerOptions &options, QObject *parent = nullptr);
+    ~Server() override;
+
+    // Opens the database, the certificate and both ports; prints the machine-readable lines.
+    bool start(QString *error);
+    // Ends every connection and closes the database.
+    void shutdown();
+
+    const ServerOptions &options() const { return m_options; }
+    Db &db() { return m_db; }
+    MatchHub *hub() const { return m_hub; }
+    UdpHub *udp() const { return m_udp; }
+    qint64 nowMs() const { return m_clock.elapsed(); }
+    quint16 tcpPort() const;
+    QString fingerprint() const { return m_fingerprint; }
+
+    Connection *connectionOf(int accountId) const;
+    Player *player(int accountId) const { return m_players.value(accountId); }
+    Player *playerByUdpToken(const QString &token) const;
+    int onlineCount() const;
+
+    // admin.cpp / queries.cpp
+    void broadcastNotice(const QString &text, const QString &level);
+    bool reloadUpdateOffer();
+    QJsonObject updateOffer() const { return m_updateOffer; }
+
+private:
+    void onNewConnection();
+    void onMessage(Connection *c, const QJsonObject &msg);
+    void onClosed(Connection *c);
+    // session.cpp
+    void handleHello(Connection *c, const QJsonObject &msg);
+    // accounts.cpp
+    void handleRegister(Connection *c, const QJsonObject &msg);
+    void handleLogin(Connection *c, const QJsonObject &msg);
+    void handleAuth(Connection *c, const QJsonObject &msg);
+    void handleLogout(Connection *c, const QJsonObject &msg);
+    void signIn(Connection *c, const QJsonObject &request, int accountId, const QString &token);
+    void signOut(Connection *c);
+    QJsonObject profileOf(int accountId);
+    // queries.cpp
+    void handleProfile(Connection *c, const QJsonObject &msg);
+    void handleLeaderboard(Connection *c, const QJsonObject &msg);
+    void handleOnline(Connection *c, const QJsonObject &msg);
+    void handleReport(Connection *c, const QJsonObject &msg);
+    QJsonObject onlineObject() const;
+    // admin.cpp
+    void startConsole();
+    void consoleLine(const QString &line);
+
+    ServerOptions m_options;
+    Db m_db;
+    Throttle m_throttle;
+    QElapsedTimer m_clock;
+    QTcpServer *m_tcp = nullptr;
+    UdpHub *m_udp = nullptr;
+    MatchHub *m_hub = nullptr;
+    QSslCertificate m_cert;
+    QSslKey m_key;
+    QString m_fingerprint;
+    quint64 m_nextSerial = 1;
+    QSet<Connection *> m_connections;
+    QHash<int, Player *> m_players;
+    QHash<QString, int> m_udpTokens;
+    QJsonObject m_updateOffer;
+    QFileSystemWatcher m_updateWatcher;
+    QByteArray m_consoleBuffer;
+    bool m_shutDown = false;
+};
+
+// Logs one line on standard error with the server's prefix.
+void serverLog(const QString &text);

@@ -1,0 +1,40 @@
+#include "throttle.h"
+
+int Throttle::count(QList<qint64> &events, qint64 now, qint64 window)
+{
+    while (!events.isEmpty() && now - events.first() > window)
+        events.removeFirst();
+    return int(events.size());
+}
+
+bool Throttle::loginBlocked(const QString &address, const QString &name, qint64 now)
+{
+    if (!m_enabled)
+        return false;
+    return count(m_failures["a:" + address], now, FailureWindowMs) >= MaxFailures * 4 ||
+           count(m_failures["n:" + name.toLower()], now, FailureWindowMs) >= MaxFailures;
+}
+
+void Throttle::loginFailed(const QString &address, const QString &name, qint64 now)
+{
+    if (!m_enabled)
+        return;
+    m_failures["a:" + address].append(now);
+    m_failures["n:" + name.toLower()].append(now);
+}
+
+void Throttle::loginSucceeded(const QString &name)
+{
+    m_failures.remove("n:" + name.toLower());
+}
+
+bool Throttle::signUpBlocked(const QString &address, qint64 now)
+{
+    return m_enabled && count(m_signUps[address], now, SignUpWindowMs) >= MaxSignUps;
+}
+
+void Throttle::signedUp(const QString &address, qint64 now)
+{
+    if (m_enabled)
+        m_signUps[address].append(now);
+}

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QHash>
+#include <QList>
+#include <QString>
+
+// Counts events per key inside a sliding window: wrong passwords per address and per account name,
+// new accounts per address.
+class Throttle {
+public:
+    static constexpr int MaxFailures = 5;
+    static constexpr qint64 FailureWindowMs = 10 * 60 * 1000;
+    static constexpr int MaxSignUps = 10;
+    static constexpr qint64 SignUpWindowMs = 60 * 60 * 1000;
+
+    void setEnabled(bool on) { m_enabled = on; }
+    bool loginBlocked(const QString &address, const QString &name, qint64 now);
+    void loginFailed(const QString &address, const QString &name, qint64 now);
+    void loginSucceeded(const QString &name);
+    bool signUpBlocked(const QString &address, qint64 now);
+    void signedUp(const QString &address, qint64 now);
+
+private:
+    static int count(QList<qint64> &events, qint64 now, qint64 window);
+    bool m_enabled = true;
+    QHash<QString, QList<qint64>> m_failures; // "a:<address>" and "n:<name>"
+    QHash<QString, QList<qint64>> m_signUps;
+};
