@@ -35,6 +35,8 @@ public:
     int exitCode() const { return m_exitCode; }
     bool isMenuGame() const { return m_menuGame; }
     bool isOnline() const { return m_online; }
+    // The launcher asked this run to end (quit or stop); stays set until the next start.
+    bool stopping() const { return m_stopping; }
     bool isRunning() const;
     qint64 processId() const;
 
