@@ -39,6 +39,7 @@ private slots:
     void threeQuickCommands();
     void startLineReachesTheGameAndTheLogHidesTheRemote();
     void gameThatNeverDeletesTheCommandFile();
+    void commandFileThatCannotBeReplaced();
     void statusRules();
     void outputLines();
     void statusWrittenJustBeforeTheEnd();
@@ -149,6 +150,30 @@ void TestGameChannels::gameThatNeverDeletesTheCommandFile()
     QTRY_COMPARE_WITH_TIMEOUT(readFile(cmd), QByteArray("caf\xe9 two\n"), deadline(10000));
     QVERIFY(!QFile::exists(cmd + QStringLiteral(".tmp")));
     QCOMPARE(logLines().filter(QStringLiteral("game orx/1: cmd ")).size(), 2);
+    game.stop();
+    QTRY_VERIFY_WITH_TIMEOUT(!game.isRunning(), deadline(10000));
+}
+
+void TestGameChannels::commandFileThatCannotBeReplaced()
+{
+    GameProcess game(QStringLiteral("orx"), 1);
+    QString error;
+    QVERIFY2(game.start(script("sleeper", sleeperGame), &error, true), qPrintable(error));
+    const QString cmd = QDir(game.sessionDir()).filePath("cmd.txt");
+    // A folder in the file's place: the replacement fails at once and the command is lost.
+    QVERIFY(QDir().mkpath(cmd + QStringLiteral("/held")));
+    game.sendCommand(QStringLiteral("one"));
+    const QStringList failed = logLines().filter(
+        QStringLiteral("game orx/1: cannot replace %1 (error ").arg(QDir::toNativeSeparators(cmd)));
+    QCOMPARE(failed.size(), 1);
+    QCOMPARE(logLines().filter(QStringLiteral("game orx/1: cmd ")).size(), 0);
+    QVERIFY(!QFile::exists(cmd + QStringLiteral(".tmp")));
+    // Nothing stays pending: once the way is clear the next command goes straight in.
+    QVERIFY(QDir(cmd).removeRecursively());
+    game.pollStatus();
+    QVERIFY(!QFile::exists(cmd));
+    game.sendCommand(QStringLiteral("two"));
+    QCOMPARE(readFile(cmd), QByteArray("two\n"));
     game.stop();
     QTRY_VERIFY_WITH_TIMEOUT(!game.isRunning(), deadline(10000));
 }
