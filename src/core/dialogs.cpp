@@ -1,5 +1,6 @@
 #include "dialogs.h"
 
+#include <QAbstractButton>
 #include <QGuiApplication>
 #include <QTimer>
 #include <cstdio>
@@ -31,13 +32,12 @@ QMessageBox::StandardButton showMessageBox(QWidget *parent, QMessageBox::Icon ic
     QMessageBox box(icon, title, text, buttons, parent);
     if (defaultButton != QMessageBox::NoButton)
         box.setDefaultButton(defaultButton);
-    if (dialogsCloseThemselves()) {
-        armScriptedDialog(&box, title, text);
-        box.exec();
-        // A box that closed itself answers as if its default (or only) button was pressed.
-        if (defaultButton != QMessageBox::NoButton)
-            return defaultButton;
-        return (buttons & QMessageBox::Ok) ? QMessageBox::Ok : QMessageBox::NoButton;
-    }
-    return QMessageBox::StandardButton(box.exec());
+    armScriptedDialog(&box, title, text);
+    box.exec();
+    if (QAbstractButton *clicked = box.clickedButton())
+        return box.standardButton(clicked);
+    // Closed without a button (by itself in a scripted run, or by Escape): the default answer.
+    if (defaultButton != QMessageBox::NoButton)
+        return defaultButton;
+    return (buttons & QMessageBox::Ok) ? QMessageBox::Ok : QMessageBox::NoButton;
 }

@@ -2,6 +2,8 @@
 
 #include "core/cfg.h"
 #include "core/log.h"
+#include "net/fingerprint.h"
+#include "net/serverclient.h"
 #include "page.h"
 #include "platform/platform.h"
 
@@ -28,6 +30,7 @@ const QStringList &MainWindow::pageNames()
 
 MainWindow::MainWindow(const LaunchOptions &opts, QWidget *parent) : QMainWindow(parent), options(opts)
 {
+    server = new ServerClient(this);
     bannerTimer = new QTimer(this);
     bannerTimer->setSingleShot(true);
 
@@ -38,6 +41,9 @@ MainWindow::MainWindow(const LaunchOptions &opts, QWidget *parent) : QMainWindow
 
     if (!options.server.isEmpty())
         cfg::set(QString::fromLatin1(cfg::keys::serverAddress.name), options.server);
+    if (!options.fingerprint.isEmpty())
+        cfg::set(QString::fromLatin1(cfg::keys::serverFingerprint.name),
+                 normalizeFingerprint(options.fingerprint));
 
     auto *root = new QWidget(this);
     root->setObjectName(QStringLiteral("Root"));
@@ -47,6 +53,7 @@ MainWindow::MainWindow(const LaunchOptions &opts, QWidget *parent) : QMainWindow
     layout->addWidget(buildHeader());
     layout->addWidget(buildNavBar());
     banner = new QLabel(root);
+    banner->setObjectName(QStringLiteral("Banner"));
     banner->setWordWrap(true);
     banner->hide();
     layout->addWidget(banner);
@@ -63,6 +70,8 @@ MainWindow::MainWindow(const LaunchOptions &opts, QWidget *parent) : QMainWindow
         stack->addWidget(page);
     }
     setWindowTitle(QStringLiteral("Orvex Rovivi - Ironmere IV"));
+    startPortMapper();
+    wireServer();
 
     connect(bannerTimer, &QTimer::timeout, banner, &QWidget::hide);
 
@@ -80,7 +89,16 @@ MainWindow::MainWindow(const LaunchOptions &opts, QWidget *parent) : QMainWindow
         QTimer::singleShot(2500, this,
                            [this] { saveSnapshot(QStringLiteral("page-") + pageNames().at(currentPage())); });
     }
+    server->setToken(options.user.isEmpty() ? cfg::accountToken() : QString());
     refreshStatus();
+    if (cfg::serverAutoConnect() || !options.server.isEmpty())
+        QTimer::singleShot(0, this, &MainWindow::connectToServer);
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    server->disconnectFromServer();
+    QMainWindow::closeEvent(event);
 }
 
 QWidget *MainWindow::buildHeader()
@@ -151,6 +169,7 @@ QWidget *MainWindow::buildFooter()
     statusDot = new QLabel(QString(QChar(0x25CF)), footer);
     statusDot->setObjectName(QStringLiteral("Dot"));
     statusText = new QLabel(footer);
+    statusText->setObjectName(QStringLiteral("StatusText"));
     row->addWidget(statusDot);
     row->addWidget(statusText);
     row->addStretch();
@@ -164,12 +183,6 @@ void MainWindow::setStatus(const QString &colour, const QString &text)
 {
     statusDot->setStyleSheet(QStringLiteral("color: %1;").arg(colour));
     statusText->setText(text);
-}
-
-void MainWindow::refreshStatus()
-{
-    // Until the server link exists the launcher is offline.
-    setStatus(QStringLiteral("#FF6A5A"), tr("Offline"));
 }
 
 void MainWindow::showPage(int index)

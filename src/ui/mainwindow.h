@@ -9,6 +9,8 @@ class QLabel;
 class QStackedWidget;
 class QTimer;
 class Page;
+class ServerClient;
+class UpnpMapper;
 
 // The launcher's only top-level window: header, navigation bar, notice banner, the four pages
 // and the footer with the connection status. It owns every long-lived object.
@@ -25,18 +27,31 @@ public:
     // Saves a picture of the whole window as `name` + ".png" in the --snap-dir folder.
     bool saveSnapshot(const QString &name);
 
+    void connectToServer();
+
     static const QStringList &pageNames();
+    ServerClient *serverClient() const { return server; }
+    UpnpMapper *portMapper() const { return upnp; }
 
 protected:
     void showEvent(QShowEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
 
 private:
     QWidget *buildHeader();
     QWidget *buildNavBar();
     QWidget *buildFooter();
     void setStatus(const QString &colour, const QString &text);
+    // The server link's wiring: status, notices, the trust question, remembering the account.
+    void wireServer();
+    void onServerMessage(const QJsonObject &msg);
+    void askToTrust(const QString &fingerprint);
+    void startPortMapper();
 
     LaunchOptions options;
+    ServerClient *server = nullptr;
+    UpnpMapper *upnp = nullptr;
+    QString lastError;
     QStackedWidget *stack = nullptr;
     QList<Page *> pages;
     QButtonGroup *navGroup = nullptr;

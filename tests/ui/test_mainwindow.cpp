@@ -1,0 +1,205 @@
+// The main window's side of the server link, against a scripted server on loopback: connecting at
+// start, the footer status, notices, the trust question and remembering the account.
+#include "core/cfg.h"
+#include "net/serverclient.h"
+#include "scriptedpeer.h"
+#include "testutil.h"
+#include "ui/mainwindow.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QLabel>
+#include <QMessageBox>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <memory>
+
+using namespace testutil;
+
+namespace {
+
+QJsonObject welcome(const QString &motd = QString())
+{
+    QJsonObject w{
+        {"type", "welcome"}, {"server", "scripted"}, {"version", "1"}, {"online", 3}, {"udp_port", 7778}};
+    if (!motd.isEmpty())
+        w.insert(QStringLiteral("motd"), motd);
+    return w;
+}
+
+// Answers the question box that is up with `button`, once it appears.
+void answerBoxWith(QMessageBox::StandardButton button, QString *textSeen)
+{
+    auto *poll = new QTimer;
+    QObject::connect(poll, &QTimer::timeout, poll, [poll, button, textSeen] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        *textSeen = box->windowTitle() + QLatin1Char('|') + box->text();
+        box->button(button)->click();
+        poll->deleteLater();
+    });
+    poll->start(10);
+}
+
+} // namespace
+
+class TestMainWindow : public QObject {
+    Q_OBJECT
+    std::unique_ptr<QTemporaryDir> dir;
+    std::unique_ptr<ScriptedPeer> peer;
+
+    std::unique_ptr<MainWindow> window(const QString &serverOption,
+                                       const QString &fingerprintOption = QString())
+    {
+        LaunchOptions o;
+        o.server = serverOption;
+        o.fingerprint = fingerprintOption;
+        return std::make_unique<MainWindow>(o);
+    }
+    static QString status(MainWindow &w)
+    {
+        return w.findChild<QLabel *>(QStringLiteral("StatusText"))->text();
+    }
+    static QLabel *banner(MainWindow &w) { return w.findChild<QLabel *>(QStringLiteral("Banner")); }
+    // Plain TCP; an address without a scheme means TLS.
+    QString address() const { return QStringLiteral("tcp://127.0.0.1:%1").arg(peer->port()); }
+
+private slots:
+    void init()
+    {
+        dir = std::make_unique<QTemporaryDir>();
+        cfg::resetForTesting();
+        cfg::init(dir->filePath(QStringLiteral("orx-launcher.ini")));
+        cfg::set(QStringLiteral("online/upnp"), false);
+        peer = std::make_unique<ScriptedPeer>();
+    }
+    void cleanup()
+    {
+        peer.reset();
+        cfg::resetForTesting();
+    }
+
+    void connectsAtStartAndShowsTheLink()
+    {
+        peer->autoWelcome = welcome(QStringLiteral("Season 3 starts Friday."));
+        QVERIFY(peer->listen());
+        auto w = window(address());
+        QCOMPARE(cfg::serverAddress(), address());
+        QVERIFY2(waitFor([&] {
+                     return status(*w) == QStringLiteral("Connected to %1 (not signed in)").arg(address());
+                 }),
+                 qPrintable(status(*w)));
+        QVERIFY(waitFor([&] { return peer->count(QStringLiteral("online")) == 1; }));
+        QCOMPARE(banner(*w)->text(), QStringLiteral("Season 3 starts Friday."));
+        QVERIFY(!banner(*w)->isHidden());
+
+        // A notice from the server; "warn" is shown as an error.
+        peer->send({{"type", "notice"}, {"text", "Maintenance in 10 minutes."}, {"level", "warn"}});
+        QVERIFY(waitFor([&] { return banner(*w)->text() == QLatin1String("Maintenance in 10 minutes."); }));
+        QVERIFY(banner(*w)->styleSheet().contains(QLatin1String("#6B3A0A")));
+
+        // Signing in is remembered: token and name go to the settings.
+        peer->send({{"type", "account"}, {"token", "tok-123"}, {"name", "Ann"}, {"udp_token", "u"}});
+        QVERIFY(
+            waitFor([&] { return status(*w) == QStringLiteral("Connected to %1 as Ann").arg(address()); }));
+        QCOMPARE(cfg::accountToken(), QStringLiteral("tok-123"));
+        QCOMPARE(cfg::accountName(), QStringLiteral("Ann"));
+
+        // Kicked by a sign-in elsewhere: the notice says what to do.
+        peer->send(
+            {{"type", "error"}, {"code", "logged_in_elsewhere"}, {"message", "Signed in on another PC."}});
+        QVERIFY(waitFor([&] {
+            return banner(*w)->text() == QLatin1String("Signed in on another PC. Press CONNECT AGAIN on the "
+                                                       "Play page to sign in here again.");
+        }));
+    }
+
+    void storedTokenResumesOrIsForgotten()
+    {
+        cfg::set(QStringLiteral("account/token"), QStringLiteral("old-token"));
+        peer->autoWelcome = welcome();
+        QVERIFY(peer->listen());
+        auto w = window(address());
+        QVERIFY(waitFor([&] { return peer->count(QStringLiteral("auth")) == 1; }));
+        QCOMPARE(peer->last(QStringLiteral("auth")).value(QStringLiteral("token")).toString(),
+                 QStringLiteral("old-token"));
+        peer->send({{"type", "error"}, {"code", "bad_token"}, {"re", "auth"}, {"message", "Expired."}});
+        QVERIFY(waitFor([&] { return cfg::accountToken().isEmpty(); }));
+        QCOMPARE(banner(*w)->text(),
+                 QStringLiteral("Your saved sign-in expired: sign in again on the Play page."));
+    }
+
+    void offlineShowsTheErrorAndNoAutoConnectStaysOffline()
+    {
+        // Nothing listens on this port: the footer names the error, no notice for it.
+        QVERIFY(peer->listen());
+        const QString closed = address();
+        peer->stopListening();
+        auto w = window(closed);
+        QVERIFY(waitFor([&] { return status(*w).startsWith(QLatin1String("Offline: ")); }));
+        QVERIFY(banner(*w)->isHidden());
+        w.reset();
+
+        cfg::set(QStringLiteral("server/auto_connect"), false);
+        auto quiet = window(QString());
+        QTest::qWait(50); // the next turns of the loop: nothing may start a connection
+        QCOMPARE(quiet->serverClient()->state(), ServerClient::Offline);
+        QCOMPARE(status(*quiet), QStringLiteral("Offline"));
+    }
+
+    void fingerprintOptionIsStoredNormalised()
+    {
+        cfg::set(QStringLiteral("server/auto_connect"), false);
+        auto w = window(QStringLiteral("tls://127.0.0.1:1"), QStringLiteral("AB:CD:EF:01"));
+        QCOMPARE(cfg::serverFingerprint(), QStringLiteral("abcdef01"));
+        QCOMPARE(cfg::serverAddress(), QStringLiteral("tls://127.0.0.1:1"));
+    }
+
+    void trustQuestionForAnUnpinnedCertificate()
+    {
+        // A certificate made for this run by the openssl command.
+        QProcess openssl;
+        openssl.start(QStringLiteral("openssl"),
+                      {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj", "/CN=orx-test",
+                       "-keyout", dir->filePath("key.pem"), "-out", dir->filePath("cert.pem")});
+        QVERIFY(openssl.waitForFinished(60000) && openssl.exitCode() == 0);
+        const QSslCertificate cert(readAll(dir->filePath(QStringLiteral("cert.pem"))), QSsl::Pem);
+        const QSslKey key(readAll(dir->filePath(QStringLiteral("key.pem"))), QSsl::Rsa, QSsl::Pem);
+        peer->useTls(cert, key);
+        peer->autoWelcome = welcome();
+        QVERIFY(peer->listen());
+        const QString tls = QStringLiteral("127.0.0.1:%1").arg(peer->port());
+        const QString digest = QString::fromLatin1(cert.digest(QCryptographicHash::Sha256).toHex());
+
+        // A wrong pin: an error notice naming the fingerprint, and offline.
+        cfg::set(QStringLiteral("server/fingerprint"), QString(64, QLatin1Char('0')));
+        auto pinned = window(tls);
+        QVERIFY(waitFor([&] { return !banner(*pinned)->isHidden(); }));
+        QVERIFY(banner(*pinned)->text().contains(QLatin1String("fingerprint")));
+        QVERIFY(status(*pinned).startsWith(QLatin1String("Offline: ")));
+        pinned.reset();
+
+        // No pin: the question shows the fingerprint; Yes pins it and connects.
+        cfg::set(QStringLiteral("server/fingerprint"), QString());
+        QString seen;
+        answerBoxWith(QMessageBox::Yes, &seen);
+        auto w = window(tls);
+        QVERIFY2(
+            waitFor([&] { return status(*w) == QStringLiteral("Connected to %1 (not signed in)").arg(tls); },
+                    30000),
+            qPrintable(status(*w)));
+        QCOMPARE(cfg::serverFingerprint(), digest);
+        QVERIFY2(
+            seen.startsWith(
+                QStringLiteral("Trust this server?|The server at %1 presented a certificate with SHA-256 "
+                               "fingerprint\n\n")
+                    .arg(tls)),
+            qPrintable(seen));
+        QVERIFY(seen.contains(digest.toUpper().left(2) + QLatin1Char(':') + digest.toUpper().mid(2, 2)));
+    }
+};
+
+QTEST_MAIN(TestMainWindow)
+#include "test_mainwindow.moc"
