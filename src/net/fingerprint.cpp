@@ -28,7 +28,7 @@ QString formatFingerprint(const QString &text)
     return out;
 }
 
-QString certificateFingerprint(const QSslCertificate &certificate)
+QString sha256Fingerprint(const QSslCertificate &certificate)
 {
     if (certificate.isNull())
         return QString();

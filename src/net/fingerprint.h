@@ -10,4 +10,4 @@ QString normalizeFingerprint(const QString &text);
 // The normalised form in upper case, in pairs joined by ":" ("abcd" gives "AB:CD").
 QString formatFingerprint(const QString &text);
 // The SHA-256 digest of the certificate (DER), lower-case hex; empty for a null certificate.
-QString certificateFingerprint(const QSslCertificate &certificate);
+QString sha256Fingerprint(const QSslCertificate &certificate);

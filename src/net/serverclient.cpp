@@ -61,6 +61,7 @@ void ServerClient::connectTo(const QString &address, const QString &fingerprint)
 {
     m_reconnectTimer.stop();
     m_certificateRefused = false;
+    m_serverEndedSession = false;
     m_address = address.trimmed();
     m_pinnedFingerprint = normalizeFingerprint(fingerprint);
     const ServerAddress parsed = parseServerAddress(m_address);
@@ -134,7 +135,7 @@ void ServerClient::onConnected()
 void ServerClient::onSslErrors(const QList<QSslError> &errors)
 {
     Q_UNUSED(errors);
-    const QString presented = certificateFingerprint(m_socket->peerCertificate());
+    const QString presented = sha256Fingerprint(m_socket->peerCertificate());
     if (m_pinnedFingerprint.isEmpty() || presented == m_pinnedFingerprint) {
         m_socket->ignoreSslErrors();
         return;
@@ -155,7 +156,7 @@ void ServerClient::onSslErrors(const QList<QSslError> &errors)
 
 void ServerClient::onEncrypted()
 {
-    m_presentedFingerprint = certificateFingerprint(m_socket->peerCertificate());
+    m_presentedFingerprint = sha256Fingerprint(m_socket->peerCertificate());
     if (m_pinnedFingerprint.isEmpty()) {
         refuseCertificate(true);
         return;
@@ -260,8 +261,8 @@ void ServerClient::onSocketError()
     if (!socket || socket != m_socket)
         return;
     const QAbstractSocket::SocketError error = socket->error();
-    if (error == QAbstractSocket::RemoteHostClosedError && m_state != Connecting)
-        return; // the disconnection handling covers it
+    if (error == QAbstractSocket::RemoteHostClosedError && (m_state != Connecting || m_serverEndedSession))
+        return; // the disconnection handling covers it; a session-ending error was reported already
     if (m_certificateRefused)
         return;
     const QString text = socket->errorString();

@@ -152,6 +152,8 @@ private:
     int m_lastReconnectDelayMs = -1;
     bool m_noReconnect = true;
     bool m_certificateRefused = false;
+    // The server ended the session with an error that was reported; its closing is no news.
+    bool m_serverEndedSession = false;
     // True from the hello on: a plain link that is up, or a TLS link whose certificate passed.
     bool m_helloSent = false;
     // The disconnection of the current connection has been handled (it is handled once).

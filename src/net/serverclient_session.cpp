@@ -163,9 +163,11 @@ void ServerClient::handleError(const QJsonObject &msg)
         m_account = QJsonObject();
         m_token.clear();
         m_noReconnect = true;
+        m_serverEndedSession = true;
         emit kicked(text);
     } else if (code == QLatin1String("proto_mismatch") || code == QLatin1String("client_outdated")) {
         m_noReconnect = true;
+        m_serverEndedSession = true;
         emit connectionError(text);
     }
 }

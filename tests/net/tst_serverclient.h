@@ -7,6 +7,7 @@
 
 #include <QJsonObject>
 #include <QObject>
+#include <QProcess>
 #include <QSslCertificate>
 #include <QSslKey>
 #include <QTemporaryDir>
@@ -42,6 +43,8 @@ private slots:
     void gracefulClose_data();
     void gracefulClose();
     void nothingSentWhileOffline();
+    void listenerEndsConnectionMidRead_data();
+    void listenerEndsConnectionMidRead();
 
     // Session messages (tst_serverclient_session.cpp)
     void helloFields_data();
@@ -54,6 +57,11 @@ private slots:
     void loginRegisterLogout();
     void tunnelPackets();
     void welcomeAndAccountAccessors();
+
+    // A real session against the development server (tst_serverclient_real.cpp)
+    void realServerSession_data();
+    void realServerSession();
+    void realServerRefusesOutdatedClient();
 
 private:
     // A client with short timers: pings that do not interfere unless a test asks, quick retries.
@@ -69,6 +77,10 @@ private:
     // sent before it has been handled.
     void sync(ServerClient &client, ScriptedPeer &peer);
     QString logText() const;
+    // Starts orx-server with `args` on free ports; fills its address and, for TLS, the printed
+    // fingerprint. The process ends with the test.
+    void startRealServer(QProcess &process, const QStringList &args, QString *address, QString *fingerprint,
+                         quint16 *udpPort);
 
     QTemporaryDir m_dir;
     QString m_configPath;

@@ -329,3 +329,48 @@ void TestServerClient::nothingSentWhileOffline()
     QCOMPARE(client.udpPort(), quint16(7778));
     QVERIFY(client.linkType().isEmpty());
 }
+
+void TestServerClient::listenerEndsConnectionMidRead_data()
+{
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<int>("connections"); // the peer's connections in the end
+    QTest::newRow("disconnectFromServer") << "disconnect" << 1;
+    QTest::newRow("connectTo again") << "connect" << 2;
+    QTest::newRow("dropForTest") << "drop" << 2;
+}
+
+void TestServerClient::listenerEndsConnectionMidRead()
+{
+    QFETCH(QString, action);
+    QFETCH(int, connections);
+    ScriptedPeer peer;
+    QVERIFY(peer.listen());
+    auto client = makeClient(20);
+    ServerClient *c = client.get();
+    QStringList seen;
+    connect(c, &ServerClient::message, this, [&](const QJsonObject &msg) {
+        const QString type = msg.value(QStringLiteral("type")).toString();
+        seen.append(type);
+        if (type != QLatin1String("a"))
+            return;
+        if (action == QLatin1String("disconnect"))
+            c->disconnectFromServer();
+        else if (action == QLatin1String("connect"))
+            c->connectTo(plainAddress(peer), QString());
+        else
+            c->dropForTest();
+    });
+    connectPlain(*c, peer);
+    if (QTest::currentTestFailed())
+        return;
+    // Both lines arrive in one read; the second belongs to a connection that no longer exists.
+    peer.sendRaw("{\"type\":\"a\"}\n{\"type\":\"b\"}\n");
+    QTRY_COMPARE_WITH_TIMEOUT(peer.connections(), connections, kWaitMs);
+    if (connections > 1)
+        QTRY_COMPARE_WITH_TIMEOUT(peer.count(QStringLiteral("hello")), 2, kWaitMs);
+    else
+        QTRY_COMPARE_WITH_TIMEOUT(c->state(), ServerClient::Offline, kWaitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(peer.closedConnections(), 1, kWaitMs);
+    QCOMPARE(seen, QStringList{QStringLiteral("a")});
+    QCOMPARE(c->state(), connections > 1 ? ServerClient::Connecting : ServerClient::Offline);
+}
