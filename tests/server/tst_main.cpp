@@ -10,6 +10,13 @@ void TestServer::init()
 
 void TestServer::cleanup()
 {
+    // Every case ends with a clean stop: exit code 0 and nothing from the sanitizers.
+    if (server->running()) {
+        const bool clean = server->stop();
+        QVERIFY2(clean, qPrintable(server->errors().right(4000)));
+    }
+    QVERIFY2(!server->errors().contains("Sanitizer") && !server->errors().contains("runtime error"),
+             qPrintable(server->errors().right(4000)));
     delete server;
     server = nullptr;
     delete dir;

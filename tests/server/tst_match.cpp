@@ -137,9 +137,17 @@ void TestServer::acceptTimeoutRequeuesWhoAccepted()
     QCOMPARE(online.value("searching").toInt(), 1);
 }
 
-void TestServer::dropMidMatchIsAbandoned()
+void TestServer::dropMidMatch_data()
 {
-    QVERIFY(startServer({"--drop-grace", "500"}));
+    QTest::addColumn<bool>("comesBack");
+    QTest::newRow("stays away") << false;
+    QTest::newRow("comes back with its token") << true;
+}
+
+void TestServer::dropMidMatch()
+{
+    QFETCH(bool, comesBack);
+    QVERIFY(startServer({"--drop-grace", comesBack ? "20000" : "500"}));
     ScriptedClient a, b;
     QVERIFY(join(a, "dropper"));
     QVERIFY(join(b, "stayer"));
@@ -148,6 +156,23 @@ void TestServer::dropMidMatchIsAbandoned()
     QVERIFY(go.ok);
     const int sa = go.go[0].value("side").toInt(), sb = go.go[1].value("side").toInt();
     a.close();
+    if (comesBack) {
+        // The connection comes back, signs in with its token and sends the result it kept.
+        ScriptedClient a2;
+        QVERIFY(a2.connectPlain(server->tcpPort));
+        a2.hello();
+        QCOMPARE(a2.auth(a.token).value("type").toString(), QString("account"));
+        QCOMPARE(a2.waitFor("series").value("state").toString(), QString("playing"));
+        for (ScriptedClient *c : {&a2, &b})
+            c->send({{"type", "result"},
+                     {"match", match},
+                     {"winner", sb},
+                     {"p1_rounds", sb == 1 ? 2 : 1},
+                     {"p2_rounds", sb == 2 ? 2 : 1}});
+        QCOMPARE(a2.waitFor("match_result").value("status").toString(), QString("agreed"));
+        QCOMPARE(b.waitFor("match_result").value("winner").toInt(), sb);
+        return;
+    }
     b.send({{"type", "result"}, {"match", match}, {"outcome", "disconnected"}});
     QCOMPARE(b.waitFor("result_ack").value("match").toString(), match);
     const QJsonObject res = b.waitFor("match_result");
@@ -158,6 +183,25 @@ void TestServer::dropMidMatchIsAbandoned()
         b.waitFor("series", 10000, [](const QJsonObject &o) { return o.value("state") == "over"; });
     QCOMPARE(s.value("outcome").toString(), QString("left"));
     QCOMPARE(s.value("left").toString(), QString("dropper"));
+}
+
+void TestServer::matchWithoutResultIsClosed()
+{
+    QVERIFY(startServer({"--match-limit", "1"}));
+    ScriptedClient a, b;
+    QVERIFY(join(a, "silent1"));
+    QVERIFY(join(b, "silent2"));
+    const QString match = pairAndAccept(a, b, false, Path::Direct);
+    QVERIFY(connectMatch(a, b, match).ok);
+    // Neither game reports: the match is closed, and both can search again.
+    QCOMPARE(a.waitFor("match_result").value("status").toString(), QString("unconfirmed"));
+    QCOMPARE(b.waitFor("match_result").value("match").toString(), match);
+    b.send({{"type", "series_ready"},
+            {"series",
+             a.waitFor("series", 10000, [](const QJsonObject &o) { return o.value("state") == "between"; })
+                 .value("series")},
+            {"ready", false}});
+    QCOMPARE(queueJoin(a, false).value("type").toString(), QString("queued"));
 }
 
 void TestServer::disputedAndLeftResults_data()

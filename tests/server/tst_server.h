@@ -24,6 +24,7 @@ private slots:
     void hostileInput_data();
     void hostileInput();
     void hugeLineDropsTheConnection();
+    void hostileFieldsInEveryRequest();
     void noticeFromTheConsole();
     void updateOfferFromFile();
     void reportsAreStored();
@@ -43,7 +44,9 @@ private slots:
     void directFailureFallsBackToRelay();
     void declineRequeuesTheOther();
     void acceptTimeoutRequeuesWhoAccepted();
-    void dropMidMatchIsAbandoned();
+    void dropMidMatch_data();
+    void dropMidMatch();
+    void matchWithoutResultIsClosed();
     void disputedAndLeftResults_data();
     void disputedAndLeftResults();
     void profileLeaderboardAndOnline();

@@ -178,6 +178,60 @@ void TestServer::hugeLineDropsTheConnection()
     QVERIFY(server->running());
 }
 
+void TestServer::hostileFieldsInEveryRequest()
+{
+    QVERIFY(startServer());
+    ScriptedClient a, b;
+    QVERIFY(join(a, "fuzz1"));
+    QVERIFY(join(b, "fuzz2"));
+    // A match in progress, so the match handlers have something to trip over.
+    const QString match = pairAndAccept(a, b, true, Path::Relay);
+    QVERIFY(connectMatch(a, b, match).ok);
+    const QStringList types = {"queue_join",  "queue_leave", "match_accept", "match_decline", "ping_report",
+                               "udp_tunnel",  "match_state", "result",       "series_ready",  "profile",
+                               "leaderboard", "online",      "crash_report", "desync_report", "pick_refused",
+                               "tunnel",      "register",    "login",        "auth",          "ping"};
+    const QStringList fields = {
+        "game",      "mode",        "ranked",  "region",     "max_ping",  "strict",     "character",
+        "relay",     "hide_always", "link",    "server_rtt", "delay",     "delay_auto", "match",
+        "ok",        "rtt_ms",      "remote",  "via",        "state",     "winner",     "p1_rounds",
+        "p2_rounds", "p1_char",     "outcome", "exit",       "exit_code", "frame",      "lines",
+        "series",    "ready",       "choice",  "in_place",   "name",      "by",         "limit",
+        "code",      "where",       "during",  "reason",     "data",      "token",      "password",
+        "again"};
+    const QJsonValue values[] = {QJsonValue(),
+                                 QJsonArray{1, "x", QJsonObject{}},
+                                 QJsonObject{{"a", 1}},
+                                 -1,
+                                 1e300,
+                                 -9007199254740993.0,
+                                 QString(1200, 'x'),
+                                 true,
+                                 QString(QChar(0)) + "\n"};
+    for (const QString &type : types) {
+        for (const QJsonValue &v : values) {
+            QJsonObject msg{{"type", type}};
+            for (const QString &f : fields)
+                msg.insert(f, v);
+            a.send(msg);
+        }
+    }
+    // Datagrams of every kind at the UDP port.
+    QUdpSocket udp;
+    QVERIFY(udp.bind(QHostAddress::LocalHost, 0));
+    for (const QByteArray &d :
+         {QByteArray("{\"type\":\"hello\",\"token\":[1]}"), QByteArray("{\"type\":\"hello\"}"),
+          QByteArray("{\"hello\""), QByteArray(3000, '{'), QByteArray()})
+        udp.writeDatagram(d, QHostAddress::LocalHost, server->udpPort);
+    const int id = a.send({{"type", "ping"}});
+    const QJsonObject pong = a.waitReply(id, 30000);
+    QCOMPARE(pong.value("type").toString(), QString("pong"));
+    QVERIFY(server->running());
+    ScriptedClient c;
+    QVERIFY(c.connectPlain(server->tcpPort));
+    QCOMPARE(c.hello().value("type").toString(), QString("welcome"));
+}
+
 void TestServer::noticeFromTheConsole()
 {
     QVERIFY(startServer());

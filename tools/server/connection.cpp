@@ -1,4 +1,5 @@
 #include "connection.h"
+#include "server.h"
 
 #include <QHostAddress>
 #include <QJsonDocument>
@@ -41,8 +42,11 @@ void Connection::send(const QJsonObject &msg)
     QByteArray line = QJsonDocument(msg).toJson(QJsonDocument::Compact);
     line.append('\n');
     m_socket->write(line);
-    if (m_socket->bytesToWrite() > MaxBacklog)
+    if (m_socket->bytesToWrite() > MaxBacklog) {
+        serverLog(
+            QStringLiteral("%1: does not read what it is sent, dropping the connection").arg(peerAddress()));
         abort();
+    }
 }
 
 void Connection::reply(const QJsonObject &request, QJsonObject msg)
@@ -95,6 +99,7 @@ void Connection::onReadyRead()
         qsizetype nl;
         while (!m_finished && (nl = m_buffer.indexOf('\n')) >= 0) {
             if (nl > MaxLine) {
+                serverLog(QStringLiteral("%1: line too long, dropping the connection").arg(peerAddress()));
                 abort();
                 return;
             }
@@ -103,6 +108,7 @@ void Connection::onReadyRead()
             handleLine(line);
         }
         if (m_buffer.size() > MaxLine) {
+            serverLog(QStringLiteral("%1: line too long, dropping the connection").arg(peerAddress()));
             abort();
             return;
         }

@@ -44,6 +44,8 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName("orx-server");
     std::signal(SIGPIPE, SIG_IGN);
+    // Started in the background of a terminal, reading the console fails instead of stopping us.
+    std::signal(SIGTTIN, SIG_IGN);
     ServerOptions options;
     QString error, help;
     if (!parseServerOptions(app.arguments().mid(1), options, &error, &help)) {

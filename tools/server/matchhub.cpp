@@ -94,8 +94,20 @@ void MatchHub::playerGone(Player *p)
 
 void MatchHub::playerBack(Player *p)
 {
-    if (Series *s = m_series.value(m_seriesOf.value(p->accountId)))
-        send(p->accountId, seriesObject(s, s->acc[0] == p->accountId ? 0 : 1));
+    Series *s = m_series.value(m_seriesOf.value(p->accountId));
+    if (!s)
+        return;
+    if (s->state == Series::State::Between && s->deadlineMs < s->betweenEndsMs) {
+        // Back in time: the rest of the ordinary wait applies again.
+        bool allOnline = true;
+        for (int a : s->acc)
+            allOnline = allOnline && player(a) && player(a)->online();
+        if (allOnline) {
+            s->deadlineMs = s->betweenEndsMs;
+            s->timer.start(int(qMax<qint64>(0, s->deadlineMs - m_server->nowMs())));
+        }
+    }
+    send(p->accountId, seriesObject(s, s->acc[0] == p->accountId ? 0 : 1));
 }
 
 int MatchHub::playingCount() const

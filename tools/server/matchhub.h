@@ -83,6 +83,7 @@ struct Series {
     bool delayAuto = false;
     QString currentMatch;
     qint64 deadlineMs = 0;
+    qint64 betweenEndsMs = 0; // the deadline before anybody dropped
     QTimer timer;
     // Filled when the series ends.
     QString outcome, winnerName, leftName;

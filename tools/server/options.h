@@ -27,6 +27,7 @@ struct ServerOptions {
     int resultWaitMs = 20000;
     int dropGraceMs = 30000;
     int seriesWaitS = 60;
+    int matchLimitS = 1800;
     int setWins = 2;
     int rounds = 3;
     int directAboveMs = 150;

@@ -245,6 +245,8 @@ void MatchHub::go(Match *m)
         s->state = Series::State::Playing;
     }
     m->stage = Match::Stage::Playing;
+    // A match nobody ever reports on must not hold its players forever.
+    m->timer.start(m_server->options().matchLimitS * 1000);
     const QJsonObject o1 = opponentObject(m->acc[0], m), o2 = opponentObject(m->acc[1], m);
     serverLog(QStringLiteral("match %1 goes: rtt %2 ms, delay %3").arg(m->id).arg(m->rtt).arg(m->delay));
     for (int i = 0; i < 2; ++i) {

@@ -66,9 +66,8 @@ void MatchHub::result(Player *p, const QJsonObject &msg)
     if (m->haveResult[0] && m->haveResult[1])
         return decideResult(m);
     // The other side has this long to report; a player who is offline counts as having left.
-    if (!m->timer.isActive())
-        m->timer.start(player(m->acc[1 - i])->online() ? m_server->options().resultWaitMs
-                                                       : m_server->options().dropGraceMs);
+    m->timer.start(player(m->acc[1 - i])->online() ? m_server->options().resultWaitMs
+                                                   : m_server->options().dropGraceMs);
 }
 
 void MatchHub::resultWaitOver(const QString &id)

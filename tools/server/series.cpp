@@ -101,6 +101,7 @@ void MatchHub::seriesAfterMatch(Series *s, const QJsonObject &result)
     s->choice[1].clear();
     const qint64 now = m_server->nowMs();
     s->deadlineMs = now + qint64(m_server->options().seriesWaitS) * 1000;
+    s->betweenEndsMs = s->deadlineMs;
     for (int a : s->acc) {
         const Player *p = player(a);
         if (!p || !p->online())

@@ -19,6 +19,11 @@ void Throttle::loginFailed(const QString &address, const QString &name, qint64 n
 {
     if (!m_enabled)
         return;
+    // Many made-up names must not grow the table without end: forget the windows that ran out.
+    if (m_failures.size() > 10000) {
+        for (auto it = m_failures.begin(); it != m_failures.end();)
+            it = count(*it, now, FailureWindowMs) == 0 ? m_failures.erase(it) : std::next(it);
+    }
     m_failures["a:" + address].append(now);
     m_failures["n:" + name.toLower()].append(now);
 }
