@@ -1,5 +1,7 @@
 #include "keynames.h"
 
+#include "platform/platform.h"
+
 #include <QCoreApplication>
 
 namespace {
@@ -128,9 +130,16 @@ QString keyShownName(int code)
         return QStringLiteral("F%1").arg(code - 111);
     if (code >= 96 && code <= 105)
         return QCoreApplication::translate("Controls", "Num %1").arg(code - 96);
+    // The system's own answers first; the tables stand in where the system has none to give.
+    const QString layout = platform::keyLayoutText(code);
+    if (!layout.isEmpty())
+        return layout;
     for (const auto &c : layoutCharacters)
         if (c.code == code && c.ch > ' ')
             return QString(QLatin1Char(c.ch));
+    const QString system = platform::keySystemName(code);
+    if (!system.isEmpty())
+        return system;
     for (const auto &s : systemNames)
         if (s.code == code)
             return QCoreApplication::translate("Controls", s.name);

@@ -153,12 +153,11 @@ bool GameProcess::launch(const QString &executable, QString *error)
     const QFileInfo exe(executable);
     QString program = exe.absoluteFilePath();
     QStringList arguments = m_arguments;
-    if (hasSuffix(executable, "py")) {
+    const bool script = hasSuffix(executable, "py");
+    if (script) {
         program = cfg::python();
         arguments = {QStringLiteral("-u"), exe.absoluteFilePath()};
     }
-    // Where the system has console windows or window-placement start options, they belong to the
-    // platform layer; here a game's first window needs neither.
 
     if (m_process) {
         m_process->disconnect(this);
@@ -171,6 +170,7 @@ bool GameProcess::launch(const QString &executable, QString *error)
     m_process->setProgram(program);
     m_process->setArguments(arguments);
     platform::prepareJobChild(*m_process);
+    platform::setGameStartOptions(*m_process, script, !script && cfg::devBackground());
     connect(m_process, &QProcess::readyReadStandardOutput, this, &GameProcess::readOutput);
     connect(m_process, &QProcess::finished, this, &GameProcess::onFinished);
 

@@ -100,6 +100,17 @@ bool playSound(const QString &path);
 // window were closed. Call once, from the main thread, after the application object exists.
 void onTerminationRequest(std::function<void()> handler);
 
+// The character the current keyboard layout gives a key (Windows virtual-key code), or empty
+// where the system offers no layout to ask; callers then fall back to their own table.
+QString keyLayoutText(int virtualKey);
+// The system's own name for a key ("Caps Lock", "Num Enter", ...), or empty where there is none.
+QString keySystemName(int virtualKey);
+
+// Start options for a game process, set before it starts: no console window (a script run by an
+// interpreter), and a first window shown minimized and not activated (background mode).
+// Platforms without these notions ignore them.
+void setGameStartOptions(QProcess &process, bool noConsoleWindow, bool minimizedNotActivated);
+
 // The name of the operating system as sent to the server: "windows", "linux", ...
 QString osName();
 

@@ -275,6 +275,22 @@ void onTerminationRequest(std::function<void()> handler)
     ::sigaction(SIGINT, &action, nullptr);
 }
 
+QString keyLayoutText(int)
+{
+    // The controls file keeps Windows key codes; there is no system layout to map them through.
+    return QString();
+}
+
+QString keySystemName(int)
+{
+    return QString();
+}
+
+void setGameStartOptions(QProcess &, bool, bool)
+{
+    // No console windows here, and the window manager decides how a new window appears.
+}
+
 QString osName()
 {
 #if defined(Q_OS_MACOS)

@@ -223,6 +223,35 @@ void onTerminationRequest(std::function<void()> handler)
     SetConsoleCtrlHandler(consoleHandler, TRUE);
 }
 
+QString keyLayoutText(int virtualKey)
+{
+    const UINT ch = MapVirtualKeyW(UINT(virtualKey), MAPVK_VK_TO_CHAR) & 0x7FFFFFFF;
+    return ch > 32 ? QString(QChar(char16_t(ch))) : QString();
+}
+
+QString keySystemName(int virtualKey)
+{
+    const UINT scan = MapVirtualKeyW(UINT(virtualKey), MAPVK_VK_TO_VSC);
+    if (scan == 0)
+        return QString();
+    wchar_t name[64] = {};
+    const int n = GetKeyNameTextW(LONG(scan << 16), name, 64);
+    return n > 0 ? QString::fromWCharArray(name, n) : QString();
+}
+
+void setGameStartOptions(QProcess &process, bool noConsoleWindow, bool minimizedNotActivated)
+{
+    process.setCreateProcessArgumentsModifier(
+        [noConsoleWindow, minimizedNotActivated](QProcess::CreateProcessArguments *a) {
+            if (noConsoleWindow)
+                a->flags |= CREATE_NO_WINDOW;
+            if (minimizedNotActivated) {
+                a->startupInfo->dwFlags |= STARTF_USESHOWWINDOW;
+                a->startupInfo->wShowWindow = SW_SHOWMINNOACTIVE;
+            }
+        });
+}
+
 QString osName()
 {
     return QStringLiteral("windows");
