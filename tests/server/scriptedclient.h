@@ -16,6 +16,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QUdpSocket>
+#include <csignal>
 #include <functional>
 #include <memory>
 
@@ -120,7 +121,20 @@ public:
         }
     }
 
+    // SIGINT, as a terminal's Ctrl+C would send, and wait: true for a clean exit with code 0.
+    bool interrupt()
+    {
+        if (!running())
+            return false;
+        ::kill(pid_t(m_proc->processId()), SIGINT);
+        if (!m_proc->waitForFinished(scaled(30000)))
+            return false;
+        m_err += m_proc->readAllStandardError();
+        return m_proc->exitStatus() == QProcess::NormalExit && m_proc->exitCode() == 0;
+    }
+
     bool running() const { return m_proc && m_proc->state() == QProcess::Running; }
+    int exitCode() const { return m_proc ? m_proc->exitCode() : -1; }
     void command(const QString &line) { m_proc->write((line + "\n").toUtf8()); }
     QString output() const { return QString::fromUtf8(m_out); }
     QString errors() const { return QString::fromUtf8(m_err); }

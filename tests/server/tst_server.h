@@ -17,6 +17,9 @@ private slots:
 
     // tst_session.cpp
     void startupPrintsPortsAndTlsFingerprint();
+    void givenCertificateIsUsed();
+    void startupErrors_data();
+    void startupErrors();
     void welcomeAnnouncesServer();
     void helloRefusals_data();
     void helloRefusals();

@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QSslCertificate>
 #include <QTest>
 
 void TestServer::startupPrintsPortsAndTlsFingerprint()
@@ -25,6 +26,50 @@ void TestServer::startupPrintsPortsAndTlsFingerprint()
     QVERIFY(server->stop());
     QVERIFY(startServer({"--tls"}));
     QCOMPARE(server->fingerprint.remove(':').toLower(), first);
+}
+
+void TestServer::givenCertificateIsUsed()
+{
+    const QString cert = dir->filePath("given-cert.pem"), key = dir->filePath("given-key.pem");
+    QProcess openssl;
+    openssl.start("openssl", {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj",
+                              "/CN=given", "-keyout", key, "-out", cert});
+    QVERIFY(openssl.waitForFinished(60000));
+    QCOMPARE(openssl.exitCode(), 0);
+    QFile f(cert);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    const QByteArray digest = QSslCertificate(f.readAll()).digest(QCryptographicHash::Sha256);
+    QVERIFY(startServer({"--tls", "--cert", cert, "--key", key}));
+    QCOMPARE(server->fingerprint.remove(':').toLower(), QString::fromLatin1(digest.toHex()));
+    QVERIFY(!QFile::exists(dir->filePath("data/server-cert.pem")));
+    ScriptedClient c;
+    QByteArray presented;
+    QVERIFY(c.connectTls(server->tcpPort, &presented));
+    QCOMPARE(presented, digest);
+}
+
+void TestServer::startupErrors_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("cert without key")
+        << QStringList{"--tls", "--cert", "x.pem"} << "--cert and --key go together";
+    QTest::newRow("port out of range") << QStringList{"--udp-port", "70000"} << "--udp-port must be";
+    QTest::newRow("not an address") << QStringList{"--address", "nowhere"} << "is not an IP address";
+    QTest::newRow("unknown option") << QStringList{"--frobnicate"} << "frobnicate";
+    QTest::newRow("missing certificate")
+        << QStringList{"--tls", "--cert", "/nonexistent/c.pem", "--key", "/nonexistent/k.pem"}
+        << "Cannot read /nonexistent/c.pem";
+}
+
+void TestServer::startupErrors()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QString, message);
+    QVERIFY(!startServer(args));
+    QVERIFY(!server->running());
+    QVERIFY(server->exitCode() != 0);
+    QVERIFY2(server->errors().contains(message), qPrintable(server->errors()));
 }
 
 void TestServer::welcomeAnnouncesServer()
