@@ -116,7 +116,7 @@ void TestServer::declineRequeuesTheOther()
 
 void TestServer::acceptTimeoutRequeuesWhoAccepted()
 {
-    QVERIFY(startServer({"--accept-timeout", "1"}));
+    QVERIFY(startServer({"--accept-timeout", "3"}));
     ScriptedClient a, b;
     QVERIFY(join(a, "prompt"));
     QVERIFY(join(b, "sleepy"));
@@ -124,7 +124,7 @@ void TestServer::acceptTimeoutRequeuesWhoAccepted()
     queueJoin(b, false);
     const QJsonObject fa = a.waitFor("match_found");
     QCOMPARE(fa.value("accept_required").toBool(), true);
-    QCOMPARE(fa.value("accept_timeout").toInt(), 1);
+    QCOMPARE(fa.value("accept_timeout").toInt(), 3);
     QCOMPARE(fa.value("opponent").toObject().value("name").toString(), QString("sleepy"));
     QCOMPARE(fa.value("connection").toObject().value("link").toString(), QString("ethernet"));
     a.send({{"type", "match_accept"}, {"match", fa.value("match")}});
@@ -155,8 +155,8 @@ void TestServer::dropMidMatch()
     const Go go = connectMatch(a, b, match);
     QVERIFY(go.ok);
     const int sa = go.go[0].value("side").toInt(), sb = go.go[1].value("side").toInt();
-    a.close();
     if (comesBack) {
+        a.close();
         // The connection comes back, signs in with its token and sends the result it kept.
         ScriptedClient a2;
         QVERIFY(a2.connectPlain(server->tcpPort));
@@ -173,8 +173,10 @@ void TestServer::dropMidMatch()
         QCOMPARE(b.waitFor("match_result").value("winner").toInt(), sb);
         return;
     }
+    // b's game lost a and reports it; a's connection is gone for good.
     b.send({{"type", "result"}, {"match", match}, {"outcome", "disconnected"}});
     QCOMPARE(b.waitFor("result_ack").value("match").toString(), match);
+    a.close();
     const QJsonObject res = b.waitFor("match_result");
     QCOMPARE(res.value("status").toString(), QString("abandoned"));
     QCOMPARE(res.value("left_side").toInt(), sa);

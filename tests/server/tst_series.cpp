@@ -218,7 +218,7 @@ void TestServer::casualSeriesRematchSelectLeave()
 
 void TestServer::seriesTimesOutWithoutReady()
 {
-    QVERIFY(startServer({"--series-wait", "1"}));
+    QVERIFY(startServer({"--series-wait", "4"}));
     ScriptedClient a, b;
     QVERIFY(join(a, "idle1"));
     QVERIFY(join(b, "idle2"));
