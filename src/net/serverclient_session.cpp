@@ -4,6 +4,7 @@
 
 #include "core/cfg.h"
 #include "core/log.h"
+#include "core/version.h"
 #include "platform/platform.h"
 
 #include <QJsonArray>
@@ -27,7 +28,7 @@ void ServerClient::sendHello()
         {QStringLiteral("type"), QStringLiteral("hello")},
         {QStringLiteral("proto"), 1},
         {QStringLiteral("client"), QStringLiteral("orx-launcher")},
-        {QStringLiteral("version"), QStringLiteral(ORX_VERSION)},
+        {QStringLiteral("version"), QString::fromLatin1(kLauncherVersion)},
         {QStringLiteral("os"), platform::osName()},
         {QStringLiteral("features"), QJsonArray{QStringLiteral("koth")}},
     };
