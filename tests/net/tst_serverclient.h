@@ -43,6 +43,8 @@ private slots:
     void gracefulClose_data();
     void gracefulClose();
     void nothingSentWhileOffline();
+    void nothingSentBeforeTheCertificateCheck();
+    void serverClosesBeforeWelcome();
     void listenerEndsConnectionMidRead_data();
     void listenerEndsConnectionMidRead();
 

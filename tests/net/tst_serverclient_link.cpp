@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QSignalSpy>
+#include <QSslSocket>
 #include <QTest>
 
 namespace {
@@ -373,4 +374,44 @@ void TestServerClient::listenerEndsConnectionMidRead()
     QTRY_COMPARE_WITH_TIMEOUT(peer.closedConnections(), 1, kWaitMs);
     QCOMPARE(seen, QStringList{QStringLiteral("a")});
     QCOMPARE(c->state(), connections > 1 ? ServerClient::Connecting : ServerClient::Offline);
+}
+
+void TestServerClient::nothingSentBeforeTheCertificateCheck()
+{
+    ScriptedPeer peer;
+    peer.useTls(m_certificate, m_key);
+    QVERIFY(peer.listen());
+    auto client = makeClient();
+    client->connectTo(QStringLiteral("tls://127.0.0.1:%1").arg(peer.port()), m_opensslFingerprint);
+    // The TCP link is up but the server has not shown its certificate yet: nothing may leave.
+    auto *socket = client->findChild<QSslSocket *>();
+    QVERIFY(socket);
+    int early = 0;
+    connect(socket, &QSslSocket::connected, this,
+            [&] { early = client->login(QStringLiteral("alice"), QStringLiteral("secret")); });
+    QTRY_COMPARE_WITH_TIMEOUT(peer.count(QStringLiteral("hello")), 1, kWaitMs);
+    QCOMPARE(early, -1);
+    greet(*client, peer);
+    sync(*client, peer);
+    QCOMPARE(peer.types(), QStringList{QStringLiteral("hello")});
+}
+
+void TestServerClient::serverClosesBeforeWelcome()
+{
+    ScriptedPeer peer;
+    peer.closeAfterHello = true;
+    QVERIFY(peer.listen());
+    auto client = makeClient(600000);
+    QSignalSpy errors(client.get(), &ServerClient::connectionError);
+    client->connectTo(plainAddress(peer), QString());
+    QTRY_COMPARE_WITH_TIMEOUT(client->state(), ServerClient::Offline, kWaitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(errors.size(), 1, kWaitMs);
+    const QString text = errors.at(0).at(0).toString();
+    QVERIFY(!text.isEmpty());
+    QVERIFY2(logText().contains(QStringLiteral("server: socket error %1: %2")
+                                    .arg(int(QAbstractSocket::RemoteHostClosedError))
+                                    .arg(text)),
+             qPrintable(logText()));
+    QVERIFY(client->isReconnectScheduled());
+    QCOMPARE(client->lastReconnectDelayMs(), 600000);
 }
