@@ -41,23 +41,17 @@ bool TestServer::join(ScriptedClient &c, const QString &name)
     return c.bindUdp() && !c.udpHello(server->udpPort, "").isEmpty();
 }
 
-QJsonObject TestServer::queueJoin(ScriptedClient &c, bool ranked, bool hideIp, const QString &character)
+QJsonObject TestServer::queueJoin(ScriptedClient &c, bool ranked, bool hideIp, const QString &character,
+                                  const QJsonObject &overrides)
 {
-    const int id = c.send({{"type", "queue_join"},
-                           {"game", "orx"},
-                           {"mode", "versus"},
-                           {"ranked", ranked},
-                           {"region", "eu"},
-                           {"max_ping", 0},
-                           {"strict", false},
-                           {"character", character},
-                           {"relay", hideIp},
-                           {"hide_always", false},
-                           {"link", "ethernet"},
-                           {"server_rtt", 5},
-                           {"delay", 1},
-                           {"delay_auto", true}});
-    return c.waitReply(id);
+    QJsonObject msg{{"type", "queue_join"}, {"game", "orx"},          {"mode", "versus"},
+                    {"ranked", ranked},     {"region", "eu"},         {"max_ping", 0},
+                    {"strict", false},      {"character", character}, {"relay", hideIp},
+                    {"hide_always", false}, {"link", "ethernet"},     {"server_rtt", 5},
+                    {"delay", 1},           {"delay_auto", true}};
+    for (auto it = overrides.begin(); it != overrides.end(); ++it)
+        msg.insert(it.key(), it.value());
+    return c.waitReply(c.send(msg));
 }
 
 QString TestServer::pairAndAccept(ScriptedClient &a, ScriptedClient &b, bool ranked, Path path)

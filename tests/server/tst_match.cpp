@@ -89,6 +89,121 @@ void TestServer::directFailureFallsBackToRelay()
     QCOMPARE(go.go[1].value("path").toString(), QString("relay"));
 }
 
+void TestServer::pathDecisions_data()
+{
+    QTest::addColumn<QStringList>("extra");  // server options
+    QTest::addColumn<QJsonObject>("search"); // search fields for both players
+    QTest::addColumn<bool>("hide");          // whether the first player hides their address
+    QTest::addColumn<QStringList>("rounds"); // "expected match_peer|report of both" per round
+    QTest::addColumn<QString>("end");        // "go:<path>" or "cancel:<reason>"
+    const QStringList fast{"--direct-above", "50"};
+    QTest::newRow("slow relay, direct no faster")
+        << fast << QJsonObject() << true
+        << QStringList{"relay:hidden|ok:200", "direct:relay_ping|ok:250", "relay:back|ok:200"} << "go:relay";
+    QTest::newRow("slow relay, direct faster")
+        << fast << QJsonObject() << true << QStringList{"relay:hidden|ok:200", "direct:relay_ping|ok:40"}
+        << "go:direct";
+    QTest::newRow("slow relay, direct fails")
+        << fast << QJsonObject() << true
+        << QStringList{"relay:hidden|ok:200", "direct:relay_ping|fail", "relay:back|ok:200"} << "go:relay";
+    QTest::newRow("hidden always") << fast << QJsonObject{{"hide_always", true}} << true
+                                   << QStringList{"relay:hidden|ok:200"} << "go:relay";
+    QTest::newRow("fast relay stays")
+        << fast << QJsonObject() << true << QStringList{"relay:hidden|ok:30"} << "go:relay";
+    QTest::newRow("ping above the limit") << QStringList() << QJsonObject{{"max_ping", 100}} << false
+                                          << QStringList{"direct|ok:300"} << "cancel:ping_too_high";
+    QTest::newRow("nothing gets through")
+        << QStringList() << QJsonObject() << false
+        << QStringList{"direct|fail", "relay:direct_failed|fail", "tunnel|fail"} << "cancel:punch_failed";
+    QTest::newRow("no ping reports") << QStringList{"--punch-timeout", "1", "--path-slack", "0"}
+                                     << QJsonObject() << false << QStringList{"direct|none"}
+                                     << "cancel:ping_timeout";
+}
+
+void TestServer::pathDecisions()
+{
+    QFETCH(QStringList, extra);
+    QFETCH(QJsonObject, search);
+    QFETCH(bool, hide);
+    QFETCH(QStringList, rounds);
+    QFETCH(QString, end);
+    QVERIFY(startServer(extra));
+    ScriptedClient a, b;
+    QVERIFY(join(a, "hider"));
+    QVERIFY(join(b, "other"));
+    QCOMPARE(queueJoin(a, false, hide, "-", search).value("type").toString(), QString("queued"));
+    QCOMPARE(queueJoin(b, false, false, "-", search).value("type").toString(), QString("queued"));
+    const QString match = a.waitFor("match_found").value("match").toString();
+    QCOMPARE(b.waitFor("match_found").value("match").toString(), match);
+    ScriptedClient *cs[2] = {&a, &b};
+    for (ScriptedClient *c : cs) {
+        c->send({{"type", "match_accept"}, {"match", match}});
+        c->udpHello(server->udpPort, match);
+    }
+    int relayRtt = -1;
+    for (const QString &round : rounds) {
+        const QString expect = round.section('|', 0, 0), report = round.section('|', 1, 1);
+        const QString kind = expect.section(':', 0, 0), why = expect.section(':', 1, 1);
+        for (int i = 0; i < 2; ++i) {
+            const QJsonObject p = cs[i]->waitFor("match_peer");
+            QVERIFY2(!p.isEmpty(), qPrintable(round));
+            QCOMPARE(p.value("match").toString(), match);
+            QVERIFY(!p.value("key").toString().isEmpty());
+            if (kind == "relay") {
+                QVERIFY(p.value("relay").toBool());
+                QCOMPARE(p.value("back").toBool(), why == "back");
+                if (why == "hidden") {
+                    QCOMPARE(p.value("relay_why").toString(), QString("hidden"));
+                    QCOMPARE(p.value("relay_mine").toBool(), i == 0);
+                } else if (why == "direct_failed") {
+                    QCOMPARE(p.value("relay_why").toString(), why);
+                }
+            } else if (kind == "direct") {
+                QVERIFY(!p.contains("relay") && !p.contains("tunnel"));
+                const QString pub = p.value("peer").toObject().value("public").toString();
+                QCOMPARE(pub, QStringLiteral("127.0.0.1:%1").arg(cs[1 - i]->gamePort()));
+                QCOMPARE(p.value("peer").toObject().value("lan").toString(), cs[1 - i]->lanEndpoint());
+                if (why == "relay_ping") {
+                    QCOMPARE(p.value("direct_why").toString(), why);
+                    QCOMPARE(p.value("relay_rtt").toInt(), relayRtt);
+                    QCOMPARE(p.value("relay_mine").toBool(), i == 0);
+                }
+            } else {
+                QVERIFY(p.value("tunnel").toBool());
+            }
+        }
+        if (report == "none")
+            continue;
+        const bool ok = report.startsWith("ok");
+        const int rtt = ok ? report.section(':', 1).toInt() : 0;
+        if (kind == "relay" && why == "hidden")
+            relayRtt = rtt;
+        for (int i = 0; i < 2; ++i) {
+            QJsonObject r{{"type", "ping_report"}, {"match", match}, {"ok", ok}, {"rtt_ms", rtt - i}};
+            if (ok) {
+                r.insert("remote", QStringLiteral("127.0.0.1:%1").arg(40000 + i));
+                r.insert("via", kind == "direct" ? "public" : kind);
+            }
+            cs[i]->send(r);
+        }
+    }
+    const QString outcome = end.section(':', 0, 0), detail = end.section(':', 1);
+    for (int i = 0; i < 2; ++i) {
+        if (outcome == "go") {
+            const QJsonObject go = cs[i]->waitFor("match_go");
+            QCOMPARE(go.value("path").toString(), detail);
+            // The higher of the two reports is the match's ping; the remote is the player's own.
+            QCOMPARE(go.value("rtt_ms").toInt(), rounds.last().section(':', -1).toInt());
+            QCOMPARE(go.value("remote").toString(), QStringLiteral("127.0.0.1:%1").arg(40000 + i));
+        } else {
+            const QJsonObject c = cs[i]->waitFor("match_cancelled");
+            QCOMPARE(c.value("reason").toString(), detail);
+            QCOMPARE(c.value("requeued").toBool(), true);
+        }
+        QVERIFY(!cs[i]->has("match_peer"));
+    }
+}
+
 void TestServer::declineRequeuesTheOther()
 {
     QVERIFY(startServer());

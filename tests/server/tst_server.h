@@ -45,6 +45,8 @@ private slots:
     void matchThroughEachPath_data();
     void matchThroughEachPath();
     void directFailureFallsBackToRelay();
+    void pathDecisions_data();
+    void pathDecisions();
     void declineRequeuesTheOther();
     void acceptTimeoutRequeuesWhoAccepted();
     void dropMidMatch_data();
@@ -70,8 +72,8 @@ public:
     bool startServer(const QStringList &extra = {});
     // Connects, greets and signs up a client with its game port bound.
     bool join(ScriptedClient &c, const QString &name);
-    QJsonObject queueJoin(ScriptedClient &c, bool ranked, bool hideIp = false,
-                          const QString &character = "-");
+    QJsonObject queueJoin(ScriptedClient &c, bool ranked, bool hideIp = false, const QString &character = "-",
+                          const QJsonObject &overrides = {});
     // Both search, get the match and accept it: the match id, or empty.
     QString pairAndAccept(ScriptedClient &a, ScriptedClient &b, bool ranked, Path path);
     // Answers match_peer rounds (punching as asked) until both get match_go.
