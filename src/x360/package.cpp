@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QSet>
 #include <vector>
 
 namespace x360 {
@@ -25,13 +26,30 @@ QString utf16Name(const QByteArray &b, qsizetype at)
     return text;
 }
 
-// One bit per possible block number (24 bits): 2 MiB, allocated only for chains longer than a block.
+// The blocks of one chain seen so far: a small set for the usual short chains, one bit per possible
+// block number (2 MiB) once a chain gets long.
 class BlockSet {
 public:
     bool insert(quint32 block)
     {
-        if (m_bits.empty())
+        if (m_bits.empty()) {
+            if (m_small.contains(block))
+                return false;
+            m_small.insert(block);
+            if (m_small.size() < 4096)
+                return true;
             m_bits.assign((stfs::endOfChain + 1) / 64, 0);
+            for (const quint32 seen : std::as_const(m_small))
+                set(seen);
+            m_small.clear();
+            return true;
+        }
+        return set(block);
+    }
+
+private:
+    bool set(quint32 block)
+    {
         quint64 &word = m_bits[block / 64];
         const quint64 bit = quint64(1) << (block % 64);
         if (word & bit)
@@ -39,8 +57,7 @@ public:
         word |= bit;
         return true;
     }
-
-private:
+    QSet<quint32> m_small;
     std::vector<quint64> m_bits;
 };
 

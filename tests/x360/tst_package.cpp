@@ -316,6 +316,20 @@ void TestPackage::chainLoops()
     QVERIFY(package.open(path, &error));
     QVERIFY(!package.read(*package.find("data/scattered.bin"), &bytes, &error));
     QCOMPARE(error, QStringLiteral("The package's block chain for data/scattered.bin loops."));
+
+    // A long chain (past the reader's small set) that returns to its first block near its end.
+    PackageBuilder large;
+    large.addFile("long.bin", fixture::pattern(5000 * 4096, 4), true);
+    const QString longPath = writePackage(tempPath("longloop.pkg"), large.build());
+    QVERIFY(package.open(longPath, &error));
+    QVERIFY2(package.read(package.entries[0], &bytes, &error), qPrintable(error));
+    QCOMPARE(bytes, fixture::pattern(5000 * 4096, 4));
+    const quint32 first = package.entries[0].firstBlock;
+    fixture::putBe24(next, 0, first);
+    QVERIFY(fixture::patch(longPath, stfs::hashEntryOffset(layout, first - 4990) + 21, next));
+    QVERIFY(package.open(longPath, &error));
+    QVERIFY(!package.read(package.entries[0], &bytes, &error));
+    QCOMPARE(error, QStringLiteral("The package's block chain for long.bin loops."));
 }
 
 void TestPackage::chainPastEnd()

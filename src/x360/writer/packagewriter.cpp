@@ -114,11 +114,12 @@ QByteArray PackageBuilder::build() const
                                     quint32(item.data.size())));
     }
     for (quint32 b = 0; b < tableBlocks; ++b)
-        putBlock(b, table.mid(b * stfs::blockSize), b + 1 < tableBlocks ? b + 1 : stfs::endOfChain);
+        putBlock(b, table.mid(b * stfs::blockSize, stfs::blockSize),
+                 b + 1 < tableBlocks ? b + 1 : stfs::endOfChain);
     for (int i = 0; i < m_items.size(); ++i) {
         const QList<quint32> &chain = chains[i];
         for (int k = 0; k < chain.size(); ++k) {
-            putBlock(chain[k], m_items[i].data.mid(qsizetype(k) * stfs::blockSize),
+            putBlock(chain[k], m_items[i].data.mid(qsizetype(k) * stfs::blockSize, stfs::blockSize),
                      k + 1 < chain.size() ? chain[k + 1] : stfs::endOfChain);
         }
     }
