@@ -66,7 +66,7 @@ int extractCommand(const QString &file, const QString &dir, const Options &optio
     const bool terminal = isatty(fileno(stderr));
     while (!finished.load()) {
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        if (terminal) {
+        if (terminal && !finished.load()) {
             fputs(qPrintable(progressLine(bytesDone.load(), total, filesDone.load(), fileTotal)), stderr);
             fflush(stderr);
         }
