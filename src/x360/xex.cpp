@@ -18,6 +18,13 @@ bool fits(const QByteArray &b, quint32 offset, qint64 length)
 
 bool readXex(const QByteArray &b, XexInfo *info, QString *error)
 {
+    // Callers may want only the verdict or only the fields.
+    QString ignoredError;
+    XexInfo ignoredInfo;
+    if (!error)
+        error = &ignoredError;
+    if (!info)
+        info = &ignoredInfo;
     *info = XexInfo();
     if (b.size() < 24 || !b.startsWith("XEX2")) {
         *error = QCoreApplication::translate("x360", "not an Xbox 360 executable (no XEX2 header)");
