@@ -176,7 +176,8 @@ bool Package::readFileTable(QByteArray *table, QString *error)
             *error = tr("The package is cut short (a hash table lies past its end).");
             return false;
         }
-        if (readBlock(block, stfs::blockSize, &data) != Fault::None) {
+        // A table block cut anywhere would silently drop the files listed after the cut.
+        if (readBlock(block, stfs::blockSize, &data) != Fault::None || data.size() < stfs::blockSize) {
             *error = tr("The package is cut short (block %1 lies past its end).").arg(block);
             return false;
         }

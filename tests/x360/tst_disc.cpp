@@ -366,6 +366,44 @@ void TestDisc::truncated()
     QVERIFY(bytes.isEmpty());
 }
 
+void TestDisc::everySectorCut()
+{
+    // Cut a small image at every sector boundary (and one byte short of it): every outcome is the
+    // whole listing or one of the reader's sentences, and a file either reads whole or is refused.
+    DiscImage image;
+    image.addFile("a/b/one.bin", fixture::pattern(3000, 1));
+    image.addFile("a/two.bin", fixture::pattern(5000, 2));
+    image.addFile("three.bin", fixture::pattern(100, 3));
+    const QString wholePath = tempPath("every.iso");
+    QString error;
+    QVERIFY(image.write(wholePath, 0, &error));
+    const QByteArray whole = fixture::readAll(wholePath);
+    const QStringList openMessages{"This is not an Xbox 360 disc image (no Xbox file system in it).",
+                                   "The image is cut short.",
+                                   "The image is cut short (a folder lies past its end)."};
+    const QString cutPath = tempPath("every-cut.iso");
+    for (qint64 size = 0; size <= whole.size(); size += 1024) {
+        QVERIFY(fixture::writeAll(cutPath, whole.left(size)));
+        Disc disc;
+        if (!disc.open(cutPath, &error)) {
+            QVERIFY2(openMessages.contains(error), qPrintable(QStringLiteral("%1: %2").arg(size).arg(error)));
+            QVERIFY(disc.entries().isEmpty());
+            continue;
+        }
+        QCOMPARE(disc.entries().size(), 5);
+        for (const DiscEntry &entry : disc.entries()) {
+            QByteArray bytes;
+            if (entry.isFolder)
+                continue;
+            if (disc.read(entry, &bytes, &error))
+                QCOMPARE(qint64(bytes.size()), qint64(entry.size));
+            else
+                QCOMPARE(error,
+                         QStringLiteral("The image is cut short (%1 lies past its end).").arg(entry.path));
+        }
+    }
+}
+
 void TestDisc::readAndFind()
 {
     DiscImage image;

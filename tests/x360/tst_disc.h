@@ -24,6 +24,7 @@ private slots:
     void entryLimit();
     void truncated_data();
     void truncated();
+    void everySectorCut();
     void readAndFind();
     void systemUpdateFilter();
     // extraction (tst_disc_extract.cpp)

@@ -290,6 +290,41 @@ void TestPackage::truncated()
     QVERIFY(package.entries.isEmpty());
 }
 
+void TestPackage::everyBlockCut()
+{
+    // Cut a package at every 4 KiB step, and one byte past: each open either lists the table or
+    // gives one of the reader's sentences, and each file reads whole or is refused in words.
+    PackageBuilder builder;
+    builder.addFile("a.bin", fixture::pattern(9000, 1));
+    builder.addFile("d/b.bin", fixture::pattern(20000, 2), true);
+    const QByteArray whole = builder.build();
+    const QString path = tempPath("every.pkg");
+    for (qint64 size = 0; size <= whole.size(); size += 2048) {
+        for (const qint64 cutAt : {size, size + 1}) {
+            QVERIFY(fixture::writeAll(path, whole.left(cutAt)));
+            Package package;
+            QString error;
+            if (!package.open(path, &error)) {
+                const QStringList messages{
+                    "every.pkg is not an Xbox 360 package (no LIVE, PIRS or CON header).",
+                    "every.pkg is cut short.", "The package is cut short (block 0 lies past its end)."};
+                QVERIFY2(messages.contains(error), qPrintable(error));
+                continue;
+            }
+            QCOMPARE(package.entries.size(), 3);
+            for (const PackageEntry &entry : package.entries) {
+                QByteArray bytes;
+                if (package.read(entry, &bytes, &error))
+                    QCOMPARE(qint64(bytes.size()), qint64(entry.size));
+                else
+                    QCOMPARE(
+                        error,
+                        QStringLiteral("The package is cut short (%1 lies past its end).").arg(entry.path));
+            }
+        }
+    }
+}
+
 void TestPackage::chainLoops()
 {
     // The chain of "data/scattered.bin" runs backwards; its third block is sent back to its first.

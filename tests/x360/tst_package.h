@@ -20,6 +20,7 @@ private slots:
     void unknownHeader();
     void truncated_data();
     void truncated();
+    void everyBlockCut();
     void chainLoops();
     void chainPastEnd();
     void unusableNames_data();
