@@ -275,6 +275,8 @@ void TestPackage::truncated_data()
     QTest::newRow("inside the header") << qint64(0x971A - 1) << "cut.pkg is cut short.";
     QTest::newRow("at the first data block")
         << qint64(0xC000) << "The package is cut short (block 0 lies past its end).";
+    QTest::newRow("inside the file table block")
+        << qint64(0xC000 + 100) << "The package is cut short (block 0 lies past its end).";
 }
 
 void TestPackage::truncated()
