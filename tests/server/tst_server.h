@@ -31,6 +31,9 @@ private slots:
     void noticeFromTheConsole();
     void updateOfferFromFile();
     void reportsAreStored();
+    void f3ReportIsStored();
+    void f3ReportRefusals_data();
+    void f3ReportRefusals();
 
     // tst_accounts.cpp
     void signUpRules_data();

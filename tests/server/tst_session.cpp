@@ -1,6 +1,7 @@
 // Start-up, TLS, the greeting, pings, hostile input, notices, update offers and stored reports.
 #include "tst_server.h"
 
+#include <QDir>
 #include <QFile>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -368,4 +369,99 @@ void TestServer::reportsAreStored()
         db.close();
     }
     QSqlDatabase::removeDatabase("reports-check");
+}
+
+namespace {
+
+QJsonObject reportPart(const QString &report, const QString &name, int part, int parts,
+                       const QByteArray &bytes, bool zlib = false)
+{
+    QJsonObject o{{"type", "report_file"},
+                  {"report", report},
+                  {"game", "orx"},
+                  {"name", name},
+                  {"part", part},
+                  {"parts", parts},
+                  {"data", QString::fromLatin1(bytes.toBase64())}};
+    if (zlib)
+        o.insert("zlib", true);
+    return o;
+}
+
+} // namespace
+
+void TestServer::f3ReportIsStored()
+{
+    QVERIFY(startServer());
+    ScriptedClient c;
+    QVERIFY(c.connectPlain(server->tcpPort));
+    c.hello();
+    c.signUp("capturer");
+    const QString id = "0123456789abcdef";
+    QByteArray picture(20000, Qt::Uninitialized);
+    for (int i = 0; i < picture.size(); ++i)
+        picture[i] = char(i * 7);
+    const QByteArray info = "launcher 0.1.8\ngame orx\n";
+    c.send(reportPart(id, "final.jpg", 0, 2, picture.left(11400)));
+    c.send(reportPart(id, "final.jpg", 1, 2, picture.mid(11400)));
+    c.send(reportPart(id, "info.txt", 0, 1, qCompress(info), true));
+    c.send(reportPart(id, "empty.txt", 0, 1, QByteArray()));
+    const int done = c.send({{"type", "report_done"}, {"report", id}});
+    const QJsonObject saved = c.waitReply(done);
+    QCOMPARE(saved.value("type").toString(), QString("report_saved"));
+    QCOMPARE(saved.value("report").toString(), id);
+    const QStringList folders =
+        QDir(dir->filePath("data/reports")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    QCOMPARE(folders.size(), 1);
+    QVERIFY(folders.first().endsWith("-capturer-" + id));
+    const QDir folder(dir->filePath("data/reports/" + folders.first()));
+    QFile f(folder.filePath("final.jpg"));
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(f.readAll(), picture);
+    QFile g(folder.filePath("info.txt"));
+    QVERIFY(g.open(QIODevice::ReadOnly));
+    QCOMPARE(g.readAll(), info);
+    QVERIFY(QFile::exists(folder.filePath("empty.txt")));
+    QCOMPARE(folder.entryList(QDir::Files).size(), 3);
+}
+
+void TestServer::f3ReportRefusals_data()
+{
+    QTest::addColumn<QJsonObject>("bad");
+    const QString id = "00000000000000aa";
+    QTest::newRow("path as a name") << reportPart(id, "../evil.txt", 0, 1, "x");
+    QTest::newRow("hidden name") << reportPart(id, ".profile", 0, 1, "x");
+    QTest::newRow("bad report id") << reportPart("XYZ", "a.txt", 0, 1, "x");
+    QTest::newRow("part beyond parts") << reportPart(id, "a.txt", 2, 2, "x");
+    QTest::newRow("starts at part 1") << reportPart(id, "a.txt", 1, 2, "x");
+    QTest::newRow("part too big") << reportPart(id, "a.txt", 0, 1, QByteArray(11401, 'x'));
+    QTest::newRow("not zlib") << reportPart(id, "a.txt", 0, 1, "this is not zlib", true);
+    QTest::newRow("zlib claiming 2 GB")
+        << reportPart(id, "a.txt", 0, 1, QByteArray::fromHex("7fffffff789c0300"), true);
+    QByteArray bomb = qCompress(QByteArray(10000000, '\0'));
+    bomb.replace(0, 4, QByteArray::fromHex("000003e8")); // claims 1000 bytes, inflates to 10 MB
+    QTest::newRow("zlib bomb") << reportPart(id, "a.txt", 0, 1, bomb, true);
+    QJsonObject notBase64 = reportPart(id, "a.txt", 0, 1, "x");
+    notBase64.insert("data", "**not base64**");
+    QTest::newRow("not base64") << notBase64;
+}
+
+void TestServer::f3ReportRefusals()
+{
+    QFETCH(QJsonObject, bad);
+    QVERIFY(startServer());
+    ScriptedClient c;
+    QVERIFY(c.connectPlain(server->tcpPort));
+    c.hello();
+    c.signUp("badreporter");
+    const QJsonObject e = c.waitReply(c.send(bad));
+    QCOMPARE(e.value("type").toString(), QString("error"));
+    QCOMPARE(e.value("re").toString(), QString("report_file"));
+    QCOMPARE(e.value("code").toString(), QString("bad_report"));
+    // Nothing is kept of a refused report, and its end is refused too.
+    const QJsonObject d = c.waitReply(c.send({{"type", "report_done"}, {"report", bad.value("report")}}));
+    QCOMPARE(d.value("re").toString(), QString("report_done"));
+    QVERIFY(!QFile::exists(dir->filePath("data/reports/evil.txt")));
+    QVERIFY(!QFile::exists(dir->filePath("data/evil.txt")));
+    QCOMPARE(QDir(dir->filePath("data/reports")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(), 0);
 }

@@ -1,4 +1,5 @@
 // Accounts: sign-up, sign-in by password or session token, sign-out, and one session per account.
+#include "f3inbox.h"
 #include "matchhub.h"
 #include "server.h"
 
@@ -164,6 +165,8 @@ void Server::signOut(Connection *c)
     c->token.clear();
     if (!p || p->conn != c)
         return;
+    if (m_f3)
+        m_f3->forget(p->accountId);
     p->conn = nullptr;
     m_udpTokens.remove(p->udpToken);
     p->udpToken.clear();

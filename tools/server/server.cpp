@@ -1,4 +1,5 @@
 #include "server.h"
+#include "f3inbox.h"
 #include "matchhub.h"
 #include "tlscert.h"
 #include "udphub.h"
@@ -73,6 +74,7 @@ bool Server::start(QString *error)
     if (!m_udp->bind(m_options.address, m_options.udpPort, error))
         return false;
     m_hub = new MatchHub(this);
+    m_f3 = new F3Inbox(m_options.dataDir, m_db);
     if (!m_options.updateFile.isEmpty()) {
         reloadUpdateOffer();
         m_updateWatcher.addPath(QFileInfo(m_options.updateFile).absolutePath());
@@ -114,6 +116,8 @@ void Server::shutdown()
     }
     delete m_hub;
     m_hub = nullptr;
+    delete m_f3;
+    m_f3 = nullptr;
     m_db.close();
 }
 

@@ -17,6 +17,7 @@
 class QTcpServer;
 class MatchHub;
 class UdpHub;
+class F3Inbox;
 
 class Server : public QObject {
     Q_OBJECT
@@ -80,6 +81,7 @@ private:
     QTcpServer *m_tcp = nullptr;
     UdpHub *m_udp = nullptr;
     MatchHub *m_hub = nullptr;
+    F3Inbox *m_f3 = nullptr;
     QSslCertificate m_cert;
     QSslKey m_key;
     QString m_fingerprint;

@@ -1,4 +1,5 @@
 // The session: greeting, pings and the dispatch of every request to its handler.
+#include "f3inbox.h"
 #include "matchhub.h"
 #include "server.h"
 #include "udphub.h"
@@ -99,6 +100,10 @@ void Server::onMessage(Connection *c, const QJsonObject &msg)
         return handleProfile(c, msg);
     if (type == "crash_report" || type == "desync_report" || type == "pick_refused")
         return handleReport(c, msg);
+    if (type == "report_file")
+        return m_f3->handleFile(c, p->accountId, p->name, msg);
+    if (type == "report_done")
+        return m_f3->handleDone(c, p->accountId, msg);
     if (type == "tunnel")
         return m_hub->handleTunnel(p, msg);
     if (m_hub->handle(p, msg))

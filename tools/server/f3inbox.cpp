@@ -1,0 +1,197 @@
+#include "f3inbox.h"
+#include "connection.h"
+#include "db.h"
+#include "server.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QRegularExpression>
+#include <QtEndian>
+
+#ifdef ORX_SERVER_HAVE_ZLIB
+#include <zlib.h>
+#endif
+
+namespace {
+
+bool validReportId(const QString &id)
+{
+    static const QRegularExpression re(QStringLiteral("^[0-9a-f]{16}$"));
+    return re.match(id).hasMatch();
+}
+
+// File names come from the other side: plain names only, never paths.
+bool validFileName(const QString &name)
+{
+    static const QRegularExpression re(QStringLiteral("^[A-Za-z0-9][A-Za-z0-9._-]{0,63}$"));
+    return re.match(name).hasMatch() && !name.contains("..");
+}
+
+// Unpacks Qt's compressed form (a 4-byte big-endian size, then a zlib stream) without ever holding
+// more than the limit, so a small file that claims or inflates to gigabytes is refused.
+bool unpack(const QByteArray &packed, qint64 limit, QByteArray &out)
+{
+    if (packed.size() < 4)
+        return false;
+    const quint32 size = qFromBigEndian<quint32>(packed.constData());
+    if (size > limit)
+        return false;
+#ifdef ORX_SERVER_HAVE_ZLIB
+    out.resize(size);
+    z_stream z = {};
+    if (inflateInit(&z) != Z_OK)
+        return false;
+    z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(packed.constData() + 4));
+    z.avail_in = uInt(packed.size() - 4);
+    z.next_out = reinterpret_cast<Bytef *>(out.data());
+    z.avail_out = uInt(size);
+    const int rc = inflate(&z, Z_FINISH);
+    const bool ok = rc == Z_STREAM_END && z.total_out == size;
+    inflateEnd(&z);
+    return ok;
+#else
+    Q_UNUSED(out);
+    return false;
+#endif
+}
+
+} // namespace
+
+F3Inbox::F3Inbox(const QString &dataDir, Db &db) : m_root(QDir(dataDir).filePath("reports")), m_db(db) {}
+
+F3Inbox::~F3Inbox()
+{
+    const QList<int> ids = m_uploads.keys();
+    for (int id : ids)
+        forget(id);
+}
+
+void F3Inbox::forget(int accountId)
+{
+    const auto it = m_uploads.find(accountId);
+    if (it == m_uploads.end())
+        return;
+    QDir(it->folder).removeRecursively();
+    m_uploads.erase(it);
+}
+
+void F3Inbox::fail(Connection *c, int accountId, const QJsonObject &msg, const QString &text)
+{
+    forget(accountId);
+    c->sendError(msg, "bad_report", text);
+}
+
+void F3Inbox::handleFile(Connection *c, int accountId, const QString &accountName, const QJsonObject &msg)
+{
+    const QString id = msg.value("report").toString();
+    const QString name = msg.value("name").toString();
+    const int part = msg.value("part").toInt(-1), parts = msg.value("parts").toInt(-1);
+    if (!validReportId(id))
+        return fail(c, accountId, msg, "A report id is 16 lower-case hexadecimal digits.");
+    if (!validFileName(name))
+        return fail(c, accountId, msg, "A report file needs a plain file name.");
+    if (parts < 1 || parts > MaxParts || part < 0 || part >= parts)
+        return fail(c, accountId, msg, "The part numbers of that report file are wrong.");
+    const QString data = msg.value("data").toString();
+    if (data.size() > (MaxPartBytes + 2) / 3 * 4)
+        return fail(c, accountId, msg, "A report part holds at most 11400 bytes.");
+    const auto decoded =
+        QByteArray::fromBase64Encoding(data.toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
+    if (!decoded || decoded.decoded.size() > MaxPartBytes)
+        return fail(c, accountId, msg, "A report part is not Base64 of at most 11400 bytes.");
+
+    Upload *u = m_uploads.contains(accountId) ? &m_uploads[accountId] : nullptr;
+    if (u && u->id != id) {
+        forget(accountId); // a new report replaces an unfinished one
+        u = nullptr;
+    }
+    if (!u) {
+        Upload fresh;
+        fresh.id = id;
+        fresh.game = msg.value("game").toString().left(32);
+        const QString stamp = QDateTime::currentDateTimeUtc().toString("yyyyMMdd-hhmmss");
+        fresh.folder = QDir(m_root).filePath(QStringLiteral("%1-%2-%3").arg(stamp, accountName, id));
+        if (!QDir().mkpath(fresh.folder))
+            return c->sendError(msg, "server_error", "The server cannot store reports right now.");
+        u = &m_uploads.insert(accountId, fresh).value();
+    }
+    File &f = u->files[name];
+    if (!u->order.contains(name)) {
+        if (u->order.size() >= MaxFiles || part != 0)
+            return fail(c, accountId, msg,
+                        "Too many files in one report, or a file that does not start at part 0.");
+        u->order << name;
+        f.parts = parts;
+        f.zlib = msg.value("zlib").toBool();
+    }
+    if (part != f.next || parts != f.parts)
+        return fail(c, accountId, msg, "Report parts must come in order.");
+    u->bytes += decoded.decoded.size();
+    if (u->bytes > MaxReportBytes)
+        return fail(c, accountId, msg, "That report is larger than the server takes (64 MB).");
+    QFile out(QDir(u->folder).filePath(name + ".part"));
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Append) ||
+        out.write(decoded.decoded) != decoded.decoded.size())
+        return c->sendError(msg, "server_error", "The server cannot store reports right now.");
+    out.close();
+    ++f.next;
+    if (f.next == f.parts) {
+        QString error;
+        if (!finishFile(*u, name, &error))
+            return fail(c, accountId, msg, error);
+    }
+}
+
+bool F3Inbox::finishFile(Upload &u, const QString &name, QString *error)
+{
+    const QString part = QDir(u.folder).filePath(name + ".part"), final = QDir(u.folder).filePath(name);
+    if (!u.files.value(name).zlib)
+        return QFile::rename(part, final);
+#ifndef ORX_SERVER_HAVE_ZLIB
+    // Built without zlib: the file is kept as it came (Qt's compressed form), never inflated blindly.
+    return QFile::rename(part, final + ".qz");
+#endif
+    QFile in(part);
+    if (!in.open(QIODevice::ReadOnly)) {
+        *error = "The server cannot store reports right now.";
+        return false;
+    }
+    const QByteArray packed = in.readAll();
+    in.close();
+    QFile::remove(part);
+    QByteArray plain;
+    if (!unpack(packed, MaxReportBytes, plain)) {
+        *error = QStringLiteral("%1 is not zlib data of at most 64 MB.").arg(name);
+        return false;
+    }
+    QFile out(final);
+    if (!out.open(QIODevice::WriteOnly) || out.write(plain) != plain.size()) {
+        *error = "The server cannot store reports right now.";
+        return false;
+    }
+    return true;
+}
+
+void F3Inbox::handleDone(Connection *c, int accountId, const QJsonObject &msg)
+{
+    const auto it = m_uploads.find(accountId);
+    if (it == m_uploads.end() || it->id != msg.value("report").toString())
+        return c->sendError(msg, "bad_report", "The server has no files of that report.");
+    for (const QString &name : std::as_const(it->order)) {
+        const File &f = it->files.value(name);
+        if (f.next != f.parts)
+            return fail(c, accountId, msg, QStringLiteral("%1 is not complete.").arg(name));
+    }
+    const QJsonObject record{{"report", it->id},
+                             {"game", it->game},
+                             {"folder", QDir::toNativeSeparators(it->folder)},
+                             {"files", QJsonArray::fromStringList(it->order)},
+                             {"bytes", it->bytes}};
+    m_db.storeReport(accountId, "f3_report", record);
+    serverLog(QStringLiteral("F3 report %1 stored in %2").arg(it->id, QDir::toNativeSeparators(it->folder)));
+    const QString id = it->id;
+    m_uploads.erase(it); // kept on disk
+    c->reply(msg, QJsonObject{{"type", "report_saved"}, {"report", id}});
+}
