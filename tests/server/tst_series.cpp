@@ -142,13 +142,19 @@ void TestServer::rankedSetToItsEnd()
              ea.value("title_after").toString());
 }
 
+void TestServer::casualSeriesRematchSelectLeave_data()
+{
+    rankedSetToItsEnd_data();
+}
+
 void TestServer::casualSeriesRematchSelectLeave()
 {
+    QFETCH(Path, path);
     QVERIFY(startServer());
     ScriptedClient a, b;
     QVERIFY(join(a, "cas1"));
     QVERIFY(join(b, "cas2"));
-    QString match = pairAndAccept(a, b, false, Path::Relay);
+    QString match = pairAndAccept(a, b, false, path);
     Go go = connectMatch(a, b, match);
     QVERIFY(go.ok);
     const QString series = go.go[0].value("series").toString();
@@ -185,13 +191,23 @@ void TestServer::casualSeriesRematchSelectLeave()
     QCOMPARE(fa.value("series").toString(), series);
     match = fa.value("match").toString();
     b.waitFor("match_found");
-    a.udpHello(server->udpPort, match);
+    // The launchers greet the UDP port again for the new match (or ask for the tunnel again).
+    if (path == Path::Tunnel)
+        a.send({{"type", "udp_tunnel"}, {"match", match}});
+    else
+        a.udpHello(server->udpPort, match);
     b.udpHello(server->udpPort, match);
     go = connectMatch(a, b, match);
     QVERIFY(go.ok);
     QCOMPARE(go.go[0].value("p1").toString(), QString("-"));
     QCOMPARE(go.go[0].value("p2").toString(), QString("-"));
     QCOMPARE(go.go[0].value("set").toInt(), 3);
+    QCOMPARE(go.go[0].value("path").toString(), QString(path == Path::Direct  ? "direct"
+                                                        : path == Path::Relay ? "relay"
+                                                                              : "tunnel"));
+    // The new path carries the games' packets.
+    b.sendGame("third-match", go.go[1].value("remote").toString(), false);
+    QTRY_VERIFY_WITH_TIMEOUT(a.gamePackets().contains("third-match"), orxtest::scaled(5000));
     playResult(a, b, go, 0);
     QCOMPARE(waitSeries(a, "between", 3).value("you").toInt(), 2);
     waitSeries(b, "between", 3);

@@ -62,6 +62,7 @@ private slots:
     // tst_series.cpp
     void rankedSetToItsEnd_data();
     void rankedSetToItsEnd();
+    void casualSeriesRematchSelectLeave_data();
     void casualSeriesRematchSelectLeave();
     void seriesTimesOutWithoutReady();
 
