@@ -4,14 +4,7 @@
 # Arguments are passed to the launcher (try ./run.sh --help).
 set -euo pipefail
 cd "$(dirname "$0")"
-./scripts/deps.sh
-cmake --preset release >/dev/null
-mkdir -p build
-if ! cmake --build --preset release -- -j"$(nproc)" >build/release-build.log 2>&1; then
-    tail -n 80 build/release-build.log >&2
-    echo "run.sh: the build failed (whole log in build/release-build.log)" >&2
-    exit 1
-fi
+./scripts/build.sh release
 bin="$PWD/build/release/bin"
 exec_args=("$@")
 [ -x scripts/dev-setup.sh ] && source scripts/dev-setup.sh
