@@ -204,6 +204,45 @@ void TestServer::pathDecisions()
     }
 }
 
+void TestServer::pairingRules_data()
+{
+    QTest::addColumn<QJsonObject>("first");
+    QTest::addColumn<QJsonObject>("second");
+    QTest::addColumn<bool>("paired");
+    QTest::newRow("same search") << QJsonObject() << QJsonObject() << true;
+    QTest::newRow("other game") << QJsonObject() << QJsonObject{{"game", "other"}} << false;
+    QTest::newRow("other mode") << QJsonObject() << QJsonObject{{"mode", "sparring"}} << false;
+    QTest::newRow("ranked and casual") << QJsonObject() << QJsonObject{{"ranked", true}} << false;
+    QTest::newRow("other region") << QJsonObject() << QJsonObject{{"region", "na"}} << true;
+    QTest::newRow("other region, strict")
+        << QJsonObject{{"strict", true}} << QJsonObject{{"region", "na"}} << false;
+    QTest::newRow("ping estimate above a limit")
+        << QJsonObject{{"max_ping", 60}} << QJsonObject{{"server_rtt", 60}} << false; // 5 + 60 ms
+    QTest::newRow("ping estimate within the limits")
+        << QJsonObject{{"max_ping", 60}} << QJsonObject{{"server_rtt", 40}, {"max_ping", 100}} << true;
+    QTest::newRow("unknown ping") << QJsonObject{{"max_ping", 60}}
+                                  << QJsonObject{{"server_rtt", QJsonValue()}} << true;
+}
+
+void TestServer::pairingRules()
+{
+    QFETCH(QJsonObject, first);
+    QFETCH(QJsonObject, second);
+    QFETCH(bool, paired);
+    QVERIFY(startServer());
+    ScriptedClient a, b;
+    QVERIFY(join(a, "first"));
+    QVERIFY(join(b, "second"));
+    QCOMPARE(queueJoin(a, false, false, "-", first).value("type").toString(), QString("queued"));
+    QCOMPARE(queueJoin(b, false, false, "-", second).value("type").toString(), QString("queued"));
+    // Pairing runs as the search arrives, so a match found would come before the answer to the
+    // next request.
+    QCOMPARE(b.waitReply(b.send({{"type", "ping"}})).value("type").toString(), QString("pong"));
+    QCOMPARE(b.has("match_found"), paired);
+    const QJsonObject online = a.waitReply(a.send({{"type", "online"}}));
+    QCOMPARE(online.value("searching").toInt(), paired ? 0 : 2);
+}
+
 void TestServer::declineRequeuesTheOther()
 {
     QVERIFY(startServer());

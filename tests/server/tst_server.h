@@ -50,6 +50,8 @@ private slots:
     void directFailureFallsBackToRelay();
     void pathDecisions_data();
     void pathDecisions();
+    void pairingRules_data();
+    void pairingRules();
     void declineRequeuesTheOther();
     void acceptTimeoutRequeuesWhoAccepted();
     void dropMidMatch_data();
