@@ -9,6 +9,7 @@
 #include <QSslServer>
 #include <QSslSocket>
 #include <QTcpServer>
+#include <QTimer>
 #include <cstdio>
 
 void serverLog(const QString &text)
@@ -132,6 +133,13 @@ void Server::onNewConnection()
         connect(c, &Connection::messageReceived, this,
                 [this, c](const QJsonObject &msg) { onMessage(c, msg); });
         connect(c, &Connection::closed, this, [this, c] { onClosed(c); });
+        // A connection that never says hello does not hold a socket for ever.
+        QTimer::singleShot(HelloTimeoutMs, c, [c] {
+            if (!c->greeted) {
+                serverLog(QStringLiteral("%1: no hello, dropping the connection").arg(c->peerAddress()));
+                c->abort();
+            }
+        });
     }
 }
 

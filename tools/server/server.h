@@ -23,6 +23,7 @@ class Server : public QObject {
     Q_OBJECT
 public:
     static constexpr const char *Version = "0.1.8";
+    static constexpr int HelloTimeoutMs = 30000;
 
     explicit Server(const ServerOptions &options, QObject *parent = nullptr);
     ~Server() override;
