@@ -1,6 +1,13 @@
 # Sourced by run.sh: where nothing else is configured, starts the local development server (and
 # stops it when the launcher ends) and prepares the demo game. Uses $bin and the array exec_args.
 
+# Development defaults (the settings file still wins): the router is left alone, since a search
+# for it is multicast on the whole local network; switch "Open the game port on the router" on in
+# Settings to use it.
+if [ ! -f "$bin/defaults.ini" ]; then
+    printf '[online]\nupnp=false\n' >"$bin/defaults.ini"
+fi
+
 settings="$bin/orx-launcher.ini"
 configured_server=""
 [ -f "$settings" ] && configured_server=$(sed -n 's/^address=//p' "$settings" | head -n 1)

@@ -19,10 +19,6 @@ constexpr quint16 kSsdpPort = 1900;
 constexpr int kRenewMs = 20 * 60 * 1000;
 constexpr int kRequestMs = 4000;
 
-QString tr(const char *text)
-{
-    return QCoreApplication::translate("UpnpMapper", text);
-}
 
 } // namespace
 

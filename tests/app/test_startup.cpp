@@ -87,6 +87,7 @@ private slots:
             QRegularExpression(QStringLiteral("^tls backend \\S+, .+$")).match(lines.value(2)).hasMatch());
         QVERIFY(lines.contains(QStringLiteral("cli: --game tekken is not a game here; orx is the only one")));
         QCOMPARE(lines.last(), QStringLiteral("launcher exiting (0)"));
+        QVERIFY(lines.filter(QStringLiteral("upnp:")).isEmpty());
         QSettings after(ini, QSettings::IniFormat);
         QVERIFY(!after.contains(QStringLiteral("online/koth")));
         QCOMPARE(after.value(QStringLiteral("online/region")).toString(), QStringLiteral("na"));
@@ -224,6 +225,8 @@ private slots:
         QVERIFY(QDir().mkpath(home));
         QVERIFY(::chown(QFile::encodeName(home).constData(), 65534, 65534) == 0);
 
+        // The router is left alone through a defaults file beside the copied launcher.
+        QVERIFY(writeAll(appDir + QStringLiteral("/defaults.ini"), "[online]\nupnp=false\n"));
         LauncherProcess launcher{QString()};
         launcher.env().insert(QStringLiteral("HOME"), home);
         launcher.env().insert(QStringLiteral("XDG_DATA_HOME"), home + QStringLiteral("/data"));
@@ -239,6 +242,7 @@ private slots:
         QCOMPARE(LauncherProcess::logLinesOf(log).value(0),
                  QStringLiteral("launcher 0.1.8 starting, settings %1/orx-launcher.ini").arg(userDir));
         QCOMPARE(launcher.terminate(), 0);
+        QVERIFY(LauncherProcess::logLinesOf(log).filter(QStringLiteral("upnp:")).isEmpty());
         QVERIFY(!QFileInfo::exists(appDir + QStringLiteral("/.write-test")));
         QVERIFY(!QFileInfo::exists(userDir + QStringLiteral("/.write-test")));
         QVERIFY(!QFileInfo::exists(appDir + QStringLiteral("/orx-launcher.ini")));

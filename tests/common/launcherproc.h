@@ -6,6 +6,7 @@
 
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QSettings>
 #include <csignal>
 
 namespace testutil {
@@ -22,10 +23,17 @@ public:
     }
 
     QProcessEnvironment &env() { return m_env; }
+    bool keepRouterAlone = true;
     QProcess &process() { return m_process; }
 
     void start(const QStringList &extra = {}, const QString &program = binary(QStringLiteral("orx-launcher")))
     {
+        // Tests never search the network for a router: the search is multicast beyond this machine.
+        if (!m_config.isEmpty() && keepRouterAlone) {
+            QSettings settings(m_config, QSettings::IniFormat);
+            if (!settings.contains(QStringLiteral("online/upnp")))
+                settings.setValue(QStringLiteral("online/upnp"), false);
+        }
         m_env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         m_env.insert(QStringLiteral("ORX_AUTO_CLOSE_MS"), QStringLiteral("100"));
         m_process.setProcessEnvironment(m_env);

@@ -2,7 +2,9 @@
 // start, the footer status, notices, the trust question and remembering the account.
 #include "core/cfg.h"
 #include "net/serverclient.h"
+#include "net/upnpmapper.h"
 #include "scriptedpeer.h"
+#include "scriptedrouter.h"
 #include "testutil.h"
 #include "ui/mainwindow.h"
 
@@ -155,6 +157,51 @@ private slots:
         auto w = window(QStringLiteral("tls://127.0.0.1:1"), QStringLiteral("AB:CD:EF:01"));
         QCOMPARE(cfg::serverFingerprint(), QStringLiteral("abcdef01"));
         QCOMPARE(cfg::serverAddress(), QStringLiteral("tls://127.0.0.1:1"));
+    }
+
+    void portMapperStartsAsConfigured_data()
+    {
+        QTest::addColumn<bool>("upnp");
+        QTest::addColumn<bool>("loopback");
+        QTest::addColumn<bool>("probe");
+        QTest::addColumn<QString>("status");
+        QTest::newRow("mapping") << true << false << false << "UDP port 7123 open on the router (UPnP)";
+        QTest::newRow("off") << false << false << false << "";
+        QTest::newRow("loopback only") << true << true << false << "";
+        QTest::newRow("probe although off") << false << false << true
+                                            << "router found (UPnP) with a public address; nothing changed";
+    }
+    void portMapperStartsAsConfigured()
+    {
+        QFETCH(bool, upnp);
+        QFETCH(bool, loopback);
+        QFETCH(bool, probe);
+        QFETCH(QString, status);
+        // A router on loopback named by "dev/upnp_location": nothing is searched on the network.
+        ScriptedRouter router;
+        router.pages.insert("/desc.xml", {200, "<root><device><serviceList><service><serviceType>"
+                                               "urn:schemas-upnp-org:service:WANIPConnection:1</serviceType>"
+                                               "<controlURL>/ctl</controlURL></service></serviceList></device></root>"});
+        router.actions.insert("GetExternalIPAddress",
+                              {{200, ScriptedRouter::soapAnswer("GetExternalIPAddress",
+                                                                "<NewExternalIPAddress>11.22.33.44</NewExternalIPAddress>")}});
+        router.actions.insert("AddPortMapping", {{200, ScriptedRouter::soapAnswer("AddPortMapping", "")}});
+        cfg::set(QStringLiteral("server/auto_connect"), false);
+        cfg::set(QStringLiteral("online/upnp"), upnp);
+        cfg::set(QStringLiteral("dev/udp_loopback"), loopback);
+        cfg::set(QStringLiteral("online/game_port"), 7123);
+        cfg::set(QStringLiteral("dev/upnp_location"), router.url(QStringLiteral("/desc.xml")));
+        LaunchOptions o;
+        o.upnpProbe = probe;
+        MainWindow w(o);
+        if (status.isEmpty()) {
+            QTest::qWait(100);
+            QVERIFY(router.requests.isEmpty());
+            QCOMPARE(w.portMapper()->status(), QString());
+        } else {
+            QVERIFY(waitFor([&] { return w.portMapper()->status() == status; }));
+            QCOMPARE(router.calls("AddPortMapping").size(), probe ? 0 : 1);
+        }
     }
 
     void trustQuestionForAnUnpinnedCertificate()
