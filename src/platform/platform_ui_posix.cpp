@@ -23,15 +23,6 @@ bool forceForeground(WindowHandle window)
     return x11::forceForeground(window);
 }
 
-bool bringGameToFront(qint64 pid)
-{
-    if (pid <= 0)
-        return false;
-    const QList<WindowHandle> windows = windowsOf(processTree(pid));
-    if (windows.isEmpty())
-        return false;
-    return forceForeground(windows.first());
-}
 
 bool showAndActivate(QWidget *widget)
 {

@@ -78,13 +78,6 @@ bool forceForeground(WindowHandle window)
     return GetForegroundWindow() == hwnd;
 }
 
-bool bringGameToFront(qint64 pid)
-{
-    if (pid <= 0)
-        return false;
-    const QList<WindowHandle> windows = windowsOf(processTree(pid));
-    return !windows.isEmpty() && forceForeground(windows.first());
-}
 
 bool showAndActivate(QWidget *widget)
 {

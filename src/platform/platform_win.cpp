@@ -172,19 +172,6 @@ QList<qint64> processTree(qint64 pid)
     return out;
 }
 
-namespace {
-std::atomic<bool> backgroundFlag{false};
-}
-
-void setBackgroundMode(bool on)
-{
-    backgroundFlag = on;
-}
-
-bool backgroundMode()
-{
-    return backgroundFlag;
-}
 
 int smartAppControlState()
 {
