@@ -1,6 +1,7 @@
 // Search, accept, path (direct, relay, tunnel), start, game packets and results.
 #include "tst_server.h"
 
+#include <QRandomGenerator>
 #include <QTest>
 
 Q_DECLARE_METATYPE(TestServer::Path)
@@ -446,4 +447,102 @@ void TestServer::profileLeaderboardAndOnline()
         {{"type", "leaderboard"}, {"game", "orx"}, {"mode", "versus"}, {"limit", 100}, {"by", "elo"}}));
     QCOMPARE(lb.value("by").toString(), QString("elo"));
     QCOMPARE(lb.value("rows").toArray().size(), 0);
+}
+
+void TestServer::randomSessionsNeverCrash()
+{
+    // Players who search, accept, decline, report, leave, drop and come back at random, with short
+    // timeouts so every timer fires too. The server must stay up and stop cleanly (cleanup checks).
+    QVERIFY(startServer({"--accept-timeout", "1", "--udp-wait", "300", "--punch-timeout", "1", "--path-slack",
+                         "200", "--result-wait", "300", "--drop-grace", "300", "--series-wait", "1",
+                         "--match-limit", "3", "--pair-interval", "50"}));
+    QRandomGenerator rng(20261210);
+    std::vector<std::unique_ptr<ScriptedClient>> cs;
+    QStringList tokens;
+    for (int i = 0; i < 4; ++i) {
+        cs.push_back(std::make_unique<ScriptedClient>());
+        QVERIFY(join(*cs.back(), QStringLiteral("rnd%1").arg(i)));
+        tokens << cs.back()->token;
+    }
+    auto react = [&](ScriptedClient &c) {
+        // Answer what the server asked for, most of the time.
+        for (qsizetype i = 0; i < c.inbox().size(); ++i) {
+            const QJsonObject o = c.inbox().takeAt(i--);
+            const QString type = o.value("type").toString();
+            const QJsonValue match = o.value("match");
+            if (type == "match_found" && rng.bounded(10) < 8) {
+                c.send({{"type", "match_accept"}, {"match", match}});
+                if (rng.bounded(5) == 0)
+                    c.send({{"type", "udp_tunnel"}, {"match", match}});
+                else
+                    c.udpHello(server->udpPort, match.toString(), 300);
+            } else if (type == "match_peer" && rng.bounded(10) < 9) {
+                c.send({{"type", "ping_report"},
+                        {"match", match},
+                        {"ok", rng.bounded(10) < 8},
+                        {"rtt_ms", int(rng.bounded(300))},
+                        {"remote", c.lanEndpoint()},
+                        {"via", "relay"}});
+            } else if (type == "match_go") {
+                c.sendGame("packet", QStringLiteral("127.0.0.1:%1").arg(server->udpPort),
+                           rng.bounded(2) == 0);
+                if (rng.bounded(10) < 8)
+                    c.send({{"type", "result"},
+                            {"match", match},
+                            {"winner", int(rng.bounded(3))},
+                            {"p1_rounds", 2},
+                            {"p2_rounds", 1}});
+            } else if (type == "series" && o.value("state") == "between" && rng.bounded(10) < 8) {
+                c.send({{"type", "series_ready"},
+                        {"series", o.value("series")},
+                        {"ready", rng.bounded(10) < 9},
+                        {"choice", rng.bounded(2) ? "rematch" : "select"},
+                        {"in_place", rng.bounded(2) == 0}});
+            }
+        }
+    };
+    for (int step = 0; step < 600; ++step) {
+        const int i = int(rng.bounded(int(cs.size())));
+        ScriptedClient &c = *cs[i];
+        if (!c.connected()) {
+            // Back with the token, as a dropped launcher would.
+            cs[i] = std::make_unique<ScriptedClient>();
+            QVERIFY(cs[i]->connectPlain(server->tcpPort));
+            cs[i]->hello();
+            cs[i]->auth(tokens[i]);
+            QVERIFY(cs[i]->bindUdp());
+            continue;
+        }
+        react(c);
+        switch (rng.bounded(12)) {
+        case 0:
+        case 1:
+            c.send({{"type", "queue_join"},
+                    {"game", "orx"},
+                    {"mode", "versus"},
+                    {"ranked", rng.bounded(2) == 0},
+                    {"relay", rng.bounded(2) == 0},
+                    {"max_ping", 0},
+                    {"delay", 1},
+                    {"delay_auto", true}});
+            break;
+        case 2:
+            if (rng.bounded(8) == 0)
+                c.close();
+            break;
+        case 3:
+            if (rng.bounded(8) == 0)
+                c.send({{"type", "queue_leave"}});
+            break;
+        default:
+            break;
+        }
+        QTest::qWait(int(rng.bounded(15)));
+    }
+    for (auto &c : cs) {
+        if (c->connected())
+            QCOMPARE(c->waitReply(c->send({{"type", "ping"}})).value("type").toString(), QString("pong"));
+    }
+    QVERIFY(server->running());
+    qInfo("%lld matches started, %lld results", server->errors().count("goes:"), server->errors().count("result:"));
 }

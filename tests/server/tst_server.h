@@ -60,6 +60,7 @@ private slots:
     void disputedAndLeftResults_data();
     void disputedAndLeftResults();
     void profileLeaderboardAndOnline();
+    void randomSessionsNeverCrash();
 
     // tst_series.cpp
     void rankedSetToItsEnd_data();
