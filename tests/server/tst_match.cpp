@@ -244,6 +244,26 @@ void TestServer::pairingRules()
     QCOMPARE(online.value("searching").toInt(), paired ? 0 : 2);
 }
 
+void TestServer::pingLimitWidensWhileWaiting()
+{
+    QVERIFY(startServer({"--ping-widen", "3,1,50,250"}));
+    ScriptedClient a, b;
+    QVERIFY(join(a, "patient"));
+    QVERIFY(join(b, "faraway"));
+    const QJsonObject queued = queueJoin(a, false, false, "-", {{"max_ping", 60}});
+    QCOMPARE(queued.value("ping_widen").toObject(),
+             QJsonObject({{"after", 3}, {"every", 1}, {"step", 50}, {"cap", 250}}));
+    // 5 + 60 ms is above a's 60 ms at first...
+    queueJoin(b, false, false, "-", {{"server_rtt", 60}});
+    QCOMPARE(b.waitReply(b.send({{"type", "ping"}})).value("type").toString(), QString("pong"));
+    QVERIFY(!b.has("match_found"));
+    // ...and within it once the limit has widened.
+    const QJsonObject found = a.waitFor("match_found");
+    QCOMPARE(found.value("opponent").toObject().value("name").toString(), QString("faraway"));
+    QCOMPARE(found.value("connection").toObject().value("estimate").toInt(), 65);
+    QCOMPARE(found.value("connection").toObject().value("measured").toBool(true), false);
+}
+
 void TestServer::declineRequeuesTheOther()
 {
     QVERIFY(startServer());
@@ -544,5 +564,6 @@ void TestServer::randomSessionsNeverCrash()
             QCOMPARE(c->waitReply(c->send({{"type", "ping"}})).value("type").toString(), QString("pong"));
     }
     QVERIFY(server->running());
-    qInfo("%lld matches started, %lld results", server->errors().count("goes:"), server->errors().count("result:"));
+    qInfo("%lld matches started, %lld results", server->errors().count("goes:"),
+          server->errors().count("result:"));
 }

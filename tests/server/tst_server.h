@@ -52,6 +52,7 @@ private slots:
     void pathDecisions();
     void pairingRules_data();
     void pairingRules();
+    void pingLimitWidensWhileWaiting();
     void declineRequeuesTheOther();
     void acceptTimeoutRequeuesWhoAccepted();
     void dropMidMatch_data();

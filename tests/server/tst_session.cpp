@@ -58,6 +58,7 @@ void TestServer::startupErrors_data()
     QTest::newRow("port out of range") << QStringList{"--udp-port", "70000"} << "--udp-port must be";
     QTest::newRow("not an address") << QStringList{"--address", "nowhere"} << "is not an IP address";
     QTest::newRow("unknown option") << QStringList{"--frobnicate"} << "frobnicate";
+    QTest::newRow("bad widening") << QStringList{"--ping-widen", "1,2,3"} << "--ping-widen takes";
     QTest::newRow("missing certificate")
         << QStringList{"--tls", "--cert", "/nonexistent/c.pem", "--key", "/nonexistent/k.pem"}
         << "Cannot read /nonexistent/c.pem";

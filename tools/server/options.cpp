@@ -69,6 +69,10 @@ bool parseServerOptions(const QStringList &args, ServerOptions &out, QString *er
         {"set-wins", "Wins needed to take a ranked set (default 2).", "n"},
         {"rounds", "Rounds per match (default 3).", "n"},
         {"direct-above", "Relay ping in ms above which a direct path is tried (default 150).", "ms"},
+        {"ping-widen",
+         "How the ping limit of a waiting search widens: after,every (seconds),step,cap (ms); "
+         "default 30,15,25,250.",
+         "list"},
         {"pair-interval", "Milliseconds between two pairing passes over the queue (default 1000).", "ms"},
     });
     if (!p.parse(QStringList{"orx-server"} + args)) {
@@ -114,6 +118,21 @@ bool parseServerOptions(const QStringList &args, ServerOptions &out, QString *er
     out.updateFile = p.value("update-file");
     out.minClientVersion = p.value("min-client-version");
     out.throttle = !p.isSet("no-throttle");
+    if (p.isSet("ping-widen")) {
+        const QStringList w = p.value("ping-widen").split(',');
+        bool ok[4] = {false, false, false, false};
+        if (w.size() == 4) {
+            out.widenAfterS = w[0].toDouble(&ok[0]);
+            out.widenEveryS = w[1].toDouble(&ok[1]);
+            out.widenStep = w[2].toInt(&ok[2]);
+            out.widenCap = w[3].toInt(&ok[3]);
+        }
+        if (!ok[0] || !ok[1] || !ok[2] || !ok[3] || out.widenAfterS < 0 || out.widenEveryS < 1 ||
+            out.widenStep < 0 || out.widenCap < 0) {
+            *error = QStringLiteral("--ping-widen takes after,every,step,cap, for example 30,15,25,250.");
+            return false;
+        }
+    }
     return readInt(p, "kdf-iterations", 1000, 10000000, out.kdfIterations, error) &&
            readInt(p, "accept-timeout", 1, 600, out.acceptTimeoutS, error) &&
            readInt(p, "udp-wait", 0, 600000, out.udpWaitMs, error) &&

@@ -33,6 +33,9 @@ struct ServerOptions {
     int directAboveMs = 150;
     int pairIntervalMs = 1000;
     int strictEloGap = 200;
+    // How a search's ping limit widens while it waits: after, every (seconds), step, cap (ms).
+    double widenAfterS = 30, widenEveryS = 15;
+    int widenStep = 25, widenCap = 250;
 };
 
 // Parses the arguments (without the program name). False with a sentence in error on a bad one;

@@ -5,16 +5,12 @@
 #include <algorithm>
 #include <cmath>
 
-namespace {
-// How the ping limit of a search widens while it waits (the launcher shows the same rule).
-constexpr double WidenAfterS = 30, WidenEveryS = 15;
-constexpr int WidenStep = 25, WidenCap = 250;
-} // namespace
-
 QJsonObject MatchHub::pingWiden() const
 {
+    // The launcher shows the same rule while it searches.
+    const ServerOptions &o = m_server->options();
     return QJsonObject{
-        {"after", WidenAfterS}, {"every", WidenEveryS}, {"step", WidenStep}, {"cap", WidenCap}};
+        {"after", o.widenAfterS}, {"every", o.widenEveryS}, {"step", o.widenStep}, {"cap", o.widenCap}};
 }
 
 void MatchHub::queueJoin(Player *p, const QJsonObject &msg)
@@ -88,13 +84,14 @@ void MatchHub::requeue(const Search &s)
 
 int MatchHub::effectiveLimit(const Search &s, qint64 now) const
 {
+    const ServerOptions &o = m_server->options();
     if (s.maxPing <= 0)
         return 0;
     const double t = (now - s.joinedMs) / 1000.0;
-    if (t < WidenAfterS)
+    if (t < o.widenAfterS)
         return s.maxPing;
-    const int widened =
-        qMin(WidenCap, s.maxPing + WidenStep * (int(std::floor((t - WidenAfterS) / WidenEveryS)) + 1));
+    const int widened = qMin(
+        o.widenCap, s.maxPing + o.widenStep * (int(std::floor((t - o.widenAfterS) / o.widenEveryS)) + 1));
     return qMax(widened, s.maxPing);
 }
 
