@@ -27,6 +27,7 @@ cat "$IMAGE" > /dev/null
 now() { date +%s.%N; }
 best_cp=""
 best_ex=""
+ratios=()
 run_cp() {
     rm -rf "$WORK/copy"; sync
     local start end
@@ -49,9 +50,11 @@ for round in $(seq 1 "${ROUNDS:-3}"); do
     ex_rate=$(echo "$out_bytes / $ex_s / 1048576" | bc -l)
     printf 'round %d: cp %.2f s (%.0f MiB/s), extract %.2f s (%.0f MiB/s), peak %d KiB\n' \
         "$round" "$cp_s" "$cp_rate" "$ex_s" "$ex_rate" "$peak"
+    ratios+=("$(echo "$ex_rate / $cp_rate" | bc -l)")
     if [ -z "$best_cp" ] || [ "$(echo "$cp_rate > $best_cp" | bc -l)" = 1 ]; then best_cp=$cp_rate; fi
     if [ -z "$best_ex" ] || [ "$(echo "$ex_rate > $best_ex" | bc -l)" = 1 ]; then best_ex=$ex_rate; fi
 done
 rm -rf "$WORK/copy" "$WORK/out"
-printf 'x360 extract: %.0f MiB/s, cp: %.0f MiB/s, ratio %.2f (aim >= 0.85), peak memory %.1f MiB (aim < 64)\n' \
-    "$best_ex" "$best_cp" "$(echo "$best_ex / $best_cp" | bc -l)" "$(echo "$peak / 1024" | bc -l)"
+median=$(printf '%s\n' "${ratios[@]}" | sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }')
+printf 'x360 extract: %.0f MiB/s, cp: %.0f MiB/s (best rounds), ratio %.2f, median ratio of rounds %.2f (aim >= 0.85), peak memory %.1f MiB (aim < 64)\n' \
+    "$best_ex" "$best_cp" "$(echo "$best_ex / $best_cp" | bc -l)" "$median" "$(echo "$peak / 1024" | bc -l)"
