@@ -203,6 +203,15 @@ void TestServer::pathDecisions()
         }
         QVERIFY(!cs[i]->has("match_peer"));
     }
+    if (detail == "punch_failed" || detail == "ping_timeout") {
+        // Both are searching again, but not against each other: a newcomer gets one of them.
+        ScriptedClient c;
+        QVERIFY(join(c, "newcomer"));
+        QCOMPARE(queueJoin(c, false, false, "-", search).value("type").toString(), QString("queued"));
+        const QJsonObject found = c.waitFor("match_found");
+        QVERIFY(!found.isEmpty());
+        QVERIFY(!(a.has("match_found") && b.has("match_found")));
+    }
 }
 
 void TestServer::pairingRules_data()

@@ -165,6 +165,9 @@ void MatchHub::acceptTimedOut(const QString &id)
 void MatchHub::cancelMatch(Match *m, const QString &reason, const bool requeue[2], int leftSide)
 {
     serverLog(QStringLiteral("match %1 called off: %2").arg(m->id, reason));
+    // Two players whose games could not reach each other are not paired again straight away.
+    if (reason == "punch_failed" || reason == "ping_timeout")
+        m_keepApart.insert(pairKey(m->acc[0], m->acc[1]), m_server->nowMs() + KeepApartMs);
     const Search req[2] = {m->req[0], m->req[1]};
     bool again[2];
     for (int i = 0; i < 2; ++i) {

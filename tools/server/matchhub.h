@@ -166,8 +166,10 @@ private:
     QList<Search> m_queue;
     QHash<QString, Match *> m_matches;
     QHash<QString, Series *> m_series;
-    QHash<int, QString> m_matchOf;  // account -> match in hand
-    QHash<int, QString> m_seriesOf; // account -> series in hand
-    QHash<QString, int> m_measured; // "a:b" account pair -> last measured rtt
+    QHash<int, QString> m_matchOf;      // account -> match in hand
+    QHash<int, QString> m_seriesOf;     // account -> series in hand
+    QHash<QString, int> m_measured;     // "a:b" account pair -> last measured rtt
+    QHash<QString, qint64> m_keepApart; // pair -> time until which it is not paired again
+    static constexpr qint64 KeepApartMs = 120000;
     QTimer m_pairTimer;
 };

@@ -99,6 +99,9 @@ bool MatchHub::compatible(const Search &a, const Search &b, qint64 now, int *est
 {
     if (a.accountId == b.accountId || a.game != b.game || a.mode != b.mode || a.ranked != b.ranked)
         return false;
+    if (m_keepApart.value(pairKey(a.accountId, b.accountId)) > now)
+        return false; // their last match could not connect them
+
     if (a.strict || b.strict) {
         if (a.region != b.region)
             return false;
