@@ -12,7 +12,13 @@
 #include <csignal>
 #include <cstdio>
 #include <thread>
+#ifdef _WIN32
+#include <io.h>
+#define isatty _isatty
+#define fileno _fileno
+#else
 #include <unistd.h>
+#endif
 
 namespace {
 
