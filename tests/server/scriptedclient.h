@@ -54,6 +54,7 @@ public:
     // options say otherwise it runs plain, unthrottled and with cheap password hashing.
     bool start(const QString &dataDir, QStringList extra = {}, QString *error = nullptr)
     {
+        m_dataDir = dataDir;
         QStringList args{"--port", "0", "--udp-port", "0", "--data", dataDir};
         if (!extra.contains("--tls"))
             args << "--plain";
@@ -139,11 +140,17 @@ public:
     QString output() const { return QString::fromUtf8(m_out); }
     QString errors() const { return QString::fromUtf8(m_err); }
 
+    // The SQLite file, for checking what the server stored (read it after stop()).
+    QString databaseFile() const { return m_dataDir + "/orx-server.sqlite"; }
+    // "127.0.0.1:PORT" for a plain server, as a launcher's --server takes it with "tcp://" before.
+    QString address() const { return QStringLiteral("127.0.0.1:%1").arg(tcpPort); }
+
     quint16 tcpPort = 0;
     quint16 udpPort = 0;
     QString fingerprint;
 
 private:
+    QString m_dataDir;
     std::unique_ptr<QProcess> m_proc;
     QByteArray m_out, m_err;
 };

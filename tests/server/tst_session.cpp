@@ -354,7 +354,7 @@ void TestServer::reportsAreStored()
     QVERIFY(server->stop());
     {
         QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "reports-check");
-        db.setDatabaseName(dir->filePath("data/orx-server.sqlite"));
+        db.setDatabaseName(server->databaseFile());
         QVERIFY(db.open());
         QSqlQuery q(db);
         QVERIFY(q.exec("SELECT type, game, match, data FROM reports ORDER BY id"));
