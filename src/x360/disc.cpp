@@ -41,6 +41,9 @@ bool isSystemUpdate(const QString &path)
 
 bool Disc::open(const QString &path, QString *error)
 {
+    QString ignoredError; // the caller may want only the verdict
+    if (!error)
+        error = &ignoredError;
     m_entries.clear();
     m_partitionOffset = 0;
     m_knownIndex = -1;
@@ -186,6 +189,9 @@ bool Disc::seekData(quint32 sector)
 
 bool Disc::read(const DiscEntry &entry, QByteArray *bytes, QString *error)
 {
+    QString ignoredError; // the caller may want only the verdict
+    if (!error)
+        error = &ignoredError;
     bytes->clear();
     const qint64 at = m_partitionOffset + qint64(entry.sector) * sectorSize;
     if (at + qint64(entry.size) <= m_file.size() && seekData(entry.sector))

@@ -12,6 +12,9 @@ namespace x360 {
 bool Disc::extractAll(const QString &destination, const PathFilter &skip, const std::atomic<bool> &cancel,
                       std::atomic<qint64> &bytesDone, std::atomic<int> &filesDone, QString *error)
 {
+    QString ignoredError; // the caller may want only the verdict
+    if (!error)
+        error = &ignoredError;
     QList<const DiscEntry *> order;
     order.reserve(m_entries.size());
     for (const DiscEntry &entry : m_entries) {

@@ -93,6 +93,9 @@ QString contentTypeName(quint32 value)
 
 bool Package::open(const QString &path, QString *error)
 {
+    QString ignoredError; // the caller may want only the verdict
+    if (!error)
+        error = &ignoredError;
     entries.clear();
     header.clear();
     magic.clear();
@@ -238,6 +241,9 @@ const PackageEntry *Package::find(const QString &path) const
 
 bool Package::read(const PackageEntry &entry, QByteArray *bytes, QString *error)
 {
+    QString ignoredError; // the caller may want only the verdict
+    if (!error)
+        error = &ignoredError;
     bytes->clear();
     if (entry.isFolder)
         return true;
@@ -281,6 +287,9 @@ bool Package::read(const PackageEntry &entry, QByteArray *bytes, QString *error)
 
 bool Package::extractAll(const QString &destination, QString *error)
 {
+    QString ignoredError; // the caller may want only the verdict
+    if (!error)
+        error = &ignoredError;
     for (const PackageEntry &entry : std::as_const(entries)) {
         const QString target = destination + u'/' + entry.path;
         if (entry.isFolder) {

@@ -140,6 +140,7 @@ void TestDisc::notADisc()
     QString error;
     QVERIFY(!disc.open(path, &error));
     QCOMPARE(error, QStringLiteral("This is not an Xbox 360 disc image (no Xbox file system in it)."));
+    QVERIFY(!disc.open(path, nullptr)); // the verdict alone
     QVERIFY(!disc.open(tempPath("does-not-exist.iso"), &error));
     QVERIFY2(
         error.startsWith(

@@ -225,6 +225,7 @@ void TestPackage::notAPackage()
     QString error;
     QVERIFY(!package.open(path, &error));
     QCOMPARE(error, QStringLiteral("notpkg.bin is not an Xbox 360 package (no LIVE, PIRS or CON header)."));
+    QVERIFY(!package.open(path, nullptr)); // the verdict alone
     QVERIFY(!package.open(tempPath("missing.pkg"), &error));
     QVERIFY(error.startsWith(
         QStringLiteral("Cannot open %1: ").arg(QDir::toNativeSeparators(tempPath("missing.pkg")))));
