@@ -161,7 +161,11 @@ void MatchHub::decidePath(Match *m)
 {
     m->timer.stop();
     const ServerOptions &o = m_server->options();
-    const bool ok[2] = {m->report[0].value("ok").toBool(), m->report[1].value("ok").toBool()};
+    // A success without the endpoint reached cannot start a game: it counts as a failure.
+    auto success = [](const QJsonObject &r) {
+        return r.value("ok").toBool() && !r.value("remote").toString().trimmed().isEmpty();
+    };
+    const bool ok[2] = {success(m->report[0]), success(m->report[1])};
     const int rtt = qMax(m->report[0].value("rtt_ms").toInt(), m->report[1].value("rtt_ms").toInt());
     if (!ok[0] || !ok[1]) {
         switch (m->step) {
