@@ -261,3 +261,28 @@ void TestServer::seriesTimesOutWithoutReady()
     over = waitSeries(b, "over");
     QCOMPARE(over.value("outcome").toString(), QString("timeout"));
 }
+
+void TestServer::strictRankedKeepsElosClose()
+{
+    QVERIFY(startServer({"--set-wins", "1", "--strict-elo-gap", "20"}));
+    ScriptedClient a, b;
+    QVERIFY(join(a, "strong"));
+    QVERIFY(join(b, "weak"));
+    const QString match = pairAndAccept(a, b, true, Path::Direct);
+    const Go go = connectMatch(a, b, match);
+    QVERIFY(go.ok);
+    playResult(a, b, go, 0);
+    const QJsonObject over = waitSeries(a, "over");
+    QCOMPARE(over.value("outcome").toString(), QString("won"));
+    // 1516 against 1484 now: too far apart for a strict ranked search...
+    QCOMPARE(queueJoin(a, true, false, "-", {{"strict", true}}).value("type").toString(), QString("queued"));
+    QCOMPARE(queueJoin(b, true).value("type").toString(), QString("queued"));
+    QCOMPARE(b.waitReply(b.send({{"type", "ping"}})).value("type").toString(), QString("pong"));
+    QVERIFY(!b.has("match_found"));
+    // ...but not for an ordinary one, and the opponent's rank shows in the offer.
+    QCOMPARE(queueJoin(a, true).value("type").toString(), QString("queued"));
+    const QJsonObject found = b.waitFor("match_found");
+    QCOMPARE(found.value("opponent").toObject().value("elo").toInt(), 1516);
+    QVERIFY(!found.value("opponent").toObject().value("title").toString().isEmpty());
+    QCOMPARE(found.value("connection").toObject().value("measured").toBool(), true);
+}

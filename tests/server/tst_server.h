@@ -69,6 +69,7 @@ private slots:
     void casualSeriesRematchSelectLeave_data();
     void casualSeriesRematchSelectLeave();
     void seriesTimesOutWithoutReady();
+    void strictRankedKeepsElosClose();
 
 public:
     enum class Path { Direct, Relay, Tunnel };

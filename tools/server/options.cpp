@@ -73,6 +73,7 @@ bool parseServerOptions(const QStringList &args, ServerOptions &out, QString *er
          "How the ping limit of a waiting search widens: after,every (seconds),step,cap (ms); "
          "default 30,15,25,250.",
          "list"},
+        {"strict-elo-gap", "Largest Elo difference of a strict ranked pairing (default 200).", "n"},
         {"pair-interval", "Milliseconds between two pairing passes over the queue (default 1000).", "ms"},
     });
     if (!p.parse(QStringList{"orx-server"} + args)) {
@@ -145,5 +146,6 @@ bool parseServerOptions(const QStringList &args, ServerOptions &out, QString *er
            readInt(p, "set-wins", 1, 10, out.setWins, error) &&
            readInt(p, "rounds", 1, 9, out.rounds, error) &&
            readInt(p, "direct-above", 0, 10000, out.directAboveMs, error) &&
-           readInt(p, "pair-interval", 10, 600000, out.pairIntervalMs, error);
+           readInt(p, "pair-interval", 10, 600000, out.pairIntervalMs, error) &&
+           readInt(p, "strict-elo-gap", 0, 10000, out.strictEloGap, error);
 }
