@@ -1,0 +1,222 @@
+#pragma once
+// Online play from a search to a result the server acknowledged: the phase machine, the path to
+// the opponent, the match's start in the player's game and its result. Split by concern:
+// matchphases.cpp (phases, search, match found), matchpath.cpp (peer path, tunnel, input delay),
+// matchstart.cpp (start line, hold point, status words), matchresult.cpp (result, end of a match,
+// game exits), playergame.cpp (the player's game and the game check).
+
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QTimer>
+
+#include <functional>
+
+#include "net/serverclient.h"
+
+class GameProcess;
+class TunnelBridge;
+class UdpRendezvous;
+
+class MatchController : public QObject {
+    Q_OBJECT
+public:
+    enum Phase {
+        Idle = 0,
+        Searching = 1,
+        Found = 2,
+        Connecting = 3,
+        Starting = 4,
+        Playing = 5,
+        Reporting = 6,
+        Finishing = 7,
+        Solo = 8,
+        LocalTest = 9,
+        Watching = 10,
+        AtResult = 11,
+    };
+    Q_ENUM(Phase)
+
+    struct SearchRequest {
+        QString game;
+        QString mode;
+        QString region;
+        QString character;
+        bool ranked = false;
+        bool strict = false;
+        int maxPing = 0;
+        int delay = -1; // 0..4 frames, or -1 for automatic
+    };
+
+    // The controller's waits. The launcher keeps the defaults; tests shorten them.
+    struct Timing {
+        int keepAliveMs = 15000;
+        int portRetryMs = 100;
+        int portTries = 30;
+        int startHoldExtraMs = 120000; // added to the start timeout before the hold point
+        int startFixedMs = 120000;     // characters given by the server
+        int startPickMs = 300000;      // a player picks in the game
+        int ackMs = 10000;
+        int endingMs = 45000;
+    };
+
+    explicit MatchController(ServerClient *server, QObject *parent = nullptr);
+    ~MatchController() override;
+
+    void setTiming(const Timing &timing) { m_timing = timing; }
+    Timing timing() const { return m_timing; }
+
+    // Search and match found
+    bool queue(const SearchRequest &request, QString *reason = nullptr);
+    void cancel();
+    void accept();
+    void decline();
+
+    // The player's game
+    bool startPlayerGame(QString *reason = nullptr);
+    bool usePlayerGame(const QString &gameId, QString *reason = nullptr);
+    bool isInOnlineMenu() const;
+    GameProcess *gameForMatch(const QJsonObject &msg, QString *reason = nullptr) const;
+    QString gameStatusText() const;
+    GameProcess *matchGame() const;
+
+    Phase phase() const { return m_phase; }
+    QString phaseText() const { return m_phaseText; }
+    QJsonObject currentMatch() const { return m_currentMatch; }
+    QJsonObject matchGo() const { return m_matchGo; }
+    QJsonObject lastQueued() const { return m_lastQueued; }
+    QJsonObject pingWiden() const { return m_pingWiden; }
+    SearchRequest lastSearch() const { return m_search; }
+    int widenedPingLimit() const;
+    int searchSeconds() const;
+    int serverRtt() const;
+    QString lastPath() const { return m_lastVia; }
+    bool udpFallback() const { return m_udpFallback; }
+    bool hasStoredResult() const { return !m_storedResult.isEmpty(); }
+    QString opponentName() const;
+    UdpRendezvous *rendezvous() const { return m_rendezvous; }
+
+    void onServerMessage(const QJsonObject &msg);
+
+signals:
+    void phaseChanged(MatchController::Phase phase, const QString &text);
+    void matchFound(const QJsonObject &found);
+    void matchCancelled(const QString &reason, bool requeued);
+    void matchStarted(const QJsonObject &go);
+    void matchFinished(const QJsonObject &result);
+    void seriesChanged(const QJsonObject &series);
+    void gameStatusChanged(const QString &text);
+    void logLine(const QString &text);
+    void gameShown();
+    void codePrepChanged(const QString &text, bool done);
+    void playerGameChanged(bool running);
+    void notice(const QString &text);
+
+private:
+    // Phases and search (matchphases.cpp)
+    void setPhase(Phase phase, const QString &text);
+    void setPhaseSilently(Phase phase, const QString &text);
+    void log(const QString &text);
+    bool bindGamePort(QString *error = nullptr);
+    void sendHello(const QString &matchId, int timeoutMs);
+    void keepAliveTick();
+    void onQueued(const QJsonObject &msg);
+    void onQueueLeft(const QJsonObject &msg);
+    void onMatchFound(const QJsonObject &msg);
+    void takeMatch(const QJsonObject &msg);
+    void whenPortReady(const QString &matchId, int tries, const std::function<void()> &action);
+    void portTry(quint64 wait, const QString &matchId, int left);
+    void onMatchCancelled(const QJsonObject &msg);
+    void onServerState(ServerClient::State state);
+    void onHelloTimedOut();
+    void onHelloAcked();
+    void gameLeftOnlineMenu();
+    QString matchId() const;
+
+    // Peer path (matchpath.cpp)
+    void onMatchPeer(const QJsonObject &msg);
+    void onPunchDone(bool ok, int rttMs, const QString &remote, const QString &via);
+    void requestTunnel();
+    void closeBridge();
+
+    // Start (matchstart.cpp)
+    void onMatchGo(const QJsonObject &msg);
+    void tryHoldPoint();
+    void onGameStatus(const QString &line);
+    void onMatchStatus(const QString &line);
+    void reportPickRefusal(const QString &reason);
+    void onStartTimeout();
+    int startTimeoutOf(const QJsonObject &go) const;
+
+    // Result and end of a match (matchresult.cpp)
+    void reportResult(QJsonObject result);
+    void gameEndedDuringMatch();
+    void onMatchResult(const QJsonObject &msg);
+    void onResultAck(const QJsonObject &msg);
+    void matchOver();
+    void leaveFinishing();
+    void onGameExited(int exitCode, bool crashed);
+    void onLoggedIn();
+
+    // Seams for series, lobby, spectating and reports (filled in by their own files later).
+    bool enterResultScreen(const QJsonObject &result)
+    {
+        Q_UNUSED(result);
+        return false;
+    }
+    void parkGame() {}
+    void handOverFeed() {}
+    void sendPendingSeriesReady() {}
+    QString seriesKeys() const { return QString(); }
+    bool playersChoose() const { return false; }
+    void reportDesync(int frame, bool again)
+    {
+        Q_UNUSED(frame);
+        Q_UNUSED(again);
+    }
+
+    // The player's game (playergame.cpp)
+    bool gameCheck(const QString &gameId, QString *reason) const;
+    void closeMatchGame(const QString &reason);
+    void dropMatchGame();
+
+    ServerClient *m_server;
+    UdpRendezvous *m_rendezvous;
+    TunnelBridge *m_bridge = nullptr;
+    Timing m_timing;
+
+    Phase m_phase = Idle;
+    QString m_phaseText;
+    QJsonObject m_currentMatch;
+    QJsonObject m_matchGo;
+    QJsonObject m_lastQueued;
+    QJsonObject m_pingWiden;
+    SearchRequest m_search;
+    QElapsedTimer m_searchClock;
+    bool m_udpFallback = false;
+    bool m_inPlace = false;
+    QString m_tunnelMatch; // the match id a tunnel was last asked for
+    QString m_lastVia;
+    int m_punchTimeoutMs = 10000;
+
+    QString m_pendingStart;
+    QStringList m_characters;
+    bool m_reported = false;
+    int m_againSeen = 0;
+    int m_refusedSeen = 0;
+    QString m_endText;
+    QJsonObject m_storedResult;
+
+    QTimer m_keepAlive;
+    QTimer m_startTimer;
+    QTimer m_ackTimer;
+    QTimer m_endingTimer;
+    quint64 m_portWait = 0; // counts port waits so an old retry chain stops
+    std::function<void()> m_portAction;
+
+    QPointer<GameProcess> m_game;
+    QPointer<GameProcess> m_playerGame;
+};

@@ -1,0 +1,426 @@
+// The phase machine, the search and the match found with its accept and decline.
+
+#include "core/cfg.h"
+#include "core/log.h"
+#include "game/gameprocess.h"
+#include "match/matchcontroller.h"
+#include "match/matchrules.h"
+#include "net/tunnelbridge.h"
+#include "net/udprendezvous.h"
+
+#include <QHostAddress>
+
+MatchController::MatchController(ServerClient *server, QObject *parent)
+    : QObject(parent), m_server(server), m_rendezvous(new UdpRendezvous(this))
+{
+    m_keepAlive.setInterval(m_timing.keepAliveMs);
+    connect(&m_keepAlive, &QTimer::timeout, this, &MatchController::keepAliveTick);
+    m_startTimer.setSingleShot(true);
+    connect(&m_startTimer, &QTimer::timeout, this, &MatchController::onStartTimeout);
+    m_ackTimer.setSingleShot(true);
+    connect(&m_ackTimer, &QTimer::timeout, this, [this] {
+        if (m_phase == Reporting)
+            matchOver();
+    });
+    m_endingTimer.setSingleShot(true);
+    connect(&m_endingTimer, &QTimer::timeout, this, [this] {
+        if (m_phase == Finishing)
+            leaveFinishing();
+    });
+    connect(m_server, &ServerClient::message, this, &MatchController::onServerMessage);
+    connect(m_server, &ServerClient::stateChanged, this, &MatchController::onServerState);
+    connect(m_server, &ServerClient::loggedIn, this, &MatchController::onLoggedIn);
+    connect(m_rendezvous, &UdpRendezvous::helloTimedOut, this, &MatchController::onHelloTimedOut);
+    connect(m_rendezvous, &UdpRendezvous::helloAcked, this, &MatchController::onHelloAcked);
+    connect(m_rendezvous, &UdpRendezvous::punchDone, this, &MatchController::onPunchDone);
+}
+
+MatchController::~MatchController()
+{
+    // The player's game outlives nothing of ours: stop listening before members go.
+    if (m_game)
+        disconnect(m_game, nullptr, this, nullptr);
+}
+
+void MatchController::log(const QString &text)
+{
+    appendLog(QStringLiteral("match: ") + text);
+    emit logLine(text);
+}
+
+void MatchController::setPhaseSilently(Phase phase, const QString &text)
+{
+    m_phase = phase;
+    m_phaseText = text;
+}
+
+void MatchController::setPhase(Phase phase, const QString &text)
+{
+    m_phase = phase;
+    m_phaseText = text;
+    if (phase != Searching)
+        m_keepAlive.stop();
+    if (m_bridge && !((phase >= Found && phase <= Finishing) || phase == AtResult))
+        closeBridge();
+    log(text);
+    emit phaseChanged(phase, text);
+    if (phase == Idle)
+        sendPendingSeriesReady();
+}
+
+QString MatchController::matchId() const
+{
+    return m_currentMatch.value(QStringLiteral("match")).toString();
+}
+
+QString MatchController::opponentName() const
+{
+    const QString name =
+        m_currentMatch.value(QStringLiteral("opponent")).toObject().value(QStringLiteral("name")).toString();
+    return name.isEmpty() ? tr("opponent") : name;
+}
+
+bool MatchController::bindGamePort(QString *error)
+{
+    const QHostAddress address =
+        cfg::devUdpLoopback() ? QHostAddress(QHostAddress::LocalHost) : QHostAddress(QHostAddress::AnyIPv4);
+    return m_rendezvous->bind(quint16(cfg::gamePort()), address, error);
+}
+
+void MatchController::sendHello(const QString &id, int timeoutMs)
+{
+    const QString lan = QStringLiteral("%1:%2").arg(m_server->localAddress().toString()).arg(cfg::gamePort());
+    m_rendezvous->hello(m_server->serverAddress(), m_server->udpPort(), m_server->udpToken(), id, lan,
+                        timeoutMs);
+}
+
+int MatchController::searchSeconds() const
+{
+    return m_searchClock.isValid() ? int(m_searchClock.elapsed() / 1000) : 0;
+}
+
+int MatchController::serverRtt() const
+{
+    const int udp = m_rendezvous->serverRoundTripMs();
+    return udp >= 0 ? udp : m_server->roundTripMs();
+}
+
+int MatchController::widenedPingLimit() const
+{
+    if (m_phase != Searching || m_pingWiden.isEmpty() || m_search.maxPing <= 0 || !m_searchClock.isValid())
+        return 0;
+    return matchrules::widenedPingLimit(m_pingWiden, m_search.maxPing, m_searchClock.elapsed() / 1000.0);
+}
+
+bool MatchController::queue(const SearchRequest &request, QString *reason)
+{
+    auto fail = [reason](const QString &text) {
+        if (reason)
+            *reason = text;
+        return false;
+    };
+    if (m_server->state() != ServerClient::LoggedIn)
+        return fail(tr("Sign in first."));
+    if (m_phase != Idle && m_phase != Searching && m_phase != Solo)
+        return fail(tr("Busy: %1").arg(m_phaseText));
+    QString why;
+    if (!gameCheck(request.game, &why))
+        return fail(why);
+    if (!bindGamePort(&why))
+        return fail(why);
+    sendHello(QString(), 3000);
+
+    m_search = request;
+    m_pingWiden = QJsonObject();
+    QJsonObject join{
+        {QStringLiteral("type"), QStringLiteral("queue_join")},
+        {QStringLiteral("game"), request.game},
+        {QStringLiteral("mode"), request.mode},
+        {QStringLiteral("ranked"), request.ranked},
+        {QStringLiteral("region"), request.region},
+        {QStringLiteral("max_ping"), request.maxPing},
+        {QStringLiteral("strict"), request.strict},
+        {QStringLiteral("character"), request.character},
+        {QStringLiteral("relay"), cfg::hideIp()},
+        {QStringLiteral("hide_always"), cfg::hideIpAlways()},
+        {QStringLiteral("link"), m_server->linkType()},
+    };
+    const int rtt = serverRtt();
+    if (rtt >= 0)
+        join.insert(QStringLiteral("server_rtt"), rtt);
+    cfg::putDelay(join, request.delay < 0 ? -1 : request.delay);
+    m_server->send(join);
+
+    m_searchClock.start();
+    setPhase(Searching, tr("Searching for a %1 %2 opponent...")
+                            .arg(request.ranked ? tr("ranked") : tr("casual"), request.mode));
+    m_keepAlive.start(m_timing.keepAliveMs);
+    return true;
+}
+
+void MatchController::keepAliveTick()
+{
+    if (m_phase != Searching || m_server->state() != ServerClient::LoggedIn)
+        return;
+    if (m_rendezvous->serverRoundTripMs() >= 0 || bindGamePort())
+        sendHello(QString(), 2000);
+}
+
+void MatchController::onServerMessage(const QJsonObject &msg)
+{
+    const QString type = msg.value(QStringLiteral("type")).toString();
+    if (type == QLatin1String("queued"))
+        onQueued(msg);
+    else if (type == QLatin1String("queue_left"))
+        onQueueLeft(msg);
+    else if (type == QLatin1String("match_found"))
+        onMatchFound(msg);
+    else if (type == QLatin1String("match_cancelled"))
+        onMatchCancelled(msg);
+    else if (type == QLatin1String("match_peer"))
+        onMatchPeer(msg);
+    else if (type == QLatin1String("match_go"))
+        onMatchGo(msg);
+    else if (type == QLatin1String("match_result"))
+        onMatchResult(msg);
+    else if (type == QLatin1String("result_ack"))
+        onResultAck(msg);
+    else if (type == QLatin1String("series"))
+        emit seriesChanged(msg);
+}
+
+void MatchController::onQueued(const QJsonObject &msg)
+{
+    m_lastQueued = msg;
+    m_pingWiden = msg.value(QStringLiteral("ping_widen")).toObject();
+    if (m_phase == Idle) {
+        m_searchClock.start();
+        setPhase(Searching, tr("Searching..."));
+    }
+    if (m_phase == Searching)
+        m_keepAlive.start(m_timing.keepAliveMs);
+}
+
+void MatchController::onQueueLeft(const QJsonObject &msg)
+{
+    if (m_phase != Searching)
+        return;
+    m_rendezvous->stop();
+    if (msg.value(QStringLiteral("reason")).toString() == QLatin1String("removed"))
+        setPhase(Idle, tr("Removed from the queue"));
+    else
+        setPhase(Idle, tr("Search stopped"));
+}
+
+void MatchController::onMatchFound(const QJsonObject &msg)
+{
+    const Phase before = m_phase;
+    bool inPlace = false;
+    if (before == AtResult) {
+        inPlace = msg.value(QStringLiteral("in_place")).toBool() && m_game && m_game->isRunning();
+    } else if (isInOnlineMenu() && m_game->statusWord() == QLatin1String("away")) {
+        log(tr("A match came while the game is away from its online menu: declined"));
+        m_currentMatch = msg;
+        setPhaseSilently(Found, m_phaseText);
+        decline();
+        emit notice(tr("A match came while you were away from the online menu, so it was called off."));
+        return;
+    }
+    if (before == AtResult && !inPlace && m_game && m_game->isRunning())
+        parkGame();
+
+    m_currentMatch = msg;
+    m_matchGo = QJsonObject();
+    m_inPlace = inPlace;
+    if (inPlace) {
+        setPhase(Starting, tr("Next match against %1, from the result screen...").arg(opponentName()));
+        emit matchFound(msg);
+        return;
+    }
+    closeBridge();
+    if (msg.contains(QStringLiteral("connection")))
+        log(tr("Opponent's connection: %1").arg(matchrules::connectionText(msg)));
+    handOverFeed();
+
+    QString why;
+    if (!gameForMatch(msg, &why)) {
+        log(why);
+        emit notice(tr("A match came, but it could not be played: %1").arg(why));
+        setPhaseSilently(Found, m_phaseText);
+        decline();
+        return;
+    }
+    const QString id = matchId();
+    whenPortReady(id, m_timing.portTries, [this, msg] { takeMatch(msg); });
+}
+
+void MatchController::takeMatch(const QJsonObject &msg)
+{
+    if (m_udpFallback)
+        requestTunnel();
+    else
+        sendHello(matchId(), 4000);
+    if (msg.value(QStringLiteral("accept_required")).toBool())
+        setPhase(Found, tr("Match found"));
+    else if (msg.contains(QStringLiteral("series")))
+        setPhase(Connecting, tr("Next match: connecting to %1...").arg(opponentName()));
+    else
+        setPhase(Connecting, tr("Lobby match: connecting to %1...").arg(opponentName()));
+    emit matchFound(msg);
+}
+
+void MatchController::whenPortReady(const QString &id, int tries, const std::function<void()> &action)
+{
+    m_portAction = action;
+    portTry(++m_portWait, id, tries);
+}
+
+void MatchController::portTry(quint64 wait, const QString &id, int left)
+{
+    // A newer wait, or another match in hand, ends this chain of tries.
+    if (wait != m_portWait || matchId() != id)
+        return;
+    QString error;
+    if (bindGamePort(&error)) {
+        const std::function<void()> action = std::move(m_portAction);
+        m_portAction = nullptr;
+        action();
+        return;
+    }
+    if (left > 0) {
+        QTimer::singleShot(m_timing.portRetryMs, this,
+                           [this, wait, id, left] { portTry(wait, id, left - 1); });
+        return;
+    }
+    m_portAction = nullptr;
+    log(error);
+    setPhaseSilently(Found, m_phaseText);
+    decline();
+}
+
+void MatchController::accept()
+{
+    if (m_phase != Found)
+        return;
+    QString why;
+    if (!gameForMatch(m_currentMatch, &why)) {
+        log(why);
+        decline();
+        return;
+    }
+    m_server->send(
+        {{QStringLiteral("type"), QStringLiteral("match_accept")}, {QStringLiteral("match"), matchId()}});
+    setPhase(Connecting, tr("Accepted; waiting for the opponent..."));
+}
+
+void MatchController::decline()
+{
+    if (m_phase != Found && m_phase != Connecting)
+        return;
+    m_server->send(
+        {{QStringLiteral("type"), QStringLiteral("match_decline")}, {QStringLiteral("match"), matchId()}});
+    m_currentMatch = QJsonObject();
+    m_rendezvous->stop();
+    setPhase(Idle, tr("Match declined"));
+}
+
+void MatchController::cancel()
+{
+    const Phase before = m_phase;
+    if (before == Found || before == Connecting) {
+        decline();
+    } else if (before == Searching) {
+        m_server->send({{QStringLiteral("type"), QStringLiteral("queue_leave")}});
+        m_rendezvous->stop();
+    } else {
+        return;
+    }
+    if (m_game && m_game->isRunning() && m_game != m_playerGame)
+        closeMatchGame(tr("Search cancelled: the match's game closed"));
+    if (before == Searching)
+        setPhase(Idle, tr("Search cancelled"));
+}
+
+void MatchController::onMatchCancelled(const QJsonObject &msg)
+{
+    if (m_currentMatch.isEmpty() || msg.value(QStringLiteral("match")).toString() != matchId())
+        return;
+    const bool requeued = msg.value(QStringLiteral("requeued")).toBool();
+    const QString reason = msg.value(QStringLiteral("reason")).toString();
+    m_currentMatch = QJsonObject();
+    m_rendezvous->stop();
+    emit matchCancelled(reason, requeued);
+    const QString text = matchrules::cancelReasonText(reason);
+    if (requeued) {
+        setPhase(Searching, tr("Back in the queue: %1").arg(text));
+        m_keepAlive.start(m_timing.keepAliveMs);
+        if (bindGamePort())
+            sendHello(QString(), 2000);
+    } else {
+        setPhase(Idle, tr("Match cancelled: %1").arg(text));
+    }
+}
+
+void MatchController::onServerState(ServerClient::State state)
+{
+    if (state != ServerClient::Offline)
+        return;
+    if (m_phase == Searching || m_phase == Found || m_phase == Connecting) {
+        m_rendezvous->stop();
+        m_currentMatch = QJsonObject();
+        setPhase(Idle, tr("Lost the server connection"));
+    }
+}
+
+void MatchController::onHelloTimedOut()
+{
+    if (m_udpFallback)
+        return;
+    log(tr("The server did not answer on UDP (is UDP port %1 blocked by a firewall or a VPN?): matches go "
+           "through the server's connection instead")
+            .arg(cfg::gamePort()));
+    m_udpFallback = true;
+    if (m_phase == Found || m_phase == Connecting)
+        requestTunnel();
+}
+
+void MatchController::onHelloAcked()
+{
+    if (!m_udpFallback)
+        return;
+    m_udpFallback = false;
+    log(tr("The server answers on UDP again: matches go the usual way"));
+}
+
+void MatchController::gameLeftOnlineMenu()
+{
+    switch (m_phase) {
+    case Searching:
+        log(tr("The game left its online menu: the search stops"));
+        cancel();
+        emit notice(tr("You left the online menu, so the search stopped."));
+        break;
+    case Found:
+    case Connecting:
+        log(tr("The game left its online menu: the match found is declined"));
+        decline();
+        emit notice(tr("You left the online menu, so the match was called off."));
+        break;
+    case Starting:
+        if (m_pendingStart.isEmpty() || m_inPlace)
+            break;
+        log(tr("The game left its online menu before it took the match's start: the match is left"));
+        m_pendingStart.clear();
+        reportResult({{QStringLiteral("outcome"), QStringLiteral("left")},
+                      {QStringLiteral("exit"), QStringLiteral("left the online menu")}});
+        m_ackTimer.stop();
+        m_matchGo = QJsonObject();
+        m_currentMatch = QJsonObject();
+        handOverFeed();
+        setPhase(Idle, tr("Match left: the game was away from its online menu"));
+        emit notice(tr("You left the online menu before the match started, so it was called off."));
+        break;
+    default:
+        break;
+    }
+}

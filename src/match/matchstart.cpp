@@ -1,0 +1,187 @@
+// The match's start in the player's game: the start line at the hold point, the start timeout,
+// and the game's status words during a match.
+
+#include "core/cfg.h"
+#include "game/gameprocess.h"
+#include "match/gamelogreading.h"
+#include "match/matchcontroller.h"
+#include "match/matchrules.h"
+#include "net/udprendezvous.h"
+
+void MatchController::onMatchGo(const QJsonObject &msg)
+{
+    if (m_currentMatch.isEmpty() || msg.value(QStringLiteral("match")).toString() != matchId())
+        return;
+    m_matchGo = msg;
+    m_reported = false;
+    m_againSeen = 0;
+    m_refusedSeen = 0;
+    if (m_inPlace) {
+        if (m_game && m_game->isRunning())
+            m_game->sendCommand(matchrules::rematchLine(msg, playersChoose(), seriesKeys()));
+        setPhase(Starting,
+                 tr("Starting the next match against %1 from the result screen...").arg(opponentName()));
+        emit matchStarted(msg);
+        m_characters.clear();
+        m_startTimer.start(startTimeoutOf(msg));
+        return;
+    }
+    m_rendezvous->stop(); // the game takes the game port now
+    const matchrules::Delay delay = matchrules::matchDelay(msg, cfg::inputDelay(), opponentName());
+    matchrules::StartExtras extras;
+    extras.gamePort = cfg::gamePort();
+    extras.delay = delay.frames;
+    extras.choose = playersChoose();
+    extras.seriesKeys = seriesKeys();
+    m_pendingStart = matchrules::startLine(msg, extras);
+    setPhase(Starting, tr("Starting the match against %1 (ping %2 ms, input delay %3: %4)...")
+                           .arg(opponentName())
+                           .arg(msg.value(QStringLiteral("rtt_ms")).toInt(-1))
+                           .arg(cfg::delayLabel(delay.frames), delay.reason));
+    emit matchStarted(msg);
+    m_characters.clear();
+    m_startTimer.start(startTimeoutOf(msg) + m_timing.startHoldExtraMs);
+    tryHoldPoint();
+}
+
+int MatchController::startTimeoutOf(const QJsonObject &go) const
+{
+    return matchrules::picksInGame(go) ? m_timing.startPickMs : m_timing.startFixedMs;
+}
+
+void MatchController::tryHoldPoint()
+{
+    if (m_pendingStart.isEmpty() || !m_game)
+        return;
+    if (m_game->statusWord() != QLatin1String("ready")) {
+        log(tr("Waiting for the game to reach its hold point (status: %1)").arg(m_game->lastStatus()));
+        return;
+    }
+    m_game->sendCommand(m_pendingStart);
+    m_pendingStart.clear();
+    if (m_phase == Starting)
+        m_startTimer.start(startTimeoutOf(m_matchGo));
+}
+
+void MatchController::onGameStatus(const QString &line)
+{
+    emit gameStatusChanged(line);
+    const QString word = matchrules::parseStatus(line).word;
+    if (m_phase == Watching)
+        return; // the watch reads its own words
+    if (m_phase == Finishing || m_phase == AtResult) {
+        if (word == QLatin1String("ready") || word == QLatin1String("away")) {
+            if (m_phase == Finishing)
+                leaveFinishing();
+        }
+        return;
+    }
+    if (word == QLatin1String("away")) {
+        if (isInOnlineMenu())
+            gameLeftOnlineMenu();
+        return;
+    }
+    if (word == QLatin1String("ready")) {
+        tryHoldPoint();
+        sendPendingSeriesReady();
+        return;
+    }
+    onMatchStatus(line);
+}
+
+void MatchController::onMatchStatus(const QString &line)
+{
+    if ((m_phase != Starting && m_phase != Playing) || m_matchGo.isEmpty())
+        return;
+    const matchrules::StatusLine status = matchrules::parseStatus(line);
+    const QString id = m_matchGo.value(QStringLiteral("match")).toString();
+    const bool belongs = !status.values.contains(QStringLiteral("match")) ||
+                         status.values.value(QStringLiteral("match")) == id;
+    const QString &word = status.word;
+
+    if (belongs && status.values.contains(QStringLiteral("refused"))) {
+        const int n = status.values.value(QStringLiteral("refused")).toInt();
+        const qsizetype marker = line.indexOf(QLatin1String(" refused_why="));
+        if (n > m_refusedSeen && marker >= 0) {
+            m_refusedSeen = n;
+            reportPickRefusal(line.mid(marker + 13));
+        }
+    }
+    if (word == QLatin1String("error")) {
+        if (line.startsWith(QLatin1String("error exited"))) {
+            gameEndedDuringMatch();
+            return;
+        }
+        if (line.contains(QLatin1String("created character from the other PC was refused")))
+            reportPickRefusal(line.mid(6));
+        reportResult({{QStringLiteral("outcome"), QStringLiteral("error")}});
+        return;
+    }
+    if (!belongs)
+        return;
+    if (word == QLatin1String("in_match")) {
+        const bool again = status.values.contains(QStringLiteral("again"));
+        if (m_phase == Starting) {
+            m_startTimer.stop();
+            m_againSeen = 0;
+            setPhase(Playing, tr("In match against %1").arg(opponentName()));
+            m_server->send({{QStringLiteral("type"), QStringLiteral("match_state")},
+                            {QStringLiteral("match"), id},
+                            {QStringLiteral("state"), QStringLiteral("in_match")}});
+        } else if (m_phase == Playing && again) {
+            const int n = status.values.value(QStringLiteral("again")).toInt();
+            if (n > m_againSeen) {
+                m_againSeen = n;
+                log(tr("The two games went out of step and played the round again"));
+                reportDesync(status.values.value(QStringLiteral("again_frame")).toInt(), true);
+            }
+        }
+    } else if (word == QLatin1String("result")) {
+        QJsonObject result{
+            {QStringLiteral("winner"), status.values.value(QStringLiteral("winner")).toInt()},
+            {QStringLiteral("p1_rounds"), status.values.value(QStringLiteral("p1_rounds")).toInt()},
+            {QStringLiteral("p2_rounds"), status.values.value(QStringLiteral("p2_rounds")).toInt()}};
+        const QString c1 = status.values.value(QStringLiteral("p1_char"));
+        const QString c2 = status.values.value(QStringLiteral("p2_char"));
+        if (!c1.isEmpty())
+            result.insert(QStringLiteral("p1_char"), c1);
+        if (!c2.isEmpty())
+            result.insert(QStringLiteral("p2_char"), c2);
+        if (!c1.isEmpty() && !c2.isEmpty() && !m_reported)
+            m_characters = QStringList{c1, c2};
+        reportResult(result);
+    } else if (word == QLatin1String("sparring_over")) {
+        reportResult({{QStringLiteral("outcome"), QStringLiteral("sparring")}});
+    } else if (word == QLatin1String("desync")) {
+        const int frame = status.values.value(QStringLiteral("frame")).toInt();
+        const bool first = !m_reported;
+        reportResult(
+            {{QStringLiteral("outcome"), QStringLiteral("desync")}, {QStringLiteral("frame"), frame}});
+        if (first)
+            reportDesync(frame, false);
+    } else if (word == QLatin1String("disconnected")) {
+        reportResult({{QStringLiteral("outcome"), QStringLiteral("disconnected")}});
+    }
+}
+
+void MatchController::reportPickRefusal(const QString &reason)
+{
+    const QString text = gamelog::anonymiseLine(reason);
+    log(tr("A created character was held back at the select screen: %1").arg(text));
+    if (m_game && m_server->state() == ServerClient::LoggedIn &&
+        m_server->hasFeature(QStringLiteral("pick_refused")) && !text.isEmpty()) {
+        m_server->send(
+            {{QStringLiteral("type"), QStringLiteral("pick_refused")},
+             {QStringLiteral("game"), m_matchGo.value(QStringLiteral("game")).toString()},
+             {QStringLiteral("match"), m_matchGo.value(QStringLiteral("match")).toString().left(64)},
+             {QStringLiteral("reason"), text}});
+    }
+}
+
+void MatchController::onStartTimeout()
+{
+    if (m_phase != Starting)
+        return;
+    log(tr("The game did not start the match within %1 s.").arg(m_startTimer.interval() / 1000));
+    reportResult({{QStringLiteral("outcome"), QStringLiteral("error")}});
+}

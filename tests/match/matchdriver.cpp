@@ -1,0 +1,175 @@
+// One launcher's match control in a process of its own (settings are per process): signs in to
+// the server, starts the player's game and takes commands on standard input, one per line.
+// Everything the controller says comes out on standard output, one event per line.
+// Usage: orx-match-driver --config FILE --server ADDRESS [--timing key=ms ...]
+
+#include "core/cfg.h"
+#include "game/gameprocess.h"
+#include "match/matchcontroller.h"
+#include "net/serverclient.h"
+
+#include <QCoreApplication>
+#include <QJsonDocument>
+#include <QSocketNotifier>
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+void out(const QString &line)
+{
+    std::printf("%s\n", line.toUtf8().constData());
+    std::fflush(stdout);
+}
+
+QString json(const QJsonObject &o)
+{
+    return QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact));
+}
+
+bool applyTiming(MatchController::Timing &t, const QString &item)
+{
+    const QString key = item.section(QLatin1Char('='), 0, 0);
+    bool ok = false;
+    const int ms = item.section(QLatin1Char('='), 1).toInt(&ok);
+    if (!ok)
+        return false;
+    if (key == QLatin1String("keepalive"))
+        t.keepAliveMs = ms;
+    else if (key == QLatin1String("hold"))
+        t.startHoldExtraMs = ms;
+    else if (key == QLatin1String("fixed"))
+        t.startFixedMs = ms;
+    else if (key == QLatin1String("pick"))
+        t.startPickMs = ms;
+    else if (key == QLatin1String("ack"))
+        t.ackMs = ms;
+    else if (key == QLatin1String("ending"))
+        t.endingMs = ms;
+    else
+        return false;
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    QString config, server;
+    MatchController::Timing timing;
+    int reconnectMs = 500;
+    for (int i = 1; i + 1 < args.size(); i += 2) {
+        if (args.at(i) == QLatin1String("--config"))
+            config = args.at(i + 1);
+        else if (args.at(i) == QLatin1String("--server"))
+            server = args.at(i + 1);
+        else if (args.at(i) == QLatin1String("--reconnect-ms"))
+            reconnectMs = args.at(i + 1).toInt();
+        else if (args.at(i) != QLatin1String("--timing") || !applyTiming(timing, args.at(i + 1))) {
+            std::fprintf(stderr, "bad option %s\n", qPrintable(args.at(i)));
+            return 2;
+        }
+    }
+    if (config.isEmpty() || server.isEmpty()) {
+        std::fprintf(stderr, "usage: orx-match-driver --config FILE --server ADDRESS [--timing key=ms]\n");
+        return 2;
+    }
+    cfg::init(config);
+
+    ServerClient client;
+    ServerClient::Timing ct;
+    ct.reconnectFirstMs = reconnectMs;
+    client.setTiming(ct);
+    MatchController match(&client);
+    match.setTiming(timing);
+
+    QObject::connect(&client, &ServerClient::stateChanged,
+                     [](ServerClient::State s) { out(QStringLiteral("state %1").arg(int(s))); });
+    QObject::connect(&client, &ServerClient::loggedIn, [] { out(QStringLiteral("loggedin")); });
+    QObject::connect(&client, &ServerClient::message,
+                     [](const QJsonObject &m) { out(QStringLiteral("msg ") + json(m)); });
+    QObject::connect(&match, &MatchController::phaseChanged,
+                     [](MatchController::Phase p, const QString &text) {
+                         out(QStringLiteral("phase %1 %2").arg(int(p)).arg(text));
+                     });
+    QObject::connect(&match, &MatchController::logLine,
+                     [](const QString &t) { out(QStringLiteral("log ") + t); });
+    QObject::connect(&match, &MatchController::notice,
+                     [](const QString &t) { out(QStringLiteral("notice ") + t); });
+    QObject::connect(&match, &MatchController::matchFound,
+                     [](const QJsonObject &m) { out(QStringLiteral("found ") + json(m)); });
+    QObject::connect(&match, &MatchController::matchStarted,
+                     [](const QJsonObject &m) { out(QStringLiteral("started ") + json(m)); });
+    QObject::connect(&match, &MatchController::matchFinished,
+                     [](const QJsonObject &m) { out(QStringLiteral("finished ") + json(m)); });
+    QObject::connect(&match, &MatchController::matchCancelled, [](const QString &r, bool q) {
+        out(QStringLiteral("cancelled %1 %2").arg(r).arg(q ? 1 : 0));
+    });
+    QObject::connect(&match, &MatchController::playerGameChanged,
+                     [](bool on) { out(QStringLiteral("playergame %1").arg(on ? 1 : 0)); });
+    QObject::connect(&match, &MatchController::gameStatusChanged,
+                     [](const QString &t) { out(QStringLiteral("game ") + t); });
+
+    QByteArray buffer;
+    QSocketNotifier notifier(STDIN_FILENO, QSocketNotifier::Read);
+    QObject::connect(&notifier, &QSocketNotifier::activated, [&] {
+        char chunk[4096];
+        const ssize_t n = ::read(STDIN_FILENO, chunk, sizeof chunk);
+        if (n <= 0) {
+            app.quit(); // the test went away
+            return;
+        }
+        buffer.append(chunk, n);
+        qsizetype nl;
+        while ((nl = buffer.indexOf('\n')) >= 0) {
+            const QString line = QString::fromUtf8(buffer.left(nl)).trimmed();
+            buffer.remove(0, nl + 1);
+            const QString cmd = line.section(QLatin1Char(' '), 0, 0);
+            const QString rest = line.section(QLatin1Char(' '), 1);
+            QString reason;
+            if (cmd == QLatin1String("connect")) {
+                client.connectTo(server, QString());
+            } else if (cmd == QLatin1String("register")) {
+                client.registerAccount(rest.section(QLatin1Char(' '), 0, 0),
+                                       rest.section(QLatin1Char(' '), 1));
+            } else if (cmd == QLatin1String("play")) {
+                const bool ok = match.startPlayerGame(&reason);
+                out(ok ? QStringLiteral("play ok") : QStringLiteral("play fail ") + reason);
+            } else if (cmd == QLatin1String("queue")) {
+                MatchController::SearchRequest r;
+                r.game = QStringLiteral("orx");
+                r.mode = rest.section(QLatin1Char(' '), 0, 0);
+                r.ranked = rest.section(QLatin1Char(' '), 1, 1) == QLatin1String("ranked");
+                r.delay = cfg::inputDelay();
+                const bool ok = match.queue(r, &reason);
+                out(ok ? QStringLiteral("queue ok") : QStringLiteral("queue fail ") + reason);
+            } else if (cmd == QLatin1String("accept")) {
+                match.accept();
+            } else if (cmd == QLatin1String("decline")) {
+                match.decline();
+            } else if (cmd == QLatin1String("cancel")) {
+                match.cancel();
+            } else if (cmd == QLatin1String("drop")) {
+                client.dropForTest();
+            } else if (cmd == QLatin1String("inject")) {
+                match.onServerMessage(QJsonDocument::fromJson(rest.toUtf8()).object());
+            } else if (cmd == QLatin1String("gamecmd")) {
+                if (match.matchGame())
+                    match.matchGame()->sendCommand(rest);
+            } else if (cmd == QLatin1String("ask")) {
+                out(QStringLiteral("answer phase=%1 stored=%2 path=%3 status=%4")
+                        .arg(int(match.phase()))
+                        .arg(match.hasStoredResult() ? 1 : 0)
+                        .arg(match.lastPath(), match.gameStatusText()));
+            } else if (cmd == QLatin1String("quit")) {
+                app.quit();
+            } else {
+                out(QStringLiteral("unknown ") + line);
+            }
+        }
+    });
+    out(QStringLiteral("driver ready"));
+    return app.exec();
+}

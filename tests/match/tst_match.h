@@ -1,0 +1,50 @@
+#pragma once
+#include <QObject>
+
+class TestMatchRules : public QObject {
+    Q_OBJECT
+private slots:
+    void rankKey_data();
+    void rankKey();
+    void startLine_data();
+    void startLine();
+    void rematchLine_data();
+    void rematchLine();
+    void autoDelay_data();
+    void autoDelay();
+    void delayAndReason_data();
+    void delayAndReason();
+    void endpointRewrite_data();
+    void endpointRewrite();
+    void connectionText_data();
+    void connectionText();
+    void pingWidening_data();
+    void pingWidening();
+    void cancelReasons();
+    void statusLines();
+};
+
+class TestGameLogReading : public QObject {
+    Q_OBJECT
+private slots:
+    void anonymise_data();
+    void anonymise();
+    void exitClassification_data();
+    void exitClassification();
+    void tail();
+};
+
+class TestMatchScenarios : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void casualMatch_data();
+    void casualMatch();
+    void declinedMatchRequeues();
+    void acceptTimeout();
+    void gameAwayWhenAMatchComes();
+    void connectionDroppedMidMatch();
+    void gameNeverReachesItsHoldPoint();
+    void crashDuringTheMatch();
+    void refusals();
+};

@@ -1,0 +1,300 @@
+// Two launchers' match controllers (each in its own driver process with its own settings and game
+// port), two stand-in games and the development server play real matches.
+
+#include "matchdriverprocess.h"
+#include "tst_match.h"
+
+#include <QFile>
+#include <QtTest>
+#include <memory>
+
+namespace {
+
+using Options = DriverProcess::Options;
+
+struct Match {
+    orxtest::ServerProcess server;
+    QTemporaryDir data;
+    std::unique_ptr<DriverProcess> a, b;
+
+    bool start(const QStringList &serverOptions, Options oa, Options ob)
+    {
+        QString error;
+        if (!server.start(data.path(), serverOptions, &error)) {
+            qWarning("server: %s", qPrintable(error));
+            return false;
+        }
+        a = std::make_unique<DriverProcess>();
+        b = std::make_unique<DriverProcess>();
+        return a->start(oa, server.tcpPort) && b->start(ob, server.tcpPort);
+    }
+    QString dump() const { return (a ? a->dump() : QString()) + "\n" + (b ? b->dump() : QString()); }
+};
+
+// Short waits everywhere so the cases stay quick; the ending wait must end a match without a park.
+const QStringList kTiming{"ending=1500"};
+
+Options opts(const QString &name, QStringList gameArgs = {}, QStringList timing = kTiming)
+{
+    Options o;
+    o.name = name;
+    o.gameArgs = gameArgs;
+    o.timing = timing;
+    return o;
+}
+
+QString writeScript(const QTemporaryDir &dir, const QString &name, const QByteArray &text)
+{
+    const QString path = dir.filePath(name);
+    QFile f(path);
+    if (f.open(QIODevice::WriteOnly))
+        f.write(text);
+    return path;
+}
+
+// Both search the same casual mode and accept the match found; returns the match id.
+QString findAndAccept(Match &m, bool waitForUdpFallback = false)
+{
+    m.a->send("queue versus");
+    if (!m.a->waitFor("phase 1 Searching for a casual versus opponent..."))
+        return {};
+    if (waitForUdpFallback && !m.a->waitFor("log The server did not answer on UDP (is UDP port "))
+        return {};
+    m.b->send("queue versus");
+    if (!m.a->waitFor("found ") || !m.b->waitFor("found "))
+        return {};
+    m.a->send("accept");
+    m.b->send("accept");
+    return m.a->json("found ").value("match").toString();
+}
+
+} // namespace
+
+void TestMatchScenarios::initTestCase()
+{
+    QVERIFY2(QFile::exists(qEnvironmentVariable("ORX_BIN_DIR") + "/orx-server"), "orx-server is not built");
+    QVERIFY2(QFile::exists(qEnvironmentVariable("ORX_BIN_DIR") + "/orx-testgame"),
+             "orx-testgame is not built");
+    QVERIFY2(QFile::exists(qEnvironmentVariable("ORX_BIN_DIR") + "/orx-match-driver"),
+             "orx-match-driver is not built");
+}
+
+void TestMatchScenarios::casualMatch_data()
+{
+    QTest::addColumn<bool>("hideIp");
+    QTest::addColumn<bool>("udpBlocked");
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("connected");
+    QTest::newRow("direct") << false << false << "direct"
+                            << "directly";
+    QTest::newRow("relay") << true << false << "relay"
+                           << "through the server";
+    QTest::newRow("tunnel") << false << true << "tunnel"
+                            << "through the server's connection";
+}
+
+void TestMatchScenarios::casualMatch()
+{
+    QFETCH(bool, hideIp);
+    QFETCH(bool, udpBlocked);
+    QFETCH(QString, path);
+    QFETCH(QString, connected);
+    Match m;
+    Options oa = opts("ann", {"--match-ms", "1500"});
+    oa.hideIp = hideIp;
+    oa.udpBlocked = udpBlocked;
+    QVERIFY(m.start({"--udp-wait", "2500", "--punch-timeout", "5"}, oa, opts("bob", {"--match-ms", "1500"})));
+    QVERIFY2(m.a->signInAndPlay() && m.b->signInAndPlay(), qPrintable(m.dump()));
+    const QString id = findAndAccept(m, udpBlocked);
+    QVERIFY2(!id.isEmpty(), qPrintable(m.dump()));
+
+    QVERIFY2(m.a->waitFor("phase 5 In match against bob", 40000), qPrintable(m.dump()));
+    // Messages of another match never touch the one in hand.
+    m.a->send(R"(inject {"type":"match_result","match":"otherMatch00","status":"agreed","winner":1})");
+    m.a->send(R"(inject {"type":"match_go","match":"otherMatch00","side":1})");
+    QVERIFY2(m.a->waitFor("finished ", 30000) && m.b->waitFor("finished ", 30000), qPrintable(m.dump()));
+    const QJsonObject fa = m.a->json("finished "), fb = m.b->json("finished ");
+    QCOMPARE(fa.value("match").toString(), id);
+    QCOMPARE(fa.value("status").toString(), QString("agreed"));
+    QCOMPARE(fb.value("status").toString(), QString("agreed"));
+    QCOMPARE(fa.value("winner").toInt(), fb.value("winner").toInt());
+    QVERIFY(fa.value("you_won").toBool() != fb.value("you_won").toBool());
+    QCOMPARE(fa.value("opponent").toString(), QString("bob"));
+    QCOMPARE(m.a->count("finished "), 1);
+    QCOMPARE(m.a->count("started "), 1);
+
+    // The path the server named, the one the launcher took and the start line the game got.
+    const QList<QJsonObject> goes = m.a->messages("match_go");
+    QVERIFY(!goes.isEmpty());
+    QCOMPARE(goes.first().value("path").toString(), path);
+    QVERIFY2(m.a->has("log Connected to bob " + connected + ", "), qPrintable(m.dump()));
+    QVERIFY(m.a->has("log Result of " + id + " acknowledged by the server"));
+    QVERIFY(m.b->has("log Result of " + id + " acknowledged by the server"));
+    QVERIFY(m.a->has("phase 4 Starting the match against bob (ping "));
+    QVERIFY(m.a->has("phase 6 Reporting the result (player "));
+    QVERIFY2(m.a->waitFor("phase 0 Match over") && m.b->waitFor("phase 0 Match over"), qPrintable(m.dump()));
+    if (path == "tunnel") {
+        QVERIFY(m.a->has("log The server did not answer on UDP (is UDP port "));
+        QCOMPARE(m.a->messages("match_peer").last().value("tunnel").toBool(), true);
+        QVERIFY(m.a->has("log Through the server's connection: "));
+    }
+    if (path == "relay")
+        QVERIFY(m.a->has("log Through the server in Virginia, USA: you hide your IP address"));
+    QVERIFY(m.a->has("game in_match match=" + id));
+}
+
+void TestMatchScenarios::declinedMatchRequeues()
+{
+    Match m;
+    QVERIFY(m.start({}, opts("ann"), opts("bob")));
+    QVERIFY2(m.a->signInAndPlay() && m.b->signInAndPlay(), qPrintable(m.dump()));
+    m.a->send("queue versus");
+    QVERIFY(m.a->waitFor("phase 1 "));
+    m.b->send("queue versus");
+    QVERIFY2(m.a->waitFor("phase 2 Match found") && m.b->waitFor("phase 2 Match found"),
+             qPrintable(m.dump()));
+    QVERIFY(m.a->has("log Opponent's connection: "));
+    m.b->send("decline");
+    QVERIFY2(m.b->waitFor("phase 0 Match declined"), qPrintable(m.dump()));
+    QVERIFY2(m.a->waitFor("cancelled declined 1"), qPrintable(m.dump()));
+    QVERIFY(m.a->waitFor("phase 1 Back in the queue: a player declined"));
+    // Still searching: a cancel leaves the queue.
+    m.a->send("cancel");
+    QVERIFY(m.a->waitFor("phase 0 Search cancelled"));
+    QVERIFY(!m.a->messages("queue_left").isEmpty() || m.a->waitFor("msg {\"reason\":\"left\""));
+}
+
+void TestMatchScenarios::acceptTimeout()
+{
+    Match m;
+    QVERIFY(m.start({"--accept-timeout", "2"}, opts("ann"), opts("bob")));
+    QVERIFY2(m.a->signInAndPlay() && m.b->signInAndPlay(), qPrintable(m.dump()));
+    m.a->send("queue versus");
+    QVERIFY(m.a->waitFor("phase 1 "));
+    m.b->send("queue versus");
+    QVERIFY(m.a->waitFor("phase 2 Match found") && m.b->waitFor("phase 2 Match found"));
+    m.a->send("accept");
+    QVERIFY(m.a->waitFor("phase 3 Accepted; waiting for the opponent..."));
+    QVERIFY2(m.a->waitFor("cancelled accept_timeout 1") && m.b->waitFor("cancelled accept_timeout 0"),
+             qPrintable(m.dump()));
+    QVERIFY(m.a->waitFor("phase 1 Back in the queue: not accepted in time"));
+    QVERIFY(m.b->waitFor("phase 0 Match cancelled: not accepted in time"));
+}
+
+void TestMatchScenarios::gameAwayWhenAMatchComes()
+{
+    QTemporaryDir dir;
+    const QString script = writeScript(dir, "away.txt", "at 400 status away\n");
+    Match m;
+    QVERIFY(m.start({}, opts("ann"), opts("bob", {"--script", script})));
+    QVERIFY2(m.a->signInAndPlay() && m.b->signInAndPlay(), qPrintable(m.dump()));
+    QVERIFY(m.b->waitFor("game away"));
+    m.a->send("queue versus");
+    QVERIFY(m.a->waitFor("phase 1 "));
+    m.b->send("queue versus");
+    QVERIFY2(
+        m.b->waitFor("notice A match came while you were away from the online menu, so it was called off."),
+        qPrintable(m.dump()));
+    const qsizetype logged =
+        m.b->find("log A match came while the game is away from its online menu: declined");
+    const qsizetype declined = m.b->find("phase 0 Match declined");
+    QVERIFY(logged >= 0 && declined > logged);
+    QVERIFY(m.b->find("notice ") > declined);
+    QVERIFY(!m.b->has("phase 2 "));
+    QVERIFY2(m.a->waitFor("cancelled declined 1"), qPrintable(m.dump()));
+}
+
+void TestMatchScenarios::connectionDroppedMidMatch()
+{
+    Match m;
+    Options oa = opts("ann", {"--match-ms", "2500"}, {"ending=1500", "ack=2000"});
+    oa.reconnectMs = 7000;
+    QVERIFY(m.start({}, oa, opts("bob", {"--match-ms", "2500"})));
+    QVERIFY2(m.a->signInAndPlay() && m.b->signInAndPlay(), qPrintable(m.dump()));
+    const QString id = findAndAccept(m);
+    QVERIFY(!id.isEmpty());
+    QVERIFY2(m.a->waitFor("phase 5 In match against bob", 40000), qPrintable(m.dump()));
+    m.a->send("drop");
+    QVERIFY(m.a->waitFor("state 0"));
+    // The result comes while the link is down: kept, and the match ends here after the ack wait.
+    QVERIFY2(m.a->waitFor("phase 6 Reporting the result"), qPrintable(m.dump()));
+    QVERIFY(!m.a->has("log Sent the stored result"));
+    QVERIFY2(m.a->waitFor("log Sent the stored result of match " + id, 30000), qPrintable(m.dump()));
+    QVERIFY(m.a->find("log Sent the stored result") > m.a->find("state 0"));
+    QVERIFY2(m.a->waitFor("log Result of " + id + " acknowledged by the server"), qPrintable(m.dump()));
+    QVERIFY2(m.b->waitFor("finished ", 40000), qPrintable(m.dump()));
+    QCOMPARE(m.b->json("finished ").value("status").toString(), QString("agreed"));
+    QCOMPARE(m.a->count("log Sent the stored result"), 1);
+}
+
+void TestMatchScenarios::gameNeverReachesItsHoldPoint()
+{
+    QTemporaryDir dir;
+    const QString script = writeScript(dir, "busy.txt", "at 400 status busy loading\n");
+    Match m;
+    QVERIFY(
+        m.start({"--result-wait", "3000"}, opts("ann", {"--match-ms", "500"}),
+                opts("bob", {"--script", script}, {"ending=1500", "hold=1000", "fixed=1000", "pick=1000"})));
+    QVERIFY2(m.a->signInAndPlay() && m.b->signInAndPlay(), qPrintable(m.dump()));
+    QVERIFY(m.b->waitFor("game busy loading"));
+    QVERIFY(!findAndAccept(m).isEmpty());
+    QVERIFY2(m.b->waitFor("log Waiting for the game to reach its hold point (status: busy loading)", 40000),
+             qPrintable(m.dump()));
+    QVERIFY2(m.b->waitFor("log The game did not start the match within 2 s."), qPrintable(m.dump()));
+    QVERIFY(m.b->waitFor("phase 6 Reporting the result (error)..."));
+    QVERIFY2(m.b->waitFor("finished ", 30000) && m.a->waitFor("finished ", 30000), qPrintable(m.dump()));
+    QCOMPARE(m.b->json("finished ").value("status").toString(), QString("error"));
+    QVERIFY(!m.b->has("game in_match"));
+}
+
+void TestMatchScenarios::crashDuringTheMatch()
+{
+    QTemporaryDir dir;
+    const QString script = writeScript(dir, "crash.txt", "at 9000 crash the fight engine lost its footing\n");
+    Match m;
+    QVERIFY(m.start({"--result-wait", "3000"}, opts("ann", {"--match-ms", "60000"}),
+                    opts("bob", {"--match-ms", "60000", "--script", script})));
+    QVERIFY2(m.a->signInAndPlay() && m.b->signInAndPlay(), qPrintable(m.dump()));
+    QVERIFY(!findAndAccept(m).isEmpty());
+    QVERIFY2(m.b->waitFor("playergame 0", 40000), qPrintable(m.dump()));
+    QVERIFY2(m.b->waitFor("log Your game ended during the match (crash, exit code "), qPrintable(m.dump()));
+    QVERIFY(m.b->waitFor("phase 6 Reporting the result (left)..."));
+    QVERIFY2(m.a->waitFor("finished ", 30000), qPrintable(m.dump()));
+    const QJsonObject fa = m.a->json("finished ");
+    QCOMPARE(fa.value("status").toString(), QString("abandoned"));
+    QCOMPARE(fa.value("you_won").toBool(), true);
+    QCOMPARE(m.b->count("log Your game ended during the match"), 1);
+    QCOMPARE(m.b->count("phase 6 "), 1);
+}
+
+void TestMatchScenarios::refusals()
+{
+    Match m;
+    QVERIFY(m.start({}, opts("ann"), opts("bob")));
+    m.a->send("queue versus");
+    QVERIFY(m.a->waitFor("queue fail Sign in first."));
+    m.a->send("connect");
+    QVERIFY(m.a->waitFor("state 2"));
+    m.a->send("register ann secret-pass");
+    QVERIFY(m.a->waitFor("loggedin"));
+    m.a->send("queue versus");
+    QVERIFY(m.a->waitFor("queue fail Your game is not running: press PLAY in Orvex Rovivi to start it."));
+    m.a->send("play");
+    QVERIFY(m.a->waitFor("play ok") && m.a->waitFor("game ready"));
+    m.a->send("play");
+    QTRY_COMPARE_WITH_TIMEOUT(m.a->count("play ok"), 2, orxtest::scaled(10000));
+    QCOMPARE(m.a->count("playergame 1"), 1); // the second PLAY started nothing
+    QVERIFY(m.a->has("log Your game is starting (session "));
+    m.a->send("queue versus");
+    QVERIFY(m.a->waitFor("queue ok"));
+    m.a->send("queue versus"); // searching again updates the search
+    QTRY_COMPARE_WITH_TIMEOUT(m.a->count("queue ok"), 2, orxtest::scaled(10000));
+    QVERIFY(orxtest::waitUntil([&] { return !m.a->messages("queued").isEmpty(); }));
+    QCOMPARE(m.a->messages("queued").last().value("ping_widen").toObject().value("cap").toInt(), 250);
+    // The game quitting ends the search.
+    m.a->send("gamecmd quit");
+    QVERIFY2(m.a->waitFor("log The game closed; leaving the queue."), qPrintable(m.dump()));
+    QVERIFY(m.a->waitFor("phase 0 Search cancelled"));
+    m.a->send("ask");
+    QVERIFY(m.a->waitFor("answer phase=0"));
+}
