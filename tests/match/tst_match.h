@@ -47,4 +47,7 @@ private slots:
     void gameNeverReachesItsHoldPoint();
     void crashDuringTheMatch();
     void refusals();
+    void portWaitGivesUp();
+    void oneTunnelRequestPerMatch();
+    void searchEndsWithTheConnection();
 };

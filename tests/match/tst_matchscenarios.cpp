@@ -70,6 +70,25 @@ QString findAndAccept(Match &m, bool waitForUdpFallback = false)
 
 } // namespace
 
+namespace {
+
+QString injectFound(const QString &id)
+{
+    return QStringLiteral(R"(inject {"type":"match_found","match":"%1","game":"orx","mode":"versus",)"
+                          R"("accept_required":true,"opponent":{"name":"zed"}})")
+        .arg(id);
+}
+
+int errorsFor(const DriverProcess &d, const QString &re)
+{
+    int n = 0;
+    for (const QJsonObject &e : d.messages("error"))
+        n += e.value("re").toString() == re ? 1 : 0;
+    return n;
+}
+
+} // namespace
+
 void TestMatchScenarios::initTestCase()
 {
     QVERIFY2(QFile::exists(qEnvironmentVariable("ORX_BIN_DIR") + "/orx-server"), "orx-server is not built");
@@ -219,7 +238,10 @@ void TestMatchScenarios::connectionDroppedMidMatch()
     // The result comes while the link is down: kept, and the match ends here after the ack wait.
     QVERIFY2(m.a->waitFor("phase 6 Reporting the result"), qPrintable(m.dump()));
     QVERIFY(!m.a->has("log Sent the stored result"));
+    // The acknowledgement wait ended the match here before the link came back.
+    QVERIFY2(m.a->waitFor("phase 7 Match over: the game plays its ending"), qPrintable(m.dump()));
     QVERIFY2(m.a->waitFor("log Sent the stored result of match " + id, 30000), qPrintable(m.dump()));
+    QVERIFY(m.a->find("log Sent the stored result") > m.a->find("phase 7 "));
     QVERIFY(m.a->find("log Sent the stored result") > m.a->find("state 0"));
     QVERIFY2(m.a->waitFor("log Result of " + id + " acknowledged by the server"), qPrintable(m.dump()));
     QVERIFY2(m.b->waitFor("finished ", 40000), qPrintable(m.dump()));
@@ -252,10 +274,16 @@ void TestMatchScenarios::crashDuringTheMatch()
     QTemporaryDir dir;
     const QString script = writeScript(dir, "crash.txt", "at 9000 crash the fight engine lost its footing\n");
     Match m;
-    QVERIFY(m.start({"--result-wait", "3000"}, opts("ann", {"--match-ms", "60000"}),
+    QVERIFY(m.start({"--result-wait", "3000"}, opts("ann", {"--match-ms", "60000"}, {"ending=60000"}),
                     opts("bob", {"--match-ms", "60000", "--script", script})));
     QVERIFY2(m.a->signInAndPlay() && m.b->signInAndPlay(), qPrintable(m.dump()));
     QVERIFY(!findAndAccept(m).isEmpty());
+    // A cancel during the match does nothing to it.
+    QVERIFY2(m.a->waitFor("phase 5 In match against bob", 40000), qPrintable(m.dump()));
+    m.a->send("cancel");
+    m.a->send("ask");
+    QVERIFY(m.a->waitFor("answer "));
+    QVERIFY(m.a->has("answer phase=5 "));
     QVERIFY2(m.b->waitFor("playergame 0", 40000), qPrintable(m.dump()));
     QVERIFY2(m.b->waitFor("log Your game ended during the match (crash, exit code "), qPrintable(m.dump()));
     QVERIFY(m.b->waitFor("phase 6 Reporting the result (left)..."));
@@ -265,6 +293,16 @@ void TestMatchScenarios::crashDuringTheMatch()
     QCOMPARE(fa.value("you_won").toBool(), true);
     QCOMPARE(m.b->count("log Your game ended during the match"), 1);
     QCOMPARE(m.b->count("phase 6 "), 1);
+    // Ann's game still plays: no search until its ending is over.
+    QVERIFY(m.a->waitFor("phase 7 Match over: the game plays its ending"));
+    m.a->send("queue versus");
+    QVERIFY2(m.a->waitFor("queue fail Busy: Match over: the game plays its ending"), qPrintable(m.dump()));
+    m.a->send(injectFound("endingMatch1"));
+    QVERIFY2(
+        m.a->waitFor("notice A match came, but it could not be played: Your game is still playing the last "
+                     "match's ending: a moment."),
+        qPrintable(m.dump()));
+    QVERIFY(m.a->waitFor("phase 0 Match declined"));
 }
 
 void TestMatchScenarios::refusals()
@@ -297,4 +335,62 @@ void TestMatchScenarios::refusals()
     QVERIFY(m.a->waitFor("phase 0 Search cancelled"));
     m.a->send("ask");
     QVERIFY(m.a->waitFor("answer phase=0"));
+}
+
+void TestMatchScenarios::portWaitGivesUp()
+{
+    Match m;
+    QVERIFY(m.start({}, opts("ann"), opts("bob")));
+    QVERIFY2(m.a->signInAndPlay(), qPrintable(m.dump()));
+    // Something else holds the game port: the match found cannot be taken.
+    QUdpSocket holder;
+    QVERIFY(holder.bind(QHostAddress::LocalHost, m.a->gamePort, QUdpSocket::DontShareAddress));
+    m.a->send(injectFound("portWait0001"));
+    QVERIFY2(m.a->waitFor("phase 0 Match declined"), qPrintable(m.dump()));
+    const qsizetype why = m.a->find(QString("log Cannot use UDP port %1").arg(m.a->gamePort));
+    QVERIFY(why >= 0 && why < m.a->find("phase 0 Match declined"));
+    QVERIFY(!m.a->has("found "));
+    QVERIFY(!m.a->has("phase 2 "));
+    // Freed again, the next match found is taken.
+    holder.close();
+    m.a->send(injectFound("portWait0002"));
+    QVERIFY2(m.a->waitFor("phase 2 Match found"), qPrintable(m.dump()));
+    QCOMPARE(m.a->json("found ").value("match").toString(), QString("portWait0002"));
+}
+
+void TestMatchScenarios::oneTunnelRequestPerMatch()
+{
+    Match m;
+    Options oa = opts("ann");
+    oa.udpBlocked = true;
+    QVERIFY(m.start({}, oa, opts("bob")));
+    QVERIFY2(m.a->signInAndPlay(), qPrintable(m.dump()));
+    m.a->send("queue versus");
+    QVERIFY2(m.a->waitFor("log The server did not answer on UDP (is UDP port "), qPrintable(m.dump()));
+    m.a->send("cancel");
+    QVERIFY(m.a->waitFor("phase 0 Search cancelled"));
+    // The server knows none of these matches, so each tunnel request it gets is answered with an error.
+    m.a->send(injectFound("tunnelOnce01"));
+    QVERIFY(m.a->waitFor("phase 2 Match found"));
+    m.a->send(injectFound("tunnelOnce01"));
+    m.a->send(injectFound("tunnelOnce02"));
+    QTRY_COMPARE_WITH_TIMEOUT(m.a->count("found "), 3, orxtest::scaled(10000));
+    m.a->send("decline"); // its error arrives after every earlier answer
+    QVERIFY(orxtest::waitUntil([&] { return errorsFor(*m.a, "match_decline") == 1; }));
+    QCOMPARE(errorsFor(*m.a, "udp_tunnel"), 2);
+}
+
+void TestMatchScenarios::searchEndsWithTheConnection()
+{
+    Match m;
+    Options oa = opts("ann");
+    oa.reconnectMs = 60000;
+    QVERIFY(m.start({}, oa, opts("bob")));
+    QVERIFY2(m.a->signInAndPlay(), qPrintable(m.dump()));
+    m.a->send("queue versus");
+    QVERIFY(m.a->waitFor("phase 1 "));
+    m.a->send("drop");
+    QVERIFY2(m.a->waitFor("phase 0 Lost the server connection"), qPrintable(m.dump()));
+    m.a->send("queue versus");
+    QVERIFY(m.a->waitFor("queue fail Sign in first."));
 }
