@@ -2,6 +2,7 @@
 // One orx-match-driver child process seen from the test: its settings, its commands and the
 // events it printed.
 
+#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -13,6 +14,8 @@
 #include <QUdpSocket>
 
 #include "scriptedclient.h"
+
+#include <cstdio>
 
 class DriverProcess {
 public:
@@ -93,6 +96,25 @@ public:
     }
 
     void send(const QString &line) { m_proc.write((line + "\n").toUtf8()); }
+
+    // Replaces the game's status file as the game does, and waits until the controller has read it.
+    bool setGameStatus(const QString &line)
+    {
+        const qsizetype i = find("log Your game is starting (session ");
+        if (i < 0)
+            return false;
+        QString dir = lines.at(i).mid(QString("log Your game is starting (session ").size());
+        dir.chop(1);
+        const int before = count("game " + line);
+        QFile f(dir + "/status.tmp");
+        if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            return false;
+        f.write(line.toUtf8());
+        f.close();
+        if (std::rename(qPrintable(dir + "/status.tmp"), qPrintable(dir + "/status.txt")) != 0)
+            return false;
+        return orxtest::waitUntil([&] { return count("game " + line) > before; });
+    }
 
     // Index of the first line from `from` on that starts with `prefix`, or -1.
     qsizetype find(const QString &prefix, qsizetype from = 0) const

@@ -47,6 +47,9 @@ private slots:
     void gameNeverReachesItsHoldPoint();
     void crashDuringTheMatch();
     void refusals();
+    void statusWordsDuringAMatch();
+    void gameLeavesItsOnlineMenu_data();
+    void gameLeavesItsOnlineMenu();
     void portWaitGivesUp();
     void oneTunnelRequestPerMatch();
     void searchEndsWithTheConnection();

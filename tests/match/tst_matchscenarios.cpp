@@ -394,3 +394,105 @@ void TestMatchScenarios::searchEndsWithTheConnection()
     m.a->send("queue versus");
     QVERIFY(m.a->waitFor("queue fail Sign in first."));
 }
+
+void TestMatchScenarios::statusWordsDuringAMatch()
+{
+    Match m;
+    QVERIFY(m.start({"--result-wait", "3000"}, opts("ann", {"--match-ms", "60000"}),
+                    opts("bob", {"--match-ms", "60000"})));
+    QVERIFY2(m.a->signInAndPlay() && m.b->signInAndPlay(), qPrintable(m.dump()));
+    const QString id = findAndAccept(m);
+    QVERIFY(!id.isEmpty());
+    QVERIFY2(m.a->waitFor("phase 5 In match against bob", 40000), qPrintable(m.dump()));
+
+    // Another match's result is not this one's.
+    QVERIFY(m.a->setGameStatus("result winner=1 p1_rounds=2 p2_rounds=0 match=otherMatch00"));
+    QVERIFY(m.a->setGameStatus("in_match match=" + id + " again=1 again_frame=50"));
+    QVERIFY(m.a->waitFor("log The two games went out of step and played the round again"));
+    QVERIFY(m.a->setGameStatus("in_match match=" + id + " again=1 again_frame=50 x=1"));
+    QVERIFY(m.a->setGameStatus("in_match match=" + id + " refused=1 refused_why=slot 3 from 10.0.0.5 held"));
+    QVERIFY(
+        m.a->waitFor("log A created character was held back at the select screen: slot 3 from x.x.x.x held"));
+    QVERIFY(m.a->setGameStatus("in_match match=" + id + " refused=1 refused_why=slot 3 again"));
+    QVERIFY(!m.a->has("phase 6 "));
+    QVERIFY(
+        m.a->setGameStatus("result winner=2 p1_rounds=1 p2_rounds=2 p1_char=Ryo p2_char=Kai match=" + id));
+    QVERIFY(m.a->waitFor("phase 6 Reporting the result (player 2 won 1-2)..."));
+    // Reported once: later result words change nothing.
+    QVERIFY(m.a->setGameStatus("result winner=1 p1_rounds=2 p2_rounds=0 match=" + id));
+    QVERIFY(m.a->setGameStatus("disconnected match=" + id));
+    QVERIFY2(m.a->waitFor("finished ", 30000), qPrintable(m.dump()));
+    const QJsonObject fa = m.a->json("finished ");
+    QCOMPARE(fa.value("match").toString(), id);
+    QCOMPARE(fa.value("p1_char").toString(), QString("Ryo"));
+    QCOMPARE(fa.value("p2_char").toString(), QString("Kai"));
+    QCOMPARE(m.a->count("phase 6 "), 1);
+    QCOMPARE(m.a->count("log The two games went out of step"), 1);
+    QCOMPARE(m.a->count("log A created character was held back"), 1);
+    QVERIFY(m.a->has("log Result of " + id + " acknowledged by the server"));
+}
+
+void TestMatchScenarios::gameLeavesItsOnlineMenu_data()
+{
+    QTest::addColumn<QString>("when");
+    QTest::newRow("searching") << "searching";
+    QTest::newRow("match found") << "found";
+    QTest::newRow("before the start") << "starting";
+    QTest::newRow("in the match") << "playing";
+}
+
+void TestMatchScenarios::gameLeavesItsOnlineMenu()
+{
+    QFETCH(QString, when);
+    Match m;
+    QVERIFY(m.start({"--result-wait", "3000"}, opts("ann", {"--match-ms", "60000"}),
+                    opts("bob", {"--match-ms", "60000"})));
+    QVERIFY2(m.a->signInAndPlay() && m.b->signInAndPlay(), qPrintable(m.dump()));
+    if (when == "searching") {
+        m.a->send("queue versus");
+        QVERIFY(m.a->waitFor("phase 1 "));
+        QVERIFY(m.a->setGameStatus("away"));
+        QVERIFY(m.a->waitFor("notice You left the online menu, so the search stopped."));
+        QVERIFY(m.a->find("log The game left its online menu: the search stops") <
+                m.a->find("phase 0 Search cancelled"));
+        return;
+    }
+    if (when == "starting")
+        QVERIFY(m.a->setGameStatus("busy loading")); // the start line waits for the hold point
+    m.a->send("queue versus");
+    QVERIFY(m.a->waitFor("phase 1 "));
+    m.b->send("queue versus");
+    QVERIFY(m.a->waitFor("phase 2 Match found"));
+    if (when == "found") {
+        QVERIFY(m.a->setGameStatus("away"));
+        QVERIFY(m.a->waitFor("notice You left the online menu, so the match was called off."));
+        QVERIFY(m.a->find("log The game left its online menu: the match found is declined") <
+                m.a->find("phase 0 Match declined"));
+        QVERIFY2(m.b->waitFor("cancelled declined 1"), qPrintable(m.dump()));
+        return;
+    }
+    m.a->send("accept");
+    m.b->send("accept");
+    if (when == "starting") {
+        QVERIFY2(
+            m.a->waitFor("log Waiting for the game to reach its hold point (status: busy loading)", 40000),
+            qPrintable(m.dump()));
+        QVERIFY(m.a->setGameStatus("away"));
+        QVERIFY(
+            m.a->waitFor("notice You left the online menu before the match started, so it was called off."));
+        QVERIFY(m.a->has(
+            "log The game left its online menu before it took the match's start: the match is left"));
+        QVERIFY(m.a->has("phase 0 Match left: the game was away from its online menu"));
+        // The opponent's match ends as left by this side.
+        QVERIFY2(m.b->waitFor("finished ", 30000), qPrintable(m.dump()));
+        QCOMPARE(m.b->json("finished ").value("status").toString(), QString("abandoned"));
+        QCOMPARE(m.b->json("finished ").value("you_won").toBool(), true);
+        return;
+    }
+    QVERIFY2(m.a->waitFor("phase 5 In match against bob", 40000), qPrintable(m.dump()));
+    QVERIFY(m.a->setGameStatus("away"));
+    m.a->send("ask");
+    QVERIFY(m.a->waitFor("answer "));
+    QVERIFY(m.a->has("answer phase=5 "));
+    QVERIFY(!m.a->has("notice "));
+}
