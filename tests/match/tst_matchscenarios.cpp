@@ -226,9 +226,10 @@ void TestMatchScenarios::gameAwayWhenAMatchComes()
 void TestMatchScenarios::connectionDroppedMidMatch()
 {
     Match m;
-    Options oa = opts("ann", {"--match-ms", "2500"}, {"ending=1500", "ack=2000"});
-    oa.reconnectMs = 7000;
-    QVERIFY(m.start({}, oa, opts("bob", {"--match-ms", "2500"})));
+    // The games' result comes well after the drop, and the link stays down past the ack wait.
+    Options oa = opts("ann", {"--match-ms", "6000"}, {"ending=1500", "ack=2000"});
+    oa.reconnectMs = 12000;
+    QVERIFY(m.start({}, oa, opts("bob", {"--match-ms", "6000"})));
     QVERIFY2(m.a->signInAndPlay() && m.b->signInAndPlay(), qPrintable(m.dump()));
     const QString id = findAndAccept(m);
     QVERIFY(!id.isEmpty());
