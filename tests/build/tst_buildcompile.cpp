@@ -3,6 +3,7 @@
 
 #include "buildtestkit.h"
 
+#include "build/buildsummary.h"
 #include "core/cfg.h"
 #include "game/gameprocess.h"
 
@@ -60,6 +61,7 @@ private slots:
     void noScript();
     void wrongUpdateIsNotCompiled();
     void scriptNamedInSettings();
+    void summaryOfAFolder();
     void demoReleaseToRunningGame();
     void demoGameScript();
 };
@@ -251,6 +253,45 @@ void TestBuildCompile::scriptNamedInSettings()
     QVERIFY(recorder.lines.contains("in " + env.path("tools")));
 }
 
+void TestBuildCompile::summaryOfAFolder()
+{
+    BuildTestEnv env;
+    const QString folder = QDir::toNativeSeparators(env.gameFolder());
+    const QString disc = QDir::toNativeSeparators(env.folders().disc);
+    const QString exe = QDir::toNativeSeparators(QDir(env.gameFolder()).filePath("orx.exe"));
+    BuildSummary summary = buildSummary(orx);
+    QCOMPARE(summary.title, QStringLiteral("Ironmere IV"));
+    QCOMPARE(summary.gameInfo, "Ironmere IV (Xbox 360, World), title ID 5D3A0F21\nGame folder: " + folder);
+    QCOMPARE(summary.disc, "Disc: not extracted yet (" + disc + ")");
+    QCOMPARE(summary.titleUpdate, QStringLiteral("Title update: not in place yet (TU_ORX_0003O2)"));
+    QVERIFY(summary.alert.isEmpty());
+    QCOMPARE(summary.dlc, QStringLiteral("Downloadable content: none"));
+    QCOMPARE(summary.game, "Game: " + exe + " (not built yet)");
+    QVERIFY(!summary.gameBuilt);
+
+    // A wrong update in place: the alert names it and what to choose.
+    placeFiles(env);
+    writeFile(QDir(env.folders().disc).filePath("default.xexp"), "not the patch");
+    QVERIFY(QDir().mkpath(QDir(env.folders().dlc).filePath("B_pack")));
+    QVERIFY(QDir().mkpath(QDir(env.folders().dlc).filePath("a_pack")));
+    writeFile(QDir(env.folders().dlc).filePath("a_pack.header"), "h");
+    summary = buildSummary(orx);
+    QCOMPARE(summary.disc, "Disc: extracted in " + disc);
+    QCOMPARE(summary.titleUpdate, QStringLiteral("Title update: not title update 3 (choose it in step 2)"));
+    QCOMPARE(summary.alert,
+             QStringLiteral("The title update on this PC is not title update 3: its files are not the "
+                            "ones title update 3 has (a changed or damaged copy). Orvex Rovivi now "
+                            "needs title update 3: in step 2, choose the file TU_ORX_0003O2 (it ends "
+                            "in the capital letter O and the number 2), then press CHECK AND BUILD."));
+    QCOMPARE(summary.dlc, QStringLiteral("Downloadable content: 2 package(s)"));
+    QCOMPARE(summary.dlcFolders, QStringList({"a_pack", "B_pack"}));
+
+    writeFile(QDir(env.folders().disc).filePath("default.xexp"), demoXexp());
+    QCOMPARE(buildSummary(orx).titleUpdate, QStringLiteral("Title update: title update 3 in place"));
+    QVERIFY(buildSummary(orx).alert.isEmpty());
+    QVERIFY(buildSummary("nosuchgame").title.isEmpty());
+}
+
 void TestBuildCompile::demoReleaseToRunningGame()
 {
     BuildTestEnv env;
@@ -269,6 +310,10 @@ void TestBuildCompile::demoReleaseToRunningGame()
     QCOMPARE(readFile(QDir(env.gameFolder()).filePath("built.txt")), QByteArray("demo-7\n"));
     QVERIFY(!BuildPipeline::builtByAnotherRelease(orx));
     QVERIFY(BuildPipeline::titleUpdateReason(orx).isEmpty());
+    const BuildSummary summary = buildSummary(orx);
+    QVERIFY(summary.gameBuilt);
+    QCOMPARE(summary.dlcFolders, QStringList{"ORX_DLC_0013"});
+    QCOMPARE(summary.titleUpdate, QStringLiteral("Title update: title update 3 in place"));
 
     GameProcess game(orx, 1);
     QString error;
