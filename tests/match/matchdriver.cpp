@@ -7,6 +7,7 @@
 #include "game/gameprocess.h"
 #include "match/matchcontroller.h"
 #include "net/serverclient.h"
+#include "net/udprendezvous.h"
 
 #include <QCoreApplication>
 #include <QJsonDocument>
@@ -111,6 +112,10 @@ int main(int argc, char **argv)
                      [](bool on) { out(QStringLiteral("playergame %1").arg(on ? 1 : 0)); });
     QObject::connect(&match, &MatchController::gameStatusChanged,
                      [](const QString &t) { out(QStringLiteral("game ") + t); });
+
+    QObject::connect(match.rendezvous(), &UdpRendezvous::helloAcked, [](const QString &endpoint, int rtt) {
+        out(QStringLiteral("helloack %1").arg(endpoint));
+    });
 
     QByteArray buffer;
     QSocketNotifier notifier(STDIN_FILENO, QSocketNotifier::Read);

@@ -53,4 +53,5 @@ private slots:
     void portWaitGivesUp();
     void oneTunnelRequestPerMatch();
     void searchEndsWithTheConnection();
+    void keepAliveWhileSearching();
 };

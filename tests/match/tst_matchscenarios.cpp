@@ -497,3 +497,15 @@ void TestMatchScenarios::gameLeavesItsOnlineMenu()
     QVERIFY(m.a->has("answer phase=5 "));
     QVERIFY(!m.a->has("notice "));
 }
+
+void TestMatchScenarios::keepAliveWhileSearching()
+{
+    Match m;
+    QVERIFY(m.start({}, opts("ann", {}, {"keepalive=200"}), opts("bob")));
+    QVERIFY2(m.a->signInAndPlay(), qPrintable(m.dump()));
+    m.a->send("queue versus");
+    QVERIFY(m.a->waitFor("helloack 127.0.0.1:" + QString::number(m.a->gamePort)));
+    // The search keeps greeting the server from the game port, which keeps its NAT mapping open.
+    QVERIFY2(orxtest::waitUntil([&] { return m.a->count("helloack ") >= 4; }), qPrintable(m.dump()));
+    QVERIFY(m.a->find("phase 0 ") < 0);
+}
