@@ -41,6 +41,12 @@ if [ "$wants_server" = 1 ] && [ -x "$bin/orx-server" ] && port_free 7777; then
     fi
 fi
 
-if [ -x scripts/demo-game.sh ] && [ ! -e "$bin/games/orx/built.txt" ] && [ -z "${ORX_NO_DEMO:-}" ]; then
-    scripts/demo-game.sh "$bin" "$bin/demo-game" || echo "run.sh: the demo game could not be prepared" >&2
+# The demo game, built from the demo release into the game folder a development launcher uses
+# ("game" beside it) unless the settings name another folder. ORX_NO_DEMO=1 skips it.
+configured_game=""
+[ -f "$settings" ] && configured_game=$(sed -n 's/^orx\\folder=//p' "$settings" | head -n 1)
+if [ -z "$configured_game" ] && [ -z "${ORX_NO_DEMO:-}" ]; then
+    scripts/demo-game.sh "$bin" "$bin/game" >build/demo-game.log 2>&1 \
+        && echo "run.sh: demo game ready in $bin/game" \
+        || echo "run.sh: the demo game could not be prepared (see build/demo-game.log)" >&2
 fi

@@ -38,9 +38,7 @@ QString oneLine(QString text)
 QString BuildPipeline::buildScript() const
 {
     // A script named in the settings wins; otherwise the one this system runs, in the game folder.
-    if (!cfg::value(cfg::gameKey(cfg::keys::gameBuildScript, m_gameId), QString()).toString().isEmpty())
-        return cfg::buildScript(m_gameId);
-    return QDir(cfg::gameFolder(m_gameId)).filePath(platform::buildScriptName());
+    return cfg::buildScript(m_gameId);
 }
 
 QString BuildPipeline::titleUpdateReason(const QString &gameId)

@@ -1,5 +1,6 @@
 #include "cfg.h"
 
+#include "platform/buildscript.h"
 #include "platform/platform.h"
 #include "version.h"
 
@@ -432,7 +433,8 @@ QString buildScript(const QString &gameId)
     const QString set = value(gameKey(keys::gameBuildScript, gameId), QString()).toString();
     if (!set.isEmpty())
         return set;
-    return QDir(gameFolder(gameId)).filePath(QStringLiteral("build-game.cmd"));
+    // "build-game.cmd" on Windows; each system names the one script kind it runs.
+    return QDir(gameFolder(gameId)).filePath(platform::buildScriptName());
 }
 
 QString buildArgs(const QString &gameId)

@@ -1,4 +1,5 @@
 #include "core/cfg.h"
+#include "platform/buildscript.h"
 #include "testutil.h"
 
 #include <QFileInfo>
@@ -249,7 +250,7 @@ private slots:
         cfg::setDefaultExeLookup([](const QString &) { return QStringLiteral("ironmere.exe"); });
         QVERIFY(writeAll(tree + QStringLiteral("/game/ironmere.exe"), "MZ"));
         QCOMPARE(cfg::gameExe(QStringLiteral("orx")), tree + QStringLiteral("/game/ironmere.exe"));
-        QCOMPARE(cfg::buildScript(QStringLiteral("orx")), tree + QStringLiteral("/game/build-game.cmd"));
+        QCOMPARE(cfg::buildScript(QStringLiteral("orx")), tree + QStringLiteral("/game/") + platform::buildScriptName());
         QCOMPARE(cfg::gameDiscDir(QStringLiteral("orx")), tree + QStringLiteral("/game/disc"));
 
         // A packaged launcher: games/<id> beside it.
