@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -107,6 +108,9 @@ void TestGameChannels::threeQuickCommands()
 
 void TestGameChannels::startLineReachesTheGameAndTheLogHidesTheRemote()
 {
+    // Nobody plays the other side here: the stand-in plays the match alone.
+    qputenv("ORX_TESTGAME_ARGS", "--solo");
+    const auto restore = qScopeGuard([] { qunsetenv("ORX_TESTGAME_ARGS"); });
     GameProcess game(QStringLiteral("orx"), 1);
     QSignalSpy statuses(&game, &GameProcess::statusChanged);
     QString error;

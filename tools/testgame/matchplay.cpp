@@ -30,13 +30,36 @@ void MatchSetup::take(const CommandLine &command)
         p1 = v.value(QStringLiteral("p1"));
     if (v.contains(QStringLiteral("p2")))
         p2 = v.value(QStringLiteral("p2"));
+    if (command.verb != QLatin1String("start"))
+        return;
+    side = v.value(QStringLiteral("side")).toInt();
+    localPort = v.value(QStringLiteral("local_port")).toInt();
+    remote = v.value(QStringLiteral("remote"));
+    delay = v.value(QStringLiteral("delay")).toInt();
 }
 
-QString resultStatus(const MatchSetup &s)
+bool parseEndpoint(const QString &text, QString &address, quint16 &port)
+{
+    const qsizetype colon = text.lastIndexOf(QLatin1Char(':'));
+    if (colon <= 0)
+        return false;
+    bool ok = false;
+    const uint p = text.mid(colon + 1).toUInt(&ok);
+    if (!ok || p == 0 || p > 65535)
+        return false;
+    address = text.left(colon);
+    if (address.startsWith(QLatin1Char('[')) && address.endsWith(QLatin1Char(']')))
+        address = address.mid(1, address.size() - 2);
+    port = quint16(p);
+    return !address.isEmpty();
+}
+
+namespace {
+
+QString resultLine(const MatchSetup &s, int loserRounds)
 {
     const int need = s.rounds / 2 + 1;
     const int winner = int(s.seed % 2) + 1;
-    const int loserRounds = int((s.seed / 2) % quint64(need));
     const int p1Rounds = winner == 1 ? need : loserRounds;
     const int p2Rounds = winner == 2 ? need : loserRounds;
     QString line =
@@ -48,4 +71,21 @@ QString resultStatus(const MatchSetup &s)
     if (!s.match.isEmpty())
         line += QStringLiteral(" match=%1").arg(s.match);
     return line;
+}
+
+int roundsNeeded(const MatchSetup &s)
+{
+    return s.rounds / 2 + 1;
+}
+
+} // namespace
+
+QString resultStatus(const MatchSetup &s)
+{
+    return resultLine(s, int((s.seed / 2) % quint64(roundsNeeded(s))));
+}
+
+QString fightResultStatus(const MatchSetup &s, quint32 finalState)
+{
+    return resultLine(s, int(finalState % quint32(roundsNeeded(s))));
 }

@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QRegularExpression>
+#include <utility>
 
 namespace {
 
@@ -44,6 +45,36 @@ bool parseArgs(const QStringList &args, Options &o, QString &error)
         } else if (a == QLatin1String("--match-ms")) {
             if (!takeNumber(args, i, o.matchMs, error))
                 return false;
+        } else if (a == QLatin1String("--solo")) {
+            o.solo = true;
+        } else if (a == QLatin1String("--frame-ms")) {
+            if (!takeNumber(args, i, o.net.frameMs, error))
+                return false;
+            if (o.net.frameMs < 1) {
+                error = QStringLiteral("--frame-ms needs at least 1");
+                return false;
+            }
+        } else if (a == QLatin1String("--meet-ms")) {
+            if (!takeNumber(args, i, o.net.meetMs, error))
+                return false;
+        } else if (a == QLatin1String("--peer-timeout")) {
+            if (!takeNumber(args, i, o.net.peerTimeoutMs, error))
+                return false;
+        } else if (a == QLatin1String("--bind-wait")) {
+            if (!takeNumber(args, i, o.net.bindWaitMs, error))
+                return false;
+        } else if (a == QLatin1String("--outcome-frame")) {
+            if (!takeNumber(args, i, o.net.outcomeFrame, error))
+                return false;
+        } else if (a == QLatin1String("--outcome")) {
+            static const QStringList words{QStringLiteral("desync"), QStringLiteral("disconnected"),
+                                           QStringLiteral("error"), QStringLiteral("away"),
+                                           QStringLiteral("again")};
+            if (i + 1 >= args.size() || !words.contains(args.at(i + 1))) {
+                error = QStringLiteral("--outcome needs one of %1").arg(words.join(QStringLiteral(", ")));
+                return false;
+            }
+            o.net.outcome = args.at(++i);
         } else if (a == QLatin1String("--quit-code")) {
             if (!takeNumber(args, i, o.quitCode, error))
                 return false;
@@ -76,6 +107,15 @@ bool parseArgs(const QStringList &args, Options &o, QString &error)
             o.recordDir = args.at(++i);
         } else {
             error = QStringLiteral("unknown option \"%1\"").arg(a);
+            return false;
+        }
+    }
+    for (const auto &[name, value] :
+         {std::pair{"--meet-ms", o.net.meetMs}, std::pair{"--peer-timeout", o.net.peerTimeoutMs},
+          std::pair{"--bind-wait", o.net.bindWaitMs}, std::pair{"--outcome-frame", o.net.outcomeFrame},
+          std::pair{"--match-ms", o.matchMs}}) {
+        if (value < 0) {
+            error = QStringLiteral("%1 needs a number of 0 or more").arg(QLatin1String(name));
             return false;
         }
     }

@@ -2,6 +2,7 @@
 // What the stand-in game is asked to do: options from its command line, from the words of
 // ORX_TESTGAME_ARGS, and the steps of a script file (--script or ORX_TESTGAME_SCRIPT).
 
+#include "netmatch.h"
 #include "script.h"
 
 #include <QList>
@@ -13,7 +14,9 @@ struct Options {
     int prepareMs = 500;     // how long the preparation works
     int bootMs = 200;        // time in "booting" before "ready"
     int takeAfterMs = 0;     // leave each cmd.txt this long before taking it
-    int matchMs = 300;       // time "in_match" before the result
+    int matchMs = 300;       // time "in_match" before the result (frames played against an opponent)
+    bool solo = false;       // play every match alone, without the opponent (the result from the seed)
+    NetOptions net;          // how matches against an opponent are played
     bool ignoreQuit = false; // neither "quit" nor a close request ends the game
     int quitCode = 0;        // exit code after "quit" or a close request
     QString recordDir;       // where the records go; default: the session folder, else the working folder

@@ -51,7 +51,7 @@ TestGame::TestGame(const Options &options, const QStringList &arguments, QObject
       m_asks(env("ORX_SESSION_DIR").isEmpty()
                  ? QString()
                  : QDir(env("ORX_SESSION_DIR")).filePath(QStringLiteral("ask.txt"))),
-      m_ignoreQuit(options.ignoreQuit)
+      m_net(options.net), m_ignoreQuit(options.ignoreQuit)
 {
     std::stable_sort(m_options.steps.begin(), m_options.steps.end(),
                      [](const ScriptStep &a, const ScriptStep &b) { return a.atMs < b.atMs; });
@@ -67,6 +67,12 @@ TestGame::TestGame(const Options &options, const QStringList &arguments, QObject
         const QString result = resultStatus(m_match);
         m_log.line(QStringLiteral("orx versus: %1").arg(result));
         setStatus(result);
+    });
+    connect(&m_net, &NetMatch::logLine, this, [this](const QString &text) { m_log.line(text); });
+    connect(&m_net, &NetMatch::status, this, [this](const QString &line) {
+        if (line.startsWith(QLatin1String("result ")))
+            m_log.line(QStringLiteral("orx versus: %1").arg(line));
+        setStatus(line);
     });
     m_prepareTimer.setSingleShot(true);
     connect(&m_prepareTimer, &QTimer::timeout, this, [this] {
@@ -176,6 +182,8 @@ void TestGame::handleCommand(const QString &line)
         beginMatch(command);
     } else if (command.verb == QLatin1String("park")) {
         m_matchTimer.stop();
+        // Back at the hold point the game port goes back to the launcher for the next search.
+        m_net.release();
         m_log.line(QStringLiteral("link: parked at the hold point"));
         setStatus(QStringLiteral("ready"));
     } else {
@@ -191,7 +199,14 @@ void TestGame::beginMatch(const CommandLine &command)
         QStringLiteral("link: %1 match %2 seed %3").arg(command.verb, m_match.match).arg(m_match.seed));
     setStatus(m_match.match.isEmpty() ? QStringLiteral("in_match")
                                       : QStringLiteral("in_match match=%1").arg(m_match.match));
-    m_matchTimer.start(m_options.matchMs);
+    m_matchTimer.stop();
+    // Without an opponent's endpoint (or with --solo) the match is played alone.
+    if (m_options.solo || m_match.remote.isEmpty()) {
+        m_net.stop();
+        m_matchTimer.start(m_options.matchMs);
+        return;
+    }
+    m_net.begin(m_match, m_options.matchMs);
 }
 
 void TestGame::setStatus(const QString &line)
@@ -223,6 +238,7 @@ void TestGame::finish(int code, const QString &why)
         return;
     m_ending = true;
     m_tick.stop();
+    m_net.release();
     m_log.line(QStringLiteral("Exit (%1)").arg(why));
     print(QStringLiteral("orx-testgame exits with code %1").arg(code));
     QCoreApplication::exit(code);

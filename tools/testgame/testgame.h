@@ -5,6 +5,7 @@
 #include "channels.h"
 #include "gamelog.h"
 #include "matchplay.h"
+#include "netmatch.h"
 #include "options.h"
 #include "record.h"
 
@@ -39,6 +40,7 @@ private:
     CommandInbox m_inbox;
     AskOutbox m_asks;
     MatchSetup m_match;
+    NetMatch m_net;
     QElapsedTimer m_clock;
     QTimer m_tick;
     QTimer m_bootTimer;
