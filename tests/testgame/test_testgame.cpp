@@ -167,6 +167,13 @@ void TestTestGame::badOptionsEndAtOnce_data()
     QTest::newRow("number missing") << QStringList{"--boot-ms"} << "orx-testgame: --boot-ms needs a number";
     QTest::newRow("not a number") << QStringList{"--match-ms", "x"}
                                   << "orx-testgame: --match-ms needs a number, not \"x\"";
+    QTest::newRow("unknown outcome")
+        << QStringList{"--outcome", "dance"}
+        << "orx-testgame: --outcome needs one of desync, disconnected, error, away, again";
+    QTest::newRow("negative timeout")
+        << QStringList{"--peer-timeout", "-5"} << "orx-testgame: --peer-timeout needs a number of 0 or more";
+    QTest::newRow("frame of no time")
+        << QStringList{"--frame-ms", "0"} << "orx-testgame: --frame-ms needs at least 1";
     QTest::newRow("missing script") << QStringList{"--script", "/nonexistent/s.txt"}
                                     << "orx-testgame: cannot read the script /nonexistent/s.txt";
 }
