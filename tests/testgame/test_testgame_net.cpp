@@ -4,6 +4,7 @@
 
 #include "gamerun.h"
 #include "netframe.h"
+#include "scriptedclient.h"
 
 #include <QNetworkDatagram>
 #include <QRegularExpression>
@@ -71,6 +72,7 @@ private slots:
     void outcomesOnDemand();
     void brokenPaths_data();
     void brokenPaths();
+    void matchThroughTheServersRelay();
 };
 
 void TestTestGameNet::frameRoundTrip()
@@ -345,6 +347,120 @@ void TestTestGameNet::brokenPaths()
     }
     // The game is still there for the next match.
     QVERIFY(a.process().state() == QProcess::Running);
+}
+
+namespace {
+
+// The launcher's hello from the game port, until the server answers it.
+bool udpHello(QUdpSocket &gamePort, quint16 serverPort, const QString &token, const QString &match)
+{
+    const QByteArray hello = QJsonDocument(QJsonObject{{"type", "hello"},
+                                                       {"token", token},
+                                                       {"match", match},
+                                                       {"lan", loopback(gamePort.localPort())},
+                                                       {"t", 1}})
+                                 .toJson(QJsonDocument::Compact);
+    return orxtest::waitUntil([&] {
+        gamePort.writeDatagram(hello, QHostAddress::LocalHost, serverPort);
+        QTest::qWait(50);
+        while (gamePort.hasPendingDatagrams()) {
+            const QJsonObject o = QJsonDocument::fromJson(gamePort.receiveDatagram(4096).data()).object();
+            if (o.value("type").toString() == "hello_ack")
+                return true;
+        }
+        return false;
+    });
+}
+
+} // namespace
+
+void TestTestGameNet::matchThroughTheServersRelay()
+{
+    QTemporaryDir data;
+    orxtest::ServerProcess server;
+    QString error;
+    QVERIFY2(server.start(data.path(), {}, &error), qPrintable(error));
+    GameRun games[2];
+    PortHolder ports[2];
+    orxtest::ScriptedClient clients[2];
+    const char *names[2] = {"ann", "bob"};
+    for (int i = 0; i < 2; ++i) {
+        QVERIFY(games[i].start({}));
+        QVERIFY(ports[i].hold());
+        QVERIFY(clients[i].connectPlain(server.tcpPort));
+        QCOMPARE(clients[i].hello().value("type").toString(), QString("welcome"));
+        QCOMPARE(clients[i].signUp(names[i]).value("type").toString(), QString("account"));
+        QVERIFY(udpHello(*ports[i].socket(), server.udpPort, clients[i].udpToken, QString()));
+    }
+    // Ann hides her address: the server sends both through its relay.
+    for (int i = 0; i < 2; ++i) {
+        const int id = clients[i].send({{"type", "queue_join"},
+                                        {"game", "orx"},
+                                        {"mode", "versus"},
+                                        {"ranked", false},
+                                        {"region", "eu"},
+                                        {"max_ping", 0},
+                                        {"strict", false},
+                                        {"character", "-"},
+                                        {"relay", i == 0},
+                                        {"hide_always", false},
+                                        {"link", "ethernet"},
+                                        {"server_rtt", 5},
+                                        {"delay", 1},
+                                        {"delay_auto", true}});
+        QCOMPARE(clients[i].waitReply(id).value("type").toString(), QString("queued"));
+    }
+    const QString match = clients[0].waitFor("match_found", 20000).value("match").toString();
+    QVERIFY(!match.isEmpty());
+    QCOMPARE(clients[1].waitFor("match_found", 20000).value("match").toString(), match);
+    for (int i = 0; i < 2; ++i) {
+        clients[i].send({{"type", "match_accept"}, {"match", match}});
+        QVERIFY(udpHello(*ports[i].socket(), server.udpPort, clients[i].udpToken, match));
+    }
+    const QString relay = loopback(server.udpPort);
+    for (orxtest::ScriptedClient &c : clients) {
+        QVERIFY(c.waitFor("match_peer", 20000).value("relay").toBool());
+        // The launcher's own punch through the relay is not what this test is about.
+        c.send({{"type", "ping_report"},
+                {"match", match},
+                {"ok", true},
+                {"rtt_ms", 5},
+                {"remote", relay},
+                {"via", "relay"}});
+    }
+    QJsonObject go[2];
+    for (int i = 0; i < 2; ++i) {
+        go[i] = clients[i].waitFor("match_go", 20000);
+        QCOMPARE(go[i].value("path").toString(), QString("relay"));
+        QCOMPARE(go[i].value("remote").toString(), relay);
+        QTRY_COMPARE_WITH_TIMEOUT(games[i].status(), QString("ready"), waitMs);
+    }
+    // The launchers let go of the game ports and write the start lines.
+    for (int i = 0; i < 2; ++i) {
+        ports[i].release();
+        games[i].command(startLine(go[i].value("side").toInt(), ports[i].port(), relay,
+                                   quint64(go[i].value("seed").toInteger()), match));
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(games[0].statusWord(), QString("result"), waitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(games[1].status(), games[0].status(), waitMs);
+    QCOMPARE(syncLine(games[0].log()), syncLine(games[1].log()));
+
+    // The agreed result goes to the server like the launcher sends it.
+    const QStringList words = games[0].status().split(' ');
+    const auto value = [&words](const QString &key) {
+        return words.filter(QRegularExpression("^" + key + "=")).value(0).section('=', 1).toInt();
+    };
+    for (orxtest::ScriptedClient &c : clients) {
+        c.send({{"type", "result"},
+                {"match", match},
+                {"winner", value("winner")},
+                {"p1_rounds", value("p1_rounds")},
+                {"p2_rounds", value("p2_rounds")}});
+        QCOMPARE(c.waitFor("result_ack", 20000).value("match").toString(), match);
+    }
+    const QJsonObject outcome = clients[0].waitFor("match_result", 20000);
+    QCOMPARE(outcome.value("status").toString(), QString("agreed"));
+    QCOMPARE(outcome.value("winner").toInt(), value("winner"));
 }
 
 QTEST_GUILESS_MAIN(TestTestGameNet)
