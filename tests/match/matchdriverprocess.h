@@ -31,6 +31,9 @@ public:
 
     ~DriverProcess()
     {
+        // A failed case shows everything each launcher said (a QVERIFY2 message is cut short).
+        if (QTest::currentTestFailed())
+            qWarning("%s", qPrintable(dump()));
         if (m_proc.state() != QProcess::NotRunning) {
             m_proc.write("quit\n");
             if (!m_proc.waitForFinished(orxtest::scaled(10000))) {

@@ -17,6 +17,8 @@ int main(int argc, char **argv)
     run(rules);
     TestGameLogReading logs;
     run(logs);
+    TestMatchLocal local;
+    run(local);
     TestMatchScenarios scenarios;
     run(scenarios);
     return failed;

@@ -55,3 +55,12 @@ private slots:
     void searchEndsWithTheConnection();
     void keepAliveWhileSearching();
 };
+
+class TestMatchLocal : public QObject {
+    Q_OBJECT
+private slots:
+    void playerGame();
+    void playerGameThatCannotStart();
+    void refusalsWithoutServer();
+    void serverMessagesWithoutOpponent();
+};

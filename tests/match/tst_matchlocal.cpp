@@ -1,0 +1,184 @@
+// One controller in the test process, without a server: the player's game, the game check, the
+// refusals, and the server messages that need no opponent.
+
+#include "core/cfg.h"
+#include "game/gameprocess.h"
+#include "match/matchcontroller.h"
+#include "net/serverclient.h"
+#include "scriptedclient.h"
+#include "tst_match.h"
+
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QUdpSocket>
+#include <QtTest>
+
+namespace {
+
+struct Local {
+    QTemporaryDir dir;
+    std::unique_ptr<ServerClient> server;
+    std::unique_ptr<MatchController> match;
+
+    explicit Local(const QString &exe)
+    {
+        QUdpSocket probe;
+        probe.bind(QHostAddress::LocalHost, 0);
+        const QString config = dir.filePath("data/orx-launcher.ini");
+        {
+            QSettings s(config, QSettings::IniFormat);
+            s.setValue("online/game_port", probe.localPort());
+            s.setValue("dev/udp_loopback", true);
+            s.setValue("games/orx/exe", exe);
+        }
+        cfg::resetForTesting();
+        cfg::init(config);
+        server = std::make_unique<ServerClient>();
+        match = std::make_unique<MatchController>(server.get());
+    }
+    ~Local()
+    {
+        match.reset();
+        server.reset();
+        cfg::resetForTesting();
+    }
+};
+
+QString testGame()
+{
+    return qEnvironmentVariable("ORX_BIN_DIR") + "/orx-testgame";
+}
+
+QJsonObject found(const QString &id, const QString &game = "orx")
+{
+    return {{"type", "match_found"},
+            {"match", id},
+            {"game", game},
+            {"mode", "versus"},
+            {"accept_required", true}};
+}
+
+} // namespace
+
+void TestMatchLocal::playerGame()
+{
+    Local l(testGame());
+    QSignalSpy running(l.match.get(), &MatchController::playerGameChanged);
+    QCOMPARE(l.match->gameStatusText(), QString("not running"));
+    QString why;
+    QVERIFY(!l.match->usePlayerGame("orx", &why));
+    QCOMPARE(why, QString("Your game is not running: press PLAY in Orvex Rovivi to start it."));
+    QVERIFY(!l.match->isInOnlineMenu());
+
+    QVERIFY(l.match->startPlayerGame(&why));
+    QCOMPARE(running.size(), 1);
+    QCOMPARE(running.first().first().toBool(), true);
+    QVERIFY(l.match->isInOnlineMenu());
+    QTRY_COMPARE_WITH_TIMEOUT(l.match->gameStatusText(), QString("ready"), orxtest::scaled(20000));
+    GameProcess *game = l.match->matchGame();
+    QVERIFY(l.match->startPlayerGame(&why)); // already running: nothing new starts
+    QCOMPARE(l.match->matchGame(), game);
+    QCOMPARE(running.size(), 1);
+    QVERIFY(l.match->usePlayerGame("orx", &why));
+    QVERIFY(!l.match->usePlayerGame("other", &why));
+    QVERIFY(!l.match->gameForMatch(found("m1", "other")));
+    QCOMPARE(l.match->gameForMatch(found("m1")), game);
+
+    game->sendCommand("quit");
+    QTRY_COMPARE_WITH_TIMEOUT(running.size(), 2, orxtest::scaled(20000));
+    QCOMPARE(running.last().first().toBool(), false);
+    QVERIFY(!l.match->isInOnlineMenu());
+}
+
+void TestMatchLocal::playerGameThatCannotStart()
+{
+    Local l(QDir(QDir::tempPath()).filePath("no-such-game-here/orx.bin"));
+    QSignalSpy running(l.match.get(), &MatchController::playerGameChanged);
+    QString why;
+    QVERIFY(!l.match->startPlayerGame(&why));
+    QVERIFY2(why.startsWith("Game executable not found: "), qPrintable(why));
+    QVERIFY(!l.match->matchGame());
+    QCOMPARE(running.size(), 0);
+}
+
+void TestMatchLocal::refusalsWithoutServer()
+{
+    Local l(testGame());
+    QSignalSpy phases(l.match.get(), &MatchController::phaseChanged);
+    MatchController::SearchRequest r;
+    r.game = "orx";
+    r.mode = "versus";
+    QString why;
+    QVERIFY(!l.match->queue(r, &why));
+    QCOMPARE(why, QString("Sign in first."));
+    l.match->cancel();
+    l.match->accept();
+    l.match->decline();
+    QCOMPARE(phases.size(), 0); // nothing to cancel, accept or decline while idle
+    QCOMPARE(l.match->opponentName(), QString("opponent"));
+    QCOMPARE(l.match->searchSeconds(), 0);
+}
+
+void TestMatchLocal::serverMessagesWithoutOpponent()
+{
+    Local l(testGame());
+    QSignalSpy phases(l.match.get(), &MatchController::phaseChanged);
+    QSignalSpy cancelled(l.match.get(), &MatchController::matchCancelled);
+    QVERIFY(l.match->startPlayerGame());
+    QTRY_COMPARE_WITH_TIMEOUT(l.match->gameStatusText(), QString("ready"), orxtest::scaled(20000));
+
+    l.match->onServerMessage({{"type", "queue_left"}, {"reason", "removed"}});
+    QCOMPARE(phases.size(), 0); // not searching: nothing to leave
+
+    // A search started elsewhere (after a reconnect, say).
+    l.match->onServerMessage({{"type", "queued"}, {"ping_widen", QJsonObject{{"after", 30}}}});
+    QCOMPARE(l.match->phase(), MatchController::Searching);
+    QCOMPARE(l.match->phaseText(), QString("Searching..."));
+    QCOMPARE(l.match->pingWiden().value("after").toInt(), 30);
+    QCOMPARE(l.match->widenedPingLimit(), 0);
+    l.match->onServerMessage({{"type", "queued"}});
+    QCOMPARE(phases.size(), 1); // already searching: no new phase
+    l.match->onServerMessage({{"type", "queue_left"}, {"reason", "removed"}});
+    QCOMPARE(l.match->phaseText(), QString("Removed from the queue"));
+
+    // A match found is taken from the free game port; another match's cancel changes nothing.
+    l.match->onServerMessage(found("abc"));
+    QCOMPARE(l.match->phase(), MatchController::Found);
+    QCOMPARE(l.match->phaseText(), QString("Match found"));
+    l.match->onServerMessage({{"type", "match_cancelled"}, {"match", "zzz"}, {"reason", "declined"}});
+    QCOMPARE(l.match->phase(), MatchController::Found);
+    QCOMPARE(cancelled.size(), 0);
+    l.match->onServerMessage({{"type", "match_cancelled"}, {"match", "abc"}, {"reason", "gremlins"}});
+    QCOMPARE(cancelled.size(), 1);
+    QCOMPARE(cancelled.first().at(0).toString(), QString("gremlins"));
+    QCOMPARE(cancelled.first().at(1).toBool(), false);
+    QCOMPARE(l.match->phase(), MatchController::Idle);
+    QCOMPARE(l.match->phaseText(), QString("Match cancelled: gremlins"));
+    QVERIFY(l.match->currentMatch().isEmpty());
+
+    // Without an accept, a series match connects at once; a lobby match says so.
+    QJsonObject next = found("def");
+    next["accept_required"] = false;
+    next["series"] = "s1";
+    next["opponent"] = QJsonObject{{"name", "zed"}};
+    l.match->onServerMessage(next);
+    QCOMPARE(l.match->phase(), MatchController::Connecting);
+    QCOMPARE(l.match->phaseText(), QString("Next match: connecting to zed..."));
+    l.match->onServerMessage(
+        {{"type", "match_cancelled"}, {"match", "def"}, {"reason", "peer_left"}, {"requeued", true}});
+    QCOMPARE(l.match->phase(), MatchController::Searching);
+    QCOMPARE(l.match->phaseText(), QString("Back in the queue: the opponent left"));
+    next.remove("series");
+    next["match"] = "ghi";
+    l.match->onServerMessage(next);
+    QCOMPARE(l.match->phaseText(), QString("Lobby match: connecting to zed..."));
+    // Results and starts of another match are not this one's.
+    QSignalSpy started(l.match.get(), &MatchController::matchStarted);
+    QSignalSpy finished(l.match.get(), &MatchController::matchFinished);
+    l.match->onServerMessage({{"type", "match_go"}, {"match", "other"}});
+    l.match->onServerMessage({{"type", "match_result"}, {"match", "other"}});
+    QCOMPARE(started.size(), 0);
+    QCOMPARE(finished.size(), 0);
+    QCOMPARE(l.match->phase(), MatchController::Connecting);
+}
