@@ -154,7 +154,7 @@ void TestTestGameNet::twoGamesPlayTheSameMatch()
     PortHolder portA, portB;
     QVERIFY(portA.hold() && portB.hold());
     GameRun a, b;
-    QVERIFY(a.start({}) && b.start({}));
+    QVERIFY(a.start({"--bind-wait", "20000"}) && b.start({"--bind-wait", "20000"}));
     QTRY_COMPARE_WITH_TIMEOUT(a.status(), QString("ready"), waitMs);
     QTRY_COMPARE_WITH_TIMEOUT(b.status(), QString("ready"), waitMs);
 

@@ -295,7 +295,8 @@ void NetMatch::takeFrame(const NetFrame &frame)
                          .arg(frame.side)
                          .arg(m_sinceBegin.elapsed()));
     }
-    m_plan = qMax(m_plan, frame.plan);
+    // The longer plan wins, up to an hour: an opponent cannot keep this game in a match for ever.
+    m_plan = qMax(m_plan, qMin(frame.plan, quint32(3600000 / m_options.frameMs)));
     const qsizetype before = m_theirs.size();
     for (qsizetype i = 0; i < frame.inputs.size(); ++i) {
         if (quint64(frame.inputFrom) + quint64(i) == quint64(m_theirs.size()))
