@@ -54,6 +54,8 @@ private slots:
     void oneTunnelRequestPerMatch();
     void searchEndsWithTheConnection();
     void keepAliveWhileSearching();
+    void peerPathSentences_data();
+    void peerPathSentences();
 };
 
 class TestMatchLocal : public QObject {

@@ -104,12 +104,16 @@ void TestMatchScenarios::casualMatch_data()
     QTest::addColumn<bool>("udpBlocked");
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("connected");
+    QTest::addColumn<QString>("connecting");
     QTest::newRow("direct") << false << false << "direct"
-                            << "directly";
+                            << "directly"
+                            << "Connecting to bob...";
     QTest::newRow("relay") << true << false << "relay"
-                           << "through the server";
+                           << "through the server"
+                           << "Connecting to bob through the server...";
     QTest::newRow("tunnel") << false << true << "tunnel"
-                            << "through the server's connection";
+                            << "through the server's connection"
+                            << "Connecting to bob through the server's connection...";
 }
 
 void TestMatchScenarios::casualMatch()
@@ -118,6 +122,7 @@ void TestMatchScenarios::casualMatch()
     QFETCH(bool, udpBlocked);
     QFETCH(QString, path);
     QFETCH(QString, connected);
+    QFETCH(QString, connecting);
     Match m;
     Options oa = opts("ann", {"--match-ms", "1500"});
     oa.hideIp = hideIp;
@@ -147,6 +152,7 @@ void TestMatchScenarios::casualMatch()
     QVERIFY(!goes.isEmpty());
     QCOMPARE(goes.first().value("path").toString(), path);
     QVERIFY2(m.a->has("log Connected to bob " + connected + ", "), qPrintable(m.dump()));
+    QVERIFY(m.a->has("phase 3 " + connecting));
     QVERIFY(m.a->has("log Result of " + id + " acknowledged by the server"));
     QVERIFY(m.b->has("log Result of " + id + " acknowledged by the server"));
     QVERIFY(m.a->has("phase 4 Starting the match against bob (ping "));
@@ -517,4 +523,57 @@ void TestMatchScenarios::keepAliveWhileSearching()
     // The search keeps greeting the server from the game port, which keeps its NAT mapping open.
     QVERIFY2(orxtest::waitUntil([&] { return m.a->count("helloack ") >= 4; }), qPrintable(m.dump()));
     QVERIFY(m.a->find("phase 0 ") < 0);
+}
+
+void TestMatchScenarios::peerPathSentences_data()
+{
+    QTest::addColumn<QString>("peer");
+    QTest::addColumn<QStringList>("expected");
+    const QString base = R"("type":"match_peer","match":"pathWords001","key":"k","side":1,"punch_timeout":1)";
+    QTest::newRow("back to the relay")
+        << base + R"(,"relay":true,"back":true)"
+        << QStringList{
+               "log Directly was no faster than through the server, or did not get through: back through "
+               "the server.",
+               "phase 3 Connecting to zed through the server..."};
+    QTest::newRow("the opponent hides")
+        << base + R"(,"relay":true,"relay_why":"hidden","relay_mine":false)"
+        << QStringList{
+               "log Through the server in Virginia, USA: zed hides their IP address. Two players far from "
+               "it get much more ping this way than directly."};
+    QTest::newRow("relay too slow, mine")
+        << base +
+               R"(,"direct_why":"relay_ping","relay_rtt":180,"relay_mine":true,"peer":{"public":"127.0.0.1:9","lan":"127.0.0.1:9"})"
+        << QStringList{
+               "log 180 ms through the server, too much to play well: trying zed directly, which shows them "
+               "your IP address. To keep it hidden however high the ping, tick \"Even when the ping through "
+               "the server is high\" in Settings, Rovivi.",
+               "phase 3 Connecting to zed..."};
+    QTest::newRow("relay too slow, theirs")
+        << base + R"(,"direct_why":"relay_ping","relay_rtt":180,"peer":{"public":"127.0.0.1:9"})"
+        << QStringList{"log 180 ms through the server, too much to play well: trying zed directly."};
+    QTest::newRow("the opponent's rank")
+        << base + R"(,"relay":true,"opponent":{"name":"zed","title":"Gold","elo":1620})"
+        << QStringList{"log Your opponent: zed, Gold (1620 Elo)"};
+}
+
+void TestMatchScenarios::peerPathSentences()
+{
+    QFETCH(QString, peer);
+    QFETCH(QStringList, expected);
+    Match m;
+    QVERIFY(m.start({}, opts("ann"), opts("bob")));
+    QVERIFY2(m.a->signInAndPlay(), qPrintable(m.dump()));
+    QString found = injectFound("pathWords001");
+    if (peer.contains("\"title\""))
+        found.remove(R"(,"opponent":{"name":"zed"})");
+    m.a->send(found);
+    QVERIFY(m.a->waitFor("phase 2 Match found"));
+    m.a->send("inject {" + peer + "}");
+    // The server knows no such match, so nobody answers: the try fails and is reported.
+    QVERIFY2(m.a->waitFor("log Could not reach zed this way"), qPrintable(m.dump()));
+    for (const QString &line : expected)
+        QVERIFY2(m.a->has(line), qPrintable(line));
+    QCOMPARE(m.a->count("log Could not reach zed this way"), 1);
+    QVERIFY(orxtest::waitUntil([&] { return errorsFor(*m.a, "ping_report") == 1; }));
 }
