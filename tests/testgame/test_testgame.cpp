@@ -118,6 +118,14 @@ void TestTestGame::scriptErrors_data()
                                    << "s:1: \"at\" needs a time in milliseconds";
     QTest::newRow("missing text") << "status"
                                   << "s:1: \"status\" needs a text";
+    QTest::newRow("unknown outcome")
+        << "outcome dance"
+        << "s:1: \"outcome\" needs one of none, desync, disconnected, error, away, "
+           "again, then a frame";
+    QTest::newRow("outcome at no frame")
+        << "outcome desync soon"
+        << "s:1: \"outcome\" needs one of none, desync, disconnected, error, away, "
+           "again, then a frame";
     QTest::newRow("exit without a code") << "exit soon"
                                          << "s:1: \"exit\" needs an exit code";
 }

@@ -236,6 +236,11 @@ void TestTestGameNet::outcomesOnDemand_data()
                             << quint64(5) << "desync frame=7 match=m1"
                             << "desync frame=7 match=m1"
                             << "DESYNC at frame 7";
+    QTest::newRow("desync from a script")
+        << patient << (patient + QStringList{"--script", "@outcome desync 7"}) << 2 << quint64(5)
+        << "desync frame=7 match=m1"
+        << "desync frame=7 match=m1"
+        << "DESYNC at frame 7";
     QTest::newRow("path breaks") << quick
                                  << (quick + QStringList{"--outcome", "disconnected", "--outcome-frame", "5"})
                                  << 2 << quint64(5) << "disconnected match=m1"
@@ -269,6 +274,16 @@ void TestTestGameNet::outcomesOnDemand()
     QFETCH(QString, expectA);
     QFETCH(QString, expectB);
     QFETCH(QString, logA);
+    // "@TEXT" stands for a script file with that text.
+    QTemporaryDir scripts;
+    for (QString &arg : bArgs) {
+        if (arg.startsWith('@')) {
+            QFile file(scripts.filePath("script.txt"));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(arg.mid(1).toUtf8() + '\n');
+            arg = file.fileName();
+        }
+    }
     PortHolder portA, portB;
     QVERIFY(portA.hold() && portB.hold());
     GameRun a, b;

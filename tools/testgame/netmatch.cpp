@@ -148,6 +148,13 @@ void NetMatch::release()
     }
 }
 
+void NetMatch::setOutcome(const QString &word, int frame)
+{
+    m_options.outcome = word;
+    if (frame >= 0)
+        m_options.outcomeFrame = frame;
+}
+
 int NetMatch::outcomeFrame() const
 {
     return qBound(0, m_options.outcomeFrame, int(m_plan) - 1);

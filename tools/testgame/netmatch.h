@@ -38,6 +38,8 @@ public:
     void stop();
     // stop(), and the game port is given back.
     void release();
+    // How the following matches end (empty: played out); `frame` < 0 keeps the frame.
+    void setOutcome(const QString &word, int frame);
     bool playing() const { return m_phase == Binding || m_phase == Playing; }
     quint16 boundPort() const;
 

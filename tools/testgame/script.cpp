@@ -21,6 +21,7 @@ constexpr ActionName actionNames[] = {
     {"hang", ScriptStep::Hang, false},
     {"ignore-quit", ScriptStep::IgnoreQuit, false},
     {"honour-quit", ScriptStep::HonourQuit, false},
+    {"outcome", ScriptStep::Outcome, true},
 };
 
 // Splits off the first word; the rest keeps its inner blanks.
@@ -73,6 +74,22 @@ bool parseScript(const QString &text, const QString &origin, QList<ScriptStep> &
             line.toInt(&ok);
             if (!ok) {
                 error = QStringLiteral("%1: \"exit\" needs an exit code").arg(where);
+                return false;
+            }
+        }
+        if (step.action == ScriptStep::Outcome) {
+            static const QStringList words{QStringLiteral("none"),         QStringLiteral("desync"),
+                                           QStringLiteral("disconnected"), QStringLiteral("error"),
+                                           QStringLiteral("away"),         QStringLiteral("again")};
+            const QStringList parts = line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+            bool frameOk = true;
+            if (parts.size() > 1) {
+                const int frame = parts.at(1).toInt(&frameOk);
+                frameOk = frameOk && frame >= 0;
+            }
+            if (!words.contains(parts.value(0)) || parts.size() > 2 || !frameOk) {
+                error = QStringLiteral("%1: \"outcome\" needs one of %2, then a frame")
+                            .arg(where, words.join(QStringLiteral(", ")));
                 return false;
             }
         }

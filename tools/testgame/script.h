@@ -3,13 +3,14 @@
 //   [at MS] ACTION [TEXT]
 // MS counts from the game's start (0 when "at" is left out). "#" at the start of a line and blank
 // lines are ignored. Actions: status TEXT, ask TEXT, log TEXT, print TEXT, print-raw TEXT,
-// exit CODE, crash [TEXT], hang, ignore-quit, honour-quit.
+// exit CODE, crash [TEXT], hang, ignore-quit, honour-quit, outcome WORD [FRAME] (how the following
+// matches over UDP end; "none" plays them out).
 
 #include <QList>
 #include <QString>
 
 struct ScriptStep {
-    enum Action { Status, Ask, Log, Print, PrintRaw, Exit, Crash, Hang, IgnoreQuit, HonourQuit };
+    enum Action { Status, Ask, Log, Print, PrintRaw, Exit, Crash, Hang, IgnoreQuit, HonourQuit, Outcome };
     int atMs = 0;
     Action action = Log;
     QString text;

@@ -165,6 +165,13 @@ void TestGame::runStep(const ScriptStep &step)
     case ScriptStep::HonourQuit:
         m_ignoreQuit = false;
         break;
+    case ScriptStep::Outcome: {
+        const QString word = step.text.section(QLatin1Char(' '), 0, 0);
+        const QString frame = step.text.section(QLatin1Char(' '), 1, 1);
+        m_net.setOutcome(word == QLatin1String("none") ? QString() : word,
+                         frame.isEmpty() ? -1 : frame.toInt());
+        break;
+    }
     }
 }
 
