@@ -181,4 +181,9 @@ void TestMatchLocal::serverMessagesWithoutOpponent()
     QCOMPARE(started.size(), 0);
     QCOMPARE(finished.size(), 0);
     QCOMPARE(l.match->phase(), MatchController::Connecting);
+    // The game closing before the start declines the match.
+    l.match->matchGame()->sendCommand("quit");
+    QTRY_COMPARE_WITH_TIMEOUT(l.match->phase(), MatchController::Idle, orxtest::scaled(20000));
+    QCOMPARE(l.match->phaseText(), QString("Match declined"));
+    QVERIFY(l.match->currentMatch().isEmpty());
 }
