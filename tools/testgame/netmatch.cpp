@@ -58,6 +58,7 @@ void NetMatch::begin(const MatchSetup &setup, int matchMs)
     m_driftFrame = -1;
     m_met = false;
     m_muted = false;
+    m_outcomeDone = false;
     m_byeReason = NetFrame::Done;
     m_desyncFrame = 0;
     m_sent = m_received = m_stray = 0;
@@ -196,8 +197,10 @@ void NetMatch::stepOwnFrame()
         return;
     const int frame = int(m_mine.size());
     m_mine.append(char(QRandomGenerator::global()->bounded(256)));
-    if (m_options.outcome.isEmpty() || frame != outcomeFrame())
+    // Once per match, even when a longer plan of the opponent moves the frame afterwards.
+    if (m_options.outcome.isEmpty() || m_outcomeDone || frame < outcomeFrame())
         return;
+    m_outcomeDone = true;
     const QString &o = m_options.outcome;
     if (o == QLatin1String("error")) {
         endWithError(QStringLiteral("the fight engine failed at frame %1 (on request)").arg(frame));

@@ -93,7 +93,9 @@ private:
     quint32 m_peerAck = 0;    // this side's inputs the opponent holds
     qint64 m_driftFrame = -1; // a desync on demand: the state drifts at this frame
     bool m_met = false;
-    bool m_muted = false; // the path broke on demand: nothing more is sent
+    bool m_muted = false;
+    bool m_outcomeDone = false; // the outcome on demand happened in this match // the path broke on demand:
+                                // nothing more is sent
     NetFrame::Reason m_byeReason = NetFrame::Done;
     quint32 m_desyncFrame = 0;
     int m_lingerTicks = 0;
