@@ -163,6 +163,8 @@ int main(int argc, char **argv)
             } else if (cmd == QLatin1String("gamecmd")) {
                 if (match.matchGame())
                     match.matchGame()->sendCommand(rest);
+            } else if (cmd == QLatin1String("set")) {
+                cfg::set(rest.section(QLatin1Char(' '), 0, 0), rest.section(QLatin1Char(' '), 1));
             } else if (cmd == QLatin1String("ask")) {
                 out(QStringLiteral("answer phase=%1 stored=%2 path=%3 status=%4")
                         .arg(int(match.phase()))

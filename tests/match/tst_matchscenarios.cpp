@@ -385,6 +385,7 @@ void TestMatchScenarios::oneTunnelRequestPerMatch()
     QVERIFY2(m.a->waitFor("log The server did not answer on UDP (is UDP port "), qPrintable(m.dump()));
     m.a->send("cancel");
     QVERIFY(m.a->waitFor("phase 0 Search cancelled"));
+    QCOMPARE(m.a->count("log The server did not answer on UDP"), 1);
     // The server knows none of these matches, so each tunnel request it gets is answered with an error.
     m.a->send(injectFound("tunnelOnce01"));
     QVERIFY(m.a->waitFor("phase 2 Match found"));
@@ -393,6 +394,17 @@ void TestMatchScenarios::oneTunnelRequestPerMatch()
     QTRY_COMPARE_WITH_TIMEOUT(m.a->count("found "), 3, orxtest::scaled(10000));
     m.a->send("decline"); // its error arrives after every earlier answer
     QVERIFY(orxtest::waitUntil([&] { return errorsFor(*m.a, "match_decline") == 1; }));
+    QCOMPARE(errorsFor(*m.a, "udp_tunnel"), 2);
+
+    // UDP gets through again: the next search's hello is answered and matches go the usual way.
+    m.a->send("set dev/udp_blocked false");
+    m.a->send("queue versus");
+    QVERIFY2(m.a->waitFor("log The server answers on UDP again: matches go the usual way"),
+             qPrintable(m.dump()));
+    m.a->send(injectFound("tunnelOnce03"));
+    QTRY_COMPARE_WITH_TIMEOUT(m.a->count("found "), 4, orxtest::scaled(10000));
+    m.a->send("decline");
+    QVERIFY(orxtest::waitUntil([&] { return errorsFor(*m.a, "match_decline") == 2; }));
     QCOMPARE(errorsFor(*m.a, "udp_tunnel"), 2);
 }
 
