@@ -55,6 +55,8 @@ private slots:
     void searchEndsWithTheConnection();
     void keepAliveWhileSearching();
     void peerPathSentences_data();
+    void gameOutcomes_data();
+    void gameOutcomes();
     void peerPathSentences();
 };
 

@@ -589,3 +589,41 @@ void TestMatchScenarios::peerPathSentences()
     QCOMPARE(m.a->count("log Could not reach zed this way"), 1);
     QVERIFY(orxtest::waitUntil([&] { return errorsFor(*m.a, "ping_report") == 1; }));
 }
+
+void TestMatchScenarios::gameOutcomes_data()
+{
+    QTest::addColumn<QString>("outcome");
+    QTest::addColumn<QString>("reported");
+    QTest::addColumn<QString>("status");
+    QTest::newRow("out of step") << "desync"
+                                 << "desync"
+                                 << "desync";
+    QTest::newRow("round played again") << "again"
+                                        << "player "
+                                        << "agreed";
+    QTest::newRow("game error") << "error"
+                                << "error"
+                                << "error";
+    QTest::newRow("path broken") << "disconnected"
+                                 << "disconnected"
+                                 << "disconnected";
+}
+
+void TestMatchScenarios::gameOutcomes()
+{
+    QFETCH(QString, outcome);
+    QFETCH(QString, reported);
+    QFETCH(QString, status);
+    Match m;
+    const QStringList game{"--match-ms", "1500", "--peer-timeout", "1000"};
+    QVERIFY(m.start({}, opts("ann", game + QStringList{"--outcome", outcome}), opts("bob", game)));
+    QVERIFY2(m.a->signInAndPlay() && m.b->signInAndPlay(), qPrintable(m.dump()));
+    const QString id = findAndAccept(m);
+    QVERIFY(!id.isEmpty());
+    QVERIFY2(m.a->waitFor("finished ", 40000) && m.b->waitFor("finished ", 40000), qPrintable(m.dump()));
+    QVERIFY2(m.a->has("phase 6 Reporting the result (" + reported), qPrintable(m.dump()));
+    QCOMPARE(m.a->json("finished ").value("status").toString(), status);
+    QCOMPARE(m.b->json("finished ").value("status").toString(), status);
+    QCOMPARE(m.a->count("phase 6 "), 1);
+    QCOMPARE(m.a->has("log The two games went out of step and played the round again"), outcome == "again");
+}
