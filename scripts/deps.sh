@@ -6,7 +6,7 @@ set -euo pipefail
 PACKAGES=(qt6-base-dev libqt6sql6-sqlite qt6-tools-dev qt6-l10n-tools libsdl2-dev cmake ninja-build g++
           pkg-config xvfb xauth fonts-dejavu-core imagemagick openssl libarchive-tools unzip
           libxcb1-dev libxcb-randr0-dev
-          miniupnpd-nftables nftables iproute2 miniupnpc curl zlib1g-dev)
+          miniupnpd-nftables nftables iproute2 miniupnpc curl zlib1g-dev python3)
 
 missing=()
 for p in "${PACKAGES[@]}"; do
