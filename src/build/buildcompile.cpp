@@ -8,32 +8,15 @@
 #include "game/gamechecks.h"
 #include "platform/buildscript.h"
 
+#include "buildtext.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
 #include <QProcessEnvironment>
 
-namespace {
-
-// The page's words: one translation context for all it shows.
-QString pageText(const char *text)
-{
-    return QCoreApplication::translate("BuildPage", text);
-}
-
-QString native(const QString &path)
-{
-    return QDir::toNativeSeparators(path);
-}
-
-QString oneLine(QString text)
-{
-    text.replace(QLatin1Char('\n'), QLatin1Char(' '));
-    return text;
-}
-
-} // namespace
+using namespace buildtext;
 
 QString BuildPipeline::buildScript() const
 {

@@ -10,6 +10,8 @@
 #include "platform/buildscript.h"
 #include "x360/disc.h"
 
+#include "buildtext.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -19,23 +21,7 @@
 
 namespace {
 
-// The page's words: one translation context for all it shows.
-QString pageText(const char *text)
-{
-    return QCoreApplication::translate("BuildPage", text);
-}
-
-QString native(const QString &path)
-{
-    return QDir::toNativeSeparators(path);
-}
-
-// Error texts may hold paragraphs; a launcher log entry is one line.
-QString oneLine(QString text)
-{
-    text.replace(QLatin1Char('\n'), QLatin1Char(' '));
-    return text;
-}
+using namespace buildtext;
 
 qint64 storageFreeBytes(const QString &folder)
 {

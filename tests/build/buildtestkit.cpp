@@ -7,6 +7,8 @@
 #include "x360/writer/discwriter.h"
 #include "x360/writer/packagewriter.h"
 
+#include "testutil.h"
+
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -147,25 +149,20 @@ QString writeDisc(const QString &path, const QMap<QString, QByteArray> &files)
     return path;
 }
 
+// The shared test utilities hold the file helpers; these names stay for the kit's callers.
 void writeFile(const QString &path, const QByteArray &bytes)
 {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        file.write(bytes);
+    testutil::writeAll(path, bytes);
 }
 
 QByteArray readFile(const QString &path)
 {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    return testutil::readAll(path);
 }
 
 QString writeScript(const QString &path, const QByteArray &body)
 {
-    writeFile(path, body);
-    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    return path;
+    return testutil::writeScript(path, body);
 }
 
 QStringList launcherLogLines()

@@ -6,6 +6,7 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QString>
 #include <QTest>
@@ -44,6 +45,15 @@ inline bool writeAll(const QString &path, const QByteArray &bytes)
     QDir().mkpath(QFileInfo(path).absolutePath());
     QFile f(path);
     return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+}
+
+// Writes a script (creating its folder) and makes it executable for everyone.
+inline QString writeScript(const QString &path, const QByteArray &body)
+{
+    writeAll(path, body);
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup |
+                                    QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther);
+    return path;
 }
 
 // Polls `condition` while the event loop runs, until it holds or `ms` (scaled) pass.
