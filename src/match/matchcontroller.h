@@ -15,6 +15,7 @@
 
 #include <functional>
 
+#include "match/matchstate.h"
 #include "net/serverclient.h"
 
 class GameProcess;
@@ -85,8 +86,8 @@ public:
 
     Phase phase() const { return m_phase; }
     QString phaseText() const { return m_phaseText; }
-    QJsonObject currentMatch() const { return m_currentMatch; }
-    QJsonObject matchGo() const { return m_matchGo; }
+    QJsonObject currentMatch() const { return m_match.found; }
+    QJsonObject matchGo() const { return m_match.go; }
     QJsonObject lastQueued() const { return m_lastQueued; }
     QJsonObject pingWiden() const { return m_pingWiden; }
     SearchRequest lastSearch() const { return m_search; }
@@ -127,8 +128,11 @@ private:
     void onQueueLeft(const QJsonObject &msg);
     void onMatchFound(const QJsonObject &msg);
     void takeMatch(const QJsonObject &msg);
-    void whenPortReady(const QString &matchId, int tries, const std::function<void()> &action);
-    void portTry(quint64 wait, const QString &matchId, int left);
+    void whenPortReady(int tries, const std::function<void()> &action);
+    void portTry(quint64 serial, int left);
+    void replaceMatch(const QJsonObject &found = QJsonObject());
+    bool gameHoldsMatch() const;
+    void leaveMatchInHand(const QString &why);
     void onMatchCancelled(const QJsonObject &msg);
     void onServerState(ServerClient::State state);
     void onHelloTimedOut();
@@ -156,10 +160,11 @@ private:
     void gameEndedDuringMatch();
     void onMatchResult(const QJsonObject &msg);
     void onResultAck(const QJsonObject &msg);
-    void matchOver();
+    void matchOver(const QString &endText = QString());
     void leaveFinishing();
     void onGameExited(int exitCode, bool crashed);
     void onLoggedIn();
+    void parkGame();
 
     // Seams for series, lobby, spectating and reports (filled in by their own files later).
     bool enterResultScreen(const QJsonObject &result)
@@ -167,7 +172,6 @@ private:
         Q_UNUSED(result);
         return false;
     }
-    void parkGame() {}
     void handOverFeed() {}
     void sendPendingSeriesReady() {}
     QString seriesKeys() const { return QString(); }
@@ -190,32 +194,20 @@ private:
 
     Phase m_phase = Idle;
     QString m_phaseText;
-    QJsonObject m_currentMatch;
-    QJsonObject m_matchGo;
     QJsonObject m_lastQueued;
     QJsonObject m_pingWiden;
     SearchRequest m_search;
     QElapsedTimer m_searchClock;
     bool m_udpFallback = false;
-    bool m_inPlace = false;
-    QString m_tunnelMatch; // the match id a tunnel was last asked for
-    QString m_lastVia;
-    int m_punchTimeoutMs = 10000;
+    QString m_lastVia;          // the path of the last successful punch; a next match in place keeps it
+    QJsonObject m_storedResult; // a result waiting for the server connection; outlives its match
 
-    QString m_pendingStart;
-    QStringList m_characters;
-    bool m_reported = false;
-    int m_againSeen = 0;
-    int m_refusedSeen = 0;
-    QString m_endText;
-    QJsonObject m_storedResult;
+    MatchState m_match; // the match in hand, replaced whole (replaceMatch)
+    quint64 m_matchSerial = 0;
 
     QTimer m_keepAlive;
-    QTimer m_startTimer;
-    QTimer m_ackTimer;
     QTimer m_endingTimer;
-    quint64 m_portWait = 0; // counts port waits so an old retry chain stops
-    std::function<void()> m_portAction;
+    QElapsedTimer m_parkClock;
 
     QPointer<GameProcess> m_game;
     QPointer<GameProcess> m_playerGame;

@@ -9,10 +9,10 @@
 
 void MatchController::onMatchPeer(const QJsonObject &msg)
 {
-    if (m_currentMatch.isEmpty() || msg.value(QStringLiteral("match")).toString() != matchId())
+    if (m_match.found.isEmpty() || msg.value(QStringLiteral("match")).toString() != matchId())
         return;
     const QJsonObject opponent = msg.value(QStringLiteral("opponent")).toObject();
-    if (!m_currentMatch.contains(QStringLiteral("opponent")) &&
+    if (!m_match.found.contains(QStringLiteral("opponent")) &&
         !opponent.value(QStringLiteral("title")).toString().isEmpty()) {
         log(tr("Your opponent: %1, %2 (%3 Elo)")
                 .arg(opponent.value(QStringLiteral("name")).toString(),
@@ -20,9 +20,9 @@ void MatchController::onMatchPeer(const QJsonObject &msg)
                 .arg(opponent.value(QStringLiteral("elo")).toInt()));
     }
     if (msg.contains(QStringLiteral("opponent")))
-        m_currentMatch.insert(QStringLiteral("opponent"), opponent);
+        m_match.found.insert(QStringLiteral("opponent"), opponent);
 
-    m_punchTimeoutMs = msg.value(QStringLiteral("punch_timeout")).toInt(10) * 1000;
+    m_match.punchTimeoutMs = msg.value(QStringLiteral("punch_timeout")).toInt(10) * 1000;
     const QString id = matchId();
     const QString key = msg.value(QStringLiteral("key")).toString();
     const int side = msg.value(QStringLiteral("side")).toInt();
@@ -45,7 +45,7 @@ void MatchController::onMatchPeer(const QJsonObject &msg)
             decline();
             return;
         }
-        m_rendezvous->punchTo(id, key, side, m_punchTimeoutMs, QHostAddress(QHostAddress::LocalHost),
+        m_rendezvous->punchTo(id, key, side, m_match.punchTimeoutMs, QHostAddress(QHostAddress::LocalHost),
                               m_bridge->localPort());
         return;
     }
@@ -72,7 +72,7 @@ void MatchController::onMatchPeer(const QJsonObject &msg)
                         .arg(name));
         }
         setPhase(Connecting, tr("Connecting to %1 through the server...").arg(name));
-        m_rendezvous->punchRelay(id, key, side, m_punchTimeoutMs);
+        m_rendezvous->punchRelay(id, key, side, m_match.punchTimeoutMs);
         return;
     }
     if (msg.value(QStringLiteral("direct_why")).toString() == QLatin1String("relay_ping")) {
@@ -98,12 +98,12 @@ void MatchController::onMatchPeer(const QJsonObject &msg)
     if (rewritten)
         log(tr("%1 plays beside the server: reaching them on its network").arg(name));
     m_rendezvous->punchDirect(id, key, side, peer.value(QStringLiteral("lan")).toString(), publicEndpoint,
-                              m_punchTimeoutMs);
+                              m_match.punchTimeoutMs);
 }
 
 void MatchController::onPunchDone(bool ok, int rttMs, const QString &remote, const QString &via)
 {
-    if (m_currentMatch.isEmpty())
+    if (m_match.found.isEmpty())
         return;
     m_lastVia = ok ? via : QString();
     QJsonObject report{{QStringLiteral("type"), QStringLiteral("ping_report")},
@@ -128,9 +128,9 @@ void MatchController::onPunchDone(bool ok, int rttMs, const QString &remote, con
 void MatchController::requestTunnel()
 {
     const QString id = matchId();
-    if (id.isEmpty() || id == m_tunnelMatch)
+    if (id.isEmpty() || m_match.tunnelAsked)
         return;
-    m_tunnelMatch = id;
+    m_match.tunnelAsked = true;
     m_server->send({{QStringLiteral("type"), QStringLiteral("udp_tunnel")}, {QStringLiteral("match"), id}});
 }
 

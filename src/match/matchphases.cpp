@@ -15,13 +15,6 @@ MatchController::MatchController(ServerClient *server, QObject *parent)
 {
     m_keepAlive.setInterval(m_timing.keepAliveMs);
     connect(&m_keepAlive, &QTimer::timeout, this, &MatchController::keepAliveTick);
-    m_startTimer.setSingleShot(true);
-    connect(&m_startTimer, &QTimer::timeout, this, &MatchController::onStartTimeout);
-    m_ackTimer.setSingleShot(true);
-    connect(&m_ackTimer, &QTimer::timeout, this, [this] {
-        if (m_phase == Reporting)
-            matchOver();
-    });
     m_endingTimer.setSingleShot(true);
     connect(&m_endingTimer, &QTimer::timeout, this, [this] {
         if (m_phase == Finishing)
@@ -33,6 +26,24 @@ MatchController::MatchController(ServerClient *server, QObject *parent)
     connect(m_rendezvous, &UdpRendezvous::helloTimedOut, this, &MatchController::onHelloTimedOut);
     connect(m_rendezvous, &UdpRendezvous::helloAcked, this, &MatchController::onHelloAcked);
     connect(m_rendezvous, &UdpRendezvous::punchDone, this, &MatchController::onPunchDone);
+    replaceMatch();
+}
+
+void MatchController::replaceMatch(const QJsonObject &found)
+{
+    MatchState next;
+    next.serial = ++m_matchSerial;
+    next.found = found;
+    next.startTimer.reset(new QTimer(this));
+    next.startTimer->setSingleShot(true);
+    connect(next.startTimer.get(), &QTimer::timeout, this, &MatchController::onStartTimeout);
+    next.ackTimer.reset(new QTimer(this));
+    next.ackTimer->setSingleShot(true);
+    connect(next.ackTimer.get(), &QTimer::timeout, this, [this] {
+        if (m_phase == Reporting)
+            matchOver();
+    });
+    m_match = std::move(next); // the old match's timers stop here
 }
 
 MatchController::~MatchController()
@@ -70,13 +81,13 @@ void MatchController::setPhase(Phase phase, const QString &text)
 
 QString MatchController::matchId() const
 {
-    return m_currentMatch.value(QStringLiteral("match")).toString();
+    return m_match.id();
 }
 
 QString MatchController::opponentName() const
 {
     const QString name =
-        m_currentMatch.value(QStringLiteral("opponent")).toObject().value(QStringLiteral("name")).toString();
+        m_match.found.value(QStringLiteral("opponent")).toObject().value(QStringLiteral("name")).toString();
     return name.isEmpty() ? tr("opponent") : name;
 }
 
@@ -220,7 +231,8 @@ void MatchController::onMatchFound(const QJsonObject &msg)
         inPlace = msg.value(QStringLiteral("in_place")).toBool() && m_game && m_game->isRunning();
     } else if (isInOnlineMenu() && m_game->statusWord() == QLatin1String("away")) {
         log(tr("A match came while the game is away from its online menu: declined"));
-        m_currentMatch = msg;
+        leaveMatchInHand(tr("another match came"));
+        replaceMatch(msg);
         setPhaseSilently(Found, m_phaseText);
         decline();
         emit notice(tr("A match came while you were away from the online menu, so it was called off."));
@@ -228,10 +240,16 @@ void MatchController::onMatchFound(const QJsonObject &msg)
     }
     if (before == AtResult && !inPlace && m_game && m_game->isRunning())
         parkGame();
+    else if (before != AtResult)
+        leaveMatchInHand(tr("another match came"));
 
-    m_currentMatch = msg;
-    m_matchGo = QJsonObject();
-    m_inPlace = inPlace;
+    // The same match found again (the server repeats itself) is still one match to the server:
+    // its tunnel was asked for already.
+    const bool tunnelAsked = m_match.tunnelAsked && !matchId().isEmpty() &&
+                             msg.value(QStringLiteral("match")).toString() == matchId();
+    replaceMatch(msg);
+    m_match.inPlace = inPlace;
+    m_match.tunnelAsked = tunnelAsked;
     if (inPlace) {
         setPhase(Starting, tr("Next match against %1, from the result screen...").arg(opponentName()));
         emit matchFound(msg);
@@ -250,8 +268,27 @@ void MatchController::onMatchFound(const QJsonObject &msg)
         decline();
         return;
     }
-    const QString id = matchId();
-    whenPortReady(id, m_timing.portTries, [this, msg] { takeMatch(msg); });
+    whenPortReady(m_timing.portTries, [this, msg] { takeMatch(msg); });
+}
+
+bool MatchController::gameHoldsMatch() const
+{
+    return (m_match.startSent || m_match.inPlace) && (m_phase == Starting || m_phase == Playing) && m_game &&
+           m_game->isRunning();
+}
+
+void MatchController::leaveMatchInHand(const QString &why)
+{
+    if (m_match.found.isEmpty())
+        return;
+    if (!m_match.pendingStart.isEmpty()) {
+        log(tr("Match %1 ends before the game took its start (%2): the start is dropped")
+                .arg(m_match.id(), why));
+    } else if (gameHoldsMatch()) {
+        log(tr("Match %1 ends while the game holds it (%2): the game is told to leave it")
+                .arg(m_match.id(), why));
+        parkGame();
+    }
 }
 
 void MatchController::takeMatch(const QJsonObject &msg)
@@ -269,30 +306,29 @@ void MatchController::takeMatch(const QJsonObject &msg)
     emit matchFound(msg);
 }
 
-void MatchController::whenPortReady(const QString &id, int tries, const std::function<void()> &action)
+void MatchController::whenPortReady(int tries, const std::function<void()> &action)
 {
-    m_portAction = action;
-    portTry(++m_portWait, id, tries);
+    m_match.portAction = action;
+    portTry(m_match.serial, tries);
 }
 
-void MatchController::portTry(quint64 wait, const QString &id, int left)
+void MatchController::portTry(quint64 serial, int left)
 {
-    // A newer wait, or another match in hand, ends this chain of tries.
-    if (wait != m_portWait || matchId() != id)
+    // Another match in hand ends this chain of tries.
+    if (serial != m_match.serial || !m_match.portAction)
         return;
     QString error;
     if (bindGamePort(&error)) {
-        const std::function<void()> action = std::move(m_portAction);
-        m_portAction = nullptr;
+        const std::function<void()> action = std::move(m_match.portAction);
+        m_match.portAction = nullptr;
         action();
         return;
     }
     if (left > 0) {
-        QTimer::singleShot(m_timing.portRetryMs, this,
-                           [this, wait, id, left] { portTry(wait, id, left - 1); });
+        QTimer::singleShot(m_timing.portRetryMs, this, [this, serial, left] { portTry(serial, left - 1); });
         return;
     }
-    m_portAction = nullptr;
+    m_match.portAction = nullptr;
     log(error);
     setPhaseSilently(Found, m_phaseText);
     decline();
@@ -303,7 +339,7 @@ void MatchController::accept()
     if (m_phase != Found)
         return;
     QString why;
-    if (!gameForMatch(m_currentMatch, &why)) {
+    if (!gameForMatch(m_match.found, &why)) {
         log(why);
         decline();
         return;
@@ -319,7 +355,7 @@ void MatchController::decline()
         return;
     m_server->send(
         {{QStringLiteral("type"), QStringLiteral("match_decline")}, {QStringLiteral("match"), matchId()}});
-    m_currentMatch = QJsonObject();
+    replaceMatch();
     m_rendezvous->stop();
     setPhase(Idle, tr("Match declined"));
 }
@@ -343,14 +379,23 @@ void MatchController::cancel()
 
 void MatchController::onMatchCancelled(const QJsonObject &msg)
 {
-    if (m_currentMatch.isEmpty() || msg.value(QStringLiteral("match")).toString() != matchId())
+    if (m_match.found.isEmpty() || msg.value(QStringLiteral("match")).toString() != matchId())
         return;
     const bool requeued = msg.value(QStringLiteral("requeued")).toBool();
     const QString reason = msg.value(QStringLiteral("reason")).toString();
-    m_currentMatch = QJsonObject();
-    m_rendezvous->stop();
-    emit matchCancelled(reason, requeued);
     const QString text = matchrules::cancelReasonText(reason);
+    m_rendezvous->stop();
+    if (gameHoldsMatch() && !requeued) {
+        // The game took the match already: it leaves it as at the end of a match without a result.
+        log(tr("Match %1 was called off while the game holds it: the game is told to leave it")
+                .arg(matchId()));
+        emit matchCancelled(reason, requeued);
+        matchOver(tr("Match cancelled: %1").arg(text));
+        return;
+    }
+    leaveMatchInHand(tr("called off by the server: %1").arg(text));
+    replaceMatch();
+    emit matchCancelled(reason, requeued);
     if (requeued) {
         setPhase(Searching, tr("Back in the queue: %1").arg(text));
         m_keepAlive.start(m_timing.keepAliveMs);
@@ -367,7 +412,7 @@ void MatchController::onServerState(ServerClient::State state)
         return;
     if (m_phase == Searching || m_phase == Found || m_phase == Connecting) {
         m_rendezvous->stop();
-        m_currentMatch = QJsonObject();
+        replaceMatch();
         setPhase(Idle, tr("Lost the server connection"));
     }
 }
@@ -407,15 +452,13 @@ void MatchController::gameLeftOnlineMenu()
         emit notice(tr("You left the online menu, so the match was called off."));
         break;
     case Starting:
-        if (m_pendingStart.isEmpty() || m_inPlace)
+        if (m_match.pendingStart.isEmpty() || m_match.inPlace)
             break;
         log(tr("The game left its online menu before it took the match's start: the match is left"));
-        m_pendingStart.clear();
+        m_match.pendingStart.clear();
         reportResult({{QStringLiteral("outcome"), QStringLiteral("left")},
                       {QStringLiteral("exit"), QStringLiteral("left the online menu")}});
-        m_ackTimer.stop();
-        m_matchGo = QJsonObject();
-        m_currentMatch = QJsonObject();
+        replaceMatch();
         handOverFeed();
         setPhase(Idle, tr("Match left: the game was away from its online menu"));
         emit notice(tr("You left the online menu before the match started, so it was called off."));

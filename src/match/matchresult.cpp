@@ -4,39 +4,31 @@
 #include "game/gameprocess.h"
 #include "match/gamelogreading.h"
 #include "match/matchcontroller.h"
+#include "match/matchrules.h"
 
 #include <QJsonArray>
 
 void MatchController::reportResult(QJsonObject result)
 {
-    if (m_reported || m_matchGo.isEmpty())
+    if (m_match.reported || m_match.go.isEmpty())
         return;
-    m_reported = true;
-    m_startTimer.stop();
-    const QString id = m_matchGo.value(QStringLiteral("match")).toString();
+    m_match.reported = true;
+    m_match.startTimer->stop();
+    const QString id = m_match.go.value(QStringLiteral("match")).toString();
     result.insert(QStringLiteral("type"), QStringLiteral("result"));
     result.insert(QStringLiteral("match"), id);
     if (m_server->state() == ServerClient::LoggedIn && m_server->send(result) >= 0)
         m_storedResult = QJsonObject();
     else
         m_storedResult = result;
-    QString summary;
-    if (result.contains(QStringLiteral("winner"))) {
-        const int winner = result.value(QStringLiteral("winner")).toInt();
-        const int r1 = result.value(QStringLiteral("p1_rounds")).toInt();
-        const int r2 = result.value(QStringLiteral("p2_rounds")).toInt();
-        summary = winner != 0 ? tr("player %1 won %2-%3").arg(winner).arg(r1).arg(r2)
-                              : tr("a draw %1-%2").arg(r1).arg(r2);
-    } else {
-        summary = result.value(QStringLiteral("outcome")).toString();
-    }
+    const QString summary = matchrules::resultSummary(result);
     setPhase(Reporting, tr("Reporting the result (%1)...").arg(summary));
-    m_ackTimer.start(m_timing.ackMs);
+    m_match.ackTimer->start(m_timing.ackMs);
 }
 
 void MatchController::gameEndedDuringMatch()
 {
-    if (m_reported || m_matchGo.isEmpty())
+    if (m_match.reported || m_match.go.isEmpty())
         return;
     QJsonObject result{{QStringLiteral("outcome"), QStringLiteral("left")}};
     if (m_game && !m_game->isRunning()) {
@@ -53,30 +45,11 @@ void MatchController::gameEndedDuringMatch()
 
 void MatchController::onMatchResult(const QJsonObject &msg)
 {
-    if (m_matchGo.isEmpty() ||
-        msg.value(QStringLiteral("match")).toString() != m_matchGo.value(QStringLiteral("match")).toString())
+    if (m_match.go.isEmpty() ||
+        msg.value(QStringLiteral("match")).toString() != m_match.go.value(QStringLiteral("match")).toString())
         return;
-    m_ackTimer.stop();
-    QJsonObject result = msg;
-    const int side = m_matchGo.value(QStringLiteral("side")).toInt();
-    result.insert(QStringLiteral("side"), side);
-    result.insert(
-        QStringLiteral("opponent"),
-        m_matchGo.value(side == 1 ? QStringLiteral("p2_name") : QStringLiteral("p1_name")).toString());
-    const int winner = msg.value(QStringLiteral("winner")).toInt();
-    const bool draw = msg.value(QStringLiteral("status")).toString() == QLatin1String("draw");
-    if (winner == 1 || winner == 2 || draw) {
-        const int r1 = msg.value(QStringLiteral("p1_rounds")).toInt();
-        const int r2 = msg.value(QStringLiteral("p2_rounds")).toInt();
-        result.insert(QStringLiteral("score"), side == 2 ? QStringLiteral("%1-%2").arg(r2).arg(r1)
-                                                         : QStringLiteral("%1-%2").arg(r1).arg(r2));
-        if (!draw)
-            result.insert(QStringLiteral("you_won"), winner == side);
-    }
-    if (m_characters.size() == 2) {
-        result.insert(QStringLiteral("p1_char"), m_characters.at(0));
-        result.insert(QStringLiteral("p2_char"), m_characters.at(1));
-    }
+    m_match.ackTimer->stop();
+    const QJsonObject result = matchrules::resultPayload(msg, m_match.go, m_match.characters);
     emit matchFinished(result);
     if (!enterResultScreen(result))
         matchOver();
@@ -87,19 +60,14 @@ void MatchController::onResultAck(const QJsonObject &msg)
     log(tr("Result of %1 acknowledged by the server").arg(msg.value(QStringLiteral("match")).toString()));
 }
 
-void MatchController::matchOver()
+void MatchController::matchOver(const QString &endText)
 {
-    m_ackTimer.stop();
-    m_startTimer.stop();
-    m_inPlace = false;
-    m_matchGo = QJsonObject();
-    m_currentMatch = QJsonObject();
-    m_pendingStart.clear();
-    m_endText.clear();
+    replaceMatch();
+    m_match.endText = endText;
     const QString word = m_game ? m_game->statusWord() : QString();
     if (!m_game || !m_game->isRunning() || word == QLatin1String("ready") || word == QLatin1String("away")) {
         handOverFeed();
-        setPhase(Idle, tr("Match over"));
+        setPhase(Idle, endText.isEmpty() ? tr("Match over") : endText);
         return;
     }
     parkGame();
@@ -107,12 +75,21 @@ void MatchController::matchOver()
     setPhase(Finishing, tr("Match over: the game plays its ending"));
 }
 
+void MatchController::parkGame()
+{
+    // Back to the online menu: the game leaves its match or result screen and frees the game port.
+    if (!m_game || !m_game->isRunning())
+        return;
+    m_game->sendCommand(QStringLiteral("park"));
+    m_parkClock.start();
+}
+
 void MatchController::leaveFinishing()
 {
     m_endingTimer.stop();
     handOverFeed();
-    const QString text = m_endText.isEmpty() ? tr("Match over") : m_endText;
-    m_endText.clear();
+    const QString text = m_match.endText.isEmpty() ? tr("Match over") : m_match.endText;
+    m_match.endText.clear();
     setPhase(Idle, text);
 }
 

@@ -91,11 +91,6 @@ bool picksInGame(const QJsonObject &go)
     return character(go, "p1") == QLatin1String("-") || character(go, "p2") == QLatin1String("-");
 }
 
-int startTimeoutMs(const QJsonObject &go)
-{
-    return picksInGame(go) ? 300000 : 120000;
-}
-
 int autoDelayFrames(int rttMs)
 {
     if (rttMs <= 0)
@@ -231,6 +226,42 @@ StatusLine parseStatus(const QString &line)
             s.values.insert(words.at(i).left(eq), words.at(i).mid(eq + 1));
     }
     return s;
+}
+
+QString resultSummary(const QJsonObject &result)
+{
+    if (!result.contains(QStringLiteral("winner")))
+        return result.value(QStringLiteral("outcome")).toString();
+    const int winner = result.value(QStringLiteral("winner")).toInt();
+    const int r1 = result.value(QStringLiteral("p1_rounds")).toInt();
+    const int r2 = result.value(QStringLiteral("p2_rounds")).toInt();
+    return winner != 0 ? tr("player %1 won %2-%3").arg(winner).arg(r1).arg(r2)
+                       : tr("a draw %1-%2").arg(r1).arg(r2);
+}
+
+QJsonObject resultPayload(const QJsonObject &matchResult, const QJsonObject &go,
+                          const QStringList &characters)
+{
+    QJsonObject result = matchResult;
+    const int side = go.value(QStringLiteral("side")).toInt();
+    result.insert(QStringLiteral("side"), side);
+    result.insert(QStringLiteral("opponent"),
+                  go.value(side == 1 ? QStringLiteral("p2_name") : QStringLiteral("p1_name")).toString());
+    const int winner = matchResult.value(QStringLiteral("winner")).toInt();
+    const bool draw = matchResult.value(QStringLiteral("status")).toString() == QLatin1String("draw");
+    if (winner == 1 || winner == 2 || draw) {
+        const int r1 = matchResult.value(QStringLiteral("p1_rounds")).toInt();
+        const int r2 = matchResult.value(QStringLiteral("p2_rounds")).toInt();
+        result.insert(QStringLiteral("score"), side == 2 ? QStringLiteral("%1-%2").arg(r2).arg(r1)
+                                                         : QStringLiteral("%1-%2").arg(r1).arg(r2));
+        if (!draw)
+            result.insert(QStringLiteral("you_won"), winner == side);
+    }
+    if (characters.size() == 2) {
+        result.insert(QStringLiteral("p1_char"), characters.at(0));
+        result.insert(QStringLiteral("p2_char"), characters.at(1));
+    }
+    return result;
 }
 
 } // namespace matchrules

@@ -7,6 +7,7 @@
 #include <QHostAddress>
 #include <QJsonObject>
 #include <QString>
+#include <QStringList>
 
 namespace matchrules {
 
@@ -29,8 +30,6 @@ QString rematchLine(const QJsonObject &go, bool choose, const QString &seriesKey
 
 // Characters of a match_go: empty or "-" means the player picks in the game.
 bool picksInGame(const QJsonObject &go);
-// The start timeout of a match_go once the game holds the start line.
-int startTimeoutMs(const QJsonObject &go);
 
 // Input delay frames chosen automatically for a round trip in ms.
 int autoDelayFrames(int rttMs);
@@ -55,6 +54,16 @@ int widenedPingLimit(const QJsonObject &widen, int maxPing, double seconds);
 
 // The player's text for a match_cancelled reason code (the code itself when unknown).
 QString cancelReasonText(const QString &code);
+
+// The words of a reported result in the log and the phase text: "player %1 won %2-%3",
+// "a draw %1-%2", or the outcome.
+QString resultSummary(const QJsonObject &result);
+
+// What the player learns of a match_result: the server's message with this player's side, the
+// opponent's name from match_go, the score with this player's rounds first and whether they won,
+// and the characters when the game named both (p1 first).
+QJsonObject resultPayload(const QJsonObject &matchResult, const QJsonObject &go,
+                          const QStringList &characters);
 
 // The first word and the key=value pairs of a game status line.
 struct StatusLine {

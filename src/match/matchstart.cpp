@@ -10,37 +10,37 @@
 
 void MatchController::onMatchGo(const QJsonObject &msg)
 {
-    if (m_currentMatch.isEmpty() || msg.value(QStringLiteral("match")).toString() != matchId())
+    if (m_match.found.isEmpty() || msg.value(QStringLiteral("match")).toString() != matchId())
         return;
-    m_matchGo = msg;
-    m_reported = false;
-    m_againSeen = 0;
-    m_refusedSeen = 0;
-    if (m_inPlace) {
-        if (m_game && m_game->isRunning())
+    m_match.go = msg;
+    if (m_match.inPlace) {
+        if (m_game && m_game->isRunning()) {
             m_game->sendCommand(matchrules::rematchLine(msg, playersChoose(), seriesKeys()));
+            m_match.startSent = true;
+        }
         setPhase(Starting,
                  tr("Starting the next match against %1 from the result screen...").arg(opponentName()));
         emit matchStarted(msg);
-        m_characters.clear();
-        m_startTimer.start(startTimeoutOf(msg));
+        m_match.characters.clear();
+        m_match.startTimer->start(startTimeoutOf(msg));
         return;
     }
     m_rendezvous->stop(); // the game takes the game port now
     const matchrules::Delay delay = matchrules::matchDelay(msg, cfg::inputDelay(), opponentName());
+    m_match.delay = delay.frames;
     matchrules::StartExtras extras;
     extras.gamePort = cfg::gamePort();
     extras.delay = delay.frames;
     extras.choose = playersChoose();
     extras.seriesKeys = seriesKeys();
-    m_pendingStart = matchrules::startLine(msg, extras);
+    m_match.pendingStart = matchrules::startLine(msg, extras);
     setPhase(Starting, tr("Starting the match against %1 (ping %2 ms, input delay %3: %4)...")
                            .arg(opponentName())
                            .arg(msg.value(QStringLiteral("rtt_ms")).toInt(-1))
                            .arg(cfg::delayLabel(delay.frames), delay.reason));
     emit matchStarted(msg);
-    m_characters.clear();
-    m_startTimer.start(startTimeoutOf(msg) + m_timing.startHoldExtraMs);
+    m_match.characters.clear();
+    m_match.startTimer->start(startTimeoutOf(msg) + m_timing.startHoldExtraMs);
     tryHoldPoint();
 }
 
@@ -51,16 +51,17 @@ int MatchController::startTimeoutOf(const QJsonObject &go) const
 
 void MatchController::tryHoldPoint()
 {
-    if (m_pendingStart.isEmpty() || !m_game)
+    if (m_match.pendingStart.isEmpty() || !m_game)
         return;
     if (m_game->statusWord() != QLatin1String("ready")) {
         log(tr("Waiting for the game to reach its hold point (status: %1)").arg(m_game->lastStatus()));
         return;
     }
-    m_game->sendCommand(m_pendingStart);
-    m_pendingStart.clear();
+    m_game->sendCommand(m_match.pendingStart);
+    m_match.pendingStart.clear();
+    m_match.startSent = true;
     if (m_phase == Starting)
-        m_startTimer.start(startTimeoutOf(m_matchGo));
+        m_match.startTimer->start(startTimeoutOf(m_match.go));
 }
 
 void MatchController::onGameStatus(const QString &line)
@@ -91,10 +92,10 @@ void MatchController::onGameStatus(const QString &line)
 
 void MatchController::onMatchStatus(const QString &line)
 {
-    if ((m_phase != Starting && m_phase != Playing) || m_matchGo.isEmpty())
+    if ((m_phase != Starting && m_phase != Playing) || m_match.go.isEmpty())
         return;
     const matchrules::StatusLine status = matchrules::parseStatus(line);
-    const QString id = m_matchGo.value(QStringLiteral("match")).toString();
+    const QString id = m_match.go.value(QStringLiteral("match")).toString();
     const bool belongs = !status.values.contains(QStringLiteral("match")) ||
                          status.values.value(QStringLiteral("match")) == id;
     const QString &word = status.word;
@@ -102,8 +103,8 @@ void MatchController::onMatchStatus(const QString &line)
     if (belongs && status.values.contains(QStringLiteral("refused"))) {
         const int n = status.values.value(QStringLiteral("refused")).toInt();
         const qsizetype marker = line.indexOf(QLatin1String(" refused_why="));
-        if (n > m_refusedSeen && marker >= 0) {
-            m_refusedSeen = n;
+        if (n > m_match.refusedSeen && marker >= 0) {
+            m_match.refusedSeen = n;
             reportPickRefusal(line.mid(marker + 13));
         }
     }
@@ -122,16 +123,16 @@ void MatchController::onMatchStatus(const QString &line)
     if (word == QLatin1String("in_match")) {
         const bool again = status.values.contains(QStringLiteral("again"));
         if (m_phase == Starting) {
-            m_startTimer.stop();
-            m_againSeen = 0;
+            m_match.startTimer->stop();
+            m_match.againSeen = 0;
             setPhase(Playing, tr("In match against %1").arg(opponentName()));
             m_server->send({{QStringLiteral("type"), QStringLiteral("match_state")},
                             {QStringLiteral("match"), id},
                             {QStringLiteral("state"), QStringLiteral("in_match")}});
         } else if (m_phase == Playing && again) {
             const int n = status.values.value(QStringLiteral("again")).toInt();
-            if (n > m_againSeen) {
-                m_againSeen = n;
+            if (n > m_match.againSeen) {
+                m_match.againSeen = n;
                 log(tr("The two games went out of step and played the round again"));
                 reportDesync(status.values.value(QStringLiteral("again_frame")).toInt(), true);
             }
@@ -147,14 +148,14 @@ void MatchController::onMatchStatus(const QString &line)
             result.insert(QStringLiteral("p1_char"), c1);
         if (!c2.isEmpty())
             result.insert(QStringLiteral("p2_char"), c2);
-        if (!c1.isEmpty() && !c2.isEmpty() && !m_reported)
-            m_characters = QStringList{c1, c2};
+        if (!c1.isEmpty() && !c2.isEmpty() && !m_match.reported)
+            m_match.characters = QStringList{c1, c2};
         reportResult(result);
     } else if (word == QLatin1String("sparring_over")) {
         reportResult({{QStringLiteral("outcome"), QStringLiteral("sparring")}});
     } else if (word == QLatin1String("desync")) {
         const int frame = status.values.value(QStringLiteral("frame")).toInt();
-        const bool first = !m_reported;
+        const bool first = !m_match.reported;
         reportResult(
             {{QStringLiteral("outcome"), QStringLiteral("desync")}, {QStringLiteral("frame"), frame}});
         if (first)
@@ -172,8 +173,8 @@ void MatchController::reportPickRefusal(const QString &reason)
         m_server->hasFeature(QStringLiteral("pick_refused")) && !text.isEmpty()) {
         m_server->send(
             {{QStringLiteral("type"), QStringLiteral("pick_refused")},
-             {QStringLiteral("game"), m_matchGo.value(QStringLiteral("game")).toString()},
-             {QStringLiteral("match"), m_matchGo.value(QStringLiteral("match")).toString().left(64)},
+             {QStringLiteral("game"), m_match.go.value(QStringLiteral("game")).toString()},
+             {QStringLiteral("match"), m_match.go.value(QStringLiteral("match")).toString().left(64)},
              {QStringLiteral("reason"), text}});
     }
 }
@@ -182,6 +183,6 @@ void MatchController::onStartTimeout()
 {
     if (m_phase != Starting)
         return;
-    log(tr("The game did not start the match within %1 s.").arg(m_startTimer.interval() / 1000));
+    log(tr("The game did not start the match within %1 s.").arg(m_match.startTimer->interval() / 1000));
     reportResult({{QStringLiteral("outcome"), QStringLiteral("error")}});
 }

@@ -2,6 +2,8 @@
 // the server, starts the player's game and takes commands on standard input, one per line.
 // Everything the controller says comes out on standard output, one event per line.
 // Usage: orx-match-driver --config FILE --server ADDRESS [--timing key=ms ...]
+// Commands: connect, register NAME PASSWORD, play, queue MODE [casual|ranked [CHARACTER]], accept,
+// decline, cancel, drop, inject JSON, gamecmd LINE, set KEY VALUE, ask, quit.
 
 #include "core/cfg.h"
 #include "game/gameprocess.h"
@@ -147,6 +149,7 @@ int main(int argc, char **argv)
                 r.game = QStringLiteral("orx");
                 r.mode = rest.section(QLatin1Char(' '), 0, 0);
                 r.ranked = rest.section(QLatin1Char(' '), 1, 1) == QLatin1String("ranked");
+                r.character = rest.section(QLatin1Char(' '), 2, 2);
                 r.delay = cfg::inputDelay();
                 const bool ok = match.queue(r, &reason);
                 out(ok ? QStringLiteral("queue ok") : QStringLiteral("queue fail ") + reason);

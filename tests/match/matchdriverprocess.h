@@ -100,14 +100,32 @@ public:
 
     void send(const QString &line) { m_proc.write((line + "\n").toUtf8()); }
 
-    // Replaces the game's status file as the game does, and waits until the controller has read it.
-    bool setGameStatus(const QString &line)
+    // The session folder of the player's game, once it started.
+    QString sessionDir() const
     {
         const qsizetype i = find("log Your game is starting (session ");
         if (i < 0)
-            return false;
+            return QString();
         QString dir = lines.at(i).mid(QString("log Your game is starting (session ").size());
         dir.chop(1);
+        return dir;
+    }
+
+    // Every command line the game took so far, in order (the stand-in game's own record).
+    QStringList gameCommands() const
+    {
+        QFile f(sessionDir() + "/testgame-commands.txt");
+        if (sessionDir().isEmpty() || !f.open(QIODevice::ReadOnly))
+            return {};
+        return QString::fromUtf8(f.readAll()).split('\n', Qt::SkipEmptyParts);
+    }
+
+    // Replaces the game's status file as the game does, and waits until the controller has read it.
+    bool setGameStatus(const QString &line)
+    {
+        const QString dir = sessionDir();
+        if (dir.isEmpty())
+            return false;
         const int before = count("game " + line);
         QFile f(dir + "/status.tmp");
         if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))

@@ -5,6 +5,9 @@
 #include "matchdriverprocess.h"
 
 #include <QFile>
+#include <QJsonArray>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <memory>
 
@@ -52,15 +55,17 @@ inline QString writeScript(const QTemporaryDir &dir, const QString &name, const 
     return path;
 }
 
-// Both search the same casual mode and accept the match found; returns the match id.
-inline QString findAndAccept(Match &m, bool waitForUdpFallback = false)
+// Both search the same casual mode (with the characters given, or picking in the game) and accept
+// the match found; returns the match id.
+inline QString findAndAccept(Match &m, bool waitForUdpFallback = false, const QString &charA = {},
+                             const QString &charB = {})
 {
-    m.a->send("queue versus");
+    m.a->send(("queue versus casual " + charA).trimmed());
     if (!m.a->waitFor("phase 1 Searching for a casual versus opponent..."))
         return {};
     if (waitForUdpFallback && !m.a->waitFor("log The server did not answer on UDP (is UDP port "))
         return {};
-    m.b->send("queue versus");
+    m.b->send(("queue versus casual " + charB).trimmed());
     if (!m.a->waitFor("found ") || !m.b->waitFor("found "))
         return {};
     m.a->send("accept");
@@ -77,6 +82,32 @@ inline QString injectFound(const QString &id)
     return QStringLiteral(R"(inject {"type":"match_found","match":"%1","game":"orx","mode":"versus",)"
                           R"("accept_required":true,"opponent":{"name":"zed"}})")
         .arg(id);
+}
+
+// The server's record of a match (its "reports" hold what each side sent), or an empty object.
+inline QJsonObject recordedMatch(const orxtest::ServerProcess &server, const QString &id)
+{
+    QJsonObject found;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "recorded-match");
+        db.setDatabaseName(server.databaseFile());
+        if (db.open()) {
+            QSqlQuery q(db);
+            q.prepare("SELECT data FROM matches WHERE id = ?");
+            q.addBindValue(id);
+            if (q.exec() && q.next())
+                found = QJsonDocument::fromJson(q.value(0).toString().toUtf8()).object();
+        }
+    }
+    QSqlDatabase::removeDatabase("recorded-match");
+    return found;
+}
+
+// What the player named `name` reported for a recorded match.
+inline QJsonObject reportOf(const QJsonObject &record, const QString &name)
+{
+    const int i = record.value("p1_name").toString() == name ? 0 : 1;
+    return record.value("reports").toArray().at(i).toObject();
 }
 
 inline int errorsFor(const DriverProcess &d, const QString &re)

@@ -22,6 +22,10 @@ private slots:
     void pingWidening();
     void cancelReasons();
     void statusLines();
+    void resultSummary_data();
+    void resultSummary();
+    void resultPayload_data();
+    void resultPayload();
 };
 
 class TestGameLogReading : public QObject {
@@ -44,7 +48,12 @@ private slots:
     void acceptTimeout();
     void gameAwayWhenAMatchComes();
     void connectionDroppedMidMatch();
-    void gameNeverReachesItsHoldPoint();
+    void startTimeouts_data();
+    void startTimeouts();
+    void startLineFromMatchGo();
+    void matchEndsInStarting_data();
+    void matchEndsInStarting();
+    void gameClosesBeforeTheStart();
     void crashDuringTheMatch();
     void refusals();
     void statusWordsDuringAMatch();

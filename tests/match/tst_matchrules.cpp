@@ -45,7 +45,7 @@ void TestMatchRules::startLine_data()
     QTest::addColumn<bool>("choose");
     QTest::addColumn<QString>("feed");
     QTest::addColumn<QString>("line");
-    QTest::addColumn<int>("timeout");
+    QTest::addColumn<bool>("picks");
     QTest::newRow("characters given")
         << QByteArray(R"({"match":"m1","game":"orx","mode":"versus","side":2,
         "remote":"10.0.0.2:7001","seed":9007199254740991,"p1":"Ryo","p2":"Kai","rounds":5,"ranked":true,
@@ -54,14 +54,14 @@ void TestMatchRules::startLine_data()
         << "start game=orx mode=versus side=2 local_port=7005 remote=10.0.0.2:7001 delay=3 "
            "seed=9007199254740991 "
            "p1=Ryo p2=Kai rounds=5 ranked=1 match=m1 p1_name=ann p2_name=bob p1_rank=iron-fist p2_rank=-"
-        << 120000;
+        << false;
     QTest::newRow("defaults, picks in game, choose and feed")
         << QByteArray(R"({"match":"m2","game":"orx","mode":"versus","p1":"-"})") << true
         << QString("127.0.0.1:4000")
         << "start game=orx mode=versus side=0 local_port=7005 remote= delay=3 seed=0 p1=- p2=- rounds=3 "
            "ranked=0 "
            "match=m2 p1_name= p2_name= p1_rank=- p2_rank=- choose=1 feed=127.0.0.1:4000"
-        << 300000;
+        << true;
 }
 
 void TestMatchRules::startLine()
@@ -70,7 +70,7 @@ void TestMatchRules::startLine()
     QFETCH(bool, choose);
     QFETCH(QString, feed);
     QFETCH(QString, line);
-    QFETCH(int, timeout);
+    QFETCH(bool, picks);
     const QJsonObject msg = QJsonDocument::fromJson(go).object();
     QVERIFY(!msg.isEmpty());
     StartExtras extras;
@@ -80,7 +80,7 @@ void TestMatchRules::startLine()
     extras.feedEndpoint = feed;
     QCOMPARE(matchrules::startLine(msg, extras), line);
     QCOMPARE(matchrules::startLine(msg, extras).split(' ').mid(0, 17).size(), 17);
-    QCOMPARE(matchrules::startTimeoutMs(msg), timeout);
+    QCOMPARE(matchrules::picksInGame(msg), picks);
 }
 
 void TestMatchRules::rematchLine_data()
@@ -276,4 +276,57 @@ void TestMatchRules::statusLines()
     QCOMPARE(s.values.value("match"), QString("abc"));
     QVERIFY(!s.values.contains(""));
     QCOMPARE(parseStatus("").word, QString());
+}
+
+void TestMatchRules::resultSummary_data()
+{
+    QTest::addColumn<QByteArray>("result");
+    QTest::addColumn<QString>("summary");
+    QTest::newRow("side 2 won") << QByteArray(R"({"winner":2,"p1_rounds":1,"p2_rounds":2})")
+                                << "player 2 won 1-2";
+    QTest::newRow("a draw") << QByteArray(R"({"winner":0,"p1_rounds":2,"p2_rounds":2})") << "a draw 2-2";
+    QTest::newRow("outcome") << QByteArray(R"({"outcome":"left","exit":"crash"})") << "left";
+}
+
+void TestMatchRules::resultSummary()
+{
+    QFETCH(QByteArray, result);
+    QFETCH(QString, summary);
+    QCOMPARE(matchrules::resultSummary(QJsonDocument::fromJson(result).object()), summary);
+}
+
+void TestMatchRules::resultPayload_data()
+{
+    // One server verdict seen from each side: the score puts the player's own rounds first.
+    QTest::addColumn<QByteArray>("verdict");
+    QTest::addColumn<int>("side");
+    QTest::addColumn<QStringList>("characters");
+    QTest::addColumn<QByteArray>("payload");
+    const QByteArray won = R"({"match":"m1","status":"agreed","winner":1,"p1_rounds":2,"p2_rounds":1})";
+    QTest::newRow("winner, side 1") << won << 1 << QStringList{"Ryo", "Kai"}
+                                    << QByteArray(R"({"match":"m1","status":"agreed","winner":1,"p1_rounds":2,
+        "p2_rounds":1,"side":1,"opponent":"bob","score":"2-1","you_won":true,"p1_char":"Ryo","p2_char":"Kai"})");
+    QTest::newRow("loser, side 2") << won << 2 << QStringList()
+                                   << QByteArray(R"({"match":"m1","status":"agreed","winner":1,"p1_rounds":2,
+        "p2_rounds":1,"side":2,"opponent":"ann","score":"1-2","you_won":false})");
+    const QByteArray draw = R"({"match":"m1","status":"draw","winner":0,"p1_rounds":2,"p2_rounds":1})";
+    QTest::newRow("draw, side 2") << draw << 2 << QStringList()
+                                  << QByteArray(R"({"match":"m1","status":"draw","winner":0,"p1_rounds":2,
+        "p2_rounds":1,"side":2,"opponent":"ann","score":"1-2"})");
+    QTest::newRow("no winner, no score")
+        << QByteArray(R"({"match":"m1","status":"error","winner":0})") << 1 << QStringList{"Ryo"}
+        << QByteArray(R"({"match":"m1","status":"error","winner":0,"side":1,
+        "opponent":"bob"})");
+}
+
+void TestMatchRules::resultPayload()
+{
+    QFETCH(QByteArray, verdict);
+    QFETCH(int, side);
+    QFETCH(QStringList, characters);
+    QFETCH(QByteArray, payload);
+    const QJsonObject go{{"match", "m1"}, {"side", side}, {"p1_name", "ann"}, {"p2_name", "bob"}};
+    const QJsonObject expected = QJsonDocument::fromJson(payload).object();
+    QVERIFY(!expected.isEmpty());
+    QCOMPARE(matchrules::resultPayload(QJsonDocument::fromJson(verdict).object(), go, characters), expected);
 }

@@ -1,6 +1,7 @@
 // Two launchers' match controllers (each in its own driver process with its own settings and game
 // port), two stand-in games and the development server play real matches.
 
+#include "match/matchrules.h"
 #include "matchscenariokit.h"
 #include "tst_match.h"
 
@@ -62,6 +63,14 @@ void TestMatchScenarios::casualMatch()
     QCOMPARE(fb.value("status").toString(), QString("agreed"));
     QCOMPARE(fa.value("winner").toInt(), fb.value("winner").toInt());
     QVERIFY(fa.value("you_won").toBool() != fb.value("you_won").toBool());
+    // Each player's score puts their own rounds first.
+    const QString r1 = QString::number(fa.value("p1_rounds").toInt());
+    const QString r2 = QString::number(fa.value("p2_rounds").toInt());
+    QVERIFY(r1 != r2);
+    const bool annIsP1 = fa.value("side").toInt() == 1;
+    QCOMPARE(fb.value("side").toInt(), annIsP1 ? 2 : 1);
+    QCOMPARE(fa.value("score").toString(), annIsP1 ? r1 + "-" + r2 : r2 + "-" + r1);
+    QCOMPARE(fb.value("score").toString(), annIsP1 ? r2 + "-" + r1 : r1 + "-" + r2);
     QCOMPARE(fa.value("opponent").toString(), QString("bob"));
     QCOMPARE(m.a->count("finished "), 1);
     QCOMPARE(m.a->count("started "), 1);
@@ -183,21 +192,47 @@ void TestMatchScenarios::connectionDroppedMidMatch()
     QCOMPARE(m.a->count("log Sent the stored result"), 1);
 }
 
-void TestMatchScenarios::gameNeverReachesItsHoldPoint()
+void TestMatchScenarios::startTimeouts_data()
 {
+    // Every wait differs, so a swapped choice shows: before the hold point the hold wait comes on
+    // top of the start timeout, which is the longer one when a player picks in the game.
+    QTest::addColumn<QString>("character");
+    QTest::addColumn<bool>("atHoldPoint");
+    QTest::addColumn<int>("seconds");
+    QTest::newRow("picks in the game, never at the hold point") << "" << false << 5;
+    QTest::newRow("characters given, never at the hold point") << "Ryo" << false << 3;
+    QTest::newRow("picks in the game, start line never taken") << "" << true << 4;
+    QTest::newRow("characters given, start line never taken") << "Ryo" << true << 2;
+}
+
+void TestMatchScenarios::startTimeouts()
+{
+    QFETCH(QString, character);
+    QFETCH(bool, atHoldPoint);
+    QFETCH(int, seconds);
     QTemporaryDir dir;
     const QString script = writeScript(dir, "busy.txt", "at 400 status busy loading\n");
+    // Bob's game either never gets to its hold point or never takes the start line written there.
+    const QStringList bobGame =
+        atHoldPoint ? QStringList{"--take-after", "600000"} : QStringList{"--script", script};
     Match m;
     // Ann's game waits a little for Bob's, which never comes; Bob's launcher waits for the verdict.
-    QVERIFY(m.start({"--result-wait", "20000"}, opts("ann", {"--match-ms", "500", "--meet-ms", "3000"}),
-                    opts("bob", {"--script", script},
-                         {"ending=1500", "hold=1000", "fixed=1000", "pick=1000", "ack=30000"})));
+    QVERIFY(
+        m.start({"--result-wait", "20000"}, opts("ann", {"--match-ms", "500", "--meet-ms", "3000"}),
+                opts("bob", bobGame, {"ending=1500", "hold=1000", "fixed=2000", "pick=4000", "ack=30000"})));
     QVERIFY2(m.a->signInAndPlay() && m.b->signInAndPlay(), qPrintable(m.dump()));
-    QVERIFY(m.b->waitFor("game busy loading"));
-    QVERIFY(!findAndAccept(m).isEmpty());
-    QVERIFY2(m.b->waitFor("log Waiting for the game to reach its hold point (status: busy loading)", 40000),
+    if (!atHoldPoint)
+        QVERIFY(m.b->waitFor("game busy loading"));
+    QVERIFY(!findAndAccept(m, false, character, character.isEmpty() ? QString() : "Kai").isEmpty());
+    QVERIFY2(m.b->waitFor("started ", 40000), qPrintable(m.dump()));
+    const QJsonObject go = m.b->json("started ");
+    QCOMPARE(matchrules::picksInGame(go), character.isEmpty());
+    if (!atHoldPoint)
+        QVERIFY2(m.b->waitFor("log Waiting for the game to reach its hold point (status: busy loading)"),
+                 qPrintable(m.dump()));
+    QVERIFY2(m.b->waitFor("log The game did not start the match within "), qPrintable(m.dump()));
+    QVERIFY2(m.b->has(QString("log The game did not start the match within %1 s.").arg(seconds)),
              qPrintable(m.dump()));
-    QVERIFY2(m.b->waitFor("log The game did not start the match within 2 s."), qPrintable(m.dump()));
     QVERIFY(m.b->waitFor("phase 6 Reporting the result (error)..."));
     QVERIFY2(m.a->waitFor("phase 6 Reporting the result (disconnected)...", 30000), qPrintable(m.dump()));
     QVERIFY2(m.b->waitFor("finished ", 30000) && m.a->waitFor("finished ", 30000), qPrintable(m.dump()));
@@ -206,15 +241,160 @@ void TestMatchScenarios::gameNeverReachesItsHoldPoint()
     QVERIFY(!m.b->has("game in_match"));
 }
 
+void TestMatchScenarios::startLineFromMatchGo()
+{
+    // Ann sets one frame of input delay, Bob four: the server takes the larger, and Ann's game must
+    // get that, not her own setting.
+    Match m;
+    Options oa = opts("ann", {"--match-ms", "1500"});
+    oa.inputDelay = 1;
+    Options ob = opts("bob", {"--match-ms", "1500"});
+    ob.inputDelay = 4;
+    QVERIFY(m.start({}, oa, ob));
+    QVERIFY2(m.a->signInAndPlay() && m.b->signInAndPlay(), qPrintable(m.dump()));
+    const QString id = findAndAccept(m, false, "Ryo", "Kai");
+    QVERIFY(!id.isEmpty());
+    QVERIFY2(m.a->waitFor("finished ", 40000), qPrintable(m.dump()));
+    const QJsonObject go = m.a->messages("match_go").value(0);
+    QCOMPARE(go.value("delay").toInt(), 4);
+    QVERIFY(m.a->has("phase 4 Starting the match against bob (ping "));
+    QVERIFY2(m.a->lines.at(m.a->find("phase 4 ")).endsWith(": bob's setting)..."), qPrintable(m.dump()));
+
+    QStringList starts;
+    for (const QString &c : m.a->gameCommands())
+        if (c.startsWith("start "))
+            starts << c;
+    QCOMPARE(starts.size(), 1);
+    const QString side = QString::number(go.value("side").toInt());
+    const QString p1 = go.value("p1_name").toString(), p2 = go.value("p2_name").toString();
+    const QString expected =
+        QString("start game=orx mode=versus side=%1 local_port=%2 remote=%3 delay=4 seed=%4 p1=%5 p2=%6 "
+                "rounds=%7 ranked=0 match=%8 p1_name=%9 p2_name=%10 p1_rank=")
+            .arg(side)
+            .arg(m.a->gamePort)
+            .arg(go.value("remote").toString())
+            .arg(go.value("seed").toInteger())
+            .arg(go.value("p1").toString(), go.value("p2").toString())
+            .arg(go.value("rounds").toInt())
+            .arg(id, p1, p2);
+    QVERIFY2(starts.first().startsWith(expected), qPrintable(starts.first() + "\n" + expected));
+    QVERIFY(go.value("p1").toString() == "Ryo" || go.value("p1").toString() == "Kai");
+    QVERIFY(p1 == "ann" || p2 == "ann");
+}
+
+void TestMatchScenarios::matchEndsInStarting_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("cancelled before the start was taken") << "cancel";
+    QTest::newRow("another match found before the start was taken") << "found";
+    QTest::newRow("cancelled while the game plays it") << "cancel in match";
+}
+
+void TestMatchScenarios::matchEndsInStarting()
+{
+    QFETCH(QString, how);
+    Match m;
+    QVERIFY(m.start({"--result-wait", "3000"}, opts("ann", {"--match-ms", "60000", "--park-ms", "1500"}),
+                    opts("bob", {"--match-ms", "60000"})));
+    QVERIFY2(m.a->signInAndPlay() && m.b->signInAndPlay(), qPrintable(m.dump()));
+    const bool inMatch = how == "cancel in match";
+    if (!inMatch)
+        QVERIFY(m.a->setGameStatus("busy loading")); // the start line waits for the hold point
+    const QString id = findAndAccept(m);
+    QVERIFY(!id.isEmpty());
+    const QString cancel =
+        QString(R"(inject {"type":"match_cancelled","match":"%1","reason":"peer_left","requeued":false})")
+            .arg(id);
+
+    if (inMatch) {
+        QVERIFY2(m.a->waitFor("phase 5 In match against bob", 40000), qPrintable(m.dump()));
+        m.a->send(cancel);
+        QVERIFY2(m.a->waitFor("log Match " + id +
+                              " was called off while the game holds it: the game is told to leave it"),
+                 qPrintable(m.dump()));
+        QVERIFY(m.a->waitFor("cancelled peer_left 0"));
+        // The game plays its ending, then the phase says why the match ended.
+        QVERIFY(m.a->waitFor("phase 7 Match over: the game plays its ending"));
+        QVERIFY2(m.a->waitFor("phase 0 Match cancelled: the opponent left"), qPrintable(m.dump()));
+        QVERIFY(m.a->find("phase 0 Match cancelled") > m.a->find("game ready", m.a->find("phase 7 ")));
+        QCOMPARE(m.a->gameCommands().filter(QRegularExpression("^park$")).size(), 1);
+        QVERIFY(!m.a->has("phase 6 "));
+        return;
+    }
+    QVERIFY2(m.a->waitFor("log Waiting for the game to reach its hold point (status: busy loading)", 40000),
+             qPrintable(m.dump()));
+    if (how == "cancel") {
+        m.a->send(cancel);
+        QVERIFY2(m.a->waitFor("phase 0 Match cancelled: the opponent left"), qPrintable(m.dump()));
+        QVERIFY(
+            m.a->has("log Match " + id +
+                     " ends before the game took its start (called off by the server: the opponent left): "
+                     "the start is dropped"));
+    } else {
+        m.a->send(injectFound("nextMatch001"));
+        QVERIFY2(orxtest::waitUntil([&] { return m.a->count("phase 2 Match found") == 2; }),
+                 qPrintable(m.dump()));
+        QVERIFY(m.a->has("log Match " + id +
+                         " ends before the game took its start (another match came): the "
+                         "start is dropped"));
+        QCOMPARE(m.a->count("found "), 2);
+    }
+    // The game reaches its hold point now: the dropped start line must not reach it. A marker
+    // command sent after the status was read shows that everything before it was taken.
+    QVERIFY(m.a->setGameStatus("ready"));
+    m.a->send("gamecmd marker");
+    QVERIFY2(orxtest::waitUntil([&] { return m.a->gameCommands().contains("marker"); }),
+             qPrintable(m.dump()));
+    QCOMPARE(m.a->gameCommands(), QStringList{"marker"});
+    QVERIFY(!m.a->has("game in_match"));
+    m.a->send("ask");
+    QVERIFY(m.a->waitFor("answer "));
+    QVERIFY2(m.a->has(how == "cancel" ? "answer phase=0 " : "answer phase=2 "), qPrintable(m.dump()));
+}
+
+void TestMatchScenarios::gameClosesBeforeTheStart()
+{
+    // Bob's game quits while the start line waits for its hold point: the result says how it ended,
+    // with its exit code and the end of its log, and the server keeps it.
+    QTemporaryDir dir;
+    const QString script = writeScript(dir, "busy.txt", "at 400 status busy loading\n");
+    Match m;
+    QVERIFY(m.start({"--result-wait", "20000"}, opts("ann", {"--match-ms", "500", "--meet-ms", "3000"}),
+                    opts("bob", {"--script", script, "--quit-code", "3"})));
+    QVERIFY2(m.a->signInAndPlay() && m.b->signInAndPlay(), qPrintable(m.dump()));
+    QVERIFY(m.b->waitFor("game busy loading"));
+    const QString id = findAndAccept(m);
+    QVERIFY(!id.isEmpty());
+    QVERIFY2(m.b->waitFor("log Waiting for the game to reach its hold point (status: busy loading)", 40000),
+             qPrintable(m.dump()));
+    m.b->send("gamecmd quit");
+    QVERIFY2(m.b->waitFor("log Your game ended during the match (window closed, exit code 3)"),
+             qPrintable(m.dump()));
+    QVERIFY(m.b->waitFor("phase 6 Reporting the result (left)..."));
+    QVERIFY2(m.a->waitFor("finished ", 30000), qPrintable(m.dump()));
+    QJsonObject record;
+    QVERIFY(orxtest::waitUntil([&] { return !(record = recordedMatch(m.server, id)).isEmpty(); }));
+    const QJsonObject bob = reportOf(record, "bob");
+    QCOMPARE(bob.value("outcome").toString(), QString("left"));
+    QCOMPARE(bob.value("exit").toString(), QString("window closed"));
+    QCOMPARE(bob.value("exit_code").toInt(), 3);
+    const QJsonArray lines = bob.value("lines").toArray();
+    QVERIFY2(!lines.isEmpty() && lines.size() <= 20, qPrintable(QJsonDocument(bob).toJson()));
+    QVERIFY2(lines.last().toString().contains("Exit (quit)"), qPrintable(QJsonDocument(bob).toJson()));
+    QVERIFY(lines.at(0).toString().size() > 0);
+}
+
 void TestMatchScenarios::crashDuringTheMatch()
 {
     QTemporaryDir dir;
     const QString script = writeScript(dir, "crash.txt", "at 9000 crash the fight engine lost its footing\n");
     Match m;
-    QVERIFY(m.start({"--result-wait", "3000"}, opts("ann", {"--match-ms", "60000"}, {"ending=60000"}),
+    QVERIFY(m.start({"--result-wait", "3000"},
+                    opts("ann", {"--match-ms", "60000", "--park-ms", "60000"}, {"ending=60000"}),
                     opts("bob", {"--match-ms", "60000", "--script", script})));
     QVERIFY2(m.a->signInAndPlay() && m.b->signInAndPlay(), qPrintable(m.dump()));
-    QVERIFY(!findAndAccept(m).isEmpty());
+    const QString id = findAndAccept(m);
+    QVERIFY(!id.isEmpty());
     // A cancel during the match does nothing to it.
     QVERIFY2(m.a->waitFor("phase 5 In match against bob", 40000), qPrintable(m.dump()));
     m.a->send("cancel");
@@ -230,6 +410,14 @@ void TestMatchScenarios::crashDuringTheMatch()
     QCOMPARE(fa.value("you_won").toBool(), true);
     QCOMPARE(m.b->count("log Your game ended during the match"), 1);
     QCOMPARE(m.b->count("phase 6 "), 1);
+    // What Bob's launcher sent: how the game ended and its exit code, no log lines once it played.
+    QJsonObject record;
+    QVERIFY(orxtest::waitUntil([&] { return !(record = recordedMatch(m.server, id)).isEmpty(); }));
+    const QJsonObject bob = reportOf(record, "bob");
+    QCOMPARE(bob.value("outcome").toString(), QString("left"));
+    QCOMPARE(bob.value("exit").toString(), QString("crash"));
+    QVERIFY2(bob.value("exit_code").isDouble(), qPrintable(QJsonDocument(bob).toJson()));
+    QVERIFY(!bob.contains("lines"));
     // Ann's game still plays: no search until its ending is over.
     QVERIFY(m.a->waitFor("phase 7 Match over: the game plays its ending"));
     m.a->send("queue versus");

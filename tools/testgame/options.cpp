@@ -45,6 +45,9 @@ bool parseArgs(const QStringList &args, Options &o, QString &error)
         } else if (a == QLatin1String("--match-ms")) {
             if (!takeNumber(args, i, o.matchMs, error))
                 return false;
+        } else if (a == QLatin1String("--park-ms")) {
+            if (!takeNumber(args, i, o.parkMs, error))
+                return false;
         } else if (a == QLatin1String("--solo")) {
             o.solo = true;
         } else if (a == QLatin1String("--frame-ms")) {

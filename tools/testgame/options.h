@@ -15,6 +15,7 @@ struct Options {
     int bootMs = 200;        // time in "booting" before "ready"
     int takeAfterMs = 0;     // leave each cmd.txt this long before taking it
     int matchMs = 300;       // time "in_match" before the result (frames played against an opponent)
+    int parkMs = 0;          // after "park", the ending it plays before it is back at the hold point
     bool solo = false;       // play every match alone, without the opponent (the result from the seed)
     NetOptions net;          // how matches against an opponent are played
     bool ignoreQuit = false; // neither "quit" nor a close request ends the game

@@ -62,6 +62,8 @@ TestGame::TestGame(const Options &options, const QStringList &arguments, QObject
         m_log.line(QStringLiteral("link: waiting at the hold point"));
         setStatus(QStringLiteral("ready"));
     });
+    m_parkTimer.setSingleShot(true);
+    connect(&m_parkTimer, &QTimer::timeout, this, &TestGame::parked);
     m_matchTimer.setSingleShot(true);
     connect(&m_matchTimer, &QTimer::timeout, this, [this] {
         const QString result = resultStatus(m_match);
@@ -191,16 +193,27 @@ void TestGame::handleCommand(const QString &line)
         m_matchTimer.stop();
         // Back at the hold point the game port goes back to the launcher for the next search.
         m_net.release();
-        m_log.line(QStringLiteral("link: parked at the hold point"));
-        setStatus(QStringLiteral("ready"));
+        if (m_options.parkMs > 0) {
+            m_log.line(QStringLiteral("link: park: the ending plays first"));
+            m_parkTimer.start(m_options.parkMs);
+        } else {
+            parked();
+        }
     } else {
         m_log.line(QStringLiteral("warning: unknown command %1").arg(command.verb));
     }
 }
 
+void TestGame::parked()
+{
+    m_log.line(QStringLiteral("link: parked at the hold point"));
+    setStatus(QStringLiteral("ready"));
+}
+
 void TestGame::beginMatch(const CommandLine &command)
 {
     m_bootTimer.stop();
+    m_parkTimer.stop();
     m_match.take(command);
     m_log.line(
         QStringLiteral("link: %1 match %2 seed %3").arg(command.verb, m_match.match).arg(m_match.seed));

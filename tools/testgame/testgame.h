@@ -25,6 +25,7 @@ private:
     void runStep(const ScriptStep &step);
     void handleCommand(const QString &line);
     void beginMatch(const CommandLine &command);
+    void parked();
     void setStatus(const QString &line);
     void print(const QString &text, bool lineFeed = true);
     void finish(int code, const QString &why);
@@ -45,6 +46,7 @@ private:
     QTimer m_tick;
     QTimer m_bootTimer;
     QTimer m_matchTimer;
+    QTimer m_parkTimer;
     QTimer m_prepareTimer;
     qsizetype m_nextStep = 0;
     bool m_ignoreQuit = false;
