@@ -19,7 +19,6 @@ constexpr quint16 kSsdpPort = 1900;
 constexpr int kRenewMs = 20 * 60 * 1000;
 constexpr int kRequestMs = 4000;
 
-
 } // namespace
 
 UpnpMapper::UpnpMapper(QObject *parent)
@@ -266,7 +265,9 @@ void UpnpMapper::readDescription(const QUrl &url, const QByteArray &xml)
 void UpnpMapper::askExternalAddress()
 {
     soap(QStringLiteral("GetExternalIPAddress"), QString(), [this](int status, const QString &body) {
-        if (status == 200)
+        // Only an answer replaces the address; a failed or timed-out call keeps the last one known.
+        const bool answered = status == 200;
+        if (answered)
             m_externalAddress = soapValue(body, QStringLiteral("NewExternalIPAddress"));
         const QHostAddress external(m_externalAddress);
         if (!external.isNull() && isNonPublic(external)) {
@@ -281,9 +282,10 @@ void UpnpMapper::askExternalAddress()
                        : tr("router found (UPnP) with a public address; nothing changed"));
             return;
         }
-        if (m_externalAddress.isEmpty()) {
-            // A router that does not know its own outside address (reserved or unconnected WAN
-            // side) refuses every mapping; say so instead of reporting an obscure refusal.
+        if (answered && m_externalAddress.isEmpty()) {
+            // A router that answers with an empty outside address (reserved or unconnected WAN
+            // side) refuses every mapping; say so instead of reporting an obscure refusal. A router
+            // that merely failed this one call may still map the port, so it gets the request.
             finish(
                 tr("the router does not know its public address (it may be behind another network), so ports "
                    "cannot be opened; matches connect by hole punching or through the server"));
@@ -368,7 +370,8 @@ void UpnpMapper::soap(const QString &action, const QString &arguments, SoapHandl
     connect(reply, &QNetworkReply::finished, this, [reply, handler = std::move(handler)] {
         reply->deleteLater();
         const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-        handler(status, QString::fromUtf8(reply->readAll()));
+        // A timed-out request is closed already and has no body.
+        handler(status, reply->isOpen() ? QString::fromUtf8(reply->readAll()) : QString());
     });
 }
 

@@ -68,6 +68,7 @@ private slots:
 
     void defaults();
     void defaultFileText();
+    void defaultFileWrittenWhole();
     void roundTripOfAFullFile();
     void parseTable_data();
     void parseTable();
@@ -240,6 +241,97 @@ void TestControls::defaultFileText()
     QVERIFY(text.contains(QStringLiteral("\ntouchpad = \"\"\n\n")));
     QVERIFY(text.contains(QStringLiteral("[ports]\nplayer2 = \"\"\n")));
     QVERIFY(text.endsWith(QStringLiteral("(online the console's Type A).\n[fight]\n")));
+}
+
+void TestControls::defaultFileWrittenWhole()
+{
+    // The whole default file as the game expects it, line by line; any change to a comment, a
+    // blank line or the order of the entries shows here.
+    const QByteArray expected =
+        "# Orvex Rovivi controls. The launcher writes this file (Settings, Keyboard); a game that is running "
+        "reads it again\n"
+        "# within a second of a change. The buttons are the Xbox 360 controller's: up down left right (the "
+        "d-pad),\n"
+        "# a b x y, lb rb (bumpers), lt rt (triggers), start back, ls rs (stick clicks).\n"
+        "\n"
+        "# The keyboard plays as player 1 while the game's window is in front.\n"
+        "keyboard = true\n"
+        "\n"
+        "# The keys that press each button.\n"
+        "[keys]\n"
+        "up = [\"Up\", \"W\"]\n"
+        "down = [\"Down\", \"S\"]\n"
+        "left = [\"Left\", \"A\"]\n"
+        "right = [\"Right\", \"D\"]\n"
+        "a = [\"K\", \"Space\"]\n"
+        "b = [\"L\"]\n"
+        "x = [\"J\"]\n"
+        "y = [\"I\"]\n"
+        "lb = [\"U\"]\n"
+        "rb = [\"O\"]\n"
+        "lt = [\"Y\"]\n"
+        "rt = [\"P\"]\n"
+        "start = [\"Enter\"]\n"
+        "back = [\"Backspace\"]\n"
+        "ls = []\n"
+        "rs = []\n"
+        "\n"
+        "# What each button of a PC controller presses, by where the button sits (\"\" nothing).\n"
+        "[buttons]\n"
+        "south = \"a\"\n"
+        "east = \"b\"\n"
+        "west = \"x\"\n"
+        "north = \"y\"\n"
+        "right_shoulder = \"rb\"\n"
+        "left_shoulder = \"lb\"\n"
+        "right_trigger = \"rt\"\n"
+        "left_trigger = \"lt\"\n"
+        "dpad_up = \"up\"\n"
+        "dpad_down = \"down\"\n"
+        "dpad_left = \"left\"\n"
+        "dpad_right = \"right\"\n"
+        "start = \"start\"\n"
+        "back = \"back\"\n"
+        "left_stick = \"ls\"\n"
+        "right_stick = \"rs\"\n"
+        "misc = \"\"\n"
+        "paddle1 = \"\"\n"
+        "paddle2 = \"\"\n"
+        "paddle3 = \"\"\n"
+        "paddle4 = \"\"\n"
+        "touchpad = \"\"\n"
+        "\n"
+        "# Player 2's controller (the offline versus) by its name; \"\" the second one plugged in. While a\n"
+        "# name is here, every other controller keeps clear of player 2's port.\n"
+        "[ports]\n"
+        "player2 = \"\"\n"
+        "\n"
+        "# What a button presses in a fight, in every mode, online and offline: any of the game's own four "
+        "buttons\n"
+        "# together, A horizontal attack, B vertical attack, K kick, G guard (\"\" nothing). A button not "
+        "listed keeps\n"
+        "# the game's own Control Settings (online the console's Type A).\n"
+        "[fight]\n";
+
+    // What the launcher puts on disk for the defaults, read back as raw bytes.
+    const QString path = controlsPath();
+    QFile::remove(path);
+    QString error;
+    QVERIFY2(saveControls(Controls(), &error), qPrintable(error));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray written = file.readAll();
+    // On a mismatch, name the first differing line rather than two long blobs.
+    const QList<QByteArray> got = written.split('\n'), want = expected.split('\n');
+    for (qsizetype i = 0; i < qMin(got.size(), want.size()); ++i)
+        QVERIFY2(got.at(i) == want.at(i),
+                 qPrintable(QStringLiteral("line %1: got \"%2\", expected \"%3\"")
+                                .arg(i + 1)
+                                .arg(QString::fromUtf8(got.at(i)), QString::fromUtf8(want.at(i)))));
+    QCOMPARE(written.size(), expected.size());
+    QCOMPARE(written, expected);
+    QCOMPARE(composeControlsFile(Controls()), expected);
+    QFile::remove(path);
 }
 
 void TestControls::roundTripOfAFullFile()

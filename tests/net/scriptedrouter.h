@@ -22,7 +22,7 @@ struct RouterRequest {
 };
 
 struct RouterAnswer {
-    int status = 200;
+    int status = 200; // 0: never answers; the connection stays open until the client gives up
     QByteArray body;
 };
 Q_DECLARE_METATYPE(RouterAnswer)
@@ -110,6 +110,8 @@ private:
             if (!queue.isEmpty())
                 answer = queue.size() > 1 ? queue.takeFirst() : queue.first();
         }
+        if (answer.status <= 0)
+            return;
         s->write("HTTP/1.1 " + QByteArray::number(answer.status) +
                  " X\r\nContent-Type: text/xml\r\nContent-Length: " + QByteArray::number(answer.body.size()) +
                  "\r\nConnection: close\r\n\r\n" + answer.body);

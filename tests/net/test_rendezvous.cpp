@@ -9,9 +9,11 @@
 #include "scriptedpeer.h"
 #include "testutil.h"
 
+#include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QUdpSocket>
 #include <QtTest>
 
@@ -164,52 +166,111 @@ private slots:
 
     void measurementNeedsThreePongs_data()
     {
-        QTest::addColumn<int>("pongs");
+        // How long the peer holds the pong of each ping, by "seq"; the pings beyond go unanswered.
+        // The holds lie far apart so that the median stands clear of the mean, the extremes and the
+        // first, middle and last pong to arrive, even with a loaded machine's timing jitter.
+        QTest::addColumn<QList<int>>("holds");
         QTest::addColumn<bool>("ok");
-        QTest::newRow("five") << 5 << true;
-        QTest::newRow("three then silence") << 3 << true;
-        QTest::newRow("two") << 2 << false;
+        QTest::newRow("five") << QList<int>{260, 500, 120, 80, 40} << true;
+        QTest::newRow("three then silence") << QList<int>{360, 40, 120} << true;
+        QTest::newRow("two") << QList<int>{40, 80} << false;
     }
     void measurementNeedsThreePongs()
     {
-        QFETCH(int, pongs);
+        QFETCH(QList<int>, holds);
         QFETCH(bool, ok);
         UdpRendezvous r;
         ScriptedUdp peer;
         QVERIFY(r.bind(freePort(), kLocal));
+        QElapsedTimer clock;
+        clock.start();
+        qint64 doneAt = -1;
         QSignalSpy done(&r, &UdpRendezvous::punchDone);
-        r.punchDirect(QStringLiteral("m"), QStringLiteral("k"), 1, peer.endpoint(), QString(), 10000);
-        int answered = 0;
+        connect(&r, &UdpRendezvous::punchDone, this, [&] { doneAt = clock.elapsed(); });
+
+        // The peer answers as it reads, each pong after its hold; it notes when each ping came in
+        // and when each pong left.
+        QList<qint64> pingIn, pongOut(holds.size(), -1);
         bool acked = false, outOfOrder = false;
-        QVERIFY(waitFor(
-            [&] {
-                for (auto [msg, port] : peer.take()) {
-                    const QString type = msg.value(QStringLiteral("type")).toString();
-                    if (type == QLatin1String("punch") && !acked) {
-                        msg.insert(QStringLiteral("type"), QStringLiteral("punch_ack"));
-                        peer.send(msg, port);
-                        acked = true;
-                    } else if (type == QLatin1String("ping") && answered < pongs) {
-                        if (msg.value(QStringLiteral("seq")).toInt() != answered)
-                            outOfOrder = true;
-                        msg.insert(QStringLiteral("type"), QStringLiteral("pong"));
-                        peer.send(msg, port);
-                        peer.send(msg, port); // the same seq again changes nothing
-                        QJsonObject never = msg;
+        connect(&peer.socket, &QUdpSocket::readyRead, this, [&] {
+            for (auto [msg, port] : peer.take()) {
+                const QString type = msg.value(QStringLiteral("type")).toString();
+                if (type == QLatin1String("punch") && !acked) {
+                    msg.insert(QStringLiteral("type"), QStringLiteral("punch_ack"));
+                    peer.send(msg, port);
+                    acked = true;
+                } else if (type == QLatin1String("ping")) {
+                    const int seq = msg.value(QStringLiteral("seq")).toInt();
+                    if (seq != pingIn.size())
+                        outOfOrder = true;
+                    pingIn << clock.elapsed();
+                    if (seq >= holds.size())
+                        continue;
+                    QJsonObject pong = msg;
+                    pong.insert(QStringLiteral("type"), QStringLiteral("pong"));
+                    pong.insert(QStringLiteral("side"), 2);
+                    const quint16 to = port;
+                    QTimer::singleShot(holds.at(seq), Qt::PreciseTimer, &peer.socket, [&, pong, to, seq] {
+                        pongOut[seq] = clock.elapsed();
+                        peer.send(pong, to);
+                        peer.send(pong, to); // the same seq again changes nothing
+                        QJsonObject never = pong;
                         never.insert(QStringLiteral("seq"), 9);
-                        peer.send(never, port); // never sent
-                        ++answered;
-                    }
+                        peer.send(never, to); // never sent
+                    });
                 }
-                return done.size() == 1;
-            },
-            20000));
+            }
+        });
+        r.punchDirect(QStringLiteral("m"), QStringLiteral("k"), 1, peer.endpoint(), QString(), 10000);
+        QVERIFY(waitFor([&] { return done.size() == 1; }, 20000));
         QVERIFY(!outOfOrder);
+        QCOMPARE(pingIn.size(), 5);
         QCOMPARE(done.at(0).at(0).toBool(), ok);
         QCOMPARE(done.at(0).at(3).toString(), ok ? QStringLiteral("lan") : QString());
         if (!ok) {
             QCOMPARE(done.at(0).at(2).toString(), QString());
             QVERIFY(logLines().contains(QStringLiteral("udp: punch failed, rtt 0 ms via lan")));
+        }
+
+        // Each round trip is the hold as the peer really kept it, plus two hops on loopback inside
+        // this process; the reported one must be the median of those, within the hops' jitter and the
+        // rounding to whole milliseconds.
+        QList<qint64> kept;
+        for (qsizetype seq = 0; seq < holds.size(); ++seq) {
+            QVERIFY2(pongOut.at(seq) >= 0, "a pong never left");
+            kept << pongOut.at(seq) - pingIn.at(seq);
+        }
+        std::sort(kept.begin(), kept.end());
+        const auto keptText = [&] {
+            QStringList t;
+            for (qint64 k : kept)
+                t << QString::number(k);
+            return t.join(QLatin1Char(' '));
+        };
+        const qint64 lastPong = *std::max_element(pongOut.begin(), pongOut.end());
+        if (ok) {
+            const int rtt = done.at(0).at(1).toInt();
+            const qint64 median = kept.at(kept.size() / 2);
+            const qint64 hops = scaled(40);
+            qInfo("holds kept %s ms; rtt %d ms", qPrintable(keptText()), rtt);
+            QVERIFY2(rtt >= median - 2 && rtt <= median + hops,
+                     qPrintable(QStringLiteral("rtt %1 ms, the holds kept %2 ms").arg(rtt).arg(keptText())));
+            QVERIFY(logLines().contains(QStringLiteral("udp: punch ok, rtt %1 ms via lan").arg(rtt)));
+        }
+        QVERIFY(doneAt >= lastPong);
+        if (holds.size() == 5) {
+            // The fifth pong ends the measurement at once: well before the wait for stragglers,
+            // which could end no sooner than 500 ms after the fifth ping.
+            QVERIFY2(
+                doneAt - lastPong < scaled(150),
+                qPrintable(QStringLiteral("ended %1 ms after the fifth pong left, %2 ms after the fifth ping")
+                               .arg(doneAt - lastPong)
+                               .arg(doneAt - pingIn.last())));
+        } else {
+            // Fewer pongs: the wait after the fifth ping decides.
+            QVERIFY2(
+                doneAt - pingIn.last() >= 450,
+                qPrintable(QStringLiteral("ended %1 ms after the fifth ping").arg(doneAt - pingIn.last())));
         }
     }
 

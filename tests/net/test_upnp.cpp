@@ -60,6 +60,7 @@ private slots:
     void descriptionWithoutWanServiceOrUnreachable();
     void outsideAddressDecides_data();
     void outsideAddressDecides();
+    void failedAddressCallKeepsTheLastAddress();
     void refusals_data();
     void refusals();
     void permanentLeaseOnly();
@@ -190,41 +191,83 @@ void TestUpnp::descriptionWithoutWanServiceOrUnreachable()
 
 void TestUpnp::outsideAddressDecides_data()
 {
-    QTest::addColumn<QByteArray>("address");
+    QTest::addColumn<RouterAnswer>("answer"); // to GetExternalIPAddress
     QTest::addColumn<bool>("probe");
     QTest::addColumn<QString>("status");
     QTest::addColumn<bool>("mapped");
-    QTest::newRow("cgnat") << QByteArray("100.64.1.2") << false << kBehind << false;
-    QTest::newRow("private") << QByteArray("10.0.0.5") << false << kBehind << false;
-    QTest::newRow("cgnat in probe") << QByteArray("100.64.1.2") << true << kBehind << false;
-    QTest::newRow("probe public") << QByteArray("11.22.33.44") << true
-                                  << "router found (UPnP) with a public address; nothing changed" << false;
-    QTest::newRow("probe unknown") << QByteArray("") << true
-                                   << "router found (UPnP), its public address unknown; nothing changed"
-                                   << false;
+    QTest::addColumn<QString>("externalAfter");
+    const QString unknownInProbe =
+        QStringLiteral("router found (UPnP), its public address unknown; nothing changed");
+    QTest::newRow("cgnat") << external("100.64.1.2") << false << kBehind << false << "100.64.1.2";
+    QTest::newRow("private") << external("10.0.0.5") << false << kBehind << false << "10.0.0.5";
+    QTest::newRow("cgnat in probe") << external("100.64.1.2") << true << kBehind << false << "100.64.1.2";
+    QTest::newRow("probe public") << external("11.22.33.44") << true
+                                  << "router found (UPnP) with a public address; nothing changed" << false
+                                  << "11.22.33.44";
+    QTest::newRow("probe unknown") << external("") << true << unknownInProbe << false << "";
     QTest::newRow("unknown, mapping wanted")
-        << QByteArray("") << false
+        << external("") << false
         << "the router does not know its public address (it may be behind another network), so ports cannot "
            "be "
            "opened; matches connect by hole punching or through the server"
-        << false;
-    QTest::newRow("public") << QByteArray("11.22.33.44") << false << kOpen << true;
+        << false << "";
+    QTest::newRow("public") << external("11.22.33.44") << false << kOpen << true << "11.22.33.44";
+    // A router that fails the address call may still forward ports: the mapping is asked for.
+    QTest::newRow("address call fails (SOAP fault)")
+        << ScriptedRouter::fault(501) << false << kOpen << true << "";
+    QTest::newRow("address call fails (HTTP 500, no body)")
+        << RouterAnswer{500, {}} << false << kOpen << true << "";
+    QTest::newRow("address call times out") << RouterAnswer{0, {}} << false << kOpen << true << "";
+    QTest::newRow("address call fails in probe")
+        << ScriptedRouter::fault(501) << true << unknownInProbe << false << "";
 }
 
 void TestUpnp::outsideAddressDecides()
 {
-    QFETCH(QByteArray, address);
+    QFETCH(RouterAnswer, answer);
     QFETCH(bool, probe);
     QFETCH(QString, status);
     QFETCH(bool, mapped);
+    QFETCH(QString, externalAfter);
     ScriptedRouter router;
     router.pages.insert("/desc.xml", {200, description({}, {{kIpService, "/ctl"}})});
-    router.actions.insert("GetExternalIPAddress", {external(address)});
+    router.actions.insert("GetExternalIPAddress", {answer});
     router.actions.insert("AddPortMapping", {{200, ScriptedRouter::soapAnswer("AddPortMapping", "")}});
     UpnpMapper mapper;
     mapper.setDeviceUrl(QUrl(router.url(QStringLiteral("/desc.xml"))));
     QCOMPARE(runOnce(mapper, 7001, probe), status);
+    QCOMPARE(router.calls("GetExternalIPAddress").size(), 1);
     QCOMPARE(router.calls("AddPortMapping").size(), mapped ? 1 : 0);
+    QCOMPARE(mapper.externalAddress(), externalAfter);
+}
+
+void TestUpnp::failedAddressCallKeepsTheLastAddress()
+{
+    ScriptedRouter router;
+    router.pages.insert("/desc.xml", {200, description({}, {{kIpService, "/ctl"}})});
+    // The first sequence learns the address; every later address call fails.
+    router.actions.insert("GetExternalIPAddress", {external("11.22.33.44"), ScriptedRouter::fault(501)});
+    router.actions.insert("AddPortMapping", {{200, ScriptedRouter::soapAnswer("AddPortMapping", "")}});
+    UpnpMapper mapper;
+    mapper.setDeviceUrl(QUrl(router.url(QStringLiteral("/desc.xml"))));
+    QCOMPARE(runOnce(mapper), kOpen);
+    QCOMPARE(runOnce(mapper, 7002), QStringLiteral("UDP port 7002 open on the router (UPnP)"));
+    QCOMPARE(router.calls("GetExternalIPAddress").size(), 2);
+    QCOMPARE(router.calls("AddPortMapping").size(), 2);
+    QVERIFY(router.calls("AddPortMapping").at(1).body.contains("<NewExternalPort>7002</NewExternalPort>"));
+    QCOMPARE(mapper.externalAddress(), QStringLiteral("11.22.33.44"));
+
+    // A router once seen behind another network stays so while it cannot say otherwise.
+    ScriptedRouter behind;
+    behind.pages.insert("/desc.xml", {200, description({}, {{kIpService, "/ctl"}})});
+    behind.actions.insert("GetExternalIPAddress", {external("100.64.1.2"), ScriptedRouter::fault(501)});
+    behind.actions.insert("AddPortMapping", {{200, ScriptedRouter::soapAnswer("AddPortMapping", "")}});
+    UpnpMapper second;
+    second.setDeviceUrl(QUrl(behind.url(QStringLiteral("/desc.xml"))));
+    QCOMPARE(runOnce(second), kBehind);
+    QCOMPARE(runOnce(second), kBehind);
+    QCOMPARE(behind.calls("GetExternalIPAddress").size(), 2);
+    QVERIFY(behind.calls("AddPortMapping").isEmpty());
 }
 
 void TestUpnp::refusals_data()

@@ -8,7 +8,9 @@
 #include <QJsonDocument>
 #include <QNetworkInterface>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QSignalSpy>
+#include <QSslConfiguration>
 #include <QTest>
 
 namespace {
@@ -26,6 +28,40 @@ bool runOpenssl(const QStringList &args, QByteArray *output, QString *error)
     if (output)
         *output = process.readAllStandardOutput();
     return true;
+}
+
+QString opensslFingerprint(const QString &certPath, QString *error)
+{
+    QByteArray printed;
+    if (!runOpenssl({QStringLiteral("x509"), QStringLiteral("-in"), certPath, QStringLiteral("-noout"),
+                     QStringLiteral("-fingerprint"), QStringLiteral("-sha256")},
+                    &printed, error))
+        return QString();
+    return QString::fromLatin1(printed.mid(printed.indexOf('=') + 1)).trimmed();
+}
+
+// A new P-256 key and a certificate request for `subject`.
+bool newKeyAndRequest(const QString &subject, const QString &keyPath, const QString &requestPath,
+                      QString *error)
+{
+    return runOpenssl({QStringLiteral("req"), QStringLiteral("-new"), QStringLiteral("-newkey"),
+                       QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
+                       QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"),
+                       QStringLiteral("-keyout"), keyPath, QStringLiteral("-out"), requestPath,
+                       QStringLiteral("-subj"), subject},
+                      nullptr, error);
+}
+
+bool writeText(const QString &path, const QByteArray &text)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(text) == text.size();
+}
+
+QSslCertificate readCertificate(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QSslCertificate(file.readAll(), QSsl::Pem) : QSslCertificate();
 }
 } // namespace
 
@@ -49,13 +85,8 @@ void TestServerClient::initTestCase()
                          QStringLiteral("/CN=orx-test-server")},
                         nullptr, &error),
              qPrintable(error));
-    QByteArray printed;
-    QVERIFY2(runOpenssl({QStringLiteral("x509"), QStringLiteral("-in"), certPath, QStringLiteral("-noout"),
-                         QStringLiteral("-fingerprint"), QStringLiteral("-sha256")},
-                        &printed, &error),
-             qPrintable(error));
-    m_opensslFingerprint = QString::fromLatin1(printed.mid(printed.indexOf('=') + 1)).trimmed();
-    QVERIFY2(m_opensslFingerprint.contains(QLatin1Char(':')), printed.constData());
+    m_opensslFingerprint = opensslFingerprint(certPath, &error);
+    QVERIFY2(m_opensslFingerprint.contains(QLatin1Char(':')), qPrintable(error + m_opensslFingerprint));
 
     QFile certFile(certPath);
     QFile keyFile(keyPath);
@@ -65,6 +96,48 @@ void TestServerClient::initTestCase()
     m_key = QSslKey(keyFile.readAll(), QSsl::Ec, QSsl::Pem);
     QVERIFY(!m_certificate.isNull());
     QVERIFY(!m_key.isNull());
+
+    // A CA and a server certificate it issues for 127.0.0.1, valid by every rule but the pin.
+    const QString caKey = m_dir.filePath(QStringLiteral("ca-key.pem"));
+    const QString caRequest = m_dir.filePath(QStringLiteral("ca.csr"));
+    const QString caExt = m_dir.filePath(QStringLiteral("ca.ext"));
+    const QString caPath = m_dir.filePath(QStringLiteral("ca.pem"));
+    const QString issuedKey = m_dir.filePath(QStringLiteral("issued-key.pem"));
+    const QString issuedRequest = m_dir.filePath(QStringLiteral("issued.csr"));
+    const QString issuedExt = m_dir.filePath(QStringLiteral("issued.ext"));
+    const QString issuedPath = m_dir.filePath(QStringLiteral("issued.pem"));
+    QVERIFY(writeText(caExt, "basicConstraints=critical,CA:TRUE\nkeyUsage=critical,keyCertSign,cRLSign\n"
+                             "subjectKeyIdentifier=hash\n"));
+    QVERIFY(writeText(issuedExt, "basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\n"
+                                 "extendedKeyUsage=serverAuth\nsubjectAltName=IP:127.0.0.1\n"
+                                 "authorityKeyIdentifier=keyid\n"));
+    QVERIFY2(newKeyAndRequest(QStringLiteral("/CN=orx-test-ca"), caKey, caRequest, &error),
+             qPrintable(error));
+    QVERIFY2(runOpenssl({QStringLiteral("x509"), QStringLiteral("-req"), QStringLiteral("-in"), caRequest,
+                         QStringLiteral("-signkey"), caKey, QStringLiteral("-days"), QStringLiteral("2"),
+                         QStringLiteral("-set_serial"), QStringLiteral("1"), QStringLiteral("-extfile"),
+                         caExt, QStringLiteral("-out"), caPath},
+                        nullptr, &error),
+             qPrintable(error));
+    QVERIFY2(newKeyAndRequest(QStringLiteral("/CN=127.0.0.1"), issuedKey, issuedRequest, &error),
+             qPrintable(error));
+    QVERIFY2(
+        runOpenssl({QStringLiteral("x509"), QStringLiteral("-req"), QStringLiteral("-in"), issuedRequest,
+                    QStringLiteral("-CA"), caPath, QStringLiteral("-CAkey"), caKey, QStringLiteral("-days"),
+                    QStringLiteral("2"), QStringLiteral("-set_serial"), QStringLiteral("2"),
+                    QStringLiteral("-extfile"), issuedExt, QStringLiteral("-out"), issuedPath},
+                   nullptr, &error),
+        qPrintable(error));
+    m_issuedFingerprint = opensslFingerprint(issuedPath, &error);
+    QVERIFY2(m_issuedFingerprint.contains(QLatin1Char(':')), qPrintable(error + m_issuedFingerprint));
+    m_caCertificate = readCertificate(caPath);
+    m_issuedCertificate = readCertificate(issuedPath);
+    QFile issuedKeyFile(issuedKey);
+    QVERIFY(issuedKeyFile.open(QIODevice::ReadOnly));
+    m_issuedKey = QSslKey(issuedKeyFile.readAll(), QSsl::Ec, QSsl::Pem);
+    QVERIFY(!m_caCertificate.isNull());
+    QVERIFY(!m_issuedCertificate.isNull());
+    QVERIFY(!m_issuedKey.isNull());
 }
 
 void TestServerClient::init()
@@ -264,38 +337,67 @@ void TestServerClient::plainIPv4()
 void TestServerClient::tlsPin_data()
 {
     QTest::addColumn<QString>("addressForm");
-    QTest::addColumn<QString>("pin");     // "openssl", "lower", "none" or a literal pin
+    QTest::addColumn<bool>("issuedByTrustedCa"); // else self-signed
+    QTest::addColumn<QString>("pin");     // "openssl", "lower", "none", "ca", "self-signed" or a literal pin
     QTest::addColumn<QString>("outcome"); // "hello", "untrusted", "mismatch"
-    QTest::newRow("pin in capitals with colons, no prefix") << "127.0.0.1:%1"
-                                                            << "openssl"
+    QTest::newRow("pin in capitals with colons, no prefix") << "127.0.0.1:%1" << false << "openssl"
                                                             << "hello";
-    QTest::newRow("pin in lower hex, tls://") << "tls://127.0.0.1:%1"
-                                              << "lower"
+    QTest::newRow("pin in lower hex, tls://") << "tls://127.0.0.1:%1" << false << "lower"
                                               << "hello";
-    QTest::newRow("no pin") << "tls://127.0.0.1:%1"
-                            << "none"
+    QTest::newRow("no pin") << "tls://127.0.0.1:%1" << false << "none"
                             << "untrusted";
-    QTest::newRow("wrong pin") << "127.0.0.1:%1" << QString(64, QLatin1Char('A')) << "mismatch";
+    QTest::newRow("wrong pin") << "127.0.0.1:%1" << false << QString(64, QLatin1Char('A')) << "mismatch";
+    // A certificate the system would accept (trusted issuer, right address) is still refused unless
+    // it is the pinned one: neither its issuer's digest nor another certificate's lets it in.
+    QTest::newRow("trusted CA, its own digest pinned") << "127.0.0.1:%1" << true << "openssl"
+                                                       << "hello";
+    QTest::newRow("trusted CA, the CA's digest pinned") << "127.0.0.1:%1" << true << "ca"
+                                                        << "mismatch";
+    QTest::newRow("trusted CA, another certificate's digest pinned")
+        << "tls://127.0.0.1:%1" << true << "self-signed"
+        << "mismatch";
+    QTest::newRow("trusted CA, no pin") << "127.0.0.1:%1" << true << "none"
+                                        << "untrusted";
 }
 
 void TestServerClient::tlsPin()
 {
     QFETCH(QString, addressForm);
+    QFETCH(bool, issuedByTrustedCa);
     QFETCH(QString, pin);
     QFETCH(QString, outcome);
 
-    const QString actual = normalizeFingerprint(m_opensslFingerprint);
+    const QSslCertificate &certificate = issuedByTrustedCa ? m_issuedCertificate : m_certificate;
+    const QString printed = issuedByTrustedCa ? m_issuedFingerprint : m_opensslFingerprint;
+    const QString actual = normalizeFingerprint(printed);
     QCOMPARE(actual.size(), 64);
     QString pinText = pin;
     if (pin == QLatin1String("openssl"))
-        pinText = m_opensslFingerprint;
+        pinText = printed;
     else if (pin == QLatin1String("lower"))
         pinText = actual;
     else if (pin == QLatin1String("none"))
         pinText.clear();
+    else if (pin == QLatin1String("ca"))
+        pinText = QString::fromLatin1(m_caCertificate.digest(QCryptographicHash::Sha256).toHex());
+    else if (pin == QLatin1String("self-signed"))
+        pinText = m_opensslFingerprint;
+
+    // Sockets made from now on trust the run's CA, as a system that knows the issuer would.
+    const QSslConfiguration systemDefault = QSslConfiguration::defaultConfiguration();
+    const auto restoreDefault =
+        qScopeGuard([systemDefault] { QSslConfiguration::setDefaultConfiguration(systemDefault); });
+    if (issuedByTrustedCa) {
+        QSslConfiguration trusting = systemDefault;
+        trusting.addCaCertificate(m_caCertificate);
+        QSslConfiguration::setDefaultConfiguration(trusting);
+        const QList<QSslError> complaints =
+            QSslCertificate::verify({certificate}, QStringLiteral("127.0.0.1"));
+        QVERIFY2(complaints.isEmpty(), qPrintable(complaints.value(0).errorString()));
+    }
 
     ScriptedPeer peer;
-    peer.useTls(m_certificate, m_key);
+    peer.useTls(certificate, issuedByTrustedCa ? m_issuedKey : m_key);
     QVERIFY(peer.listen());
     auto client = makeClient(20);
     QSignalSpy errors(client.get(), &ServerClient::connectionError);
@@ -336,7 +438,7 @@ void TestServerClient::tlsPin()
                                 "Check the fingerprint in Settings.")
                      .arg(formatFingerprint(actual)));
         QVERIFY2(logText().contains(QStringLiteral("server: certificate mismatch, got %1 expected %2")
-                                        .arg(actual, normalizeFingerprint(pin))),
+                                        .arg(actual, normalizeFingerprint(pinText))),
                  qPrintable(logText()));
     }
     // Nothing more happens by itself: a second marker of the client's quiet state.

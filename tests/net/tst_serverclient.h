@@ -1,6 +1,7 @@
 #pragma once
 // Tests of ServerClient against real sockets: an in-process scripted peer over plain TCP and over
-// TLS with a certificate made for the run by the openssl command.
+// TLS with certificates made for the run by the openssl command: a self-signed one, and one that a
+// CA of the run's own issues for 127.0.0.1.
 
 #include "net/serverclient.h"
 #include "scriptedpeer.h"
@@ -89,6 +90,11 @@ private:
     QSslCertificate m_certificate;
     QSslKey m_key;
     QString m_opensslFingerprint; // as `openssl x509 -fingerprint -sha256` prints it
+    // A certificate for 127.0.0.1 issued by a CA of the run's own, which a client can be made to trust.
+    QSslCertificate m_caCertificate;
+    QSslCertificate m_issuedCertificate;
+    QSslKey m_issuedKey;
+    QString m_issuedFingerprint; // as openssl prints it
     int m_syncCounter = 0;
 };
 
