@@ -15,6 +15,8 @@ int main(int argc, char **argv)
     };
     TestMatchRules rules;
     run(rules);
+    TestSeriesRules series;
+    run(series);
     TestGameLogReading logs;
     run(logs);
     TestMatchLocal local;

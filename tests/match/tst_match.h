@@ -28,6 +28,23 @@ private slots:
     void resultPayload();
 };
 
+class TestSeriesRules : public QObject {
+    Q_OBJECT
+private slots:
+    void seriesKeys_data();
+    void seriesKeys();
+    void chooser_data();
+    void chooser();
+    void pathChoice_data();
+    void pathChoice();
+    void resultScreen_data();
+    void resultScreen();
+    void lobbyLeft_data();
+    void lobbyLeft();
+    void restore_data();
+    void restore();
+};
+
 class TestGameLogReading : public QObject {
     Q_OBJECT
 private slots:
