@@ -13,8 +13,20 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QDir>
 #include <QSslSocket>
+#include <cstdio>
 #include <memory>
+
+namespace {
+// A start-up remark for whoever started the launcher from a terminal or a script.
+void printStartupNote(const QString &text)
+{
+    const QByteArray line = QStringLiteral("orx-launcher: %1\n").arg(text).toLocal8Bit();
+    std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
+    std::fflush(stderr);
+}
+} // namespace
 
 int runLauncher(int argc, char **argv)
 {
@@ -45,11 +57,29 @@ int runLauncher(int argc, char **argv)
     const QString title = QStringLiteral("Orvex Rovivi");
     InstanceGuard guard(cfg::settingsPath());
     const bool updated = parser.isSet(QStringLiteral("updated"));
-    if (!guard.acquire(updated ? 30000 : 200)) {
+    switch (guard.acquire(updated ? 30000 : 200)) {
+    case InstanceGuard::Outcome::Taken:
+        break;
+    case InstanceGuard::Outcome::HeldElsewhere:
         showMessageBox(
             nullptr, QMessageBox::Information, title,
             QCoreApplication::translate("main", "Orvex Rovivi is already running with these settings."));
         return 0;
+    case InstanceGuard::Outcome::FolderNotWritable:
+        // A read-only settings folder (say another user's --config) still gives a normal run: the
+        // log lines and changed settings are lost, and nothing stops a second launcher.
+        printStartupNote(QCoreApplication::translate(
+                             "main", "The folder %1 cannot be written, so this launcher runs without a log "
+                                     "file, does not check for another launcher with these settings, and "
+                                     "cannot save changed settings.")
+                             .arg(QDir::toNativeSeparators(cfg::dataDir())));
+        break;
+    case InstanceGuard::Outcome::Failed:
+        printStartupNote(QCoreApplication::translate(
+                             "main", "The lock file %1 could not be created, so this launcher does not check "
+                                     "for another launcher with these settings.")
+                             .arg(QDir::toNativeSeparators(guard.lockPath())));
+        break;
     }
 
     QString error;

@@ -1,6 +1,7 @@
 #include "gamechecks.h"
 
 #include "core/cfg.h"
+#include "core/devhooks.h"
 #include "gamedata/registry.h"
 #include "platform/platform.h"
 #include "x360/xex.h"
@@ -119,8 +120,8 @@ QString buildHint(const QString &gameId)
 
 int smartAppControlState()
 {
-    if (qEnvironmentVariableIsSet("ORX_SMART_APP_CONTROL"))
-        return qEnvironmentVariable("ORX_SMART_APP_CONTROL").trimmed().toInt();
+    if (const std::optional<QString> stand = devhooks::value("ORX_SMART_APP_CONTROL"))
+        return stand->trimmed().toInt();
     return platform::smartAppControlState();
 }
 

@@ -22,8 +22,8 @@ QString buildHint(const QString &gameId);
 // The extracted "default.xex", or empty when it is not there.
 QString discExecutable(const QString &gameId);
 
-// Smart App Control: the value of ORX_SMART_APP_CONTROL when set, else the system's (0 off, 1 on,
-// 2 evaluation, -1 unknown).
+// Smart App Control: the system's state (0 off, 1 on, 2 evaluation, -1 unknown); in a build with
+// the development stand-ins (core/devhooks.h), ORX_SMART_APP_CONTROL when set.
 int smartAppControlState();
 QString smartAppControlText(bool blocked);
 QString antivirusText(const QString &fileName);

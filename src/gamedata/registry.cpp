@@ -1,6 +1,7 @@
 #include "gamedata/registry.h"
 
 #include "core/cfg.h"
+#include "core/devhooks.h"
 
 #include <QFile>
 #include <QJsonDocument>
@@ -21,7 +22,7 @@ bool GameRegistry::load(QString *error)
 {
     GameRegistry &registry = instance();
     registry.m_games.clear();
-    const QString override = qEnvironmentVariable("ORX_GAME_DEFINITION");
+    const QString override = devhooks::value("ORX_GAME_DEFINITION").value_or(QString());
     for (const char *id : builtInIds) {
         const QString name =
             override.isEmpty() ? QStringLiteral(":/data/%1.json").arg(QLatin1String(id)) : override;

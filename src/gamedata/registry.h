@@ -10,9 +10,9 @@ class GameRegistry {
 public:
     static GameRegistry &instance();
 
-    // Reads every built-in definition (":/data/%1.json"). For development and tests the variable
-    // ORX_GAME_DEFINITION may name a file read instead. Also tells the settings store each game's
-    // default executable name.
+    // Reads every built-in definition (":/data/%1.json"). In a build with the development stand-ins
+    // (core/devhooks.h) the variable ORX_GAME_DEFINITION may name a file read instead. Also tells
+    // the settings store each game's default executable name.
     static bool load(QString *error);
 
     const Game *find(const QString &id) const;

@@ -216,11 +216,8 @@ QList<qint64> processTree(qint64 pid)
 
 int smartAppControlState()
 {
-    // Smart App Control does not exist here; the variable lets tests show the launcher's handling.
-    const QByteArray v = qgetenv("ORX_SMART_APP_CONTROL");
-    bool ok = false;
-    const int n = v.toInt(&ok);
-    return ok ? n : -1;
+    // Smart App Control does not exist here.
+    return -1;
 }
 
 void setBackgroundThreadMode(bool on)

@@ -1,6 +1,7 @@
 #include "launcherproc.h"
 #include "testutil.h"
 
+#include <QElapsedTimer>
 #include <QImage>
 #include <QRegularExpression>
 #include <QSettings>
@@ -122,23 +123,125 @@ private slots:
         QCOMPARE(first.terminate(), 0);
     }
 
+    void updatedWaitsForTheOldLauncher_data()
+    {
+        QTest::addColumn<bool>("updated");
+        QTest::newRow("started by an update") << true;
+        QTest::newRow("started by hand") << false;
+    }
+
     void updatedWaitsForTheOldLauncher()
     {
+        QFETCH(bool, updated);
         QTemporaryDir dir;
         const QString ini = dir.filePath(QStringLiteral("orx-launcher.ini"));
         LauncherProcess old(ini);
         old.start();
         QVERIFY(old.waitForLogStartingWith(QStringLiteral("tls backend ")));
         LauncherProcess fresh(ini);
-        fresh.start({QStringLiteral("--updated"), QStringLiteral("0.1.7")});
-        // It is waiting for the lock (its first line is written before the guard).
+        fresh.start(updated ? QStringList{QStringLiteral("--updated"), QStringLiteral("0.1.7")}
+                            : QStringList());
+        // Its first line is written just before it tries the lock.
         QVERIFY(
             waitFor([&] { return old.logLines().filter(QStringLiteral("starting, settings")).size() == 2; }));
+        QElapsedTimer trying;
+        trying.start();
+        const QString alreadyRunning = QStringLiteral("Orvex Rovivi is already running with these settings.");
+
+        if (!updated) {
+            // Started by hand, it gives up by itself while the old launcher still runs.
+            QVERIFY(fresh.process().waitForFinished(scaled(30000)));
+            QCOMPARE(fresh.process().exitStatus(), QProcess::NormalExit);
+            QCOMPARE(fresh.process().exitCode(), 0);
+            QVERIFY(QString::fromUtf8(fresh.process().readAllStandardError()).contains(alreadyRunning));
+            QVERIFY(old.running());
+            QCOMPARE(old.terminate(), 0);
+            QCOMPARE(old.logLines().filter(QStringLiteral("tls backend")).size(), 1);
+            return;
+        }
+
+        // The old launcher stays well beyond the 200 ms of a start by hand before it closes.
+        QTest::qWait(int(qMax<qint64>(0, 1200 - trying.elapsed())));
         QVERIFY(fresh.running());
         QCOMPARE(old.terminate(), 0);
+        // Then the new one takes the lock and runs normally.
         QVERIFY(
             waitFor([&] { return old.logLines().filter(QStringLiteral("tls backend")).size() == 2; }, 30000));
+        QVERIFY(fresh.running());
         QCOMPARE(fresh.terminate(), 0);
+        QVERIFY(!QString::fromUtf8(fresh.process().readAllStandardError()).contains(alreadyRunning));
+        QCOMPARE(old.logLines().last(), QStringLiteral("launcher exiting (0)"));
+    }
+
+    // Only another launcher's lock means "already running": a lock file that cannot be made at all
+    // leaves a normal run without the guard, said once on standard error.
+    void lockFileThatCannotBeMade_data()
+    {
+        QTest::addColumn<bool>("readOnlyFolder");
+        QTest::newRow("settings folder not writable") << true;
+        QTest::newRow("lock file name too long") << false;
+    }
+
+    void lockFileThatCannotBeMade()
+    {
+        QFETCH(bool, readOnlyFolder);
+        if (readOnlyFolder && !isRoot())
+            QSKIP("needs root to run the launcher as another user in a folder that user cannot write");
+        QTemporaryDir dir;
+        QVERIFY(::chmod(QFile::encodeName(dir.path()).constData(), 0755) == 0);
+        // The settings folder is root's. In the second case the lock file's name is longer than the
+        // file system takes, while the settings file and its save and lock files still fit.
+        const QString folder = dir.filePath(QStringLiteral("settings"));
+        QVERIFY(QDir().mkpath(folder));
+        const QString ini =
+            folder + u'/' +
+            (readOnlyFolder ? QStringLiteral("orx-launcher.ini") : QString(244, u'o') + ".ini");
+        // The user's own folder: home, runtime folder and the page picture that shows the window is up.
+        const QString own = dir.filePath(QStringLiteral("own"));
+        QVERIFY(QDir().mkpath(own));
+        QVERIFY(::chmod(QFile::encodeName(own).constData(), 0700) == 0);
+        LauncherProcess launcher(ini);
+        if (readOnlyFolder) {
+            QVERIFY(::chown(QFile::encodeName(own).constData(), 65534, 65534) == 0);
+            launcher.wrapper = QStringList{QStringLiteral("setpriv"), QStringLiteral("--reuid=65534"),
+                                           QStringLiteral("--regid=65534"), QStringLiteral("--clear-groups")};
+        }
+        launcher.env().insert(QStringLiteral("HOME"), own);
+        launcher.env().insert(QStringLiteral("XDG_RUNTIME_DIR"), own);
+        const QString snap = own + QStringLiteral("/snaps/page-settings.png");
+        launcher.start({QStringLiteral("--page"), QStringLiteral("settings"), QStringLiteral("--snap-dir"),
+                        QFileInfo(snap).absolutePath()});
+        QVERIFY(launcher.process().waitForStarted(scaled(30000)));
+        QVERIFY(waitFor([&] { return QFileInfo::exists(snap) || !launcher.running(); }, 60000));
+        QVERIFY(launcher.running());
+        QCOMPARE(launcher.terminate(), 0);
+
+        const QString err = QString::fromLocal8Bit(launcher.process().readAllStandardError());
+        const QString note =
+            readOnlyFolder
+                ? QStringLiteral(
+                      "orx-launcher: The folder %1 cannot be written, so this launcher runs without a "
+                      "log file, does not check for another launcher with these settings, and cannot "
+                      "save changed settings.\n")
+                      .arg(folder)
+                : QStringLiteral(
+                      "orx-launcher: The lock file %1.instance could not be created, so this launcher "
+                      "does not check for another launcher with these settings.\n")
+                      .arg(ini);
+        QVERIFY2(err.count(note) == 1, qPrintable(err));
+        QVERIFY2(!err.contains(QStringLiteral("already running")), qPrintable(err));
+        QVERIFY(!QFileInfo::exists(ini + QStringLiteral(".instance")));
+        const QString page = QSettings(ini, QSettings::IniFormat).value(QStringLiteral("ui/page")).toString();
+        if (readOnlyFolder) {
+            // Nothing could be written there: no log, and the settings stay as they were.
+            QVERIFY(!QFileInfo::exists(launcher.logPath()));
+            QCOMPARE(page, QString());
+        } else {
+            QCOMPARE(page, QStringLiteral("settings"));
+            QCOMPARE(launcher.logLines().value(0),
+                     QStringLiteral("launcher 0.1.8 starting, settings %1").arg(ini));
+            QCOMPARE(launcher.logLines().last(), QStringLiteral("launcher exiting (0)"));
+        }
     }
 
     void lockOfADeadProcessIsTakenOver()

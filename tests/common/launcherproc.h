@@ -24,6 +24,9 @@ public:
 
     QProcessEnvironment &env() { return m_env; }
     bool keepRouterAlone = true;
+    // A command that runs the launcher, e.g. as another user: its program and the arguments that
+    // come before the launcher's path. Empty runs the launcher directly.
+    QStringList wrapper;
     QProcess &process() { return m_process; }
 
     void start(const QStringList &extra = {}, const QString &program = binary(QStringLiteral("orx-launcher")))
@@ -40,7 +43,10 @@ public:
         QStringList args = extra;
         if (!m_config.isEmpty())
             args = QStringList{QStringLiteral("--config"), m_config} + args;
-        m_process.start(program, args);
+        if (wrapper.isEmpty())
+            m_process.start(program, args);
+        else
+            m_process.start(wrapper.first(), wrapper.mid(1) + QStringList{program} + args);
     }
 
     QString logPath() const
