@@ -19,11 +19,14 @@
 #include "net/serverclient.h"
 
 class GameProcess;
+class MatchSeries;
 class TunnelBridge;
 class UdpRendezvous;
 
 class MatchController : public QObject {
     Q_OBJECT
+    friend class MatchSeries;
+
 public:
     enum Phase {
         Idle = 0,
@@ -62,6 +65,13 @@ public:
         int startPickMs = 300000;      // a player picks in the game
         int ackMs = 10000;
         int endingMs = 45000;
+        int resultScreenMs = 8000;  // at the result screen while the server decides the next match
+        int resultChooseMs = 75000; // ... while the loser chooses in the game
+        int lobbyChoiceMs = 30000;  // ... after a choice in a lobby
+        int parkCheckMs = 120000;   // first check that a parked game came back
+        int parkCheckEveryMs = 10000;
+        int parkAgainMs = 119000;    // parked this long without coming back: park again
+        int reconnectCheckMs = 4000; // after a login at the result screen of a series
     };
 
     explicit MatchController(ServerClient *server, QObject *parent = nullptr);
@@ -72,6 +82,12 @@ public:
 
     // Search and match found
     bool queue(const SearchRequest &request, QString *reason = nullptr);
+    // Series and lobbies
+    void setSeriesReady(bool ready, const QString &choice);
+    void leaveLobby();
+    void lobbyLeft();
+    QJsonObject series() const;
+    bool choiceExpected() const { return m_match.choiceExpected; }
     void cancel();
     void accept();
     void decline();
@@ -151,6 +167,7 @@ private:
     void tryHoldPoint();
     void onGameStatus(const QString &line);
     void onMatchStatus(const QString &line);
+    void onChoseStatus(const QString &line);
     void reportPickRefusal(const QString &reason);
     void onStartTimeout();
     int startTimeoutOf(const QJsonObject &go) const;
@@ -165,17 +182,15 @@ private:
     void onGameExited(int exitCode, bool crashed);
     void onLoggedIn();
     void parkGame();
+    bool enterResultScreen(const QJsonObject &result);
+    void sendPendingSeriesReady();
+    QString seriesKeys() const;
+    bool playersChoose() const;
+    QString opponentRawName() const;
 
-    // Seams for series, lobby, spectating and reports (filled in by their own files later).
-    bool enterResultScreen(const QJsonObject &result)
-    {
-        Q_UNUSED(result);
-        return false;
-    }
+    // Seams for spectating and reports (filled in by their own files later).
     void handOverFeed() {}
-    void sendPendingSeriesReady() {}
-    QString seriesKeys() const { return QString(); }
-    bool playersChoose() const { return false; }
+    bool watchingLobby() const { return false; }
     void reportDesync(int frame, bool again)
     {
         Q_UNUSED(frame);
@@ -208,6 +223,7 @@ private:
     QTimer m_keepAlive;
     QTimer m_endingTimer;
     QElapsedTimer m_parkClock;
+    MatchSeries *m_seriesFlow;
 
     QPointer<GameProcess> m_game;
     QPointer<GameProcess> m_playerGame;

@@ -5,13 +5,16 @@
 #include "game/gameprocess.h"
 #include "match/matchcontroller.h"
 #include "match/matchrules.h"
+#include "match/matchseries.h"
+#include "match/seriesrules.h"
 #include "net/tunnelbridge.h"
 #include "net/udprendezvous.h"
 
 #include <QHostAddress>
 
 MatchController::MatchController(ServerClient *server, QObject *parent)
-    : QObject(parent), m_server(server), m_rendezvous(new UdpRendezvous(this))
+    : QObject(parent), m_server(server), m_rendezvous(new UdpRendezvous(this)),
+      m_seriesFlow(new MatchSeries(this))
 {
     m_keepAlive.setInterval(m_timing.keepAliveMs);
     connect(&m_keepAlive, &QTimer::timeout, this, &MatchController::keepAliveTick);
@@ -43,6 +46,12 @@ void MatchController::replaceMatch(const QJsonObject &found)
         if (m_phase == Reporting)
             matchOver();
     });
+    next.resultTimer.reset(new QTimer(this));
+    next.resultTimer->setSingleShot(true);
+    connect(next.resultTimer.get(), &QTimer::timeout, m_seriesFlow, &MatchSeries::resultScreenTimedOut);
+    next.reconnectTimer.reset(new QTimer(this));
+    next.reconnectTimer->setSingleShot(true);
+    connect(next.reconnectTimer.get(), &QTimer::timeout, m_seriesFlow, &MatchSeries::reconnectCheck);
     m_match = std::move(next); // the old match's timers stop here
 }
 
@@ -77,6 +86,7 @@ void MatchController::setPhase(Phase phase, const QString &text)
     emit phaseChanged(phase, text);
     if (phase == Idle)
         sendPendingSeriesReady();
+    m_seriesFlow->afterPhaseChange();
 }
 
 QString MatchController::matchId() const
@@ -197,7 +207,57 @@ void MatchController::onServerMessage(const QJsonObject &msg)
     else if (type == QLatin1String("result_ack"))
         onResultAck(msg);
     else if (type == QLatin1String("series"))
-        emit seriesChanged(msg);
+        m_seriesFlow->onSeries(msg);
+    else if (type == QLatin1String("lobby"))
+        m_seriesFlow->onLobby(msg);
+}
+
+void MatchController::setSeriesReady(bool ready, const QString &choice)
+{
+    m_seriesFlow->setSeriesReady(ready, choice);
+}
+
+void MatchController::leaveLobby()
+{
+    m_seriesFlow->leaveLobby();
+}
+
+void MatchController::lobbyLeft()
+{
+    m_seriesFlow->lobbyLeft();
+}
+
+QJsonObject MatchController::series() const
+{
+    return m_seriesFlow->series();
+}
+
+bool MatchController::enterResultScreen(const QJsonObject &result)
+{
+    return m_seriesFlow->enterResultScreen(result);
+}
+
+void MatchController::sendPendingSeriesReady()
+{
+    m_seriesFlow->sendPendingReady();
+}
+
+QString MatchController::seriesKeys() const
+{
+    return seriesrules::seriesKeys(m_match.go);
+}
+
+bool MatchController::playersChoose() const
+{
+    return m_seriesFlow->choiceRule();
+}
+
+QString MatchController::opponentRawName() const
+{
+    return m_match.found.value(QStringLiteral("opponent"))
+        .toObject()
+        .value(QStringLiteral("name"))
+        .toString();
 }
 
 void MatchController::onQueued(const QJsonObject &msg)

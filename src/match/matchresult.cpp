@@ -5,6 +5,7 @@
 #include "match/gamelogreading.h"
 #include "match/matchcontroller.h"
 #include "match/matchrules.h"
+#include "match/matchseries.h"
 
 #include <QJsonArray>
 
@@ -32,7 +33,8 @@ void MatchController::gameEndedDuringMatch()
         return;
     QJsonObject result{{QStringLiteral("outcome"), QStringLiteral("left")}};
     if (m_game && !m_game->isRunning()) {
-        const QString exit = gamelog::exitClassification(m_game->sessionDir());
+        const QString exit = m_seriesFlow->leftLobby() ? QStringLiteral("left the lobby")
+                                                       : gamelog::exitClassification(m_game->sessionDir());
         result.insert(QStringLiteral("exit"), exit);
         result.insert(QStringLiteral("exit_code"), m_game->exitCode());
         log(tr("Your game ended during the match (%1, exit code %2)").arg(exit).arg(m_game->exitCode()));
@@ -82,6 +84,7 @@ void MatchController::parkGame()
         return;
     m_game->sendCommand(QStringLiteral("park"));
     m_parkClock.start();
+    m_seriesFlow->startParkCheck();
 }
 
 void MatchController::leaveFinishing()
@@ -118,6 +121,7 @@ void MatchController::onGameExited(int exitCode, bool crashed)
         setPhase(Idle, tr("Match over"));
         break;
     case AtResult:
+        m_match.resultTimer->stop();
         handOverFeed();
         setPhase(Idle, tr("Match over"));
         break;
@@ -128,11 +132,13 @@ void MatchController::onGameExited(int exitCode, bool crashed)
 
 void MatchController::onLoggedIn()
 {
-    if (m_storedResult.isEmpty())
-        return;
-    const QJsonObject stored = m_storedResult;
-    if (m_server->send(stored) < 0)
-        return;
-    m_storedResult = QJsonObject();
-    log(tr("Sent the stored result of match %1").arg(stored.value(QStringLiteral("match")).toString()));
+    if (!m_storedResult.isEmpty()) {
+        const QJsonObject stored = m_storedResult;
+        if (m_server->send(stored) >= 0) {
+            m_storedResult = QJsonObject();
+            log(tr("Sent the stored result of match %1")
+                    .arg(stored.value(QStringLiteral("match")).toString()));
+        }
+    }
+    m_seriesFlow->backOnServer();
 }

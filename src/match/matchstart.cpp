@@ -6,6 +6,7 @@
 #include "match/gamelogreading.h"
 #include "match/matchcontroller.h"
 #include "match/matchrules.h"
+#include "match/matchseries.h"
 #include "net/udprendezvous.h"
 
 void MatchController::onMatchGo(const QJsonObject &msg)
@@ -70,10 +71,18 @@ void MatchController::onGameStatus(const QString &line)
     const QString word = matchrules::parseStatus(line).word;
     if (m_phase == Watching)
         return; // the watch reads its own words
+    if (word == QLatin1String("ready") || word == QLatin1String("away"))
+        m_seriesFlow->gameBack();
+    if (word == QLatin1String("chose")) {
+        onChoseStatus(line);
+        return;
+    }
     if (m_phase == Finishing || m_phase == AtResult) {
         if (word == QLatin1String("ready") || word == QLatin1String("away")) {
             if (m_phase == Finishing)
                 leaveFinishing();
+            else
+                m_seriesFlow->gameLeftResultScreen();
         }
         return;
     }
@@ -88,6 +97,20 @@ void MatchController::onGameStatus(const QString &line)
         return;
     }
     onMatchStatus(line);
+}
+
+void MatchController::onChoseStatus(const QString &line)
+{
+    // The loser's choice at the result screen may come before the server's verdict.
+    if (m_match.go.isEmpty() ||
+        (m_phase != Starting && m_phase != Playing && m_phase != Reporting && m_phase != AtResult))
+        return;
+    const matchrules::StatusLine status = matchrules::parseStatus(line);
+    if (status.values.contains(QStringLiteral("match")) &&
+        status.values.value(QStringLiteral("match")) != m_match.goId())
+        return;
+    m_seriesFlow->onChose(status.values.value(QStringLiteral("choice")),
+                          status.values.value(QStringLiteral("chooser")).toInt());
 }
 
 void MatchController::onMatchStatus(const QString &line)

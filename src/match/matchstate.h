@@ -37,9 +37,18 @@ struct MatchState {
     int againSeen = 0;
     int refusedSeen = 0;
     QString endText; // the Idle text once the game's ending is over; empty means "Match over"
+    // The result screen: whether the players choose there in the game, whether a choice is still
+    // expected, the choice the game reported with its chooser, and the chooser by the result.
+    bool playersChoose = false;
+    bool choiceExpected = false;
+    QString gameChoice;
+    int gameChooser = 0;
+    int resultChooser = 0;
     std::function<void()> portAction; // what runs once the game port is free
     Timer startTimer;
     Timer ackTimer;
+    Timer resultTimer;    // the wait at the result screen
+    Timer reconnectTimer; // the series check after a dropped connection at the result screen
 
     QString id() const { return found.value(QStringLiteral("match")).toString(); }
     QString goId() const { return go.value(QStringLiteral("match")).toString(); }

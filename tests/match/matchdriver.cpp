@@ -3,7 +3,8 @@
 // Everything the controller says comes out on standard output, one event per line.
 // Usage: orx-match-driver --config FILE --server ADDRESS [--timing key=ms ...]
 // Commands: connect, register NAME PASSWORD, play, queue MODE [casual|ranked [CHARACTER]], accept,
-// decline, cancel, drop, inject JSON, gamecmd LINE, set KEY VALUE, ask, quit.
+// decline, cancel, ready CHOICE, unready, leavelobby, lobbyleft, raw JSON (to the server), drop,
+// inject JSON (as if from the server), gamecmd LINE, set KEY VALUE, ask, quit.
 
 #include "core/cfg.h"
 #include "game/gameprocess.h"
@@ -110,6 +111,8 @@ int main(int argc, char **argv)
     QObject::connect(&match, &MatchController::matchCancelled, [](const QString &r, bool q) {
         out(QStringLiteral("cancelled %1 %2").arg(r).arg(q ? 1 : 0));
     });
+    QObject::connect(&match, &MatchController::seriesChanged,
+                     [](const QJsonObject &m) { out(QStringLiteral("series ") + json(m)); });
     QObject::connect(&match, &MatchController::playerGameChanged,
                      [](bool on) { out(QStringLiteral("playergame %1").arg(on ? 1 : 0)); });
     QObject::connect(&match, &MatchController::gameStatusChanged,
@@ -161,6 +164,16 @@ int main(int argc, char **argv)
                 match.cancel();
             } else if (cmd == QLatin1String("drop")) {
                 client.dropForTest();
+            } else if (cmd == QLatin1String("ready")) {
+                match.setSeriesReady(true, rest);
+            } else if (cmd == QLatin1String("unready")) {
+                match.setSeriesReady(false, QString());
+            } else if (cmd == QLatin1String("leavelobby")) {
+                match.leaveLobby();
+            } else if (cmd == QLatin1String("lobbyleft")) {
+                match.lobbyLeft();
+            } else if (cmd == QLatin1String("raw")) {
+                client.send(QJsonDocument::fromJson(rest.toUtf8()).object());
             } else if (cmd == QLatin1String("inject")) {
                 match.onServerMessage(QJsonDocument::fromJson(rest.toUtf8()).object());
             } else if (cmd == QLatin1String("gamecmd")) {

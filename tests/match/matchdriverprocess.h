@@ -159,10 +159,12 @@ public:
                                   timeoutMs) &&
                has(prefix);
     }
-    // The JSON after the first line starting with `prefix`.
-    QJsonObject json(const QString &prefix) const
+    // The JSON after the first line starting with `prefix` (or after its `nth` one, from 0).
+    QJsonObject json(const QString &prefix, int nth = 0) const
     {
-        const qsizetype i = find(prefix);
+        qsizetype i = find(prefix);
+        while (i >= 0 && nth-- > 0)
+            i = find(prefix, i + 1);
         return i < 0 ? QJsonObject()
                      : QJsonDocument::fromJson(lines.at(i).mid(prefix.size()).toUtf8()).object();
     }

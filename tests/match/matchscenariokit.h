@@ -73,6 +73,27 @@ inline QString findAndAccept(Match &m, bool waitForUdpFallback = false, const QS
     return m.a->json("found ").value("match").toString();
 }
 
+// After the match `id`, both games stand at their result screen and the loser chooses there: both
+// games report the choice as the real game does (the choice travels between them). Returns the
+// loser's driver, or none when a game did not take the status.
+inline DriverProcess *loserChooses(Match &m, const QString &id, const QString &choice)
+{
+    const QJsonObject fa = m.a->json("finished ", m.a->count("finished ") - 1);
+    const bool annLost = !fa.value("you_won").toBool();
+    const int loserSide = annLost ? fa.value("side").toInt() : 3 - fa.value("side").toInt();
+    const QString line = QString("chose choice=%1 chooser=%2 match=%3").arg(choice).arg(loserSide).arg(id);
+    // The winner's game first: the loser's LEAVE ends the series at once, and the winner's game
+    // then leaves its result screen by itself.
+    DriverProcess *loser = annLost ? m.a.get() : m.b.get();
+    DriverProcess *winner = annLost ? m.b.get() : m.a.get();
+    if (!winner->setGameStatus(line) || !loser->setGameStatus(line))
+        return nullptr;
+    return loser;
+}
+
+inline const QString kChooseText =
+    "Match over: the loser chooses REMATCH, CHARACTER SELECT or LEAVE in the game";
+
 } // namespace scenario
 
 namespace scenario {

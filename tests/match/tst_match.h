@@ -61,6 +61,7 @@ private slots:
     void initTestCase();
     void casualMatch_data();
     void casualMatch();
+    void seriesRematchInPlace();
     void declinedMatchRequeues();
     void acceptTimeout();
     void gameAwayWhenAMatchComes();

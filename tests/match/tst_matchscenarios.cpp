@@ -85,7 +85,23 @@ void TestMatchScenarios::casualMatch()
     QVERIFY(m.b->has("log Result of " + id + " acknowledged by the server"));
     QVERIFY(m.a->has("phase 4 Starting the match against bob (ping "));
     QVERIFY(m.a->has("phase 6 Reporting the result (player "));
+    // A match of a series found by a search: both games wait at their result screen, where the
+    // loser chooses; LEAVE ends the series for both.
+    QVERIFY2(m.a->waitFor("phase 11 " + kChooseText) && m.b->waitFor("phase 11 " + kChooseText),
+             qPrintable(m.dump()));
+    DriverProcess *loser = loserChooses(m, id, "leave");
+    QVERIFY2(loser, qPrintable(m.dump()));
+    DriverProcess *winner = loser == m.a.get() ? m.b.get() : m.a.get();
+    QVERIFY2(loser->waitFor("log You chose LEAVE on the result screen"), qPrintable(m.dump()));
+    QVERIFY2(winner->waitFor(
+                 QString("log %1 chose LEAVE on the result screen").arg(loser == m.a.get() ? "ann" : "bob")),
+             qPrintable(m.dump()));
     QVERIFY2(m.a->waitFor("phase 0 Match over") && m.b->waitFor("phase 0 Match over"), qPrintable(m.dump()));
+    QVERIFY2(orxtest::waitUntil([&] {
+                 return !m.a->messages("series").isEmpty() &&
+                        m.a->messages("series").last().value("state").toString() == "over";
+             }),
+             qPrintable(m.dump()));
     if (path == "tunnel") {
         QVERIFY(m.a->has("log The server did not answer on UDP (is UDP port "));
         QCOMPARE(m.a->messages("match_peer").last().value("tunnel").toBool(), true);
@@ -100,6 +116,56 @@ void TestMatchScenarios::casualMatch()
     if (path == "relay")
         QVERIFY(m.a->has("log Through the server in Virginia, USA: you hide your IP address"));
     QVERIFY(m.a->has("game in_match match=" + id));
+}
+
+void TestMatchScenarios::seriesRematchInPlace()
+{
+    Match m;
+    QVERIFY(m.start({}, opts("ann", {"--match-ms", "1500"}), opts("bob", {"--match-ms", "1500"})));
+    QVERIFY2(m.a->signInAndPlay() && m.b->signInAndPlay(), qPrintable(m.dump()));
+    const QString id = findAndAccept(m);
+    QVERIFY(!id.isEmpty());
+    QVERIFY2(m.a->waitFor("phase 11 " + kChooseText, 40000) && m.b->waitFor("phase 11 " + kChooseText, 40000),
+             qPrintable(m.dump()));
+    QVERIFY2(m.a->gameCommands().value(0).contains(" choose=1 series=casual set=1 set_p1=0 set_p2=0"),
+             qPrintable(m.a->gameCommands().value(0)));
+
+    // REMATCH: both say ready from the result screen and the next match starts there, on the path
+    // the games hold.
+    QVERIFY(loserChooses(m, id, "rematch"));
+    const QString rematch = "phase 11 Rematch chosen: the next match starts from the result screen";
+    QVERIFY2(m.a->waitFor(rematch) && m.b->waitFor(rematch), qPrintable(m.dump()));
+    QVERIFY2(
+        orxtest::waitUntil([&] { return m.a->count("found ") == 2 && m.b->count("found ") == 2; }, 30000),
+        qPrintable(m.dump()));
+    const QJsonObject second = m.a->json("found ", 1);
+    QCOMPARE(second.value("in_place").toBool(), true);
+    const QString id2 = second.value("match").toString();
+    QVERIFY(id2 != id);
+    QVERIFY(m.a->has("phase 4 Next match against bob, from the result screen..."));
+    QVERIFY2(m.a->waitFor("phase 4 Starting the next match against bob from the result screen..."),
+             qPrintable(m.dump()));
+    QVERIFY2(orxtest::waitUntil([&] { return m.a->count("finished ") == 2 && m.b->count("finished ") == 2; },
+                                40000),
+             qPrintable(m.dump()));
+    QCOMPARE(m.a->json("finished ", 1).value("match").toString(), id2);
+    QCOMPARE(m.a->json("finished ", 1).value("status").toString(), QString("agreed"));
+    // No new path: no match_peer for the second match, and the game got a rematch line.
+    for (const QJsonObject &peer : m.a->messages("match_peer"))
+        QCOMPARE(peer.value("match").toString(), id);
+    const QStringList commands = m.a->gameCommands();
+    QCOMPARE(commands.filter(QRegularExpression("^start ")).size(), 1);
+    const QStringList rematches = commands.filter(QRegularExpression("^rematch "));
+    QCOMPARE(rematches.size(), 1);
+    QVERIFY2(rematches.first().startsWith("rematch match=" + id2 + " seed="), qPrintable(rematches.first()));
+    QVERIFY2(rematches.first().contains(" choose=1 series=casual set=2 "), qPrintable(rematches.first()));
+
+    // After the second, the loser leaves: the game goes back to its online menu.
+    QVERIFY2(orxtest::waitUntil([&] { return m.a->count("phase 11 " + kChooseText) == 2; }),
+             qPrintable(m.dump()));
+    QVERIFY(loserChooses(m, id2, "leave"));
+    QVERIFY2(m.a->waitFor("phase 0 Match over") && m.b->waitFor("phase 0 Match over"), qPrintable(m.dump()));
+    QCOMPARE(m.a->gameCommands().filter(QRegularExpression("^park$")).size(), 1);
 }
 
 void TestMatchScenarios::declinedMatchRequeues()

@@ -1,0 +1,386 @@
+// Series, rematches and lobby matches: the result screen, the choices, readiness for the next
+// match, parking and leaving a lobby.
+
+#include "match/matchseries.h"
+
+#include "core/cfg.h"
+#include "game/gameprocess.h"
+#include "match/matchcontroller.h"
+
+MatchSeries::MatchSeries(MatchController *controller) : QObject(controller), m_c(controller)
+{
+    m_parkCheck.setSingleShot(true);
+    connect(&m_parkCheck, &QTimer::timeout, this, &MatchSeries::parkCheck);
+}
+
+bool MatchSeries::choiceRule() const
+{
+    return m_c->m_match.found.value(QStringLiteral("result_choice")).toBool() && pathAllowsChoice();
+}
+
+bool MatchSeries::pathAllowsChoice() const
+{
+    return seriesrules::pathAllowsChoice(m_c->m_lastVia, m_c->m_bridge != nullptr,
+                                         m_c->m_server->hasFeature(QStringLiteral("relay_choice")));
+}
+
+// ---- The result screen ----
+
+bool MatchSeries::enterResultScreen(const QJsonObject &result)
+{
+    MatchState &m = m_c->m_match;
+    const bool pathAllows = pathAllowsChoice();
+    const bool choose = choiceRule();
+    seriesrules::ResultScreenFacts facts;
+    facts.status = result.value(QStringLiteral("status")).toString();
+    facts.lobby = !m.found.value(QStringLiteral("lobby")).toString().isEmpty();
+    facts.playersChoose = choose;
+    facts.pathAllows = pathAllows;
+    facts.gameRunning = m_c->m_game && m_c->m_game->isRunning();
+    facts.gameWord = m_c->m_game ? m_c->m_game->statusWord() : QString();
+    facts.watching = m_c->watchingLobby();
+    if (!seriesrules::entersResultScreen(facts))
+        return false;
+    m.ackTimer->stop();
+    m.startTimer->stop();
+    m.pendingStart.clear();
+    m.endText.clear();
+    m.inPlace = false;
+    m.playersChoose = choose;
+    m.choiceExpected = choose;
+    m.resultChooser = seriesrules::chooserOf(result);
+    m.resultTimer->start(choose ? m_c->m_timing.resultChooseMs : m_c->m_timing.resultScreenMs);
+    m_c->setPhase(MatchController::AtResult,
+                  choose ? tr("Match over: the loser chooses REMATCH, CHARACTER SELECT or LEAVE in the game")
+                         : tr("Match over: your game waits at its result screen"));
+    if (!m.gameChoice.isEmpty())
+        applyChoice();
+    return true;
+}
+
+void MatchSeries::resultScreenTimedOut()
+{
+    if (m_c->m_phase != MatchController::AtResult)
+        return;
+    if (m_series.value(QStringLiteral("state")).toString() != QLatin1String("between"))
+        m_c->matchOver();
+}
+
+void MatchSeries::onChose(const QString &choice, int chooser)
+{
+    if (choice != QLatin1String("rematch") && choice != QLatin1String("select") &&
+        choice != QLatin1String("leave"))
+        return;
+    m_c->m_match.gameChoice = choice;
+    m_c->m_match.gameChooser = chooser;
+    if (m_c->m_phase == MatchController::AtResult)
+        applyChoice();
+}
+
+void MatchSeries::applyChoice()
+{
+    MatchState &m = m_c->m_match;
+    if (m_c->m_phase != MatchController::AtResult || !m.playersChoose || m.gameChoice.isEmpty() ||
+        m_c->m_server->state() != ServerClient::LoggedIn)
+        return;
+    const bool lobby = !m.found.value(QStringLiteral("lobby")).toString().isEmpty();
+    // A series choice waits until the server's series state allows it.
+    if (!lobby && (!m_seriesSinceLogin ||
+                   m_series.value(QStringLiteral("state")).toString() != QLatin1String("between")))
+        return;
+    int chooser = m.resultChooser;
+    if (chooser != 0 && m.gameChooser != 0 && m.gameChooser != chooser)
+        m_c->log(tr("The game says player %1 chose, the result says player %2: the result's is taken")
+                     .arg(m.gameChooser)
+                     .arg(chooser));
+    if (chooser == 0)
+        chooser = m.gameChooser;
+    const QString choice = m.gameChoice;
+    m.gameChoice.clear();
+    m.playersChoose = false;
+    m.choiceExpected = false;
+
+    if (choice == QLatin1String("leave")) {
+        const bool mine = chooser == m.go.value(QStringLiteral("side")).toInt();
+        m_c->log(mine ? tr("You chose LEAVE on the result screen")
+                      : tr("%1 chose LEAVE on the result screen").arg(m_c->opponentName()));
+        const bool ranked = m_series.value(QStringLiteral("ranked")).toBool();
+        const QString seriesId = m_series.value(QStringLiteral("series")).toString();
+        m_c->matchOver();
+        if (lobby)
+            return;
+        if (mine) {
+            m_readyPending = false;
+            if (!seriesId.isEmpty())
+                m_c->m_server->send({{QStringLiteral("type"), QStringLiteral("series_ready")},
+                                     {QStringLiteral("series"), seriesId},
+                                     {QStringLiteral("ready"), false}});
+        } else if (ranked) {
+            setPending(QStringLiteral("select"));
+            sendPendingReady();
+        }
+        return;
+    }
+    const QString text = choice == QLatin1String("select")
+                             ? tr("Character Select chosen: the next match starts from the result screen")
+                             : tr("Rematch chosen: the next match starts from the result screen");
+    if (lobby) {
+        m.resultTimer->start(m_c->m_timing.lobbyChoiceMs);
+        sendLobbyReady(choice);
+        m_c->setPhase(MatchController::AtResult, text);
+        return;
+    }
+    if (!m_series.isEmpty()) {
+        setPending(choice);
+        sendPendingReady();
+    }
+    m_c->setPhase(MatchController::AtResult, text);
+}
+
+void MatchSeries::sendLobbyReady(const QString &choice)
+{
+    QJsonObject ready{{QStringLiteral("type"), QStringLiteral("lobby_ready")},
+                      {QStringLiteral("ready"), true},
+                      {QStringLiteral("relay"), cfg::hideIp()},
+                      {QStringLiteral("hide_always"), cfg::hideIpAlways()},
+                      {QStringLiteral("link"), m_c->m_server->linkType()},
+                      {QStringLiteral("in_place"), true},
+                      {QStringLiteral("choice"), choice}};
+    const int delay = cfg::inputDelay();
+    cfg::putDelay(ready, delay < 0 ? -1 : delay);
+    const int rtt = m_c->serverRtt();
+    if (rtt >= 0)
+        ready.insert(QStringLiteral("server_rtt"), rtt);
+    m_c->m_server->send(ready);
+}
+
+void MatchSeries::gameLeftResultScreen()
+{
+    MatchState &m = m_c->m_match;
+    m.resultTimer->stop();
+    const bool expected = m.choiceExpected;
+    m.playersChoose = false;
+    m.choiceExpected = false;
+    m.gameChoice.clear();
+    if (expected && m_series.value(QStringLiteral("state")).toString() == QLatin1String("between") &&
+        !m_series.value(QStringLiteral("you_ready")).toBool() && !m_readyPending)
+        setPending(QStringLiteral("select"));
+    m_c->setPhase(MatchController::Idle, tr("Match over"));
+}
+
+// ---- Readiness for the next match of a series ----
+
+void MatchSeries::setPending(const QString &choice)
+{
+    m_readyPending = true;
+    m_readyChoice = choice;
+}
+
+void MatchSeries::setSeriesReady(bool ready, const QString &choice)
+{
+    if (m_series.isEmpty())
+        return;
+    if (ready) {
+        setPending(choice);
+        sendPendingReady();
+        return;
+    }
+    m_readyPending = false;
+    m_c->m_server->send({{QStringLiteral("type"), QStringLiteral("series_ready")},
+                         {QStringLiteral("series"), m_series.value(QStringLiteral("series")).toString()},
+                         {QStringLiteral("ready"), false}});
+}
+
+void MatchSeries::sendPendingReady()
+{
+    const MatchController::Phase phase = m_c->m_phase;
+    if (!m_readyPending || (phase != MatchController::Idle && phase != MatchController::AtResult) ||
+        m_series.value(QStringLiteral("state")).toString() != QLatin1String("between") ||
+        m_c->m_server->state() != ServerClient::LoggedIn)
+        return;
+    // A game away from its online menu is not ready for anything: wait until it comes back.
+    if (m_c->isInOnlineMenu() && m_c->m_game->statusWord() == QLatin1String("away"))
+        return;
+    m_readyPending = false;
+    m_lastReady.choice = m_readyChoice;
+    m_lastReady.series = m_series.value(QStringLiteral("series")).toString();
+    m_lastReady.played = m_series.value(QStringLiteral("played")).toInt();
+    m_c->m_server->send({{QStringLiteral("type"), QStringLiteral("series_ready")},
+                         {QStringLiteral("series"), m_lastReady.series},
+                         {QStringLiteral("ready"), true},
+                         {QStringLiteral("choice"), m_readyChoice},
+                         {QStringLiteral("in_place"), phase == MatchController::AtResult}});
+}
+
+void MatchSeries::onSeries(const QJsonObject &msg)
+{
+    m_series = msg;
+    m_seriesSinceLogin = true;
+    const seriesrules::Restore restore =
+        seriesrules::restoreReady(msg, m_readyPending, m_lastReady, m_c->m_match.choiceExpected);
+    if (restore.pending) {
+        setPending(restore.choice);
+        if (restore.again)
+            m_c->log(tr("Ready again for the next match (%1), as before the connection dropped")
+                         .arg(restore.choice));
+    }
+    const QString state = msg.value(QStringLiteral("state")).toString();
+    if (m_c->m_phase == MatchController::AtResult) {
+        if (state == QLatin1String("between")) {
+            m_c->m_match.resultTimer->stop();
+            if (m_c->m_match.playersChoose)
+                applyChoice();
+        } else if (state == QLatin1String("over")) {
+            m_c->matchOver();
+        }
+    }
+    if (state == QLatin1String("over"))
+        m_readyPending = false;
+    emit m_c->seriesChanged(msg);
+    if (state == QLatin1String("over"))
+        m_series = QJsonObject();
+    sendPendingReady();
+}
+
+// ---- Lobbies ----
+
+void MatchSeries::onLobby(const QJsonObject &msg)
+{
+    if (m_c->m_phase != MatchController::AtResult)
+        return;
+    const QString opponent = m_c->opponentRawName();
+    if (!seriesrules::opponentLeftLobby(msg, m_c->m_match.found, opponent))
+        return;
+    m_c->log(tr("%1 left the lobby while the next match was being chosen: the game leaves its result screen")
+                 .arg(opponent));
+    m_c->matchOver();
+    emit m_c->notice(
+        tr("%1 left the lobby, so there is no next match. Your game goes back to the lobby.").arg(opponent));
+}
+
+void MatchSeries::leaveLobby()
+{
+    m_c->m_playerGame = nullptr;
+    const MatchState &m = m_c->m_match;
+    const bool lobbyMatch = !m.found.value(QStringLiteral("lobby")).toString().isEmpty();
+    if (m_c->isInOnlineMenu() && lobbyMatch) {
+        const MatchController::Phase phase = m_c->m_phase;
+        if (phase == MatchController::Starting || phase == MatchController::Playing) {
+            m_c->log(
+                tr("Left the lobby: its match ends for you, and your game goes back to its online menu"));
+            m_c->m_match.pendingStart.clear();
+            m_c->reportResult({{QStringLiteral("outcome"), QStringLiteral("left")},
+                               {QStringLiteral("exit"), QStringLiteral("left the lobby")}});
+            m_c->parkGame();
+        } else if (phase == MatchController::AtResult) {
+            m_c->matchOver();
+        }
+    }
+    m_leftLobby = true;
+    m_quitLogged = false;
+    afterPhaseChange();
+}
+
+void MatchSeries::lobbyLeft()
+{
+    if (m_c->m_phase == MatchController::AtResult &&
+        !m_c->m_match.found.value(QStringLiteral("lobby")).toString().isEmpty())
+        m_c->matchOver();
+}
+
+void MatchSeries::afterPhaseChange()
+{
+    if (!m_leftLobby)
+        return;
+    const MatchController::Phase phase = m_c->m_phase;
+    const bool lobbyMatch = !m_c->m_match.found.value(QStringLiteral("lobby")).toString().isEmpty();
+    GameProcess *game = m_c->m_game;
+    if (((phase == MatchController::Starting || phase == MatchController::Playing) && lobbyMatch) ||
+        phase == MatchController::Finishing) {
+        if (game && game->isRunning()) {
+            if (!m_quitLogged) {
+                m_quitLogged = true;
+                m_c->log(tr("Left the lobby: its match ends and its game closes"));
+            }
+            game->quit();
+        }
+    } else if (phase == MatchController::AtResult && m_c->m_match.playersChoose) {
+        m_c->matchOver();
+    } else if (phase == MatchController::Idle && m_series.isEmpty() && !m_c->watchingLobby()) {
+        m_leftLobby = false;
+        if (game && game->isRunning()) {
+            m_lobbyGameClosed = true;
+            m_c->closeMatchGame(tr("Left the lobby: its game closes"));
+        }
+    }
+}
+
+// ---- Parking ----
+
+void MatchSeries::startParkCheck()
+{
+    m_parkCheck.start(m_c->m_timing.parkCheckMs);
+}
+
+void MatchSeries::parkCheck()
+{
+    GameProcess *game = m_c->m_game;
+    if (!game || !game->isRunning())
+        return;
+    const QString word = game->statusWord();
+    if (word == QLatin1String("starting") || word == QLatin1String("booting") ||
+        word == QLatin1String("ready") || word == QLatin1String("away"))
+        return;
+    const MatchController::Phase phase = m_c->m_phase;
+    const bool beforeStart = phase == MatchController::Idle || phase == MatchController::Searching ||
+                             phase == MatchController::Found || phase == MatchController::Connecting ||
+                             (phase == MatchController::Starting && !m_c->m_match.pendingStart.isEmpty());
+    if (beforeStart && m_c->m_parkClock.isValid() &&
+        m_c->m_parkClock.elapsed() >= m_c->m_timing.parkAgainMs) {
+        m_c->log(tr("The game did not come back to its online menu %1 s after the park (it says \"%2\"): "
+                    "parked again")
+                     .arg(m_c->m_parkClock.elapsed() / 1000)
+                     .arg(game->lastStatus()));
+        game->sendCommand(QStringLiteral("park"));
+        m_c->m_parkClock.start();
+        emit m_c->notice(
+            tr("Your game did not go back to its online menu after the last match. If it stays stuck, "
+               "close the game and press PLAY again."));
+        return;
+    }
+    m_parkCheck.start(m_c->m_timing.parkCheckEveryMs);
+}
+
+// ---- Back on the server ----
+
+void MatchSeries::backOnServer()
+{
+    m_seriesSinceLogin = false;
+    if (m_c->m_phase != MatchController::AtResult)
+        return;
+    if (!m_c->m_match.found.value(QStringLiteral("lobby")).toString().isEmpty()) {
+        m_c->log(tr(
+            "Back on the server after a dropped connection: the lobby's next match is off, the game parks"));
+        m_c->matchOver();
+        emit m_c->notice(tr("Your connection to the server dropped after the match. Get ready again in the "
+                            "lobby for the next one."));
+        return;
+    }
+    m_c->m_match.reconnectTimer->start(m_c->m_timing.reconnectCheckMs);
+}
+
+void MatchSeries::reconnectCheck()
+{
+    if (m_c->m_phase != MatchController::AtResult || !m_c->m_match.playersChoose || m_seriesSinceLogin)
+        return;
+    const QString opponent = m_c->opponentName();
+    m_c->log(tr("Back on the server: the series against %1 is over, the game leaves its result screen")
+                 .arg(opponent));
+    m_series = QJsonObject();
+    emit m_c->seriesChanged(m_series);
+    m_c->matchOver();
+    emit m_c->notice(
+        tr("Your connection to the server dropped, and the series against %1 ended meanwhile. Your game "
+           "goes back to its online menu.")
+            .arg(opponent));
+}
