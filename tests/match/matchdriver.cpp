@@ -50,6 +50,20 @@ bool applyTiming(MatchController::Timing &t, const QString &item)
         t.ackMs = ms;
     else if (key == QLatin1String("ending"))
         t.endingMs = ms;
+    else if (key == QLatin1String("resultscreen"))
+        t.resultScreenMs = ms;
+    else if (key == QLatin1String("choose"))
+        t.resultChooseMs = ms;
+    else if (key == QLatin1String("lobbychoice"))
+        t.lobbyChoiceMs = ms;
+    else if (key == QLatin1String("parkcheck"))
+        t.parkCheckMs = ms;
+    else if (key == QLatin1String("parkevery"))
+        t.parkCheckEveryMs = ms;
+    else if (key == QLatin1String("parkagain"))
+        t.parkAgainMs = ms;
+    else if (key == QLatin1String("reconnect"))
+        t.reconnectCheckMs = ms;
     else
         return false;
     return true;

@@ -76,12 +76,16 @@ inline QString findAndAccept(Match &m, bool waitForUdpFallback = false, const QS
 // After the match `id`, both games stand at their result screen and the loser chooses there: both
 // games report the choice as the real game does (the choice travels between them). Returns the
 // loser's driver, or none when a game did not take the status.
-inline DriverProcess *loserChooses(Match &m, const QString &id, const QString &choice)
+inline DriverProcess *loserChooses(Match &m, const QString &id, const QString &choice,
+                                   bool gameNamesWinner = false)
 {
     const QJsonObject fa = m.a->json("finished ", m.a->count("finished ") - 1);
     const bool annLost = !fa.value("you_won").toBool();
     const int loserSide = annLost ? fa.value("side").toInt() : 3 - fa.value("side").toInt();
-    const QString line = QString("chose choice=%1 chooser=%2 match=%3").arg(choice).arg(loserSide).arg(id);
+    const QString line = QString("chose choice=%1 chooser=%2 match=%3")
+                             .arg(choice)
+                             .arg(gameNamesWinner ? 3 - loserSide : loserSide)
+                             .arg(id);
     // The winner's game first: the loser's LEAVE ends the series at once, and the winner's game
     // then leaves its result screen by itself.
     DriverProcess *loser = annLost ? m.a.get() : m.b.get();

@@ -160,10 +160,31 @@ void TestMatchScenarios::seriesRematchInPlace()
     QVERIFY2(rematches.first().startsWith("rematch match=" + id2 + " seed="), qPrintable(rematches.first()));
     QVERIFY2(rematches.first().contains(" choose=1 series=casual set=2 "), qPrintable(rematches.first()));
 
-    // After the second, the loser leaves: the game goes back to its online menu.
+    // After the second, the games name the wrong chooser: the server's result decides who chose.
+    // CHARACTER SELECT starts the third match in place too.
     QVERIFY2(orxtest::waitUntil([&] { return m.a->count("phase 11 " + kChooseText) == 2; }),
              qPrintable(m.dump()));
-    QVERIFY(loserChooses(m, id2, "leave"));
+    const QJsonObject f2 = m.a->json("finished ", 1);
+    const int loserSide = f2.value("winner").toInt() == 1 ? 2 : 1;
+    QVERIFY(loserChooses(m, id2, "select", true));
+    const QString taken =
+        QString("log The game says player %1 chose, the result says player %2: the result's is taken")
+            .arg(3 - loserSide)
+            .arg(loserSide);
+    QVERIFY2(m.a->waitFor(taken) && m.b->waitFor(taken), qPrintable(m.dump()));
+    const QString select = "phase 11 Character Select chosen: the next match starts from the result screen";
+    QVERIFY2(m.a->waitFor(select) && m.b->waitFor(select), qPrintable(m.dump()));
+    QVERIFY2(orxtest::waitUntil([&] { return m.a->count("finished ") == 3 && m.b->count("finished ") == 3; },
+                                40000),
+             qPrintable(m.dump()));
+    const QString id3 = m.a->json("found ", 2).value("match").toString();
+    QCOMPARE(m.a->json("found ", 2).value("in_place").toBool(), true);
+    QCOMPARE(m.a->gameCommands().filter(QRegularExpression("^rematch match=" + id3 + " ")).size(), 1);
+
+    // After the third, the loser leaves: the game goes back to its online menu.
+    QVERIFY2(orxtest::waitUntil([&] { return m.a->count("phase 11 " + kChooseText) == 3; }),
+             qPrintable(m.dump()));
+    QVERIFY(loserChooses(m, id3, "leave"));
     QVERIFY2(m.a->waitFor("phase 0 Match over") && m.b->waitFor("phase 0 Match over"), qPrintable(m.dump()));
     QCOMPARE(m.a->gameCommands().filter(QRegularExpression("^park$")).size(), 1);
 }
