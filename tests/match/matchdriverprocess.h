@@ -85,8 +85,9 @@ public:
         return m_proc.waitForStarted(orxtest::scaled(10000)) && waitFor("driver ready");
     }
 
-    // Connects, registers and starts the player's game; true once the game reports "ready".
-    bool signInAndPlay(const QString &password = "secret-pass")
+    // Connects, registers and starts the player's game; true once the game reports `status` (a
+    // game scripted to go on at once may never be seen "ready" on a busy machine).
+    bool signInAndPlay(const QString &password = "secret-pass", const QString &status = "ready")
     {
         send("connect");
         if (!waitFor("state 2"))
@@ -95,7 +96,7 @@ public:
         if (!waitFor("loggedin"))
             return false;
         send("play");
-        return waitFor("play ok") && waitFor("game ready");
+        return waitFor("play ok") && waitFor("game " + status);
     }
 
     void send(const QString &line) { m_proc.write((line + "\n").toUtf8()); }

@@ -235,8 +235,7 @@ void TestMatchScenarios::gameAwayWhenAMatchComes()
     const QString script = writeScript(dir, "away.txt", "at 400 status away\n");
     Match m;
     QVERIFY(m.start({}, opts("ann"), opts("bob", {"--script", script})));
-    QVERIFY2(m.a->signInAndPlay() && m.b->signInAndPlay(), qPrintable(m.dump()));
-    QVERIFY(m.b->waitFor("game away"));
+    QVERIFY2(m.a->signInAndPlay() && m.b->signInAndPlay("secret-pass", "away"), qPrintable(m.dump()));
     m.a->send("queue versus");
     QVERIFY(m.a->waitFor("phase 1 "));
     m.b->send("queue versus");
@@ -307,9 +306,9 @@ void TestMatchScenarios::startTimeouts()
     QVERIFY(
         m.start({"--result-wait", "20000"}, opts("ann", {"--match-ms", "500", "--meet-ms", "3000"}),
                 opts("bob", bobGame, {"ending=1500", "hold=1000", "fixed=2000", "pick=4000", "ack=30000"})));
-    QVERIFY2(m.a->signInAndPlay() && m.b->signInAndPlay(), qPrintable(m.dump()));
-    if (!atHoldPoint)
-        QVERIFY(m.b->waitFor("game busy loading"));
+    QVERIFY2(m.a->signInAndPlay() &&
+                 m.b->signInAndPlay("secret-pass", atHoldPoint ? "ready" : "busy loading"),
+             qPrintable(m.dump()));
     QVERIFY(!findAndAccept(m, false, character, character.isEmpty() ? QString() : "Kai").isEmpty());
     QVERIFY2(m.b->waitFor("started ", 40000), qPrintable(m.dump()));
     const QJsonObject go = m.b->json("started ");
@@ -448,8 +447,7 @@ void TestMatchScenarios::gameClosesBeforeTheStart()
     Match m;
     QVERIFY(m.start({"--result-wait", "20000"}, opts("ann", {"--match-ms", "500", "--meet-ms", "3000"}),
                     opts("bob", {"--script", script, "--quit-code", "3"})));
-    QVERIFY2(m.a->signInAndPlay() && m.b->signInAndPlay(), qPrintable(m.dump()));
-    QVERIFY(m.b->waitFor("game busy loading"));
+    QVERIFY2(m.a->signInAndPlay() && m.b->signInAndPlay("secret-pass", "busy loading"), qPrintable(m.dump()));
     const QString id = findAndAccept(m);
     QVERIFY(!id.isEmpty());
     QVERIFY2(m.b->waitFor("log Waiting for the game to reach its hold point (status: busy loading)", 40000),
