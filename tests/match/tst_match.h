@@ -62,6 +62,7 @@ private slots:
     void casualMatch_data();
     void casualMatch();
     void seriesRematchInPlace();
+    void rankedSetInPlace();
     void declinedMatchRequeues();
     void acceptTimeout();
     void gameAwayWhenAMatchComes();

@@ -189,6 +189,64 @@ void TestMatchScenarios::seriesRematchInPlace()
     QCOMPARE(m.a->gameCommands().filter(QRegularExpression("^park$")).size(), 1);
 }
 
+void TestMatchScenarios::rankedSetInPlace()
+{
+    // A ranked set with the characters given: the winner keeps theirs, the loser's REMATCH keeps
+    // the other, and every next match starts from the result screen until a player has two wins.
+    Match m;
+    QVERIFY(m.start({}, opts("ann", {"--match-ms", "1000"}), opts("bob", {"--match-ms", "1000"})));
+    QVERIFY2(m.a->signInAndPlay() && m.b->signInAndPlay(), qPrintable(m.dump()));
+    m.a->send("queue versus ranked Ryo");
+    QVERIFY(m.a->waitFor("phase 1 Searching for a ranked versus opponent..."));
+    m.b->send("queue versus ranked Kai");
+    QVERIFY2(m.a->waitFor("phase 2 Match found") && m.b->waitFor("phase 2 Match found"),
+             qPrintable(m.dump()));
+    m.a->send("accept");
+    m.b->send("accept");
+    QString id = m.a->json("found ").value("match").toString();
+    int played = 0;
+    for (; played < 3; ++played) {
+        QVERIFY2(orxtest::waitUntil([&] { return m.a->count("finished ") == played + 1; }, 40000),
+                 qPrintable(m.dump()));
+        const QJsonObject f = m.a->json("finished ", played);
+        QCOMPARE(f.value("match").toString(), id);
+        QCOMPARE(f.value("status").toString(), QString("agreed"));
+        // The series message after this match says whether the set goes on.
+        QVERIFY2(orxtest::waitUntil([&] {
+                     const QList<QJsonObject> series = m.a->messages("series");
+                     return !series.isEmpty() && series.last().value("played").toInt() == played + 1 &&
+                            series.last().value("state").toString() != "playing";
+                 }),
+                 qPrintable(m.dump()));
+        if (m.a->messages("series").last().value("state").toString() == "over")
+            break;
+        QVERIFY2(orxtest::waitUntil([&] { return m.a->count("phase 11 " + kChooseText) == played + 1; }),
+                 qPrintable(m.dump()));
+        QVERIFY(loserChooses(m, id, "rematch"));
+        QVERIFY2(orxtest::waitUntil([&] { return m.a->count("found ") == played + 2; }, 30000),
+                 qPrintable(m.dump()));
+        const QJsonObject next = m.a->json("found ", played + 1);
+        QCOMPARE(next.value("in_place").toBool(), true);
+        id = next.value("match").toString();
+        QVERIFY2(
+            orxtest::waitUntil([&] { return m.a->gameCommands().filter("rematch match=" + id).size() == 1; }),
+            qPrintable(m.dump()));
+        const QString line = m.a->gameCommands().filter("rematch match=" + id).first();
+        const int winner = f.value("winner").toInt();
+        QVERIFY2(line.contains(" p1=Ryo p2=Kai") || line.contains(" p1=Kai p2=Ryo"), qPrintable(line));
+        QVERIFY2(line.contains(QString(" series=ranked set=%1 ").arg(played + 2)), qPrintable(line));
+        QVERIFY2(line.endsWith(QString(" keep=%1").arg(winner)), qPrintable(line));
+        QVERIFY2(!line.contains("stage=keep"), qPrintable(line));
+    }
+    QVERIFY(played == 1 || played == 2);
+    const QJsonObject over = m.a->messages("series").last();
+    QCOMPARE(over.value("outcome").toString().isEmpty(), false);
+    QVERIFY2(over.value("elo").toObject().contains("ann"), qPrintable(QJsonDocument(over).toJson()));
+    // The set is over: both games leave their result screen, parked.
+    QVERIFY2(m.a->waitFor("phase 0 Match over") && m.b->waitFor("phase 0 Match over"), qPrintable(m.dump()));
+    QVERIFY(!m.a->gameCommands().filter(QRegularExpression("^park$")).isEmpty());
+}
+
 void TestMatchScenarios::declinedMatchRequeues()
 {
     Match m;
