@@ -49,6 +49,8 @@ public:
     // False when there is no such screen or a choice was already made there.
     bool choose(const QString &word);
     bool playing() const { return m_phase == Binding || m_phase == Playing; }
+    // Still sending its farewell after the end, so that the opponent can finish too.
+    bool lingering() const { return m_phase == Lingering; }
     quint16 boundPort() const;
 
 signals:

@@ -314,6 +314,11 @@ void TestGame::leaveResultScreen()
 {
     if (!m_atResult)
         return;
+    // The opponent may still need this game's last frames to finish its match.
+    if (m_net.lingering()) {
+        m_menuTimer.start(50);
+        return;
+    }
     clearResultScreen();
     m_net.release();
     m_log.line(QStringLiteral("testgame: left the result screen for the online menu"));
