@@ -144,6 +144,7 @@ private slots:
     void menuLeavesTheResultScreen();
     void parkIgnored_data();
     void parkIgnored();
+    void choiceOfAMatchAlone();
 };
 
 void TestTestGameNet::frameRoundTrip()
@@ -832,6 +833,31 @@ void TestTestGameNet::parkIgnored()
     g.a.command("quit");
     QVERIFY(g.a.process().waitForFinished(waitMs));
     QCOMPARE(g.a.process().exitCode(), 0);
+}
+
+void TestTestGameNet::choiceOfAMatchAlone()
+{
+    // Without a remote there is nobody to tell: the loser's game reports its own choice.
+    GameRun a;
+    QVERIFY(a.start({"--choice", "select", "--choice-ms", "0"}));
+    QTRY_COMPARE_WITH_TIMEOUT(a.status(), QString("ready"), waitMs);
+    a.command("start side=2 seed=4 p1=- p2=- match=m1 choose=1");
+    QTRY_COMPARE_WITH_TIMEOUT(a.status(), QString("chose choice=select chooser=2 match=m1"), waitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(sinceMatch(a, "m1").size(), 3, waitMs);
+    QCOMPARE(sinceMatch(a, "m1").at(1), QStringLiteral("result winner=1 p1_rounds=2 p2_rounds=0 p1_char=%1 "
+                                                       "p2_char=%2 match=m1")
+                                            .arg(pickCharacter(4, 1), pickCharacter(4, 2)));
+    // Each result screen has its own choice.
+    a.command("rematch seed=6 p1=- p2=- match=m2 choose=1");
+    QTRY_COMPARE_WITH_TIMEOUT(a.status(), QString("chose choice=select chooser=2 match=m2"), waitMs);
+    // On the winning side it does not choose.
+    a.command("start side=1 seed=8 p1=- p2=- match=m3 choose=1");
+    QTRY_VERIFY_WITH_TIMEOUT(a.status().startsWith("result winner=1 ") && a.status().endsWith(" match=m3"),
+                             waitMs);
+    a.command("park");
+    QTRY_COMPARE_WITH_TIMEOUT(a.status(), QString("ready"), waitMs);
+    QVERIFY(!a.statuses().contains("chose choice=select chooser=2 match=m3"));
+    QCOMPARE(a.statuses().filter("chose ").size(), 2);
 }
 
 QTEST_GUILESS_MAIN(TestTestGameNet)
