@@ -76,7 +76,8 @@ TestGame::TestGame(const Options &options, const QStringList &arguments, QObject
     connect(&m_net, &NetMatch::logLine, this, [this](const QString &text) { m_log.line(text); });
     connect(&m_net, &NetMatch::status, this, &TestGame::matchEnded);
     connect(&m_net, &NetMatch::chosen, this, [this](const QString &choice, int chooser) {
-        if (!m_atResult || !m_match.choose || m_chosen)
+        // Only a result screen with a choice (not after sparring) takes one.
+        if (!m_atResult || !m_match.choose || m_chooser == 0 || m_chosen)
             return;
         m_chosen = true;
         m_match.choice = choice;
