@@ -39,6 +39,10 @@ private slots:
     void init();
     void resultFromTheSeed_data();
     void resultFromTheSeed();
+    void drawAndSparring();
+    void charactersOfASeries_data();
+    void charactersOfASeries();
+    void picksSpreadOverTheRoster();
     void scriptErrors_data();
     void scriptErrors();
     void exitsWithTheChosenCode();
@@ -104,6 +108,116 @@ void TestTestGame::resultFromTheSeed()
     QVERIFY(resultStatus(setup).endsWith(QStringLiteral(" match=z")));
 }
 
+void TestTestGame::drawAndSparring()
+{
+    MatchSetup setup;
+    setup.take(parseCommandLine(QStringLiteral("start mode=versus seed=4 rounds=5 match=a p1=x p2=y")));
+    // A draw: nobody won, both sides took as many rounds.
+    QCOMPARE(resultStatus(setup, true), QStringLiteral("result winner=0 p1_rounds=2 p2_rounds=2 p1_char=x "
+                                                       "p2_char=y match=a"));
+    QCOMPARE(fightResultStatus(setup, 7, true),
+             QStringLiteral("result winner=0 p1_rounds=1 p2_rounds=1 p1_char=x p2_char=y match=a"));
+    QCOMPARE(fightResultStatus(setup, 7, false),
+             QStringLiteral("result winner=1 p1_rounds=3 p2_rounds=1 p1_char=x p2_char=y match=a"));
+    // Sparring has no winner; a rematch keeps the mode of the start line.
+    setup.take(parseCommandLine(QStringLiteral("start mode=sparring seed=5 match=b p1=x p2=y")));
+    QCOMPARE(resultStatus(setup), QStringLiteral("sparring_over match=b"));
+    QCOMPARE(fightResultStatus(setup, 3, true), QStringLiteral("sparring_over match=b"));
+    setup.take(parseCommandLine(QStringLiteral("rematch match=c seed=6 p1=x p2=y")));
+    QCOMPARE(resultStatus(setup), QStringLiteral("sparring_over match=c"));
+}
+
+void TestTestGame::charactersOfASeries_data()
+{
+    // Lines given to one game in turn; after each, "p1 p2 stage" with "picked(SIDE)" for the
+    // game's pick from that line's seed and "kept" for the last match's character or stage.
+    QTest::addColumn<QStringList>("lines");
+    QTest::addColumn<QStringList>("choices"); // made at each result screen ("" for none)
+    QTest::addColumn<QStringList>("expect");
+    const QString series = " series=set set=1 set_p1=0 set_p2=0";
+    QTest::newRow("a lone match leaves a pick unnamed")
+        << QStringList{"start seed=4 p1=- p2=ryo match=a", "rematch seed=5 p1=- p2=- match=b"}
+        << QStringList{"rematch", ""} << QStringList{"- ryo picked", "- - picked"};
+    QTest::newRow("choose=1 names the picks") << QStringList{"start seed=4 p1=- p2=ryo match=a choose=1"}
+                                              << QStringList{""} << QStringList{"picked(1) ryo picked"};
+    QTest::newRow("series keys name the picks")
+        << QStringList{"start seed=9 p1=- p2=- match=a" + series} << QStringList{""}
+        << QStringList{"picked(1) picked(2) picked"};
+    QTest::newRow("REMATCH keeps both characters, a new stage")
+        << QStringList{"start seed=4 p1=- p2=- match=a choose=1",
+                       "rematch seed=21 p1=- p2=- match=b choose=1"}
+        << QStringList{"rematch", ""} << QStringList{"picked(1) picked(2) picked", "kept kept picked"};
+    QTest::newRow("CHARACTER SELECT picks both again")
+        << QStringList{"start seed=4 p1=- p2=- match=a choose=1",
+                       "rematch seed=21 p1=- p2=- match=b choose=1"}
+        << QStringList{"select", ""}
+        << QStringList{"picked(1) picked(2) picked", "picked(1) picked(2) picked"};
+    QTest::newRow("keep=1: side 1 keeps, side 2 picks again")
+        << QStringList{"start seed=4 p1=- p2=- match=a choose=1",
+                       "rematch seed=21 p1=- p2=- match=b choose=1 keep=1" + series}
+        << QStringList{"select", ""} << QStringList{"picked(1) picked(2) picked", "kept picked(2) picked"};
+    QTest::newRow("keep=2 over a given character; side 1 given")
+        << QStringList{"start seed=4 p1=kael p2=- match=a" + series,
+                       "rematch seed=21 p1=mira p2=lin match=b keep=2" + series}
+        << QStringList{"", ""} << QStringList{"kael picked(2) picked", "mira kept picked"};
+    QTest::newRow("stage=keep keeps the stage")
+        << QStringList{"start seed=4 p1=kael p2=ryo match=a choose=1",
+                       "rematch seed=21 p1=kael p2=ryo match=b stage=keep choose=1",
+                       "rematch seed=30 p1=dax p2=ryo match=c choose=1"}
+        << QStringList{"rematch", "", ""}
+        << QStringList{"kael ryo picked", "kael ryo kept", "dax ryo picked"};
+    QTest::newRow("nothing to keep in the first match")
+        << QStringList{"start seed=4 p1=- p2=- match=a keep=1 stage=keep"} << QStringList{""}
+        << QStringList{"picked(1) picked(2) picked"};
+}
+
+void TestTestGame::charactersOfASeries()
+{
+    QFETCH(QStringList, lines);
+    QFETCH(QStringList, choices);
+    QFETCH(QStringList, expect);
+    MatchSetup setup;
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        const QString before[3] = {setup.char1, setup.char2, setup.stage};
+        setup.take(parseCommandLine(lines.at(i)));
+        const QString got[3] = {setup.char1, setup.char2, setup.stage};
+        const QStringList want = expect.at(i).split(' ');
+        for (int k = 0; k < 3; ++k) {
+            QString expected = want.at(k);
+            if (expected == "kept")
+                expected = before[k];
+            else if (expected.startsWith("picked"))
+                expected = k == 2 ? pickStage(setup.seed) : pickCharacter(setup.seed, k + 1);
+            QVERIFY2(!expected.isEmpty(), qPrintable(lines.at(i)));
+            QVERIFY2(got[k] == expected, qPrintable(QStringLiteral("%1: item %2 is %3, not %4")
+                                                        .arg(lines.at(i))
+                                                        .arg(k + 1)
+                                                        .arg(got[k], expected)));
+        }
+        // Named in the result whenever both are known.
+        const QString result = resultStatus(setup);
+        QCOMPARE(result.contains(QStringLiteral(" p1_char=%1 p2_char=%2 ").arg(got[0], got[1])),
+                 got[0] != "-" && got[1] != "-");
+        QVERIFY(setup.describe().startsWith(QStringLiteral("p1 %1 (").arg(got[0])));
+        setup.choice = choices.at(i);
+    }
+}
+
+void TestTestGame::picksSpreadOverTheRoster()
+{
+    QSet<QString> characters, stages;
+    int differentSides = 0;
+    for (quint64 seed = 0; seed < 64; ++seed) {
+        characters << pickCharacter(seed, 1) << pickCharacter(seed, 2);
+        stages << pickStage(seed);
+        differentSides += pickCharacter(seed, 1) != pickCharacter(seed, 2);
+        QCOMPARE(pickCharacter(seed, 1), pickCharacter(seed, 1));
+    }
+    QCOMPARE(characters.size(), 8);
+    QCOMPARE(stages.size(), 6);
+    QVERIFY(differentSides > 32);
+}
+
 void TestTestGame::scriptErrors_data()
 {
     QTest::addColumn<QString>("script");
@@ -128,6 +242,17 @@ void TestTestGame::scriptErrors_data()
            "again, then a frame";
     QTest::newRow("exit without a code") << "exit soon"
                                          << "s:1: \"exit\" needs an exit code";
+    QTest::newRow("result screen steps")
+        << "draw on\nchoice select\nmenu 250\nmenu\nignore-park\nhonour-park\nchoice none\ndraw off\n"
+        << "";
+    QTest::newRow("unknown choice") << "choice fight"
+                                    << "s:1: \"choice\" needs one of rematch, select, leave, none";
+    QTest::newRow("choice missing") << "choice"
+                                    << "s:1: \"choice\" needs a text";
+    QTest::newRow("draw of neither") << "draw maybe"
+                                     << "s:1: \"draw\" needs one of on, off";
+    QTest::newRow("menu at no time") << "menu soon"
+                                     << "s:1: \"menu\" takes a time in milliseconds";
 }
 
 void TestTestGame::scriptErrors()
@@ -138,7 +263,16 @@ void TestTestGame::scriptErrors()
     QString actual;
     QCOMPARE(parseScript(script, QStringLiteral("s"), steps, actual), error.isEmpty());
     QCOMPARE(actual, error);
-    if (error.isEmpty()) {
+    if (QTest::currentDataTag() == QLatin1String("result screen steps")) {
+        QCOMPARE(steps.size(), 8);
+        const QList<ScriptStep::Action> actions{
+            ScriptStep::Draw,       ScriptStep::Choice,     ScriptStep::Menu,   ScriptStep::Menu,
+            ScriptStep::IgnorePark, ScriptStep::HonourPark, ScriptStep::Choice, ScriptStep::Draw};
+        for (qsizetype i = 0; i < steps.size(); ++i)
+            QCOMPARE(steps.at(i).action, actions.at(i));
+        QCOMPARE(steps.at(2).text, QStringLiteral("250"));
+        QCOMPARE(steps.at(3).text, QString());
+    } else if (error.isEmpty()) {
         QCOMPARE(steps.size(), 4);
         QCOMPARE(steps.at(0).atMs, 100);
         QCOMPARE(steps.at(0).action, ScriptStep::Ask);
@@ -175,6 +309,10 @@ void TestTestGame::badOptionsEndAtOnce_data()
     QTest::newRow("number missing") << QStringList{"--boot-ms"} << "orx-testgame: --boot-ms needs a number";
     QTest::newRow("not a number") << QStringList{"--match-ms", "x"}
                                   << "orx-testgame: --match-ms needs a number, not \"x\"";
+    QTest::newRow("unknown choice") << QStringList{"--choice", "fight"}
+                                    << "orx-testgame: --choice needs one of rematch, select, leave";
+    QTest::newRow("negative choice time")
+        << QStringList{"--choice-ms", "-1"} << "orx-testgame: --choice-ms needs a number of 0 or more";
     QTest::newRow("unknown outcome")
         << QStringList{"--outcome", "dance"}
         << "orx-testgame: --outcome needs one of desync, disconnected, error, away, again";

@@ -1,8 +1,11 @@
 // The stand-in game's matches over UDP: two real orx-testgame processes on loopback play each other
 // from their game ports, agree on the result, and end with desync, disconnected, error or away when
-// asked to or when the path fails. Also the frame codec against damaged datagrams.
+// asked to or when the path fails; at the result screen the loser's game tells the other its choice,
+// and rematch lines keep or pick the characters alike on both. Also the frame codec against damaged
+// datagrams.
 
 #include "gamerun.h"
+#include "matchplay.h"
 #include "netframe.h"
 #include "scriptedclient.h"
 
@@ -40,6 +43,66 @@ QString syncLine(const QString &log)
     return re.match(log).captured(0);
 }
 
+// "@TEXT" in `args` stands for a script file with that text, written into `dir` as NAME.
+QStringList withScripts(const QTemporaryDir &dir, QStringList args, const QString &name)
+{
+    for (QString &arg : args) {
+        if (arg.startsWith('@')) {
+            QFile file(dir.filePath(name));
+            if (file.open(QIODevice::WriteOnly))
+                file.write(arg.mid(1).toUtf8() + '\n');
+            arg = file.fileName();
+        }
+    }
+    return args;
+}
+
+// Whether this game holds its game port (a second bind fails).
+bool portHeld(quint16 port)
+{
+    QUdpSocket probe;
+    return !probe.bind(QHostAddress::AnyIPv4, port, QUdpSocket::DontShareAddress);
+}
+
+// The status lines a game reported from the start of match `match` on.
+QStringList sinceMatch(GameRun &game, const QString &match)
+{
+    const QStringList seen = game.statuses();
+    const qsizetype from = seen.lastIndexOf("in_match match=" + match);
+    return from < 0 ? QStringList() : seen.mid(from);
+}
+
+// Two games on loopback at their hold points, side 1 (a) and side 2 (b), with free game ports.
+struct GamePair {
+    GameRun a, b;
+    quint16 portA = 0, portB = 0;
+
+    void start(const QStringList &aArgs, const QStringList &bArgs)
+    {
+        PortHolder holdA, holdB;
+        QVERIFY(holdA.hold() && holdB.hold());
+        portA = holdA.port();
+        portB = holdB.port();
+        holdA.release();
+        holdB.release();
+        QVERIFY(a.start(aArgs) && b.start(bArgs));
+        QTRY_COMPARE_WITH_TIMEOUT(a.status(), QString("ready"), waitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(b.status(), QString("ready"), waitMs);
+    }
+    // Start lines for both, with `tail` (" choose=1", series keys) appended.
+    void startMatch(quint64 seed, const QString &match, const QString &tail, const QString &mode = "versus")
+    {
+        const QString versus = QStringLiteral(" mode=versus "), other = QStringLiteral(" mode=%1 ").arg(mode);
+        a.command(startLine(1, portA, loopback(portB), seed, match).replace(versus, other) + tail);
+        b.command(startLine(2, portB, loopback(portA), seed, match).replace(versus, other) + tail);
+    }
+    void both(const QString &line)
+    {
+        a.command(line);
+        b.command(line);
+    }
+};
+
 NetFrame sampleFrame()
 {
     NetFrame f;
@@ -74,6 +137,14 @@ private slots:
     void brokenPaths_data();
     void brokenPaths();
     void matchThroughTheServersRelay();
+    void choiceAtTheResultScreen_data();
+    void choiceAtTheResultScreen();
+    void keptCharactersAndStage();
+    void sparringHasNoWinner();
+    void menuLeavesTheResultScreen();
+    void parkIgnored_data();
+    void parkIgnored();
+    void choiceOfAMatchAlone();
 };
 
 void TestTestGameNet::frameRoundTrip()
@@ -95,6 +166,29 @@ void TestTestGameNet::frameRoundTrip()
     QCOMPARE(back.desyncFrame, f.desyncFrame);
     QVERIFY(matchHash(QStringLiteral("m1")) != matchHash(QStringLiteral("m2")));
     QVERIFY(nextState(initialState(4), 1, 2) != nextState(initialState(4), 2, 1));
+
+    // A choice at the result screen, and the draw flag of a match's frames.
+    NetFrame choice;
+    choice.kind = NetFrame::Choice;
+    choice.side = 2;
+    choice.choice = NetFrame::Leave;
+    choice.match = matchHash(QStringLiteral("m1"));
+    QVERIFY2(decodeFrame(encodeFrame(choice), back, &why), qPrintable(why));
+    QCOMPARE(back.kind, NetFrame::Choice);
+    QCOMPARE(back.side, quint8(2));
+    QCOMPARE(back.choice, NetFrame::Leave);
+    QCOMPARE(back.reason, NetFrame::Done);
+    QCOMPARE(back.match, choice.match);
+    QCOMPARE(back.draw, false);
+    NetFrame draw = sampleFrame();
+    draw.draw = true;
+    QVERIFY2(decodeFrame(encodeFrame(draw), back, &why), qPrintable(why));
+    QCOMPARE(back.draw, true);
+    QCOMPARE(back.reason, NetFrame::Desync);
+    QCOMPARE(back.choice, NetFrame::NoChoice);
+    for (const char *word : {"rematch", "select", "leave"})
+        QCOMPARE(choiceWord(choiceFromWord(QLatin1String(word))), QLatin1String(word));
+    QCOMPARE(choiceFromWord(QStringLiteral("fight")), NetFrame::NoChoice);
 }
 
 void TestTestGameNet::damagedFrames_data()
@@ -121,6 +215,18 @@ void TestTestGameNet::damagedFrames_data()
     wrap.plan = 0xffffffffu;
     wrap.inputFrom = 0xfffffffeu;
     QTest::newRow("frames that would wrap") << encodeFrame(wrap) << "frame numbers out of range";
+    NetFrame choice;
+    choice.kind = NetFrame::Choice;
+    choice.choice = NetFrame::Select;
+    QByteArray noChoice = encodeFrame(choice);
+    noChoice[6] = 0;
+    QTest::newRow("a choice of nothing") << noChoice << "unknown choice";
+    QByteArray farChoice = encodeFrame(choice);
+    farChoice[6] = 4;
+    QTest::newRow("a choice beyond LEAVE") << farChoice << "unknown choice";
+    QByteArray flags = good;
+    flags[7] = char(0x82);
+    QTest::newRow("unknown flags") << flags << "unknown flags";
 }
 
 void TestTestGameNet::damagedFrames()
@@ -509,6 +615,249 @@ void TestTestGameNet::matchThroughTheServersRelay()
     const QJsonObject outcome = clients[0].waitFor("match_result", 20000);
     QCOMPARE(outcome.value("status").toString(), QString("agreed"));
     QCOMPARE(outcome.value("winner").toInt(), value("winner"));
+}
+
+void TestTestGameNet::choiceAtTheResultScreen_data()
+{
+    QTest::addColumn<quint64>("seed");
+    QTest::addColumn<QStringList>("aArgs");
+    QTest::addColumn<QStringList>("bArgs");
+    QTest::addColumn<int>("winner");
+    QTest::addColumn<int>("chooser");
+    QTest::addColumn<QString>("choice");
+    // Each game knows what its player would choose; only the loser's game makes its choice.
+    QTest::newRow("side 2 lost: CHARACTER SELECT")
+        << quint64(4) << QStringList{"--choice", "leave", "--choice-ms", "0"}
+        << QStringList{"--choice", "select"} << 1 << 2 << "select";
+    QTest::newRow("side 1 lost: LEAVE")
+        << quint64(5) << QStringList{"--choice", "leave"}
+        << QStringList{"--choice", "rematch", "--choice-ms", "0"} << 2 << 1 << "leave";
+    QTest::newRow("a draw: side 1 chooses REMATCH")
+        << quint64(5) << QStringList{"--draw", "--choice", "rematch"}
+        << QStringList{"--choice", "leave", "--choice-ms", "0"} << 0 << 1 << "rematch";
+    QTest::newRow("chosen by a script step")
+        << quint64(4) << QStringList{} << QStringList{"--script", "@at 1500 choice rematch"} << 1 << 2
+        << "rematch";
+}
+
+void TestTestGameNet::choiceAtTheResultScreen()
+{
+    QFETCH(quint64, seed);
+    QFETCH(QStringList, aArgs);
+    QFETCH(QStringList, bArgs);
+    QFETCH(int, winner);
+    QFETCH(int, chooser);
+    QFETCH(QString, choice);
+    QTemporaryDir scripts;
+    GamePair g;
+    g.start(withScripts(scripts, aArgs, "a.txt"), withScripts(scripts, bArgs, "b.txt"));
+    if (QTest::currentTestFailed())
+        return;
+    g.startMatch(seed, "m1", " choose=1");
+    const QString chose = QStringLiteral("chose choice=%1 chooser=%2 match=m1").arg(choice).arg(chooser);
+    QTRY_COMPARE_WITH_TIMEOUT(g.a.status(), chose, waitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(g.b.status(), chose, waitMs);
+
+    // Both showed the same result first, with the characters their select screens picked.
+    QString chars =
+        QStringLiteral(" p1_char=%1 p2_char=%2 ").arg(pickCharacter(seed, 1), pickCharacter(seed, 2));
+    const QRegularExpression result(
+        QStringLiteral("^result winner=%1 p1_rounds=(\\d) p2_rounds=(\\d)%2match=m1$")
+            .arg(winner)
+            .arg(chars));
+    QTRY_COMPARE_WITH_TIMEOUT(sinceMatch(g.a, "m1").size(), 3, waitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(sinceMatch(g.b, "m1"), sinceMatch(g.a, "m1"), waitMs);
+    const QRegularExpressionMatch m = result.match(sinceMatch(g.a, "m1").at(1));
+    QVERIFY2(m.hasMatch(), qPrintable(sinceMatch(g.a, "m1").join('\n')));
+    if (winner == 0)
+        QCOMPARE(m.captured(1), m.captured(2));
+    QCOMPARE(sinceMatch(g.a, "m1").at(2), chose);
+
+    // The chooser's game sent it; the other one only answered.
+    GameRun &chooserGame = chooser == 1 ? g.a : g.b;
+    GameRun &otherGame = chooser == 1 ? g.b : g.a;
+    const QString said = QStringLiteral("orx net: player %1 chose %2").arg(chooser).arg(choice);
+    QVERIFY2(chooserGame.log().contains(said + "; telling the opponent"), qPrintable(chooserGame.log()));
+    QTRY_VERIFY_WITH_TIMEOUT(chooserGame.log().contains("orx net: the opponent has the choice"), waitMs);
+    QVERIFY2(otherGame.log().contains(said + "\n"), qPrintable(otherGame.log()));
+    QVERIFY(!otherGame.log().contains("telling the opponent"));
+    QCOMPARE(chooserGame.log().count(" chose " + choice), 1);
+    // Still at their result screens: the game ports stay bound.
+    QVERIFY(portHeld(g.portA) && portHeld(g.portB));
+
+    if (choice == "leave") {
+        g.both("park");
+        QTRY_COMPARE_WITH_TIMEOUT(g.a.status(), QString("ready"), waitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(g.b.status(), QString("ready"), waitMs);
+        QVERIFY(!portHeld(g.portA) && !portHeld(g.portB));
+        return;
+    }
+    // The next match starts from the result screen, on the same path; REMATCH keeps both
+    // characters, CHARACTER SELECT picks them again. The same loser chooses again.
+    const quint64 next = seed + 2;
+    g.both(QStringLiteral("rematch match=m2 seed=%1 p1=- p2=- choose=1").arg(next));
+    const QString chose2 = QString(chose).replace("match=m1", "match=m2");
+    QTRY_COMPARE_WITH_TIMEOUT(g.a.status(), chose2, waitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(g.b.status(), chose2, waitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(sinceMatch(g.a, "m2").size(), 3, waitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(sinceMatch(g.b, "m2"), sinceMatch(g.a, "m2"), waitMs);
+    if (choice == "select")
+        chars = QStringLiteral(" p1_char=%1 p2_char=%2 ").arg(pickCharacter(next, 1), pickCharacter(next, 2));
+    const QString result2 = sinceMatch(g.a, "m2").at(1);
+    QVERIFY2(result2.startsWith(QStringLiteral("result winner=%1 ").arg(winner)) && result2.contains(chars),
+             qPrintable(result2 + " lacks" + chars));
+    const QString sync2 = QStringLiteral("orx versus: in sync, seed %1, ").arg(next);
+    QVERIFY(g.a.log().contains(sync2) && g.b.log().contains(sync2));
+}
+
+void TestTestGameNet::keptCharactersAndStage()
+{
+    // The seeds are chosen so that a kept character or stage differs from a new pick.
+    QVERIFY(pickCharacter(9, 1) != pickCharacter(4, 1));
+    QVERIFY(pickStage(10) != pickStage(9));
+    GamePair g;
+    g.start({}, {"--choice", "select", "--choice-ms", "0"});
+    if (QTest::currentTestFailed())
+        return;
+    g.startMatch(4, "m1", " choose=1 series=set set=1 set_p1=0 set_p2=0");
+    const QString chose = "chose choice=select chooser=2 match=m1";
+    QTRY_COMPARE_WITH_TIMEOUT(g.a.status(), chose, waitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(g.b.status(), chose, waitMs);
+
+    // Side 1 won the set's first match: it keeps its character, side 2 picks again.
+    g.both("rematch match=m2 seed=9 p1=- p2=- choose=1 series=set set=2 set_p1=1 set_p2=0 keep=1");
+    QTRY_VERIFY_WITH_TIMEOUT(g.a.status().startsWith("result ") && g.a.status().endsWith(" match=m2"),
+                             waitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(g.b.status(), g.a.status(), waitMs);
+    const QString kept =
+        QStringLiteral(" p1_char=%1 p2_char=%2 ").arg(pickCharacter(4, 1), pickCharacter(9, 2));
+    QVERIFY2(g.a.status().contains(kept), qPrintable(g.a.status() + " lacks" + kept));
+    const QString stage = pickStage(9);
+    for (GameRun *game : {&g.a, &g.b})
+        QVERIFY(
+            game->log().contains(QStringLiteral("orx versus: p1 %1 (kept), p2 %2 (picked), stage %3 (picked)")
+                                     .arg(pickCharacter(4, 1), pickCharacter(9, 2), stage)));
+
+    // Both characters given again, and the stage kept: " stage=keep".
+    g.both("rematch match=m3 seed=10 p1=kael p2=ryo stage=keep choose=1 series=set set=3 set_p1=1 set_p2=1");
+    QTRY_VERIFY_WITH_TIMEOUT(g.a.status().startsWith("result ") && g.a.status().endsWith(" match=m3"),
+                             waitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(g.b.status(), g.a.status(), waitMs);
+    QVERIFY2(g.a.status().contains(" p1_char=kael p2_char=ryo "), qPrintable(g.a.status()));
+    for (GameRun *game : {&g.a, &g.b})
+        QVERIFY2(
+            game->log().contains(
+                QStringLiteral("orx versus: p1 kael (given), p2 ryo (given), stage %1 (kept)").arg(stage)),
+            qPrintable(game->log()));
+    QCOMPARE(syncLine(g.a.log()), syncLine(g.b.log()));
+}
+
+void TestTestGameNet::sparringHasNoWinner()
+{
+    GamePair g;
+    const QStringList chooser{"--choice", "rematch", "--choice-ms", "0"};
+    g.start(chooser, chooser);
+    if (QTest::currentTestFailed())
+        return;
+    g.startMatch(5, "m1", " choose=1", "sparring");
+    QTRY_COMPARE_WITH_TIMEOUT(g.a.status(), QString("sparring_over match=m1"), waitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(g.b.status(), QString("sparring_over match=m1"), waitMs);
+    QCOMPARE(syncLine(g.a.log()), syncLine(g.b.log()));
+    QVERIFY(portHeld(g.portA));
+    g.both("park");
+    QTRY_COMPARE_WITH_TIMEOUT(g.a.status(), QString("ready"), waitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(g.b.status(), QString("ready"), waitMs);
+    // Nobody lost, so nobody chose.
+    for (GameRun *game : {&g.a, &g.b}) {
+        QTRY_COMPARE_WITH_TIMEOUT(sinceMatch(*game, "m1"),
+                                  (QStringList{"in_match match=m1", "sparring_over match=m1", "ready"}),
+                                  waitMs);
+        QVERIFY(game->log().contains("orx versus: sparring_over match=m1"));
+        QVERIFY(!game->log().contains(" chooses REMATCH"));
+        QVERIFY(!game->log().contains(" chose "));
+    }
+}
+
+void TestTestGameNet::menuLeavesTheResultScreen()
+{
+    QTemporaryDir scripts;
+    GamePair g;
+    // Given before the match, the step waits for the next result screen.
+    g.start(withScripts(scripts, {"--script", "@menu 300"}, "a.txt"), {});
+    if (QTest::currentTestFailed())
+        return;
+    g.startMatch(5, "m1", " choose=1");
+    QTRY_COMPARE_WITH_TIMEOUT(sinceMatch(g.a, "m1").size(), 3, waitMs);
+    const QStringList seen = sinceMatch(g.a, "m1");
+    QCOMPARE(g.a.status(), QString("ready"));
+    QVERIFY2(seen.at(1).startsWith("result winner=2 ") && seen.at(1).endsWith(" match=m1"),
+             qPrintable(seen.at(1)));
+    QCOMPARE(seen.at(2), QString("ready"));
+    QVERIFY(g.a.log().contains("testgame: left the result screen for the online menu"));
+    // Its game port is given back; the other game finished the match and stays at its result screen.
+    QVERIFY(!portHeld(g.portA));
+    QTRY_COMPARE_WITH_TIMEOUT(g.b.status(), seen.at(1), waitMs);
+    QVERIFY(portHeld(g.portB));
+}
+
+void TestTestGameNet::parkIgnored_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::newRow("option") << QStringList{"--ignore-park"};
+    QTest::newRow("script step") << QStringList{"--script", "@ignore-park"};
+}
+
+void TestTestGameNet::parkIgnored()
+{
+    QFETCH(QStringList, args);
+    QTemporaryDir scripts;
+    GamePair g;
+    g.start(withScripts(scripts, args, "a.txt"), {});
+    if (QTest::currentTestFailed())
+        return;
+    g.startMatch(4, "m1", QString());
+    QTRY_COMPARE_WITH_TIMEOUT(g.a.statusWord(), QString("result"), waitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(g.b.status(), g.a.status(), waitMs);
+    const QString result = g.a.status();
+    // Parked twice, as the launcher does when the game does not come back; it stays where it is.
+    for (int park = 1; park <= 2; ++park) {
+        g.a.command("park");
+        QTRY_COMPARE_WITH_TIMEOUT(g.a.log().count("testgame: ignoring park"), park, waitMs);
+        QCOMPARE(g.a.status(), result);
+        QVERIFY(portHeld(g.portA));
+    }
+    // The other game parks.
+    g.b.command("park");
+    QTRY_COMPARE_WITH_TIMEOUT(g.b.status(), QString("ready"), waitMs);
+    QVERIFY(!portHeld(g.portB));
+    g.a.command("quit");
+    QVERIFY(g.a.process().waitForFinished(waitMs));
+    QCOMPARE(g.a.process().exitCode(), 0);
+}
+
+void TestTestGameNet::choiceOfAMatchAlone()
+{
+    // Without a remote there is nobody to tell: the loser's game reports its own choice.
+    GameRun a;
+    QVERIFY(a.start({"--choice", "select", "--choice-ms", "0"}));
+    QTRY_COMPARE_WITH_TIMEOUT(a.status(), QString("ready"), waitMs);
+    a.command("start side=2 seed=4 p1=- p2=- match=m1 choose=1");
+    QTRY_COMPARE_WITH_TIMEOUT(a.status(), QString("chose choice=select chooser=2 match=m1"), waitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(sinceMatch(a, "m1").size(), 3, waitMs);
+    QCOMPARE(sinceMatch(a, "m1").at(1), QStringLiteral("result winner=1 p1_rounds=2 p2_rounds=0 p1_char=%1 "
+                                                       "p2_char=%2 match=m1")
+                                            .arg(pickCharacter(4, 1), pickCharacter(4, 2)));
+    // Each result screen has its own choice.
+    a.command("rematch seed=6 p1=- p2=- match=m2 choose=1");
+    QTRY_COMPARE_WITH_TIMEOUT(a.status(), QString("chose choice=select chooser=2 match=m2"), waitMs);
+    // On the winning side it does not choose.
+    a.command("start side=1 seed=8 p1=- p2=- match=m3 choose=1");
+    QTRY_VERIFY_WITH_TIMEOUT(a.status().startsWith("result winner=1 ") && a.status().endsWith(" match=m3"),
+                             waitMs);
+    a.command("park");
+    QTRY_COMPARE_WITH_TIMEOUT(a.status(), QString("ready"), waitMs);
+    QVERIFY(!a.statuses().contains("chose choice=select chooser=2 match=m3"));
+    QCOMPARE(a.statuses().filter("chose ").size(), 2);
 }
 
 QTEST_GUILESS_MAIN(TestTestGameNet)

@@ -49,8 +49,8 @@ QByteArray encodeFrame(const NetFrame &f)
     out.append(magic, 4);
     out.append(char(f.kind));
     out.append(char(f.side));
-    out.append(char(f.reason));
-    out.append('\0');
+    out.append(char(f.kind == NetFrame::Choice ? quint8(f.choice) : quint8(f.reason)));
+    out.append(char(f.draw ? NetFrame::DrawFlag : 0));
     put32(out, f.match);
     put32(out, f.plan);
     put32(out, f.ack);
@@ -72,8 +72,13 @@ bool decodeFrame(const QByteArray &bytes, NetFrame &f, QString *why)
     const char *p = bytes.constData();
     const quint8 kind = quint8(p[4]);
     const quint8 reason = quint8(p[6]);
-    if (kind > NetFrame::Bye || reason > NetFrame::Disconnected)
+    const quint8 flags = quint8(p[7]);
+    if (kind > NetFrame::Choice || (kind != NetFrame::Choice && reason > NetFrame::Disconnected))
         return fail(why, "unknown frame kind");
+    if (kind == NetFrame::Choice && (reason < NetFrame::Rematch || reason > NetFrame::Leave))
+        return fail(why, "unknown choice");
+    if (flags & ~quint8(NetFrame::DrawFlag))
+        return fail(why, "unknown flags");
     const quint16 inputCount = qFromLittleEndian<quint16>(p + 24);
     const quint16 sumCount = qFromLittleEndian<quint16>(p + 26);
     if (inputCount > NetFrame::MaxInputs || sumCount > NetFrame::MaxSums)
@@ -82,7 +87,9 @@ bool decodeFrame(const QByteArray &bytes, NetFrame &f, QString *why)
         return fail(why, "wrong length");
     f.kind = NetFrame::Kind(kind);
     f.side = quint8(p[5]);
-    f.reason = NetFrame::Reason(reason);
+    f.reason = kind == NetFrame::Choice ? NetFrame::Done : NetFrame::Reason(reason);
+    f.choice = kind == NetFrame::Choice ? NetFrame::Pick(reason) : NetFrame::NoChoice;
+    f.draw = (flags & NetFrame::DrawFlag) != 0;
     f.match = get32(p + 8);
     f.plan = get32(p + 12);
     f.ack = get32(p + 16);
@@ -98,6 +105,32 @@ bool decodeFrame(const QByteArray &bytes, NetFrame &f, QString *why)
     for (int i = 0; i < sumCount; ++i)
         f.sums << get32(p + headerSize + inputCount + 4 * i);
     return true;
+}
+
+NetFrame::Pick choiceFromWord(const QString &word)
+{
+    if (word == QLatin1String("rematch"))
+        return NetFrame::Rematch;
+    if (word == QLatin1String("select"))
+        return NetFrame::Select;
+    if (word == QLatin1String("leave"))
+        return NetFrame::Leave;
+    return NetFrame::NoChoice;
+}
+
+QString choiceWord(NetFrame::Pick choice)
+{
+    switch (choice) {
+    case NetFrame::Rematch:
+        return QStringLiteral("rematch");
+    case NetFrame::Select:
+        return QStringLiteral("select");
+    case NetFrame::Leave:
+        return QStringLiteral("leave");
+    case NetFrame::NoChoice:
+        break;
+    }
+    return QString();
 }
 
 quint32 matchHash(const QString &match)

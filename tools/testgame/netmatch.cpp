@@ -11,6 +11,8 @@ constexpr int aheadFrames = 8;
 constexpr int retryBindMs = 50;
 constexpr int byeTicks = 10;
 constexpr int lingerDoneMs = 1500;
+// A choice is sent again this often until the other game answers it.
+constexpr int choiceRepeatMs = 100;
 
 QHostAddress plain(const QHostAddress &a)
 {
@@ -29,6 +31,8 @@ NetMatch::NetMatch(const NetOptions &options, QObject *parent) : QObject(parent)
     m_bindRetry.setSingleShot(true);
     m_bindRetry.setInterval(retryBindMs);
     connect(&m_bindRetry, &QTimer::timeout, this, &NetMatch::tryBind);
+    m_choiceRepeat.setInterval(choiceRepeatMs);
+    connect(&m_choiceRepeat, &QTimer::timeout, this, &NetMatch::sendChoice);
 }
 
 NetMatch::~NetMatch()
@@ -61,6 +65,8 @@ void NetMatch::begin(const MatchSetup &setup, int matchMs)
     m_outcomeDone = false;
     m_byeReason = NetFrame::Done;
     m_desyncFrame = 0;
+    m_ownDraw = m_options.draw;
+    m_peerDraw = false;
     m_sent = m_received = m_stray = 0;
     m_sinceBegin.start();
 
@@ -136,6 +142,19 @@ void NetMatch::stop()
 {
     m_tick.stop();
     m_bindRetry.stop();
+    m_choiceRepeat.stop();
+    m_phase = Idle;
+    m_atResult = false;
+    m_choice = NetFrame::NoChoice;
+    m_chooser = 0;
+    m_choiceAnswered = false;
+    m_choiceRefused = false;
+}
+
+void NetMatch::endLinger()
+{
+    // The port and the result screen stay for a choice and a rematch line.
+    m_tick.stop();
     m_phase = Idle;
 }
 
@@ -165,7 +184,7 @@ void NetMatch::tick()
 {
     if (m_phase == Lingering) {
         if (m_lingerTicks-- <= 0) {
-            stop();
+            endLinger();
             return;
         }
         if (!m_muted)
@@ -278,7 +297,7 @@ void NetMatch::readDatagrams()
         NetFrame frame;
         // Only the endpoint of the path, with a frame of this match; the rest (the launcher's late
         // punches, a previous match, strangers) is counted and dropped.
-        if (m_phase == Idle || !fromRemote(d.senderAddress(), quint16(d.senderPort())) ||
+        if ((m_phase == Idle && !m_atResult) || !fromRemote(d.senderAddress(), quint16(d.senderPort())) ||
             !decodeFrame(d.data(), frame) || frame.match != m_hash) {
             ++m_stray;
             continue;
@@ -290,6 +309,8 @@ void NetMatch::readDatagrams()
 
 void NetMatch::takeFrame(const NetFrame &frame)
 {
+    if (frame.kind == NetFrame::Choice)
+        return takeChoice(frame);
     if (m_phase == Lingering) {
         if (frame.kind == NetFrame::Bye)
             m_lingerTicks = 0; // the opponent is done with it too
@@ -299,6 +320,7 @@ void NetMatch::takeFrame(const NetFrame &frame)
         return;
     if (frame.side != 3 - m_side)
         return endWithError(QStringLiteral("the opponent plays side %1 too").arg(frame.side));
+    m_peerDraw = m_peerDraw || frame.draw;
     if (!m_met) {
         m_met = true;
         emit logLine(QStringLiteral("orx net: player %1 joined after %2 ms")
@@ -346,6 +368,67 @@ void NetMatch::sendFrame(NetFrame::Kind kind)
     f.sumFrom = quint32(m_sums.size() - sumCount);
     f.sums = m_sums.mid(f.sumFrom);
     f.desyncFrame = m_desyncFrame;
+    f.draw = m_ownDraw;
+    if (m_socket->writeDatagram(encodeFrame(f), m_remote, m_remotePort) > 0)
+        ++m_sent;
+}
+
+bool NetMatch::choose(const QString &word)
+{
+    const NetFrame::Pick pick = choiceFromWord(word);
+    if (!m_atResult || !m_setup.choose || !m_socket || m_choice != NetFrame::NoChoice ||
+        pick == NetFrame::NoChoice)
+        return false;
+    m_choice = pick;
+    m_chooser = m_side;
+    m_choiceAnswered = false;
+    emit logLine(QStringLiteral("orx net: player %1 chose %2; telling the opponent").arg(m_side).arg(word));
+    sendChoice();
+    m_choiceRepeat.start();
+    return true;
+}
+
+void NetMatch::takeChoice(const NetFrame &frame)
+{
+    // Before this game's own result (the opponent finished first) it is not at its result screen
+    // yet; the chooser sends it again.
+    if (!m_atResult || frame.side != 3 - m_side)
+        return;
+    if (!m_setup.choose) {
+        if (!m_choiceRefused)
+            emit logLine(QStringLiteral("orx net: the opponent chose %1, but this match has no choice")
+                             .arg(choiceWord(frame.choice)));
+        m_choiceRefused = true;
+        return;
+    }
+    if (m_choice == NetFrame::NoChoice) {
+        m_choice = frame.choice;
+        m_chooser = frame.side;
+        emit logLine(
+            QStringLiteral("orx net: player %1 chose %2").arg(frame.side).arg(choiceWord(frame.choice)));
+        sendChoice();
+        emit chosen(choiceWord(frame.choice), frame.side);
+    } else if (m_chooser == m_side) {
+        // The opponent's answer: it has the choice.
+        if (!m_choiceAnswered)
+            emit logLine(QStringLiteral("orx net: the opponent has the choice"));
+        m_choiceAnswered = true;
+        m_choiceRepeat.stop();
+    } else {
+        // The chooser has not heard the answer yet.
+        sendChoice();
+    }
+}
+
+void NetMatch::sendChoice()
+{
+    if (!m_socket || m_choice == NetFrame::NoChoice)
+        return m_choiceRepeat.stop();
+    NetFrame f;
+    f.kind = NetFrame::Choice;
+    f.side = quint8(m_side);
+    f.choice = m_choice;
+    f.match = m_hash;
     if (m_socket->writeDatagram(encodeFrame(f), m_remote, m_remotePort) > 0)
         ++m_sent;
 }
@@ -373,7 +456,8 @@ void NetMatch::endWithResult()
                      .arg(m_plan)
                      .arg(finalState, 8, 16, QLatin1Char('0')));
     linger(NetFrame::Done, qMax(1, lingerDoneMs / m_options.frameMs));
-    emit status(fightResultStatus(m_setup, finalState));
+    m_atResult = true;
+    emit status(fightResultStatus(m_setup, finalState, m_ownDraw || m_peerDraw));
 }
 
 void NetMatch::endWithDesync(quint32 frame, const QString &detail)

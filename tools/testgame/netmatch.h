@@ -4,6 +4,8 @@
 // step one frame every frameMs with a random input of their own, may run at most a few frames ahead
 // of the inputs they hold from the other, and compare their state checksums: the match ends with
 // the same result on both sides, or with "desync", or "disconnected" when the other falls silent.
+// After a result both stay at their result screen on the same path: with a choice there, the player
+// who chooses tells the other game in a Choice frame, repeated until that game answers with one.
 
 #include "matchplay.h"
 #include "netframe.h"
@@ -23,6 +25,7 @@ struct NetOptions {
     int bindWaitMs = 3000;    // how long to wait for the game port to come free
     QString outcome;          // on demand: desync, disconnected, error, away or again
     int outcomeFrame = 10;    // ... at this frame (at most the last one)
+    bool draw = false;        // matches end in a draw (the opponent learns it from the frames)
 };
 
 class NetMatch : public QObject {
@@ -40,12 +43,21 @@ public:
     void release();
     // How the following matches end (empty: played out); `frame` < 0 keeps the frame.
     void setOutcome(const QString &word, int frame);
+    void setDraw(bool draw) { m_options.draw = draw; }
+    bool draw() const { return m_options.draw; }
+    // At the result screen of a match with a choice: tells the opponent what this player chose.
+    // False when there is no such screen or a choice was already made there.
+    bool choose(const QString &word);
     bool playing() const { return m_phase == Binding || m_phase == Playing; }
+    // Still sending its farewell after the end, so that the opponent can finish too.
+    bool lingering() const { return m_phase == Lingering; }
     quint16 boundPort() const;
 
 signals:
     void status(const QString &line);
     void logLine(const QString &text);
+    // The opponent chose at the result screen (`chooser` is the side it plays).
+    void chosen(const QString &choice, int chooser);
 
 private:
     enum Phase { Idle, Binding, Playing, Lingering };
@@ -60,6 +72,9 @@ private:
     void compareSum(quint32 frame, quint32 peerSum);
     void checkDone();
     void sendFrame(NetFrame::Kind kind);
+    void takeChoice(const NetFrame &frame);
+    void sendChoice();
+    void endLinger();
     bool fromRemote(const QHostAddress &address, quint16 port) const;
     int outcomeFrame() const;
 
@@ -74,6 +89,7 @@ private:
     QUdpSocket *m_socket = nullptr;
     QTimer m_tick;
     QTimer m_bindRetry;
+    QTimer m_choiceRepeat;
     QElapsedTimer m_sinceBegin;
     QElapsedTimer m_sinceProgress;
     Phase m_phase = Idle;
@@ -93,11 +109,18 @@ private:
     quint32 m_peerAck = 0;    // this side's inputs the opponent holds
     qint64 m_driftFrame = -1; // a desync on demand: the state drifts at this frame
     bool m_met = false;
-    bool m_muted = false;
-    bool m_outcomeDone = false; // the outcome on demand happened in this match // the path broke on demand:
-                                // nothing more is sent
+    bool m_muted = false;       // the path broke on demand: nothing more is sent
+    bool m_outcomeDone = false; // the outcome on demand happened in this match
     NetFrame::Reason m_byeReason = NetFrame::Done;
     quint32 m_desyncFrame = 0;
+    bool m_ownDraw = false;
+    bool m_peerDraw = false;
+    // The result screen after a result, until the next match, park or release.
+    bool m_atResult = false;
+    NetFrame::Pick m_choice = NetFrame::NoChoice;
+    int m_chooser = 0;
+    bool m_choiceAnswered = false;
+    bool m_choiceRefused = false; // logged once: a choice came for a match without one
     int m_lingerTicks = 0;
     quint64 m_sent = 0, m_received = 0, m_stray = 0;
 };

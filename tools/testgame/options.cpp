@@ -33,6 +33,21 @@ bool parseArgs(const QStringList &args, Options &o, QString &error)
             o.prepare = true;
         } else if (a == QLatin1String("--ignore-quit")) {
             o.ignoreQuit = true;
+        } else if (a == QLatin1String("--ignore-park")) {
+            o.ignorePark = true;
+        } else if (a == QLatin1String("--draw")) {
+            o.net.draw = true;
+        } else if (a == QLatin1String("--choice")) {
+            static const QStringList words{QStringLiteral("rematch"), QStringLiteral("select"),
+                                           QStringLiteral("leave")};
+            if (i + 1 >= args.size() || !words.contains(args.at(i + 1))) {
+                error = QStringLiteral("--choice needs one of %1").arg(words.join(QStringLiteral(", ")));
+                return false;
+            }
+            o.choice = args.at(++i);
+        } else if (a == QLatin1String("--choice-ms")) {
+            if (!takeNumber(args, i, o.choiceMs, error))
+                return false;
         } else if (a == QLatin1String("--prepare-ms")) {
             if (!takeNumber(args, i, o.prepareMs, error))
                 return false;
@@ -116,7 +131,7 @@ bool parseArgs(const QStringList &args, Options &o, QString &error)
     for (const auto &[name, value] :
          {std::pair{"--meet-ms", o.net.meetMs}, std::pair{"--peer-timeout", o.net.peerTimeoutMs},
           std::pair{"--bind-wait", o.net.bindWaitMs}, std::pair{"--outcome-frame", o.net.outcomeFrame},
-          std::pair{"--match-ms", o.matchMs}}) {
+          std::pair{"--match-ms", o.matchMs}, std::pair{"--choice-ms", o.choiceMs}}) {
         if (value < 0) {
             error = QStringLiteral("%1 needs a number of 0 or more").arg(QLatin1String(name));
             return false;

@@ -19,6 +19,9 @@ struct Options {
     bool solo = false;       // play every match alone, without the opponent (the result from the seed)
     NetOptions net;          // how matches against an opponent are played
     bool ignoreQuit = false; // neither "quit" nor a close request ends the game
+    bool ignorePark = false; // "park" changes nothing: the game stays where it is
+    QString choice;          // what the player chooses at a result screen after a loss
+    int choiceMs = 1000;     // ... this long after the result
     int quitCode = 0;        // exit code after "quit" or a close request
     QString recordDir;       // where the records go; default: the session folder, else the working folder
     QList<ScriptStep> steps; // timed behaviour

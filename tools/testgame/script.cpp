@@ -22,6 +22,11 @@ constexpr ActionName actionNames[] = {
     {"ignore-quit", ScriptStep::IgnoreQuit, false},
     {"honour-quit", ScriptStep::HonourQuit, false},
     {"outcome", ScriptStep::Outcome, true},
+    {"draw", ScriptStep::Draw, true},
+    {"choice", ScriptStep::Choice, true},
+    {"menu", ScriptStep::Menu, false},
+    {"ignore-park", ScriptStep::IgnorePark, false},
+    {"honour-park", ScriptStep::HonourPark, false},
 };
 
 // Splits off the first word; the rest keeps its inner blanks.
@@ -74,6 +79,25 @@ bool parseScript(const QString &text, const QString &origin, QList<ScriptStep> &
             line.toInt(&ok);
             if (!ok) {
                 error = QStringLiteral("%1: \"exit\" needs an exit code").arg(where);
+                return false;
+            }
+        }
+        const auto oneOf = [&](const QStringList &words) {
+            if (words.contains(line))
+                return true;
+            error = QStringLiteral("%1: \"%2\" needs one of %3")
+                        .arg(where, word, words.join(QStringLiteral(", ")));
+            return false;
+        };
+        if (step.action == ScriptStep::Draw && !oneOf({QStringLiteral("on"), QStringLiteral("off")}))
+            return false;
+        if (step.action == ScriptStep::Choice && !oneOf({QStringLiteral("rematch"), QStringLiteral("select"),
+                                                         QStringLiteral("leave"), QStringLiteral("none")}))
+            return false;
+        if (step.action == ScriptStep::Menu && !line.isEmpty()) {
+            bool ok = false;
+            if (line.toInt(&ok) < 0 || !ok) {
+                error = QStringLiteral("%1: \"menu\" takes a time in milliseconds").arg(where);
                 return false;
             }
         }

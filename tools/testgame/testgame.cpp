@@ -12,6 +12,10 @@ namespace {
 
 volatile std::sig_atomic_t closeRequest = 0;
 
+// The launcher reads status.txt every 100 ms: a result stays up at least this long before a
+// "chose" line or the menu replaces it.
+constexpr int resultShownMs = 500;
+
 void onTerminate(int)
 {
     closeRequest = 1;
@@ -53,6 +57,8 @@ TestGame::TestGame(const Options &options, const QStringList &arguments, QObject
                  : QDir(env("ORX_SESSION_DIR")).filePath(QStringLiteral("ask.txt"))),
       m_net(options.net), m_ignoreQuit(options.ignoreQuit)
 {
+    m_choice = m_options.choice;
+    m_ignorePark = m_options.ignorePark;
     std::stable_sort(m_options.steps.begin(), m_options.steps.end(),
                      [](const ScriptStep &a, const ScriptStep &b) { return a.atMs < b.atMs; });
     m_tick.setInterval(20);
@@ -65,17 +71,24 @@ TestGame::TestGame(const Options &options, const QStringList &arguments, QObject
     m_parkTimer.setSingleShot(true);
     connect(&m_parkTimer, &QTimer::timeout, this, &TestGame::parked);
     m_matchTimer.setSingleShot(true);
-    connect(&m_matchTimer, &QTimer::timeout, this, [this] {
-        const QString result = resultStatus(m_match);
-        m_log.line(QStringLiteral("orx versus: %1").arg(result));
-        setStatus(result);
-    });
+    connect(&m_matchTimer, &QTimer::timeout, this,
+            [this] { matchEnded(resultStatus(m_match, m_net.draw())); });
     connect(&m_net, &NetMatch::logLine, this, [this](const QString &text) { m_log.line(text); });
-    connect(&m_net, &NetMatch::status, this, [this](const QString &line) {
-        if (line.startsWith(QLatin1String("result ")))
-            m_log.line(QStringLiteral("orx versus: %1").arg(line));
-        setStatus(line);
+    connect(&m_net, &NetMatch::status, this, &TestGame::matchEnded);
+    connect(&m_net, &NetMatch::chosen, this, [this](const QString &choice, int chooser) {
+        // Only a result screen with a choice (not after sparring) takes one.
+        if (!m_atResult || !m_match.choose || m_chooser == 0 || m_chosen)
+            return;
+        m_chosen = true;
+        m_match.choice = choice;
+        reportChoice(choice, chooser);
     });
+    m_choiceTimer.setSingleShot(true);
+    connect(&m_choiceTimer, &QTimer::timeout, this, &TestGame::chooseNow);
+    m_choseTimer.setSingleShot(true);
+    connect(&m_choseTimer, &QTimer::timeout, this, [this] { setStatus(m_heldLine); });
+    m_menuTimer.setSingleShot(true);
+    connect(&m_menuTimer, &QTimer::timeout, this, &TestGame::leaveResultScreen);
     m_prepareTimer.setSingleShot(true);
     connect(&m_prepareTimer, &QTimer::timeout, this, [this] {
         print(QStringLiteral("prepare: 100%"));
@@ -167,6 +180,29 @@ void TestGame::runStep(const ScriptStep &step)
     case ScriptStep::HonourQuit:
         m_ignoreQuit = false;
         break;
+    case ScriptStep::IgnorePark:
+        m_ignorePark = true;
+        break;
+    case ScriptStep::HonourPark:
+        m_ignorePark = false;
+        break;
+    case ScriptStep::Draw:
+        m_net.setDraw(step.text == QLatin1String("on"));
+        break;
+    case ScriptStep::Choice:
+        m_choice = step.text == QLatin1String("none") ? QString() : step.text;
+        // At the result screen, waiting for this player: it chooses now.
+        if (m_atResult && !m_chosen && m_chooser != 0 && m_chooser == m_match.side && !m_choice.isEmpty())
+            chooseNow();
+        break;
+    case ScriptStep::Menu:
+        if (m_atResult) {
+            scheduleMenu(step.text.toInt());
+        } else {
+            m_menuPending = true;
+            m_menuMs = step.text.toInt();
+        }
+        break;
     case ScriptStep::Outcome: {
         const QString word = step.text.section(QLatin1Char(' '), 0, 0);
         const QString frame = step.text.section(QLatin1Char(' '), 1, 1);
@@ -190,18 +226,114 @@ void TestGame::handleCommand(const QString &line)
     } else if (command.verb == QLatin1String("start") || command.verb == QLatin1String("rematch")) {
         beginMatch(command);
     } else if (command.verb == QLatin1String("park")) {
-        m_matchTimer.stop();
-        // Back at the hold point the game port goes back to the launcher for the next search.
-        m_net.release();
-        if (m_options.parkMs > 0) {
-            m_log.line(QStringLiteral("link: park: the ending plays first"));
-            m_parkTimer.start(m_options.parkMs);
-        } else {
-            parked();
-        }
+        park();
     } else {
         m_log.line(QStringLiteral("warning: unknown command %1").arg(command.verb));
     }
+}
+
+void TestGame::park()
+{
+    if (m_ignorePark) {
+        m_log.line(QStringLiteral("testgame: ignoring park"));
+        return;
+    }
+    m_matchTimer.stop();
+    clearResultScreen();
+    // Back at the hold point the game port goes back to the launcher for the next search.
+    m_net.release();
+    if (m_options.parkMs > 0) {
+        m_log.line(QStringLiteral("link: park: the ending plays first"));
+        m_parkTimer.start(m_options.parkMs);
+    } else {
+        parked();
+    }
+}
+
+void TestGame::matchEnded(const QString &line)
+{
+    const bool result = line.startsWith(QLatin1String("result "));
+    if (result || line.startsWith(QLatin1String("sparring_over")))
+        m_log.line(QStringLiteral("orx versus: %1").arg(line));
+    setStatus(line);
+    if (!result && !line.startsWith(QLatin1String("sparring_over")))
+        return;
+    m_atResult = true;
+    m_chosen = false;
+    m_chooser = 0;
+    m_resultShown.start();
+    if (result && m_match.choose) {
+        // The loser chooses; after a draw, player 1.
+        const int winner = parseCommandLine(line).values.value(QStringLiteral("winner")).toInt();
+        m_chooser = winner == 1 ? 2 : 1;
+        m_log.line(QStringLiteral("orx versus: player %1 chooses REMATCH, CHARACTER SELECT or LEAVE")
+                       .arg(m_chooser));
+        if (m_chooser == m_match.side && !m_choice.isEmpty())
+            m_choiceTimer.start(m_options.choiceMs);
+    }
+    if (m_menuPending) {
+        m_menuPending = false;
+        scheduleMenu(m_menuMs);
+    }
+}
+
+int TestGame::resultShownFor(int ms) const
+{
+    return qMax(0, ms - int(m_resultShown.elapsed()));
+}
+
+void TestGame::chooseNow()
+{
+    if (!m_atResult || m_chosen || m_chooser != m_match.side || m_choice.isEmpty())
+        return;
+    if (m_choice != QLatin1String("rematch") && m_choice != QLatin1String("select") &&
+        m_choice != QLatin1String("leave"))
+        return;
+    m_chosen = true;
+    m_match.choice = m_choice;
+    // Alone there is nobody to tell.
+    const bool alone = m_options.solo || m_match.remote.isEmpty();
+    if (!alone && !m_net.choose(m_choice))
+        m_log.line(QStringLiteral("warning: the choice %1 could not be sent").arg(m_choice));
+    reportChoice(m_choice, m_match.side);
+}
+
+void TestGame::reportChoice(const QString &choice, int chooser)
+{
+    m_heldLine =
+        QStringLiteral("chose choice=%1 chooser=%2 match=%3").arg(choice).arg(chooser).arg(m_match.match);
+    m_log.line(QStringLiteral("orx versus: %1").arg(m_heldLine));
+    m_choseTimer.start(resultShownFor(resultShownMs));
+}
+
+void TestGame::scheduleMenu(int ms)
+{
+    m_menuTimer.start(qMax(ms, resultShownFor(resultShownMs)));
+}
+
+void TestGame::leaveResultScreen()
+{
+    if (!m_atResult)
+        return;
+    // The opponent may still need this game's last frames to finish its match.
+    if (m_net.lingering()) {
+        m_menuTimer.start(50);
+        return;
+    }
+    clearResultScreen();
+    m_net.release();
+    m_log.line(QStringLiteral("testgame: left the result screen for the online menu"));
+    setStatus(QStringLiteral("ready"));
+}
+
+void TestGame::clearResultScreen()
+{
+    m_atResult = false;
+    m_chosen = false;
+    m_chooser = 0;
+    m_choiceTimer.stop();
+    m_choseTimer.stop();
+    m_menuTimer.stop();
 }
 
 void TestGame::parked()
@@ -214,9 +346,11 @@ void TestGame::beginMatch(const CommandLine &command)
 {
     m_bootTimer.stop();
     m_parkTimer.stop();
+    clearResultScreen();
     m_match.take(command);
     m_log.line(
         QStringLiteral("link: %1 match %2 seed %3").arg(command.verb, m_match.match).arg(m_match.seed));
+    m_log.line(QStringLiteral("orx versus: %1").arg(m_match.describe()));
     setStatus(m_match.match.isEmpty() ? QStringLiteral("in_match")
                                       : QStringLiteral("in_match match=%1").arg(m_match.match));
     m_matchTimer.stop();

@@ -1,5 +1,6 @@
 #pragma once
 // The stand-in game's life: boot, wait at the hold point ("ready"), take commands, play matches,
+// stay at the result screen (where the loser may choose) until a rematch line, "park" or the menu,
 // run the script's steps, and end on "quit", a close request, or when the script says so.
 
 #include "channels.h"
@@ -26,6 +27,14 @@ private:
     void handleCommand(const QString &line);
     void beginMatch(const CommandLine &command);
     void parked();
+    void park();
+    void matchEnded(const QString &line);
+    void chooseNow();
+    void reportChoice(const QString &choice, int chooser);
+    void leaveResultScreen();
+    void clearResultScreen();
+    void scheduleMenu(int ms);
+    int resultShownFor(int ms) const;
     void setStatus(const QString &line);
     void print(const QString &text, bool lineFeed = true);
     void finish(int code, const QString &why);
@@ -48,6 +57,18 @@ private:
     QTimer m_matchTimer;
     QTimer m_parkTimer;
     QTimer m_prepareTimer;
+    QTimer m_choiceTimer; // the player takes a moment to choose
+    QTimer m_choseTimer;  // a "chose" line waits until the result was shown long enough
+    QTimer m_menuTimer;
+    QElapsedTimer m_resultShown;
+    QString m_choice;   // what this player chooses when it lost (empty: nothing)
+    QString m_heldLine; // the "chose" line m_choseTimer will show
+    bool m_atResult = false;
+    bool m_chosen = false; // a choice was made at this result screen
+    int m_chooser = 0;     // who chooses at this result screen (0: nobody)
+    bool m_menuPending = false;
+    int m_menuMs = 0;
+    bool m_ignorePark = false;
     qsizetype m_nextStep = 0;
     bool m_ignoreQuit = false;
     bool m_ending = false;
