@@ -70,6 +70,7 @@ private slots:
     void casualSeriesRematchSelectLeave();
     void seriesTimesOutWithoutReady();
     void strictRankedKeepsElosClose();
+    void seriesReadinessNeedsBothOnline();
 
 public:
     enum class Path { Direct, Relay, Tunnel };

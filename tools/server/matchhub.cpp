@@ -83,11 +83,16 @@ void MatchHub::playerGone(Player *p)
     }
     if (Series *s = m_series.value(m_seriesOf.value(p->accountId))) {
         if (s->state == Series::State::Between) {
+            // Readiness needs someone there to play: the launcher says it again once it is back.
+            const int i = s->acc[0] == p->accountId ? 0 : 1;
+            s->ready[i] = false;
+            s->inPlace[i] = false;
             const qint64 until = m_server->nowMs() + m_server->options().dropGraceMs;
             if (until < s->deadlineMs) {
                 s->deadlineMs = until;
                 s->timer.start(int(qMax<qint64>(0, until - m_server->nowMs())));
             }
+            sendSeries(s);
         }
     }
 }

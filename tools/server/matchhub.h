@@ -152,6 +152,8 @@ private:
     void seriesReady(Player *p, const QJsonObject &msg);
     void seriesDeadline(const QString &id);
     void seriesLeave(Series *s, int side);
+    // The next match of a series only starts while both players are there.
+    bool bothOnline(const Series *s) const;
     void endSeries(Series *s, const QString &outcome, int winnerSide, int leftSide);
     void startNextMatch(Series *s);
     void sendSeries(Series *s);

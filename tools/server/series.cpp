@@ -125,10 +125,20 @@ void MatchHub::seriesReady(Player *p, const QJsonObject &msg)
     const QString choice = msg.value("choice").toString();
     s->choice[i] = choice == "rematch" ? choice : QStringLiteral("select");
     s->inPlace[i] = msg.value("in_place").toBool();
-    if (s->ready[0] && s->ready[1])
+    if (s->ready[0] && s->ready[1] && bothOnline(s))
         startNextMatch(s);
     else
         sendSeries(s);
+}
+
+bool MatchHub::bothOnline(const Series *s) const
+{
+    for (int a : s->acc) {
+        const Player *p = player(a);
+        if (!p || !p->online())
+            return false;
+    }
+    return true;
 }
 
 void MatchHub::seriesLeave(Series *s, int side)
@@ -231,12 +241,7 @@ void MatchHub::startNextMatch(Series *s)
         m->acc[i] = s->acc[i];
         m->req[i] = s->req[i];
     }
-    bool bothOnline = true;
-    for (int a : s->acc) {
-        const Player *p = player(a);
-        bothOnline = bothOnline && p && p->online();
-    }
-    m->inPlace = s->inPlace[0] && s->inPlace[1] && bothOnline;
+    m->inPlace = s->inPlace[0] && s->inPlace[1];
     auto lastChar = [s](int i) {
         const QString c = s->lastChars[i];
         return c.isEmpty() || c == "-" ? s->req[i].character : c;
