@@ -72,6 +72,15 @@ private slots:
     void strictRankedKeepsElosClose();
     void seriesReadinessNeedsBothOnline();
 
+    // tst_lobby.cpp
+    void lobbyRefusals_data();
+    void lobbyRefusals();
+    void lobbyCreateJoinListLeave();
+    void lobbyCountdownStopsAndStarts();
+    void lobbyMatchesAndInPlaceRematch();
+    void kingOfTheHillRotation();
+    void lobbyDropAndReturn();
+
 public:
     enum class Path { Direct, Relay, Tunnel };
     struct Go {

@@ -28,6 +28,13 @@ inline QString pairKey(int a, int b)
     return QStringLiteral("%1:%2").arg(qMin(a, b)).arg(qMax(a, b));
 }
 
+// The path two games used, kept so the next match between them can start in place.
+struct KeptPath {
+    Leg leg[2] = {Leg::Direct, Leg::Direct};
+    QString remote[2];
+    int rtt = -1;
+};
+
 // One match between two players; index 0 is side 1.
 struct Match {
     enum class Stage { Accepting, WaitingUdp, Connecting, Playing, Done };
@@ -35,7 +42,11 @@ struct Match {
     enum class Step { Direct, Relay, RelayThenDirect, BackToRelay, Tunnel };
 
     QString id, key, game, mode, seriesId;
+    QString lobbyId, lobbyKind; // a lobby match: its lobby and the lobby's kind
     bool ranked = false, fromSearch = false, needAccept = false, inPlace = false;
+    bool resultChoice = true, counts = true, went = false;
+    int rounds = 0; // 0: the server's --rounds
+    KeptPath kept;  // the path of an in-place match
     int acc[2] = {-1, -1};
     Search req[2];
     QString chars[2] = {"-", "-"};
@@ -105,6 +116,18 @@ public:
     // The player signed in again: tell them what is still going on.
     void playerBack(Player *p);
     void handleTunnel(Player *p, const QJsonObject &msg);
+
+    // Lobbies: whether a player is in a match (or a series match), and taking them out of a
+    // search or a series that waits between two matches.
+    bool busyForLobby(int accountId) const;
+    void leaveForLobby(int accountId);
+    // Starts a lobby match: match_found (no accept) and then the path, or at once in place.
+    QString startLobbyMatch(const QString &lobbyId, const QString &kind, const Search req[2],
+                            const QString chars[2], int rounds, bool resultChoice, bool counts, bool inPlace,
+                            const KeptPath &kept);
+    // A player left the lobby whose match is still being set up: it is called off.
+    void lobbyMatchLeft(const QString &matchId, int accountId);
+    void forgetPath(int a, int b);
 
     int searchingCount() const { return int(m_queue.size()); }
     int playingCount() const;
