@@ -622,3 +622,36 @@ void TestServer::lobbyDropAndReturn()
         15000));
     QCOMPARE(joinLobby(c, code).value("code").toString(), QString("no_such_lobby"));
 }
+
+void TestServer::lobbyLeavesSearchAndSeries()
+{
+    QVERIFY(startServer());
+    ScriptedClient a, b, c;
+    QVERIFY(join(a, "serla"));
+    QVERIFY(join(b, "serlb"));
+    QVERIFY(join(c, "serlc"));
+    // A casual series between a and b, waiting between two matches.
+    const QString match = pairAndAccept(a, b, false, Path::Direct);
+    const Go go = connectMatch(a, b, match);
+    QVERIFY(go.ok);
+    playResult(a, b, go, 0);
+    QVERIFY(!b.waitFor("series", 10000, [](const QJsonObject &o) {
+                  return o.value("state") == "between";
+              }).isEmpty());
+
+    // b creates a lobby from the result screen: the series is over, left by b.
+    const QString code = codeOf(create(b));
+    QVERIFY(!code.isEmpty());
+    const QJsonObject over =
+        a.waitFor("series", 10000, [](const QJsonObject &o) { return o.value("state") == "over"; });
+    QCOMPARE(over.value("outcome").toString(), QString("left"));
+    QCOMPARE(over.value("left").toString(), QString("serlb"));
+
+    // a searches, then joins the lobby: the search is gone, so c's search finds nobody.
+    QCOMPARE(queueJoin(a, false).value("type").toString(), QString("queued"));
+    QCOMPARE(joinLobby(a, code).value("type").toString(), QString("lobby"));
+    QCOMPARE(queueJoin(c, false).value("type").toString(), QString("queued"));
+    const QJsonObject online = c.waitReply(c.send({{"type", "online"}}));
+    QCOMPARE(online.value("searching").toInt(), 1);
+    QVERIFY(c.waitFor("match_found", 2500).isEmpty());
+}

@@ -80,6 +80,7 @@ private slots:
     void lobbyMatchesAndInPlaceRematch();
     void kingOfTheHillRotation();
     void lobbyDropAndReturn();
+    void lobbyLeavesSearchAndSeries();
 
 public:
     enum class Path { Direct, Relay, Tunnel };
