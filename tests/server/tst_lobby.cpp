@@ -655,3 +655,50 @@ void TestServer::lobbyLeavesSearchAndSeries()
     QCOMPARE(online.value("searching").toInt(), 1);
     QVERIFY(c.waitFor("match_found", 2500).isEmpty());
 }
+
+void TestServer::lobbyHostileFields()
+{
+    QVERIFY(startServer({"--lobby-countdown", "0"}));
+    ScriptedClient a, b, c;
+    QVERIFY(join(a, "hostl1"));
+    QVERIFY(join(b, "hostl2"));
+    QVERIFY(join(c, "hostl3"));
+    // A King of the Hill lobby with a match on and a line, so the handlers have state to trip over.
+    const QString code = codeOf(create(a, {{"koth", true}}));
+    joinLobby(b, code);
+    joinLobby(c, code);
+    readyUp(a);
+    readyUp(b);
+    QVERIFY(!a.waitFor("match_found").isEmpty());
+    const QStringList types = {"lobby_create", "lobby_join", "lobby_list", "lobby_ready", "lobby_rate"};
+    const QStringList fields = {
+        "name",       "game",  "mode",       "password", "rounds", "region", "character",
+        "link",       "koth",  "lobby",      "spectate", "ready",  "relay",  "hide_always",
+        "server_rtt", "delay", "delay_auto", "in_place", "choice", "match",  "score"};
+    const QJsonValue values[] = {QJsonValue(),
+                                 QJsonArray{1, "x", QJsonObject{}},
+                                 QJsonObject{{"a", 1}},
+                                 -1,
+                                 1e300,
+                                 -9007199254740993.0,
+                                 3.5,
+                                 QString(1200, 'x'),
+                                 true,
+                                 QString(QChar(0)) + "\n"};
+    for (ScriptedClient *x : {&a, &c}) {
+        for (const QString &type : types) {
+            for (const QJsonValue &v : values) {
+                QJsonObject msg{{"type", type}};
+                for (const QString &f : fields)
+                    msg.insert(f, v);
+                const QJsonObject answer = x->waitReply(x->send(msg));
+                QVERIFY2(!answer.isEmpty(), qPrintable(type));
+            }
+        }
+    }
+    // The server still answers, and the lobby is whole.
+    const QJsonObject l = c.waitReply(c.send({{"type", "lobby_join"}, {"lobby", code}}));
+    QCOMPARE(lobbyOf(l).value("members").toArray().size(), 3);
+    QCOMPARE(lobbyOf(l).value("state").toString(), QString("in_match"));
+    QCOMPARE(c.waitReply(c.send({{"type", "ping"}})).value("type").toString(), QString("pong"));
+}

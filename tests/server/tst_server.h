@@ -81,6 +81,7 @@ private slots:
     void kingOfTheHillRotation();
     void lobbyDropAndReturn();
     void lobbyLeavesSearchAndSeries();
+    void lobbyHostileFields();
 
 public:
     enum class Path { Direct, Relay, Tunnel };

@@ -208,8 +208,8 @@ void MatchHub::finishMatch(Match *m)
             m_matchOf.remove(a);
     }
     // A series or a lobby may play on in place through the same relay link; they remove it.
-    const bool keepLink =
-        (!m->seriesId.isEmpty() && m_series.contains(m->seriesId)) || (!m->lobbyId.isEmpty() && m->went);
+    const bool keepLink = (!m->seriesId.isEmpty() && m_series.contains(m->seriesId)) ||
+                          (!m->lobbyId.isEmpty() && m->went && m_server->lobbies()->exists(m->lobbyId));
     if (!keepLink)
         m_server->udp()->relay().removeLink(pairKey(m->acc[0], m->acc[1]));
     const QString id = m->id;

@@ -217,7 +217,9 @@ void LobbyHub::removeMember(Lobby *l, int accountId)
         dropPath(l);
     if (l->members.isEmpty()) {
         serverLog(QStringLiteral("lobby %1 is gone").arg(l->id));
-        dropPath(l);
+        // A match still being played keeps its relay link until its end (the match hub drops it).
+        if (l->matchId.isEmpty())
+            dropPath(l);
         m_lobbies.remove(l->id);
         delete l;
         return;

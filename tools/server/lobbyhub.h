@@ -44,6 +44,7 @@ public:
     // Handles a signed-in player's lobby message; false when the type is not one of ours.
     bool handle(Player *p, const QJsonObject &msg);
     bool isMember(int accountId) const { return m_lobbyOf.contains(accountId); }
+    bool exists(const QString &lobbyId) const { return m_lobbies.contains(lobbyId); }
     void playerGone(Player *p);
     void playerBack(Player *p);
 
