@@ -149,6 +149,7 @@ void LobbyHub::join(Player *p, const QJsonObject &msg)
             t.loginFailed(c->peerAddress(), key, m_server->nowMs());
             return c->sendError(msg, "wrong_password", "Wrong lobby password.");
         }
+        t.loginSucceeded(key);
     }
     if (l->kind == Kind::Koth && !c->clientFeatures.contains("koth"))
         return c->sendError(msg, "no_koth", "Your launcher does not play King of the Hill lobbies.");

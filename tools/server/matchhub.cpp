@@ -108,7 +108,8 @@ void MatchHub::playerBack(Player *p)
         for (int a : s->acc)
             allOnline = allOnline && player(a) && player(a)->online();
         if (allOnline) {
-            s->deadlineMs = s->betweenEndsMs;
+            // The launcher says its readiness again on its way back: give it a moment for that.
+            s->deadlineMs = qMax(s->betweenEndsMs, m_server->nowMs() + ReturnSlackMs);
             s->timer.start(int(qMax<qint64>(0, s->deadlineMs - m_server->nowMs())));
         }
     }

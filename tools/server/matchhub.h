@@ -196,5 +196,6 @@ private:
     QHash<QString, int> m_measured;     // "a:b" account pair -> last measured rtt
     QHash<QString, qint64> m_keepApart; // pair -> time until which it is not paired again
     static constexpr qint64 KeepApartMs = 120000;
+    static constexpr qint64 ReturnSlackMs = 10000;
     QTimer m_pairTimer;
 };
