@@ -108,6 +108,11 @@ void TestServer::lobbyRefusals_data()
                       wrong, QJsonObject{{"type", "lobby_join"}, {"lobby", "CODE"}, {"password", "secret"}}}
         << "too_many_tries";
     QTest::newRow("full") << "full" << one({{"type", "lobby_join"}, {"lobby", "CODE"}}) << "lobby_full";
+    QTest::newRow("hill and line full")
+        << "kothfull" << one({{"type", "lobby_join"}, {"lobby", "CODE"}}) << "lobby_full";
+    QTest::newRow("spectators full") << "watchfull"
+                                     << one({{"type", "lobby_join"}, {"lobby", "CODE"}, {"spectate", true}})
+                                     << "lobby_full";
     QTest::newRow("create from a lobby") << "member" << one(mk) << "busy";
     QTest::newRow("join from another lobby")
         << "member+other" << one({{"type", "lobby_join"}, {"lobby", "CODE"}}) << "busy";
@@ -133,7 +138,10 @@ void TestServer::lobbyRefusals()
     QFETCH(QString, setup);
     QFETCH(QJsonArray, requests);
     QFETCH(QString, code);
-    QStringList options{"--throttle"};
+    // Throttled where passwords are tried (one address signs up at most 10 accounts then).
+    QStringList options;
+    if (setup == "private")
+        options << "--throttle";
     if (setup == "kothoff")
         options << "--features"
                 << "relay_choice";
@@ -145,6 +153,19 @@ void TestServer::lobbyRefusals()
         const QJsonObject l = create(host, {{"password", setup == "private" ? "secret" : ""}});
         lobbyCode = codeOf(l);
         QVERIFY2(!lobbyCode.isEmpty(), qPrintable(QJsonDocument(l).toJson()));
+    }
+    std::vector<std::unique_ptr<ScriptedClient>> crowd;
+    if (setup == "kothfull" || setup == "watchfull") {
+        QVERIFY(join(host, "host"));
+        lobbyCode = codeOf(create(host, {{"koth", setup == "kothfull"}}));
+        for (int i = 0; i < (setup == "kothfull" ? 7 : 8); ++i) {
+            crowd.push_back(std::make_unique<ScriptedClient>());
+            QVERIFY(join(*crowd.back(), QStringLiteral("crowd%1").arg(i)));
+            QCOMPARE(joinLobby(*crowd.back(), lobbyCode, {{"spectate", setup == "watchfull"}})
+                         .value("type")
+                         .toString(),
+                     QString("lobby"));
+        }
     }
     if (setup == "kothlobby-nokoth") {
         QVERIFY(join(host, "host"));
