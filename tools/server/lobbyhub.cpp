@@ -163,8 +163,10 @@ void LobbyHub::join(Player *p, const QJsonObject &msg)
         m.spectator = m.watcher = true;
     } else if (lobby::seatCount(l->members) >= maxPlayers(l)) {
         return c->sendError(msg, "lobby_full", "This lobby is full.");
-    } else if (lobby::playerCount(l->members) >= lobby::VersusPlayers) {
-        // King of the Hill: the newcomer waits at the back of the line.
+    } else if (lobby::playerCount(l->members) >= lobby::VersusPlayers ||
+               lobby::seatCount(l->members) > lobby::playerCount(l->members)) {
+        // King of the Hill: the newcomer waits at the back of the line (also behind a line that
+        // moves up once the match on the hill is over).
         int back = 0;
         for (const Member &x : std::as_const(l->members))
             back = qMax(back, x.line);
