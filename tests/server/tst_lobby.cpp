@@ -723,3 +723,45 @@ void TestServer::lobbyHostileFields()
     QCOMPARE(lobbyOf(l).value("state").toString(), QString("in_match"));
     QCOMPARE(c.waitReply(c.send({{"type", "ping"}})).value("type").toString(), QString("pong"));
 }
+
+void TestServer::lobbyInPlaceKeepsTheRelay()
+{
+    QVERIFY(startServer({"--lobby-countdown", "0"}));
+    ScriptedClient a, b;
+    QVERIFY(join(a, "rela"));
+    QVERIFY(join(b, "relb"));
+    const QString code = codeOf(create(a));
+    joinLobby(b, code);
+    // a hides their address: the lobby match goes through the relay.
+    readyUp(a, true, {{"relay", true}, {"hide_always", true}});
+    readyUp(b);
+    QString match;
+    const Go go = playLobbyMatch(*this, a, b, 0, &match);
+    QVERIFY(go.ok);
+    QCOMPARE(go.go[0].value("path").toString(), QString("relay"));
+    QVERIFY(!waitLobby(a, [](const QJsonObject &o) { return o.value("state") == "full"; }).isEmpty());
+
+    // The next match in place still has the relay between the two games.
+    readyUp(a, true, {{"in_place", true}, {"choice", "select"}, {"relay", true}});
+    readyUp(b, true, {{"in_place", true}, {"choice", "select"}});
+    QCOMPARE(a.waitFor("match_found").value("in_place").toBool(), true);
+    const QJsonObject goA = a.waitFor("match_go"), goB = b.waitFor("match_go");
+    QCOMPARE(goA.value("path").toString(), QString("relay"));
+    QCOMPARE(goA.value("remote"), go.go[0].value("remote"));
+    a.gamePackets().clear();
+    b.sendGame("through-the-relay-again", goB.value("remote").toString(), false);
+    QTRY_VERIFY_WITH_TIMEOUT(a.gamePackets().contains("through-the-relay-again"), orxtest::scaled(5000));
+
+    // Once the pair is broken up, the relay lets nothing through between them any more.
+    Go go2;
+    go2.go[0] = goA;
+    go2.go[1] = goB;
+    playResult(a, b, go2, 1);
+    QVERIFY(!waitLobby(a, [](const QJsonObject &o) { return o.value("state") == "full"; }).isEmpty());
+    QCOMPARE(b.waitReply(b.send({{"type", "lobby_leave"}})).value("type").toString(), QString("lobby_left"));
+    QVERIFY(!waitLobby(a, [](const QJsonObject &o) {
+                 return o.value("members").toArray().size() == 1;
+             }).isEmpty());
+    b.sendGame("after-the-lobby", goB.value("remote").toString(), false);
+    QVERIFY(!orxtest::waitUntil([&] { return a.gamePackets().contains("after-the-lobby"); }, 1500));
+}

@@ -82,6 +82,7 @@ private slots:
     void lobbyDropAndReturn();
     void lobbyLeavesSearchAndSeries();
     void lobbyHostileFields();
+    void lobbyInPlaceKeepsTheRelay();
 
 public:
     enum class Path { Direct, Relay, Tunnel };
