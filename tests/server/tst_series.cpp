@@ -286,3 +286,58 @@ void TestServer::strictRankedKeepsElosClose()
     QVERIFY(!found.value("opponent").toObject().value("title").toString().isEmpty());
     QCOMPARE(found.value("connection").toObject().value("measured").toBool(), true);
 }
+
+void TestServer::seriesReadinessNeedsBothOnline()
+{
+    QVERIFY(startServer({"--drop-grace", "20000"}));
+    ScriptedClient a, b;
+    QVERIFY(join(a, "stay1"));
+    QVERIFY(join(b, "stay2"));
+    const QString match = pairAndAccept(a, b, false, Path::Direct);
+    const Go go = connectMatch(a, b, match);
+    QVERIFY(go.ok);
+    const QString series = go.go[0].value("series").toString();
+    playResult(a, b, go, 0);
+    waitSeries(a, "between");
+    waitSeries(b, "between");
+
+    // a is ready at the result screen, then loses the link for a moment: the readiness goes with it.
+    ready(a, series, "select", true);
+    QVERIFY(!b.waitFor("series", 10000, [](const QJsonObject &o) {
+                  return o.value("state") == "between" && o.value("them_ready").toBool();
+              }).isEmpty());
+    a.close();
+    QJsonObject sB = b.waitFor("series", 10000, [](const QJsonObject &o) {
+        return o.value("state") == "between" && !o.value("them_ready").toBool(true);
+    });
+    QVERIFY2(!sB.isEmpty(), "the other player still sees the dropped player ready");
+
+    // b gets ready while a is away: nothing starts without a.
+    ready(b, series, "rematch", true);
+    sB = b.waitFor("series", 10000, [](const QJsonObject &o) { return o.value("you_ready").toBool(); });
+    QCOMPARE(sB.value("them_ready").toBool(true), false);
+    QCOMPARE(b.waitReply(b.send({{"type", "ping"}})).value("type").toString(), QString("pong"));
+    QVERIFY(!b.has("match_found"));
+
+    // Back inside the grace: a is told it is not ready, says so again, and the series goes on in place.
+    a.inbox().clear();
+    QVERIFY(a.connectPlain(server->tcpPort));
+    QCOMPARE(a.hello().value("type").toString(), QString("welcome"));
+    QCOMPARE(a.auth(a.token).value("type").toString(), QString("account"));
+    const QJsonObject sA = waitSeries(a, "between");
+    QCOMPARE(sA.value("series").toString(), series);
+    QCOMPARE(sA.value("you_ready").toBool(true), false);
+    QCOMPARE(sA.value("them_ready").toBool(), true);
+    ready(a, series, "select", true);
+    const QJsonObject fa = a.waitFor("match_found"), fb = b.waitFor("match_found");
+    QCOMPARE(fa.value("in_place").toBool(), true);
+    QCOMPARE(fb.value("in_place").toBool(), true);
+    Go go2;
+    go2.go[0] = a.waitFor("match_go");
+    go2.go[1] = b.waitFor("match_go");
+    QCOMPARE(go2.go[0].value("remote"), go.go[0].value("remote"));
+    QCOMPARE(go2.go[0].value("set").toInt(), 2);
+    QCOMPARE(playResult(a, b, go2, 1).value("status").toString(), QString("agreed"));
+    QCOMPARE(waitSeries(a, "between", 2).value("them").toInt(), 1);
+    QVERIFY(!a.has("match_cancelled") && !b.has("match_cancelled"));
+}

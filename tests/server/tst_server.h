@@ -70,6 +70,19 @@ private slots:
     void casualSeriesRematchSelectLeave();
     void seriesTimesOutWithoutReady();
     void strictRankedKeepsElosClose();
+    void seriesReadinessNeedsBothOnline();
+
+    // tst_lobby.cpp
+    void lobbyRefusals_data();
+    void lobbyRefusals();
+    void lobbyCreateJoinListLeave();
+    void lobbyCountdownStopsAndStarts();
+    void lobbyMatchesAndInPlaceRematch();
+    void kingOfTheHillRotation();
+    void lobbyDropAndReturn();
+    void lobbyLeavesSearchAndSeries();
+    void lobbyHostileFields();
+    void lobbyInPlaceKeepsTheRelay();
 
 public:
     enum class Path { Direct, Relay, Tunnel };

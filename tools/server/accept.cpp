@@ -1,5 +1,6 @@
 // A match found: the offer to both players, accepting, declining and calling it off.
 #include "elo.h"
+#include "lobbyhub.h"
 #include "matchhub.h"
 #include "server.h"
 #include "udphub.h"
@@ -98,12 +99,14 @@ void MatchHub::sendFound(Match *m)
                                        {"ping", other.serverRtt},
                                        {"estimate", estimate},
                                        {"measured", measured >= 0}}},
-            {"result_choice", true},
+            {"result_choice", m->resultChoice},
         };
-        if (!m->seriesId.isEmpty()) {
+        if (!m->seriesId.isEmpty())
             found.insert("series", m->seriesId);
+        if (!m->lobbyId.isEmpty())
+            found.insert("lobby", m->lobbyId);
+        if (!m->seriesId.isEmpty() || !m->lobbyId.isEmpty())
             found.insert("in_place", m->inPlace);
-        }
         send(m->acc[i], found);
     }
     if (m->needAccept) {
@@ -177,8 +180,10 @@ void MatchHub::cancelMatch(Match *m, const QString &reason, const bool requeue[2
              QJsonObject{
                  {"type", "match_cancelled"}, {"match", m->id}, {"reason", reason}, {"requeued", again[i]}});
     }
-    const QString seriesId = m->seriesId;
+    const QString seriesId = m->seriesId, lobbyId = m->lobbyId, id = m->id;
     finishMatch(m);
+    if (!lobbyId.isEmpty())
+        m_server->lobbies()->matchCancelled(lobbyId, id);
     if (Series *s = m_series.value(seriesId)) {
         // A series whose next match cannot be set up is over.
         if (s->ranked && leftSide > 0)
@@ -202,7 +207,10 @@ void MatchHub::finishMatch(Match *m)
         if (m_matchOf.value(a) == m->id)
             m_matchOf.remove(a);
     }
-    if (m->seriesId.isEmpty() || !m_series.contains(m->seriesId))
+    // A series or a lobby may play on in place through the same relay link; they remove it.
+    const bool keepLink = (!m->seriesId.isEmpty() && m_series.contains(m->seriesId)) ||
+                          (!m->lobbyId.isEmpty() && m->went && m_server->lobbies()->exists(m->lobbyId));
+    if (!keepLink)
         m_server->udp()->relay().removeLink(pairKey(m->acc[0], m->acc[1]));
     const QString id = m->id;
     QTimer::singleShot(0, this, [this, id] { delete m_matches.take(id); });

@@ -1,5 +1,6 @@
 // Accounts: sign-up, sign-in by password or session token, sign-out, and one session per account.
 #include "f3inbox.h"
+#include "lobbyhub.h"
 #include "matchhub.h"
 #include "server.h"
 
@@ -138,6 +139,7 @@ void Server::signIn(Connection *c, const QJsonObject &request, int accountId, co
         old->accountId = -1;
         p->conn = nullptr;
         m_hub->playerGone(p);
+        m_lobbies->playerGone(p);
         old->closeGracefully();
         serverLog(QStringLiteral("%1 signed in elsewhere: the older connection ends").arg(p->name));
     }
@@ -154,6 +156,7 @@ void Server::signIn(Connection *c, const QJsonObject &request, int accountId, co
                                   {"udp_token", p->udpToken},
                                   {"profile", profileOf(accountId)}});
     m_hub->playerBack(p);
+    m_lobbies->playerBack(p);
 }
 
 void Server::signOut(Connection *c)
@@ -172,9 +175,17 @@ void Server::signOut(Connection *c)
     p->udpToken.clear();
     if (m_hub)
         m_hub->playerGone(p);
+    if (m_lobbies)
+        m_lobbies->playerGone(p);
 }
 
 QJsonObject Server::profileOf(int accountId)
 {
-    return QJsonObject{{"name", m_db.accountName(accountId)}, {"stats", m_db.statsObject(accountId)}};
+    int ratings = 0;
+    double average = 0;
+    m_db.ratingOf(accountId, &ratings, &average);
+    // "rating": what King of the Hill players gave this player's wins (average to one decimal).
+    return QJsonObject{{"name", m_db.accountName(accountId)},
+                       {"stats", m_db.statsObject(accountId)},
+                       {"rating", QJsonObject{{"count", ratings}, {"average", qRound(average * 10) / 10.0}}}};
 }

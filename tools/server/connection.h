@@ -34,6 +34,8 @@ public:
     int accountId = -1;
     QString token; // the session token this connection signed in with
     QString clientVersion;
+    QString clientBuild;
+    QStringList clientFeatures; // the optional features the launcher's hello named
 
 signals:
     void messageReceived(const QJsonObject &msg);

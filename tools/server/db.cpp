@@ -52,6 +52,9 @@ bool Db::open(const QString &path, QString *error)
         "NOT NULL DEFAULT 0, draws INTEGER NOT NULL DEFAULT 0, PRIMARY KEY (account_id, game, mode))",
         "CREATE TABLE IF NOT EXISTS matches (id TEXT PRIMARY KEY, at INTEGER NOT NULL, data TEXT NOT NULL)",
         "CREATE TABLE IF NOT EXISTS series (id TEXT PRIMARY KEY, at INTEGER NOT NULL, data TEXT NOT NULL)",
+        "CREATE TABLE IF NOT EXISTS ratings (id INTEGER PRIMARY KEY, at INTEGER NOT NULL, match TEXT NOT "
+        "NULL, lobby TEXT NOT NULL, winner_id INTEGER NOT NULL, rater_id INTEGER NOT NULL, score INTEGER NOT "
+        "NULL, UNIQUE (match, rater_id))",
         "CREATE TABLE IF NOT EXISTS reports (id INTEGER PRIMARY KEY, at INTEGER NOT NULL, account_id "
         "INTEGER, "
         "type TEXT NOT NULL, game TEXT, match TEXT, data TEXT NOT NULL)",
@@ -196,4 +199,30 @@ int Db::countReports(const QString &type)
     if (!q.exec() || !q.next())
         return 0;
     return q.value(0).toInt();
+}
+
+bool Db::addRating(const QString &match, const QString &lobby, int winnerId, int raterId, int score)
+{
+    QSqlQuery q(m_db);
+    q.prepare("INSERT INTO ratings (at, match, lobby, winner_id, rater_id, score) VALUES (?, ?, ?, ?, ?, ?)");
+    q.addBindValue(QDateTime::currentSecsSinceEpoch());
+    q.addBindValue(match);
+    q.addBindValue(lobby);
+    q.addBindValue(winnerId);
+    q.addBindValue(raterId);
+    q.addBindValue(score);
+    return q.exec();
+}
+
+void Db::ratingOf(int accountId, int *count, double *average)
+{
+    *count = 0;
+    *average = 0;
+    QSqlQuery q(m_db);
+    q.prepare("SELECT COUNT(*), AVG(score) FROM ratings WHERE winner_id = ?");
+    q.addBindValue(accountId);
+    if (q.exec() && q.next()) {
+        *count = q.value(0).toInt();
+        *average = *count ? q.value(1).toDouble() : 0;
+    }
 }

@@ -61,6 +61,10 @@ public:
 
     void recordMatch(const QJsonObject &match);
     void recordSeries(const QJsonObject &series);
+    // King of the Hill ratings: one per rater and match; false when it could not be stored.
+    bool addRating(const QString &match, const QString &lobby, int winnerId, int raterId, int score);
+    // How many ratings the player's wins got, and their average (0 without any).
+    void ratingOf(int accountId, int *count, double *average);
     void storeReport(int accountId, const QString &type, const QJsonObject &report);
     int countReports(const QString &type);
 

@@ -83,11 +83,16 @@ void MatchHub::playerGone(Player *p)
     }
     if (Series *s = m_series.value(m_seriesOf.value(p->accountId))) {
         if (s->state == Series::State::Between) {
+            // Readiness needs someone there to play: the launcher says it again once it is back.
+            const int i = s->acc[0] == p->accountId ? 0 : 1;
+            s->ready[i] = false;
+            s->inPlace[i] = false;
             const qint64 until = m_server->nowMs() + m_server->options().dropGraceMs;
             if (until < s->deadlineMs) {
                 s->deadlineMs = until;
                 s->timer.start(int(qMax<qint64>(0, until - m_server->nowMs())));
             }
+            sendSeries(s);
         }
     }
 }
@@ -103,7 +108,8 @@ void MatchHub::playerBack(Player *p)
         for (int a : s->acc)
             allOnline = allOnline && player(a) && player(a)->online();
         if (allOnline) {
-            s->deadlineMs = s->betweenEndsMs;
+            // The launcher says its readiness again on its way back: give it a moment for that.
+            s->deadlineMs = qMax(s->betweenEndsMs, m_server->nowMs() + ReturnSlackMs);
             s->timer.start(int(qMax<qint64>(0, s->deadlineMs - m_server->nowMs())));
         }
     }

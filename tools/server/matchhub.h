@@ -28,6 +28,13 @@ inline QString pairKey(int a, int b)
     return QStringLiteral("%1:%2").arg(qMin(a, b)).arg(qMax(a, b));
 }
 
+// The path two games used, kept so the next match between them can start in place.
+struct KeptPath {
+    Leg leg[2] = {Leg::Direct, Leg::Direct};
+    QString remote[2];
+    int rtt = -1;
+};
+
 // One match between two players; index 0 is side 1.
 struct Match {
     enum class Stage { Accepting, WaitingUdp, Connecting, Playing, Done };
@@ -35,7 +42,11 @@ struct Match {
     enum class Step { Direct, Relay, RelayThenDirect, BackToRelay, Tunnel };
 
     QString id, key, game, mode, seriesId;
+    QString lobbyId, lobbyKind; // a lobby match: its lobby and the lobby's kind
     bool ranked = false, fromSearch = false, needAccept = false, inPlace = false;
+    bool resultChoice = true, counts = true, went = false;
+    int rounds = 0; // 0: the server's --rounds
+    KeptPath kept;  // the path of an in-place match
     int acc[2] = {-1, -1};
     Search req[2];
     QString chars[2] = {"-", "-"};
@@ -106,6 +117,18 @@ public:
     void playerBack(Player *p);
     void handleTunnel(Player *p, const QJsonObject &msg);
 
+    // Lobbies: whether a player is in a match (or a series match), and taking them out of a
+    // search or a series that waits between two matches.
+    bool busyForLobby(int accountId) const;
+    void leaveForLobby(int accountId);
+    // Starts a lobby match: match_found (no accept) and then the path, or at once in place.
+    QString startLobbyMatch(const QString &lobbyId, const QString &kind, const Search req[2],
+                            const QString chars[2], int rounds, bool resultChoice, bool counts, bool inPlace,
+                            const KeptPath &kept);
+    // A player left the lobby whose match is still being set up: it is called off.
+    void lobbyMatchLeft(const QString &matchId, int accountId);
+    void forgetPath(int a, int b);
+
     int searchingCount() const { return int(m_queue.size()); }
     int playingCount() const;
     QJsonObject gamesObject() const;
@@ -152,6 +175,8 @@ private:
     void seriesReady(Player *p, const QJsonObject &msg);
     void seriesDeadline(const QString &id);
     void seriesLeave(Series *s, int side);
+    // The next match of a series only starts while both players are there.
+    bool bothOnline(const Series *s) const;
     void endSeries(Series *s, const QString &outcome, int winnerSide, int leftSide);
     void startNextMatch(Series *s);
     void sendSeries(Series *s);
@@ -171,5 +196,6 @@ private:
     QHash<QString, int> m_measured;     // "a:b" account pair -> last measured rtt
     QHash<QString, qint64> m_keepApart; // pair -> time until which it is not paired again
     static constexpr qint64 KeepApartMs = 120000;
+    static constexpr qint64 ReturnSlackMs = 10000;
     QTimer m_pairTimer;
 };

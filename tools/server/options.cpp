@@ -64,6 +64,8 @@ bool parseServerOptions(const QStringList &args, ServerOptions &out, QString *er
          "ms"},
         {"series-wait", "Seconds the players have to get ready between two matches of a series (default 60).",
          "s"},
+        {"lobby-countdown", "Seconds between both lobby players being ready and their match (default 3).",
+         "s"},
         {"match-limit",
          "Seconds a started match may run without any result before it is closed (default 1800).", "s"},
         {"set-wins", "Wins needed to take a ranked set (default 2).", "n"},
@@ -142,6 +144,7 @@ bool parseServerOptions(const QStringList &args, ServerOptions &out, QString *er
            readInt(p, "result-wait", 100, 3600000, out.resultWaitMs, error) &&
            readInt(p, "drop-grace", 0, 3600000, out.dropGraceMs, error) &&
            readInt(p, "series-wait", 1, 3600, out.seriesWaitS, error) &&
+           readInt(p, "lobby-countdown", 0, 60, out.lobbyCountdownS, error) &&
            readInt(p, "match-limit", 1, 86400, out.matchLimitS, error) &&
            readInt(p, "set-wins", 1, 10, out.setWins, error) &&
            readInt(p, "rounds", 1, 9, out.rounds, error) &&

@@ -14,7 +14,7 @@ struct ServerOptions {
     QString keyFile;
     QString dataDir;
     QString dbFile;
-    QStringList features = {"relay_choice", "pick_refused", "desync_detail"};
+    QStringList features = {"relay_choice", "pick_refused", "desync_detail", "koth"};
     QString motd;
     QString updateFile;
     QString minClientVersion;
@@ -27,6 +27,7 @@ struct ServerOptions {
     int resultWaitMs = 20000;
     int dropGraceMs = 30000;
     int seriesWaitS = 60;
+    int lobbyCountdownS = 3;
     int matchLimitS = 1800;
     int setWins = 2;
     int rounds = 3;

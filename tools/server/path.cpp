@@ -1,6 +1,7 @@
 // The path between the two games: direct first, the relay when a player hides their address or
 // the direct try fails, the tunnel for a player without UDP; then the start of the match.
 #include "elo.h"
+#include "lobbyhub.h"
 #include "matchhub.h"
 #include "server.h"
 #include "udphub.h"
@@ -220,14 +221,15 @@ void MatchHub::go(Match *m)
     // 53 bits: the seed survives every JSON reader as an exact integer.
     m->seed = qint64(QRandomGenerator::system()->generate64() & ((1ULL << 53) - 1));
     Series *s = m_series.value(m->seriesId);
-    if (m->inPlace && s) {
+    if (m->inPlace) {
         // The games are still connected from the last match: same path, same endpoints.
         for (int i = 0; i < 2; ++i) {
-            m->leg[i] = s->leg[i];
-            m->remote[i] = s->remote[i];
+            m->leg[i] = m->kept.leg[i];
+            m->remote[i] = m->kept.remote[i];
         }
-        m->rtt = s->rtt;
+        m->rtt = m->kept.rtt;
     }
+    m->went = true;
     m->delay = 0;
     int autoValue = -1;
     for (const Search &r : m->req) {
@@ -267,7 +269,7 @@ void MatchHub::go(Match *m)
                           {"seed", m->seed},
                           {"p1", m->chars[0]},
                           {"p2", m->chars[1]},
-                          {"rounds", m_server->options().rounds},
+                          {"rounds", m->rounds > 0 ? m->rounds : m_server->options().rounds},
                           {"ranked", m->ranked},
                           {"p1_name", o1.value("name")},
                           {"p2_name", o2.value("name")},
@@ -282,8 +284,12 @@ void MatchHub::go(Match *m)
             goMsg.insert("set_p2", s->wins[1]);
             goMsg.insert("keep", m->keep);
         }
+        if (!m->lobbyId.isEmpty())
+            goMsg.insert("lobby", m->lobbyId);
         send(m->acc[i], goMsg);
     }
     if (s)
         sendSeries(s);
+    if (!m->lobbyId.isEmpty())
+        m_server->lobbies()->matchWent(*m);
 }

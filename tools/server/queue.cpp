@@ -1,4 +1,5 @@
 // The queue: joining, leaving, and pairing searches that fit each other.
+#include "lobbyhub.h"
 #include "matchhub.h"
 #include "server.h"
 
@@ -18,6 +19,8 @@ void MatchHub::queueJoin(Player *p, const QJsonObject &msg)
     Connection *c = p->conn;
     if (Match *m = m_matches.value(m_matchOf.value(p->accountId)); m && m->stage != Match::Stage::Done)
         return c->sendError(msg, "busy", "You are in a match already.");
+    if (m_server->lobbies()->isMember(p->accountId))
+        return c->sendError(msg, "busy", "You are in a lobby: leave it first.");
     if (Series *s = m_series.value(m_seriesOf.value(p->accountId))) {
         if (s->state != Series::State::Between)
             return c->sendError(msg, "busy", "You are in a match already.");

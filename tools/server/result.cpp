@@ -1,4 +1,5 @@
 // Results: both players report, the server compares, and both hear the outcome.
+#include "lobbyhub.h"
 #include "matchhub.h"
 #include "server.h"
 
@@ -133,6 +134,13 @@ void MatchHub::decideResult(Match *m)
     serverLog(QStringLiteral("match %1 result: %2, winner %3").arg(m->id, status).arg(winner));
     for (int a : m->acc)
         send(a, res);
+    // Practice counts nowhere; versus and King of the Hill lobbies count as casual.
+    if (!m->counts) {
+        const QString lobbyId = m->lobbyId, id = m->id;
+        finishMatch(m);
+        m_server->lobbies()->matchOver(lobbyId, id, res);
+        return;
+    }
     if (!m->ranked && (status == "agreed" || status == "draw"))
         m_server->db().addCasualResult(m->acc[winner == 2 ? 1 : 0], m->acc[winner == 2 ? 0 : 1], m->game,
                                        m->mode, status == "draw");
@@ -143,9 +151,16 @@ void MatchHub::decideResult(Match *m)
     record.insert("p1_name", player(m->acc[0])->name);
     record.insert("p2_name", player(m->acc[1])->name);
     record.insert("reports", QJsonArray{r[0] ? *r[0] : QJsonObject(), r[1] ? *r[1] : QJsonObject()});
+    if (!m->lobbyId.isEmpty()) {
+        record.insert("lobby", m->lobbyId);
+        record.insert("kind", m->lobbyKind);
+    }
     m_server->db().recordMatch(record);
     Series *s = m_series.value(m->seriesId);
+    const QString lobbyId = m->lobbyId, id = m->id;
     finishMatch(m);
     if (s)
         seriesAfterMatch(s, res);
+    if (!lobbyId.isEmpty())
+        m_server->lobbies()->matchOver(lobbyId, id, res);
 }

@@ -1,6 +1,7 @@
 // Ranked sets (first to "need" wins, the winner keeps their character) and casual series
 // (rematch, character select or leave after each match), with Elo at the end of a set.
 #include "elo.h"
+#include "lobbyrules.h"
 #include "matchhub.h"
 #include "server.h"
 #include "udphub.h"
@@ -125,10 +126,20 @@ void MatchHub::seriesReady(Player *p, const QJsonObject &msg)
     const QString choice = msg.value("choice").toString();
     s->choice[i] = choice == "rematch" ? choice : QStringLiteral("select");
     s->inPlace[i] = msg.value("in_place").toBool();
-    if (s->ready[0] && s->ready[1])
+    if (s->ready[0] && s->ready[1] && bothOnline(s))
         startNextMatch(s);
     else
         sendSeries(s);
+}
+
+bool MatchHub::bothOnline(const Series *s) const
+{
+    for (int a : s->acc) {
+        const Player *p = player(a);
+        if (!p || !p->online())
+            return false;
+    }
+    return true;
 }
 
 void MatchHub::seriesLeave(Series *s, int side)
@@ -231,26 +242,14 @@ void MatchHub::startNextMatch(Series *s)
         m->acc[i] = s->acc[i];
         m->req[i] = s->req[i];
     }
-    bool bothOnline = true;
-    for (int a : s->acc) {
-        const Player *p = player(a);
-        bothOnline = bothOnline && p && p->online();
+    m->inPlace = s->inPlace[0] && s->inPlace[1];
+    const QString fallback[2] = {s->req[0].character, s->req[1].character};
+    lobby::nextCharacters(s->lastChars, fallback, s->lastWinner, s->choice, s->ranked, m->chars, &m->keep);
+    for (int i = 0; i < 2; ++i) {
+        m->kept.leg[i] = s->leg[i];
+        m->kept.remote[i] = s->remote[i];
     }
-    m->inPlace = s->inPlace[0] && s->inPlace[1] && bothOnline;
-    auto lastChar = [s](int i) {
-        const QString c = s->lastChars[i];
-        return c.isEmpty() || c == "-" ? s->req[i].character : c;
-    };
-    // The loser of the last match chooses (side 1 after a draw). In a ranked set the winner always
-    // keeps their character; "rematch" lets the loser keep theirs too.
-    const int chooser = s->lastWinner ? 3 - s->lastWinner : 1;
-    const bool rematch = s->choice[chooser - 1] == "rematch";
-    for (int i = 0; i < 2; ++i)
-        m->chars[i] = rematch ? lastChar(i) : QStringLiteral("-");
-    if (s->ranked && s->lastWinner) {
-        m->chars[s->lastWinner - 1] = lastChar(s->lastWinner - 1);
-        m->keep = s->lastWinner;
-    }
+    m->kept.rtt = s->rtt;
     s->state = Series::State::Playing;
     s->ready[0] = s->ready[1] = false;
     s->currentMatch = m->id;

@@ -1,5 +1,6 @@
 #include "server.h"
 #include "f3inbox.h"
+#include "lobbyhub.h"
 #include "matchhub.h"
 #include "tlscert.h"
 #include "udphub.h"
@@ -75,6 +76,7 @@ bool Server::start(QString *error)
     if (!m_udp->bind(m_options.address, m_options.udpPort, error))
         return false;
     m_hub = new MatchHub(this);
+    m_lobbies = new LobbyHub(this);
     m_f3 = new F3Inbox(m_options.dataDir, m_db);
     if (!m_options.updateFile.isEmpty()) {
         reloadUpdateOffer();
@@ -115,6 +117,8 @@ void Server::shutdown()
         c->abort();
         delete c;
     }
+    delete m_lobbies;
+    m_lobbies = nullptr;
     delete m_hub;
     m_hub = nullptr;
     delete m_f3;

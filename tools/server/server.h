@@ -16,6 +16,7 @@
 
 class QTcpServer;
 class MatchHub;
+class LobbyHub;
 class UdpHub;
 class F3Inbox;
 
@@ -36,6 +37,8 @@ public:
     const ServerOptions &options() const { return m_options; }
     Db &db() { return m_db; }
     MatchHub *hub() const { return m_hub; }
+    LobbyHub *lobbies() const { return m_lobbies; }
+    Throttle &throttle() { return m_throttle; }
     UdpHub *udp() const { return m_udp; }
     qint64 nowMs() const { return m_clock.elapsed(); }
     quint16 tcpPort() const;
@@ -82,6 +85,7 @@ private:
     QTcpServer *m_tcp = nullptr;
     UdpHub *m_udp = nullptr;
     MatchHub *m_hub = nullptr;
+    LobbyHub *m_lobbies = nullptr;
     F3Inbox *m_f3 = nullptr;
     QSslCertificate m_cert;
     QSslKey m_key;

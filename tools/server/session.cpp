@@ -1,5 +1,6 @@
 // The session: greeting, pings and the dispatch of every request to its handler.
 #include "f3inbox.h"
+#include "lobbyhub.h"
 #include "matchhub.h"
 #include "server.h"
 #include "udphub.h"
@@ -46,6 +47,12 @@ void Server::handleHello(Connection *c, const QJsonObject &msg)
     }
     c->greeted = true;
     c->clientVersion = version.left(32);
+    c->clientBuild = msg.value("build").toString().left(64);
+    c->clientFeatures.clear();
+    for (const QJsonValue &f : msg.value("features").toArray()) {
+        if (f.isString() && c->clientFeatures.size() < 32)
+            c->clientFeatures << f.toString().left(32);
+    }
     QJsonObject welcome{
         {"type", "welcome"},
         {"server", "orx-server"},
@@ -106,7 +113,7 @@ void Server::onMessage(Connection *c, const QJsonObject &msg)
         return m_f3->handleDone(c, p->accountId, msg);
     if (type == "tunnel")
         return m_hub->handleTunnel(p, msg);
-    if (m_hub->handle(p, msg))
+    if (m_hub->handle(p, msg) || m_lobbies->handle(p, msg))
         return;
     c->sendError(msg, "unknown_type", QStringLiteral("This server does not know \"%1\".").arg(type.left(40)));
 }
