@@ -15,13 +15,15 @@ int main(int argc, char **argv)
     };
     TestMatchRules rules;
     run(rules);
-    TestSeriesRules series;
-    run(series);
+    TestSeriesRules seriesRules;
+    run(seriesRules);
     TestGameLogReading logs;
     run(logs);
     TestMatchLocal local;
     run(local);
     TestMatchScenarios scenarios;
     run(scenarios);
+    TestSeriesScenarios series;
+    run(series);
     return failed;
 }

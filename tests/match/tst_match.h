@@ -61,8 +61,6 @@ private slots:
     void initTestCase();
     void casualMatch_data();
     void casualMatch();
-    void seriesRematchInPlace();
-    void rankedSetInPlace();
     void declinedMatchRequeues();
     void acceptTimeout();
     void gameAwayWhenAMatchComes();
@@ -86,6 +84,21 @@ private slots:
     void gameOutcomes_data();
     void gameOutcomes();
     void peerPathSentences();
+};
+
+class TestSeriesScenarios : public QObject {
+    Q_OBJECT
+private slots:
+    void seriesRematchInPlace();
+    void rankedSetInPlace();
+    void readyAgainAfterADrop();
+    void seriesOverWhileAway();
+    void noChoiceOnTheRelay();
+    void gameLeavesItsResultScreen();
+    void awayHoldsReadiness();
+    void parkIgnored();
+    void lobbyMatchesInPlace();
+    void leaveLobbyMidMatch();
 };
 
 class TestMatchLocal : public QObject {
