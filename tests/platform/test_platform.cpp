@@ -36,6 +36,66 @@ QStringList tmpLeftovers(const QString &dir)
     return QDir(dir).entryList({QStringLiteral("*.tmp")}, QDir::Files | QDir::Hidden);
 }
 
+// A launcher (platform-probe script) in a PID namespace of its own, driven line by line. There the
+// test can make the system hand a chosen process id out again, as it does on its own once the ids
+// wrap around.
+class NamespacedLauncher {
+public:
+    ~NamespacedLauncher()
+    {
+        m_process.closeWriteChannel();
+        if (!m_process.waitForFinished(scaled(20000)))
+            m_process.kill();
+        m_process.waitForFinished();
+    }
+
+    // False, with the reason, where this system does not let a user make the namespaces.
+    bool start(QString *why)
+    {
+        const QStringList spaces{QStringLiteral("--user"),  QStringLiteral("--map-root-user"),
+                                 QStringLiteral("--pid"),   QStringLiteral("--fork"),
+                                 QStringLiteral("--mount"), QStringLiteral("--mount-proc")};
+        QProcess check;
+        check.start(QStringLiteral("unshare"), spaces + QStringList{QStringLiteral("true")});
+        if (!check.waitForFinished(scaled(20000)) || check.exitStatus() != QProcess::NormalExit ||
+            check.exitCode() != 0) {
+            *why = QStringLiteral("unshare cannot make a user and PID namespace here: ") +
+                   QString::fromLocal8Bit(check.readAllStandardError()).trimmed();
+            return false;
+        }
+        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_process.start(QStringLiteral("unshare"), spaces + QStringList{probe(), QStringLiteral("script")});
+        return m_process.waitForStarted(scaled(20000));
+    }
+
+    QString ask(const QStringList &command)
+    {
+        m_process.write((command.join(u'\t') + u'\n').toUtf8());
+        while (!m_process.canReadLine()) {
+            if (!m_process.waitForReadyRead(scaled(60000)))
+                return QStringLiteral("(no answer to %1)").arg(command.join(u' '));
+        }
+        return QString::fromUtf8(m_process.readLine()).trimmed();
+    }
+
+    // A stand-in for an unrelated program: it leads a session and group of its own, and ends with
+    // exit code 7 on SIGTERM, so "exited 7" later proves that no SIGKILL reached it first. Its pid
+    // comes back once it says it has set that up.
+    QString spawnBystander()
+    {
+        return ask({QStringLiteral("spawn"), QStringLiteral("/bin/sh"), QStringLiteral("-c"),
+                    QStringLiteral("trap 'exit 7' TERM; echo ready; sleep 1000 & wait")});
+    }
+
+private:
+    QProcess m_process;
+};
+
+QStringList sleeper()
+{
+    return {QStringLiteral("sleep"), QStringLiteral("1000")};
+}
+
 } // namespace
 
 class TestPlatform : public QObject {
@@ -48,6 +108,9 @@ private slots:
     void processTreeIsOneLevel();
     void jobEndsGamesWhenLauncherIsKilled();
     void jobEndsWholeGroupAtNormalExit();
+    void jobSparesTheNextOwnerOfAnEndedGroupsId();
+    void jobHoldsTheIdOfAnEndedGameUntilItLetsGo();
+    void jobKillsChildrenThatOutliveTheGame();
 };
 
 void TestPlatform::atomicReplaceIsNeverSeenHalfWritten()
@@ -217,6 +280,75 @@ void TestPlatform::jobEndsWholeGroupAtNormalExit()
     QVERIFY(launcher.waitForFinished(scaled(20000)));
     QCOMPARE(launcher.exitCode(), 0);
     QVERIFY(waitFor([&] { return processGone(game) && processGone(grandchild); }));
+}
+
+void TestPlatform::jobSparesTheNextOwnerOfAnEndedGroupsId()
+{
+    NamespacedLauncher launcher;
+    QString why;
+    if (!launcher.start(&why))
+        QSKIP(qPrintable(why));
+    const QString ended = launcher.ask(QStringList{QStringLiteral("start")} + sleeper());
+    QVERIFY2(ended.toLongLong() > 0, qPrintable(ended));
+    QCOMPARE(launcher.ask({QStringLiteral("end"), ended}), QStringLiteral("ended"));
+    // The next game's start looks at the groups held: the ended game's is empty and is let go.
+    const QString game = launcher.ask(QStringList{QStringLiteral("start")} + sleeper());
+    QVERIFY2(game.toLongLong() > 0, qPrintable(game));
+    QCOMPARE(launcher.ask({QStringLiteral("next-pid"), ended}), QStringLiteral("ok"));
+    const QString bystander = launcher.spawnBystander();
+    // The system handed the ended game's id to an unrelated program that leads a group with it.
+    QCOMPARE(bystander, ended);
+    QCOMPARE(launcher.ask({QStringLiteral("kill-job")}), QStringLiteral("killed"));
+    QCOMPARE(launcher.ask({QStringLiteral("wait"), game}), QStringLiteral("ended"));
+    QCOMPARE(launcher.ask({QStringLiteral("alive"), bystander}), QStringLiteral("yes"));
+    QCOMPARE(launcher.ask({QStringLiteral("terminate"), bystander}), QStringLiteral("exited 7"));
+}
+
+void TestPlatform::jobHoldsTheIdOfAnEndedGameUntilItLetsGo()
+{
+    NamespacedLauncher launcher;
+    QString why;
+    if (!launcher.start(&why))
+        QSKIP(qPrintable(why));
+    const QString ended = launcher.ask(QStringList{QStringLiteral("start")} + sleeper());
+    QVERIFY2(ended.toLongLong() > 0, qPrintable(ended));
+    QCOMPARE(launcher.ask({QStringLiteral("end"), ended}), QStringLiteral("ended"));
+    // No game started since: the job still holds the ended game's group, so its id is not free.
+    QCOMPARE(launcher.ask({QStringLiteral("next-pid"), ended}), QStringLiteral("ok"));
+    const QString bystander = launcher.spawnBystander();
+    QVERIFY2(bystander.toLongLong() > 0, qPrintable(bystander));
+    QVERIFY(bystander != ended);
+    QCOMPARE(launcher.ask({QStringLiteral("kill-job")}), QStringLiteral("killed"));
+    QCOMPARE(launcher.ask({QStringLiteral("terminate"), bystander}), QStringLiteral("exited 7"));
+}
+
+void TestPlatform::jobKillsChildrenThatOutliveTheGame()
+{
+    NamespacedLauncher launcher;
+    QString why;
+    if (!launcher.start(&why))
+        QSKIP(qPrintable(why));
+    QTemporaryDir dir;
+    const QString childFile = dir.filePath(QStringLiteral("child"));
+    // The game leaves a child behind in its group and ends at once.
+    const QString game =
+        launcher.ask({QStringLiteral("start"), QStringLiteral("/bin/sh"), QStringLiteral("-c"),
+                      QStringLiteral("sleep 1000 & echo $! > %1; exit 0").arg(childFile)});
+    QVERIFY2(game.toLongLong() > 0, qPrintable(game));
+    QCOMPARE(launcher.ask({QStringLiteral("wait"), game}), QStringLiteral("ended"));
+    const QString child = QString::fromLatin1(readAll(childFile).trimmed());
+    QVERIFY(child.toLongLong() > 0);
+    // Another game starts: the first group still holds that child, so the job keeps it.
+    const QString next = launcher.ask(QStringList{QStringLiteral("start")} + sleeper());
+    QVERIFY2(next.toLongLong() > 0, qPrintable(next));
+    QCOMPARE(launcher.ask({QStringLiteral("next-pid"), game}), QStringLiteral("ok"));
+    const QString bystander = launcher.spawnBystander();
+    QVERIFY(bystander.toLongLong() > 0 && bystander != game);
+    QCOMPARE(launcher.ask({QStringLiteral("alive"), child}), QStringLiteral("yes"));
+    QCOMPARE(launcher.ask({QStringLiteral("kill-job")}), QStringLiteral("killed"));
+    QVERIFY(waitFor([&] { return launcher.ask({QStringLiteral("alive"), child}) == QLatin1String("no"); }));
+    QCOMPARE(launcher.ask({QStringLiteral("wait"), next}), QStringLiteral("ended"));
+    QCOMPARE(launcher.ask({QStringLiteral("terminate"), bystander}), QStringLiteral("exited 7"));
 }
 
 QTEST_GUILESS_MAIN(TestPlatform)
