@@ -1,6 +1,7 @@
 // POSIX implementation of the platform contracts (Linux here).
 
 #include "platform.h"
+#include "rangecopy.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -21,6 +22,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <memory>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -134,6 +136,106 @@ QByteArray readFileShared(const QString &path, bool *opened)
     }
     ::close(fd);
     return out;
+}
+
+// --- copying a range between files ----------------------------------------------------------
+
+namespace {
+
+// Test and development builds can make every copy take the buffered way, so the tests of its
+// callers run on both ways.
+bool bufferedCopyForced()
+{
+#ifdef ORX_DEV_HOOKS
+    return qEnvironmentVariableIntValue("ORX_COPY_BUFFERED") == 1;
+#else
+    return false;
+#endif
+}
+
+// The kernel copies at most this much per call (it stops short of 2 GiB anyway).
+constexpr qint64 maxSystemCopy = qint64(1) << 30;
+
+// copy_file_range: the kernel moves the bytes, and file systems that can share blocks (btrfs, XFS)
+// do so instead of copying. False when the rest must go through the buffer: the system declined
+// (another file system, a pipe or device as target, no such call: EXDEV, EINVAL, EOPNOTSUPP,
+// ENOSYS), or it failed some other way, which the buffered copy then meets and names with its side.
+bool copyBySystem(int in, qint64 sourceOffset, int out, qint64 length, RangeCopy &result)
+{
+    loff_t from = sourceOffset;
+    while (result.copied < length) {
+        const size_t want = size_t(std::min(length - result.copied, maxSystemCopy));
+        const ssize_t n = ::copy_file_range(in, &from, out, nullptr, want, 0);
+        if (n > 0) {
+            result.copied += n;
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n == 0) {
+            // The end of the source, unless a file system reports 0 for "cannot" (some did).
+            struct stat st {};
+            return ::fstat(in, &st) == 0 && st.st_size <= from;
+        }
+        return false;
+    }
+    return true;
+}
+
+void copyThroughBuffer(int in, qint64 sourceOffset, int out, qint64 length, RangeCopy &result)
+{
+    result.method = CopyMethod::Buffered;
+    const qint64 size = std::min(length - result.copied, rangecopy::bufferSize);
+    const std::unique_ptr<char[]> buffer(new char[size_t(std::max<qint64>(size, 1))]);
+    while (result.copied < length) {
+        const size_t want = size_t(std::min(length - result.copied, size));
+        const ssize_t got = ::pread(in, buffer.get(), want, off_t(sourceOffset + result.copied));
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            result.fault = CopyFault::Read;
+            result.error = qt_error_string(errno);
+            return;
+        }
+        if (got == 0)
+            return; // the source ended
+        const char *p = buffer.get();
+        ssize_t left = got;
+        while (left > 0) {
+            const ssize_t put = ::write(out, p, size_t(left));
+            if (put < 0 && errno == EINTR)
+                continue;
+            if (put <= 0) {
+                result.fault = CopyFault::Write;
+                result.error = qt_error_string(put < 0 ? errno : ENOSPC);
+                return;
+            }
+            p += put;
+            left -= put;
+            result.copied += put;
+        }
+    }
+}
+
+} // namespace
+
+RangeCopy copyFileRange(QFileDevice &source, qint64 sourceOffset, QFileDevice &target, qint64 length)
+{
+    RangeCopy result = rangecopy::checkArguments(source, sourceOffset, target, length);
+    if (result.fault != CopyFault::None)
+        return result;
+    // Bytes the target still buffers go first, or ours would land before them.
+    if (!target.flush()) {
+        result.fault = CopyFault::Write;
+        result.error = target.errorString();
+        return result;
+    }
+    const int in = source.handle();
+    const int out = target.handle();
+    if (length == 0 || (!bufferedCopyForced() && copyBySystem(in, sourceOffset, out, length, result)))
+        return result;
+    copyThroughBuffer(in, sourceOffset, out, length, result);
+    return result;
 }
 
 // --- the job ---------------------------------------------------------------------------------

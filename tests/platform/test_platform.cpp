@@ -9,9 +9,12 @@
 #include <QtTest>
 #include <csignal>
 #include <sys/stat.h>
+#include <sys/types.h>
 #include <unistd.h>
 
 using namespace testutil;
+
+Q_DECLARE_METATYPE(platform::CopyFault)
 
 namespace {
 
@@ -111,6 +114,11 @@ private slots:
     void jobSparesTheNextOwnerOfAnEndedGroupsId();
     void jobHoldsTheIdOfAnEndedGameUntilItLetsGo();
     void jobKillsChildrenThatOutliveTheGame();
+    void copyFileRangeCopies_data();
+    void copyFileRangeCopies();
+    void copyFileRangeFaults_data();
+    void copyFileRangeFaults();
+    void copyFileRangeAcrossFileSystemsTakesTheBuffer();
 };
 
 void TestPlatform::atomicReplaceIsNeverSeenHalfWritten()
@@ -349,6 +357,205 @@ void TestPlatform::jobKillsChildrenThatOutliveTheGame()
     QVERIFY(waitFor([&] { return launcher.ask({QStringLiteral("alive"), child}) == QLatin1String("no"); }));
     QCOMPARE(launcher.ask({QStringLiteral("wait"), next}), QStringLiteral("ended"));
     QCOMPARE(launcher.ask({QStringLiteral("terminate"), bystander}), QStringLiteral("exited 7"));
+}
+
+namespace {
+
+QByteArray numbered(qint64 size)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (qint64 i = 0; i < size; ++i)
+        bytes[i] = char((i * 7 + i / 251) & 0xFF);
+    return bytes;
+}
+
+// Runs a copy with the buffered way forced or not (the switch exists only in test builds).
+platform::RangeCopy copyWith(bool buffered, QFileDevice &source, qint64 offset, QFileDevice &target,
+                             qint64 length)
+{
+    if (buffered)
+        qputenv("ORX_COPY_BUFFERED", "1");
+    const platform::RangeCopy result = platform::copyFileRange(source, offset, target, length);
+    qunsetenv("ORX_COPY_BUFFERED");
+    return result;
+}
+
+} // namespace
+
+void TestPlatform::copyFileRangeCopies_data()
+{
+    QTest::addColumn<bool>("buffered");
+    QTest::addColumn<qint64>("sourceSize");
+    QTest::addColumn<qint64>("offset");
+    QTest::addColumn<qint64>("length");
+    QTest::addColumn<QByteArray>("already"); // in the target before, the copy goes after it
+    QTest::addColumn<qint64>("copied");
+    const qint64 big = 9 * 1024 * 1024 + 3; // more than one buffer
+    for (const bool buffered : {false, true}) {
+        const char *way = buffered ? "buffered" : "system";
+        QTest::addRow("%s: whole file", way)
+            << buffered << qint64(10000) << qint64(0) << qint64(10000) << QByteArray() << qint64(10000);
+        QTest::addRow("%s: a middle part", way)
+            << buffered << qint64(10000) << qint64(1234) << qint64(5000) << QByteArray() << qint64(5000);
+        QTest::addRow("%s: after what the target holds", way)
+            << buffered << qint64(10000) << qint64(10) << qint64(300) << QByteArray("head") << qint64(300);
+        QTest::addRow("%s: source ends first", way)
+            << buffered << qint64(10000) << qint64(8000) << qint64(5000) << QByteArray() << qint64(2000);
+        QTest::addRow("%s: offset at the end", way)
+            << buffered << qint64(10000) << qint64(10000) << qint64(10) << QByteArray() << qint64(0);
+        QTest::addRow("%s: offset past the end", way)
+            << buffered << qint64(10000) << qint64(20000) << qint64(10) << QByteArray() << qint64(0);
+        QTest::addRow("%s: zero length", way)
+            << buffered << qint64(10000) << qint64(5) << qint64(0) << QByteArray("x") << qint64(0);
+        QTest::addRow("%s: several buffers, odd offset", way)
+            << buffered << big << qint64(17) << big - 17 << QByteArray() << big - 17;
+    }
+}
+
+void TestPlatform::copyFileRangeCopies()
+{
+    QFETCH(bool, buffered);
+    QFETCH(qint64, sourceSize);
+    QFETCH(qint64, offset);
+    QFETCH(qint64, length);
+    QFETCH(QByteArray, already);
+    QFETCH(qint64, copied);
+#ifndef ORX_DEV_HOOKS
+    if (buffered)
+        QSKIP("the buffered way can be forced only in test builds");
+#endif
+    QTemporaryDir dir;
+    const QByteArray bytes = numbered(sourceSize);
+    QVERIFY(writeAll(dir.filePath(QStringLiteral("source")), bytes));
+    QFile source(dir.filePath(QStringLiteral("source")));
+    QVERIFY(source.open(QIODevice::ReadOnly | QIODevice::Unbuffered));
+    QFile target(dir.filePath(QStringLiteral("target")));
+    QVERIFY(target.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(target.write(already), already.size()); // still in the QFile's buffer: flushed first
+    const platform::RangeCopy result = copyWith(buffered, source, offset, target, length);
+    QCOMPARE(result.fault, platform::CopyFault::None);
+    QCOMPARE(result.error, QString());
+    QCOMPARE(result.copied, copied);
+    // Within one file system the kernel copies, unless told not to.
+    if (copied > 0)
+        QCOMPARE(result.method, buffered ? platform::CopyMethod::Buffered : platform::CopyMethod::System);
+    // The target's position moved past the copy: a write now lands after it.
+    QCOMPARE(::write(target.handle(), "!", 1), ssize_t(1));
+    target.close();
+    QCOMPARE(readAll(target.fileName()), already + bytes.mid(offset, copied) + "!");
+}
+
+void TestPlatform::copyFileRangeFaults_data()
+{
+    QTest::addColumn<bool>("buffered");
+    QTest::addColumn<QString>("sourceKind");
+    QTest::addColumn<QString>("targetKind");
+    QTest::addColumn<qint64>("offset");
+    QTest::addColumn<qint64>("length");
+    QTest::addColumn<platform::CopyFault>("fault");
+    QTest::addColumn<QString>("error");
+    using platform::CopyFault;
+    for (const bool buffered : {false, true}) {
+        const char *way = buffered ? "buffered" : "system";
+        QTest::addRow("%s: source not open", way)
+            << buffered << "closed"
+            << "file" << qint64(0) << qint64(10) << CopyFault::Read << "the source is not open for reading";
+        QTest::addRow("%s: source open for writing only", way)
+            << buffered << "write-only"
+            << "file" << qint64(0) << qint64(10) << CopyFault::Read << "the source is not open for reading";
+        QTest::addRow("%s: target open for reading only", way)
+            << buffered << "file"
+            << "read-only" << qint64(0) << qint64(10) << CopyFault::Write
+            << "the target is not open for writing";
+        QTest::addRow("%s: negative offset", way) << buffered << "file"
+                                                  << "file" << qint64(-1) << qint64(10) << CopyFault::Read
+                                                  << "the offset or the length is negative";
+        QTest::addRow("%s: negative length", way)
+            << buffered << "file"
+            << "file" << qint64(0) << qint64(-5) << CopyFault::Read << "the offset or the length is negative";
+        QTest::addRow("%s: full disk", way)
+            << buffered << "file"
+            << "/dev/full" << qint64(0) << qint64(5000) << CopyFault::Write << "No space left on device";
+        QTest::addRow("%s: source that cannot be read at an offset", way)
+            << buffered << "pipe"
+            << "file" << qint64(0) << qint64(10) << CopyFault::Read << "Illegal seek";
+    }
+}
+
+void TestPlatform::copyFileRangeFaults()
+{
+    QFETCH(bool, buffered);
+    QFETCH(QString, sourceKind);
+    QFETCH(QString, targetKind);
+    QFETCH(qint64, offset);
+    QFETCH(qint64, length);
+    QFETCH(platform::CopyFault, fault);
+    QFETCH(QString, error);
+#ifndef ORX_DEV_HOOKS
+    if (buffered)
+        QSKIP("the buffered way can be forced only in test builds");
+#endif
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("file"));
+    QVERIFY(writeAll(file, numbered(10000)));
+    const QString pipe = dir.filePath(QStringLiteral("pipe"));
+    QCOMPARE(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+    QFile source(sourceKind == QLatin1String("pipe") ? pipe : file);
+    if (sourceKind == QLatin1String("file"))
+        QVERIFY(source.open(QIODevice::ReadOnly));
+    else if (sourceKind == QLatin1String("write-only"))
+        QVERIFY(source.open(QIODevice::WriteOnly | QIODevice::Append));
+    else if (sourceKind == QLatin1String("pipe"))
+        QVERIFY(source.open(QIODevice::ReadWrite)); // a reader and a writer at once: does not block
+    QFile target(targetKind == QLatin1String("/dev/full") ? targetKind
+                                                          : dir.filePath(QStringLiteral("target")));
+    if (targetKind == QLatin1String("read-only")) {
+        QVERIFY(writeAll(target.fileName(), "old"));
+        QVERIFY(target.open(QIODevice::ReadOnly));
+    } else {
+        QVERIFY(target.open(QIODevice::WriteOnly));
+    }
+    const platform::RangeCopy result = copyWith(buffered, source, offset, target, length);
+    QCOMPARE(result.fault, fault);
+    QCOMPARE(result.error, error);
+    QCOMPARE(result.copied, qint64(0));
+}
+
+void TestPlatform::copyFileRangeAcrossFileSystemsTakesTheBuffer()
+{
+    // tmpfs beside the file system the build folder is on.
+    struct stat shm {};
+    struct stat here {};
+    const QString local = QCoreApplication::applicationDirPath();
+    if (::stat("/dev/shm", &shm) != 0 || ::stat(QFile::encodeName(local).constData(), &here) != 0 ||
+        shm.st_dev == here.st_dev) {
+        QSKIP("needs /dev/shm on a file system other than the build folder's");
+    }
+    QTemporaryDir away(QStringLiteral("/dev/shm/orx-copy-XXXXXX"));
+    QTemporaryDir near(local + QStringLiteral("/copy-XXXXXX"));
+    QVERIFY(away.isValid() && near.isValid());
+    const QByteArray bytes = numbered(5 * 1024 * 1024 + 1);
+    QVERIFY(writeAll(away.filePath(QStringLiteral("source")), bytes));
+    QFile source(away.filePath(QStringLiteral("source")));
+    QVERIFY(source.open(QIODevice::ReadOnly | QIODevice::Unbuffered));
+    QFile target(near.filePath(QStringLiteral("target")));
+    QVERIFY(target.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+    const platform::RangeCopy result = platform::copyFileRange(source, 1, target, bytes.size());
+    QCOMPARE(result.fault, platform::CopyFault::None);
+    QCOMPARE(result.method, platform::CopyMethod::Buffered);
+    QCOMPARE(result.copied, bytes.size() - 1);
+    target.close();
+    QCOMPARE(readAll(target.fileName()), bytes.mid(1));
+    // And back, from the build folder's file system into tmpfs.
+    QFile back(away.filePath(QStringLiteral("back")));
+    QVERIFY(back.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+    QFile from(target.fileName());
+    QVERIFY(from.open(QIODevice::ReadOnly));
+    const platform::RangeCopy returned = platform::copyFileRange(from, 0, back, 1000);
+    QCOMPARE(returned.method, platform::CopyMethod::Buffered);
+    QCOMPARE(returned.copied, qint64(1000));
+    back.close();
+    QCOMPARE(readAll(back.fileName()), bytes.mid(1, 1000));
 }
 
 QTEST_GUILESS_MAIN(TestPlatform)
