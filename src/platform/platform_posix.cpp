@@ -253,7 +253,6 @@ RangeCopy copyFileRange(QFileDevice &source, qint64 sourceOffset, QFileDevice &t
 namespace {
 
 struct ProcStat {
-    char state = 0;
     pid_t group = 0;
     quint64 startTime = 0; // clock ticks after boot: a reused process id comes with another one
 };
@@ -277,9 +276,8 @@ bool readProcStat(pid_t pid, ProcStat *out)
         return false;
     const QList<QByteArray> fields = QByteArray(close + 2).split(' ');
     // From the state on: state(0) ppid(1) pgrp(2) ... starttime(19).
-    if (fields.size() < 20 || fields.at(0).isEmpty())
+    if (fields.size() < 20)
         return false;
-    out->state = fields.at(0).at(0);
     out->group = pid_t(fields.at(2).toLong());
     out->startTime = fields.at(19).toULongLong();
     return true;
@@ -443,6 +441,7 @@ QList<qint64> processTree(qint64 pid)
     }
     return out;
 }
+
 
 int smartAppControlState()
 {
