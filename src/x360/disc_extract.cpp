@@ -27,6 +27,7 @@ bool Disc::extractAll(const QString &destination, const PathFilter &skip, const 
     std::stable_sort(order.begin(), order.end(),
                      [](const DiscEntry *a, const DiscEntry *b) { return a->sector < b->sector; });
 
+    QString madeFolder;
     for (const DiscEntry *entry : std::as_const(order)) {
         const QString target = destination + u'/' + entry->path;
         if (entry->isFolder) {
@@ -37,10 +38,12 @@ bool Disc::extractAll(const QString &destination, const PathFilter &skip, const 
             continue;
         }
         const QString parent = QFileInfo(target).path();
-        if (!QDir().mkpath(parent)) {
+        // Files of one folder mostly follow each other: make each folder once in a row.
+        if (parent != madeFolder && !QDir().mkpath(parent)) {
             *error = tr("Cannot make the folder %1.").arg(QDir::toNativeSeparators(parent));
             return false;
         }
+        madeFolder = parent;
         const QFileInfo existing(target);
         if (existing.isFile() && !existing.isSymLink() && existing.size() == qint64(entry->size)) {
             bytesDone.fetch_add(entry->size, std::memory_order_relaxed);

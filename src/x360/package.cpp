@@ -319,6 +319,7 @@ bool Package::extractAll(const QString &destination, QString *error)
     if (!error)
         error = &ignoredError;
     QList<Run> runs;
+    QString madeFolder;
     for (const PackageEntry &entry : std::as_const(entries)) {
         const QString target = destination + u'/' + entry.path;
         if (entry.isFolder) {
@@ -333,10 +334,12 @@ bool Package::extractAll(const QString &destination, QString *error)
         if (!fileRuns(entry, &runs, error))
             return false;
         const QString parent = QFileInfo(target).path();
-        if (!QDir().mkpath(parent)) {
+        // Files of one folder mostly follow each other: make each folder once in a row.
+        if (parent != madeFolder && !QDir().mkpath(parent)) {
             *error = tr("Cannot make the folder %1.").arg(QDir::toNativeSeparators(parent));
             return false;
         }
+        madeFolder = parent;
         QFile part(target + QLatin1String(".part"));
         const auto fail = [&](const QString &message) {
             part.close();
