@@ -5,6 +5,7 @@
 
 #include <QList>
 #include <QString>
+#include <algorithm>
 #include <random>
 
 struct MixFile {
@@ -31,5 +32,7 @@ inline QList<MixFile> fileMix(qint64 total)
     add(QStringLiteral("archive/common.arc"), rest * 2 / 5);
     add(QStringLiteral("archive/stages.arc"), rest * 7 / 20);
     add(QStringLiteral("movies/intro.bik"), rest - rest * 2 / 5 - rest * 7 / 20);
+    // The files of one folder lie together, folder after folder.
+    std::sort(files.begin(), files.end(), [](const MixFile &a, const MixFile &b) { return a.path < b.path; });
     return files;
 }
