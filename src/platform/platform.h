@@ -10,6 +10,7 @@
 #include <QtGlobal>
 #include <functional>
 
+class QFileDevice;
 class QProcess;
 class QWidget;
 
@@ -31,6 +32,26 @@ bool writeFileAtomically(const QString &path, const QByteArray &bytes, QString *
 // (the piece that crossed the limit is kept). A missing file gives empty bytes and opened = false;
 // an existing empty file gives empty bytes and opened = true.
 QByteArray readFileShared(const QString &path, bool *opened = nullptr);
+
+// How copyFileRange moved the bytes: by the system, file to file (sharing the blocks where the
+// file system can), or through a buffer of this process.
+enum class CopyMethod { System, Buffered };
+// Which side of a copy failed.
+enum class CopyFault { None, Read, Write };
+
+struct RangeCopy {
+    qint64 copied = 0; // bytes that reached the target
+    CopyFault fault = CopyFault::None;
+    QString error; // what failed: the system's own words, or what was wrong with the arguments
+    CopyMethod method = CopyMethod::System;
+};
+
+// Copies `length` bytes of `source`, starting at `sourceOffset`, to `target` at its current
+// position, which moves past them. The source's own position is not used and may move. Both must
+// be open, the source for reading and the target for writing. Fewer bytes than asked with no fault
+// means the source ended first; a zero length copies nothing. The bytes go file to file where the
+// system can do it (method System), otherwise through a buffer (method Buffered).
+RangeCopy copyFileRange(QFileDevice &source, qint64 sourceOffset, QFileDevice &target, qint64 length);
 
 // The process-wide job that ties games to the launcher: every process added to it ends when the
 // launcher ends, however it ends (normal exit, crash, kill). Created once, on first use.

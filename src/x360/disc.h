@@ -33,6 +33,8 @@ public:
     static constexpr int maxEntries = 200000;
     static constexpr int maxDepth = 32;
     static constexpr qint64 chunkSize = 0x400000;
+    // Extraction copies a file in pieces of this size, and sees a cancel between two pieces.
+    static constexpr qint64 copyPiece = 0x400000;
 
     Disc() = default;
     Disc(const Disc &) = delete;
@@ -57,8 +59,8 @@ public:
 private:
     bool findPartition();
     bool walk(quint32 sector, quint32 size, const QString &prefix, int depth, QString *error);
-    bool extractFile(const DiscEntry &entry, const QString &target, QByteArray &buffer,
-                     const std::atomic<bool> &cancel, std::atomic<qint64> &bytesDone, QString *error);
+    bool extractFile(const DiscEntry &entry, const QString &target, const std::atomic<bool> &cancel,
+                     std::atomic<qint64> &bytesDone, QString *error);
     bool seekData(quint32 sector);
 
     QFile m_file;

@@ -1,7 +1,10 @@
-// Extraction of a whole disc: front to back through one buffer, each file written as ".part" and
-// renamed, so an interrupted run leaves only whole files and the next run resumes after them.
+// Extraction of a whole disc: front to back, each file written as ".part" and renamed, so an
+// interrupted run leaves only whole files and the next run resumes after them. A file's data is one
+// run of sectors, so the system copies it file to file where it can.
 
 #include "x360/disc.h"
+
+#include "platform/platform.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -24,7 +27,7 @@ bool Disc::extractAll(const QString &destination, const PathFilter &skip, const 
     std::stable_sort(order.begin(), order.end(),
                      [](const DiscEntry *a, const DiscEntry *b) { return a->sector < b->sector; });
 
-    QByteArray buffer;
+    QString madeFolder;
     for (const DiscEntry *entry : std::as_const(order)) {
         const QString target = destination + u'/' + entry->path;
         if (entry->isFolder) {
@@ -35,27 +38,27 @@ bool Disc::extractAll(const QString &destination, const PathFilter &skip, const 
             continue;
         }
         const QString parent = QFileInfo(target).path();
-        if (!QDir().mkpath(parent)) {
+        // Files of one folder mostly follow each other: make each folder once in a row.
+        if (parent != madeFolder && !QDir().mkpath(parent)) {
             *error = tr("Cannot make the folder %1.").arg(QDir::toNativeSeparators(parent));
             return false;
         }
+        madeFolder = parent;
         const QFileInfo existing(target);
         if (existing.isFile() && !existing.isSymLink() && existing.size() == qint64(entry->size)) {
             bytesDone.fetch_add(entry->size, std::memory_order_relaxed);
             filesDone.fetch_add(1, std::memory_order_relaxed);
             continue;
         }
-        if (buffer.isEmpty())
-            buffer.resize(chunkSize);
-        if (!extractFile(*entry, target, buffer, cancel, bytesDone, error))
+        if (!extractFile(*entry, target, cancel, bytesDone, error))
             return false;
         filesDone.fetch_add(1, std::memory_order_relaxed);
     }
     return true;
 }
 
-bool Disc::extractFile(const DiscEntry &entry, const QString &target, QByteArray &buffer,
-                       const std::atomic<bool> &cancel, std::atomic<qint64> &bytesDone, QString *error)
+bool Disc::extractFile(const DiscEntry &entry, const QString &target, const std::atomic<bool> &cancel,
+                       std::atomic<qint64> &bytesDone, QString *error)
 {
     const QString partPath = target + QLatin1String(".part");
     QFile part(partPath);
@@ -70,21 +73,20 @@ bool Disc::extractFile(const DiscEntry &entry, const QString &target, QByteArray
         return false;
     };
     const QString cutShort = tr("The image is cut short (%1 lies past its end).").arg(entry.path);
-    if (!seekData(entry.sector))
-        return fail(cutShort);
-    qint64 remaining = entry.size;
-    while (remaining > 0) {
+    const qint64 start = m_partitionOffset + qint64(entry.sector) * sectorSize;
+    qint64 done = 0;
+    while (done < qint64(entry.size)) {
         if (cancel.load(std::memory_order_relaxed))
             return fail(tr("Cancelled."));
-        const qint64 length = std::min<qint64>(remaining, buffer.size());
-        if (m_file.read(buffer.data(), length) != length)
-            return fail(cutShort);
-        if (part.write(buffer.constData(), length) != length) {
-            const QString reason = part.errorString();
-            return fail(
-                tr("Cannot write %1: %2 (is the disk full?)").arg(QDir::toNativeSeparators(target), reason));
+        const qint64 length = std::min<qint64>(entry.size - done, copyPiece);
+        const platform::RangeCopy copy = platform::copyFileRange(m_file, start + done, part, length);
+        if (copy.fault == platform::CopyFault::Write) {
+            return fail(tr("Cannot write %1: %2 (is the disk full?)")
+                            .arg(QDir::toNativeSeparators(target), copy.error));
         }
-        remaining -= length;
+        if (copy.copied != length)
+            return fail(cutShort);
+        done += length;
         bytesDone.fetch_add(length, std::memory_order_relaxed);
     }
     part.close();

@@ -3,6 +3,8 @@
 #include "x360/bytes.h"
 #include "x360/names.h"
 
+#include "platform/platform.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QSet>
@@ -103,6 +105,8 @@ bool Package::open(const QString &path, QString *error)
     titleName.clear();
     if (m_file.isOpen())
         m_file.close();
+    m_hashTableAt = -1;
+    m_hashTable.clear();
     m_file.setFileName(path);
     const QString fileName = QFileInfo(path).fileName();
     if (!m_file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
@@ -161,12 +165,20 @@ Package::Fault Package::readBlock(quint32 block, qint64 length, QByteArray *out)
 
 Package::Fault Package::nextBlock(quint32 block, quint32 *next)
 {
-    QByteArray hash;
-    if (m_file.seek(stfs::hashEntryOffset(m_layout, block)))
-        hash = m_file.read(stfs::hashEntrySize);
-    if (hash.size() != stfs::hashEntrySize)
+    const qint64 entryAt = stfs::hashEntryOffset(m_layout, block);
+    const qint64 tableAt = entryAt - qint64(block % stfs::blocksPerTable) * stfs::hashEntrySize;
+    if (tableAt != m_hashTableAt) {
+        m_hashTable.clear();
+        m_hashTableAt = -1;
+        if (!m_file.seek(tableAt))
+            return Fault::HashTable;
+        m_hashTable = m_file.read(stfs::blocksPerTable * stfs::hashEntrySize);
+        m_hashTableAt = tableAt;
+    }
+    const qint64 at = entryAt - tableAt;
+    if (m_hashTable.size() < at + stfs::hashEntrySize)
         return Fault::HashTable;
-    *next = bytes::be24(hash, 21);
+    *next = bytes::be24(m_hashTable, at + 21);
     return Fault::None;
 }
 
@@ -239,6 +251,44 @@ const PackageEntry *Package::find(const QString &path) const
     return nullptr;
 }
 
+bool Package::fileRuns(const PackageEntry &entry, QList<Run> *runs, QString *error)
+{
+    runs->clear();
+    const auto fail = [&](const QString &message) {
+        runs->clear();
+        *error = message;
+        return false;
+    };
+    const qint64 fileSize = m_file.size();
+    BlockSet visited;
+    quint32 block = entry.firstBlock;
+    qint64 remaining = entry.size;
+    quint32 count = 0;
+    while (remaining > 0) {
+        // A chain that returns to a block it has read would repeat bytes forever, or worse,
+        // end by chance and hand back a file that is not the one stored.
+        if (++count > maxChainBlocks || (!entry.contiguous && !visited.insert(block)))
+            return fail(tr("The package's block chain for %1 loops.").arg(entry.path));
+        const qint64 length = std::min<qint64>(remaining, stfs::blockSize);
+        const qint64 at = block > stfs::endOfChain ? -1 : stfs::blockOffset(m_layout, block);
+        if (at < 0 || at + length > fileSize)
+            return fail(tr("The package is cut short (%1 lies past its end).").arg(entry.path));
+        if (!runs->isEmpty() && runs->last().offset + runs->last().length == at)
+            runs->last().length += length;
+        else
+            runs->append(Run{at, length});
+        remaining -= length;
+        if (remaining == 0)
+            break;
+        if (entry.contiguous) {
+            ++block;
+        } else if (nextBlock(block, &block) != Fault::None) {
+            return fail(tr("The package is cut short (%1 lies past its end).").arg(entry.path));
+        }
+    }
+    return true;
+}
+
 bool Package::read(const PackageEntry &entry, QByteArray *bytes, QString *error)
 {
     QString ignoredError; // the caller may want only the verdict
@@ -247,40 +297,18 @@ bool Package::read(const PackageEntry &entry, QByteArray *bytes, QString *error)
     bytes->clear();
     if (entry.isFolder)
         return true;
-    const QString cutShort = tr("The package is cut short (%1 lies past its end).").arg(entry.path);
-    // Never reserve more than the file could hold: the size field may be damaged.
-    bytes->reserve(std::min<qint64>(entry.size, m_file.size()));
-    BlockSet visited;
-    quint32 block = entry.firstBlock;
-    qint64 remaining = entry.size;
-    quint32 count = 0;
-    QByteArray data;
-    while (remaining > 0) {
-        // A chain that returns to a block it has read would repeat bytes forever, or worse,
-        // end by chance and hand back a file that is not the one stored.
-        if (++count > maxChainBlocks || (!entry.contiguous && !visited.insert(block))) {
+    QList<Run> runs;
+    if (!fileRuns(entry, &runs, error))
+        return false;
+    bytes->resize(entry.size);
+    char *to = bytes->data();
+    for (const Run &run : std::as_const(runs)) {
+        if (!m_file.seek(run.offset) || m_file.read(to, run.length) != run.length) {
             bytes->clear();
-            *error = tr("The package's block chain for %1 loops.").arg(entry.path);
+            *error = tr("The package is cut short (%1 lies past its end).").arg(entry.path);
             return false;
         }
-        const qint64 length = std::min<qint64>(remaining, stfs::blockSize);
-        if (block > stfs::endOfChain || readBlock(block, length, &data) != Fault::None ||
-            data.size() < length) {
-            bytes->clear();
-            *error = cutShort;
-            return false;
-        }
-        bytes->append(data);
-        remaining -= length;
-        if (remaining == 0)
-            break;
-        if (entry.contiguous) {
-            ++block;
-        } else if (nextBlock(block, &block) != Fault::None) {
-            bytes->clear();
-            *error = cutShort;
-            return false;
-        }
+        to += run.length;
     }
     return true;
 }
@@ -290,6 +318,8 @@ bool Package::extractAll(const QString &destination, QString *error)
     QString ignoredError; // the caller may want only the verdict
     if (!error)
         error = &ignoredError;
+    QList<Run> runs;
+    QString madeFolder;
     for (const PackageEntry &entry : std::as_const(entries)) {
         const QString target = destination + u'/' + entry.path;
         if (entry.isFolder) {
@@ -299,25 +329,41 @@ bool Package::extractAll(const QString &destination, QString *error)
             }
             continue;
         }
-        QByteArray data;
-        if (!read(entry, &data, error))
+        // The chain is checked whole before anything is written; the data then goes run by run
+        // from the package to the file, never held whole.
+        if (!fileRuns(entry, &runs, error))
             return false;
         const QString parent = QFileInfo(target).path();
-        if (!QDir().mkpath(parent)) {
+        // Files of one folder mostly follow each other: make each folder once in a row.
+        if (parent != madeFolder && !QDir().mkpath(parent)) {
             *error = tr("Cannot make the folder %1.").arg(QDir::toNativeSeparators(parent));
             return false;
         }
+        madeFolder = parent;
         QFile part(target + QLatin1String(".part"));
-        const bool opened = part.open(QIODevice::WriteOnly | QIODevice::Truncate);
-        const bool written = opened && part.write(data) == data.size() && part.flush();
-        if (!written) {
-            *error = tr("Cannot write %1: %2 (is the disk full?)")
-                         .arg(QDir::toNativeSeparators(target), part.errorString());
+        const auto fail = [&](const QString &message) {
             part.close();
             part.remove();
+            *error = message;
             return false;
+        };
+        const auto cannotWrite = [&](const QString &reason) {
+            return fail(
+                tr("Cannot write %1: %2 (is the disk full?)").arg(QDir::toNativeSeparators(target), reason));
+        };
+        if (!part.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
+            return cannotWrite(part.errorString());
+        for (const Run &run : std::as_const(runs)) {
+            const platform::RangeCopy copy = platform::copyFileRange(m_file, run.offset, part, run.length);
+            if (copy.fault == platform::CopyFault::Write)
+                return cannotWrite(copy.error);
+            // The package changed under us since its chain was checked.
+            if (copy.copied != run.length)
+                return fail(tr("The package is cut short (%1 lies past its end).").arg(entry.path));
         }
         part.close();
+        if (part.error() != QFileDevice::NoError)
+            return cannotWrite(part.errorString());
         QFile::remove(target);
         if (!part.rename(target)) {
             *error = tr("Cannot put %1 in place.").arg(QDir::toNativeSeparators(target));

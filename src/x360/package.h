@@ -65,14 +65,25 @@ public:
     qint64 firstHashTable() const { return m_layout.firstHashTable; }
 
 private:
+    // Consecutive bytes of one file lying together in the package.
+    struct Run {
+        qint64 offset = 0;
+        qint64 length = 0;
+    };
     enum class Fault { None, Block, HashTable };
     Fault readBlock(quint32 block, qint64 length, QByteArray *out);
     Fault nextBlock(quint32 block, quint32 *next);
+    // Where the file's bytes lie, in order, neighbouring blocks joined into one run. The whole chain
+    // is followed and checked (loops, blocks past the end) before any of its data is read.
+    bool fileRuns(const PackageEntry &entry, QList<Run> *runs, QString *error);
     bool readFileTable(QByteArray *table, QString *error);
     bool parseFileTable(const QByteArray &table, QString *error);
 
     QFile m_file;
     stfs::Layout m_layout;
+    // The hash table read last: a chain reads each of its tables once, not once per block.
+    qint64 m_hashTableAt = -1;
+    QByteArray m_hashTable;
 };
 
 } // namespace x360
