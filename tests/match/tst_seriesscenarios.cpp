@@ -224,29 +224,34 @@ void TestSeriesScenarios::seriesOverWhileAway()
 
 void TestSeriesScenarios::noChoiceOnTheRelay()
 {
-    // Without the server's "relay_choice" nobody chooses on the relay: both games wait at their
-    // result screen and the series goes on with CHARACTER SELECT, from there.
+    // Without the server's "relay_choice" the games cannot choose on the relay: the match ends at
+    // once, both games go back to their menu, and the series goes on with CHARACTER SELECT on a new
+    // path.
     Match m;
-    Options oa = opts("ann", {"--match-ms", "1000"}, {"ending=1500", "resultscreen=30000"});
+    Options oa = opts("ann", {"--match-ms", "1000"});
     oa.hideIp = true;
-    QVERIFY(m.start({"--features", "pick_refused,desync_detail"}, oa,
-                    opts("bob", {"--match-ms", "1000"}, {"ending=1500", "resultscreen=30000"})));
+    QVERIFY(m.start({"--features", "pick_refused,desync_detail"}, oa, opts("bob", {"--match-ms", "1000"})));
     QVERIFY2(m.a->signInAndPlay() && m.b->signInAndPlay(), qPrintable(m.dump()));
-    const QString waits = "Match over: your game waits at its result screen";
-    const QString id = firstMatchToResultScreen(m, waits);
-    QVERIFY2(!id.isEmpty(), qPrintable(m.dump()));
+    const QString id = findAndAccept(m);
+    QVERIFY(!id.isEmpty());
+    QVERIFY2(m.a->waitFor("finished ", 40000) && m.b->waitFor("finished ", 40000), qPrintable(m.dump()));
     QCOMPARE(m.a->messages("match_go").value(0).value("path").toString(), QString("relay"));
     QVERIFY(!m.a->gameCommands().value(0).contains(" choose=1"));
+    QVERIFY2(m.a->waitFor("phase 0 Match over") && m.b->waitFor("phase 0 Match over"), qPrintable(m.dump()));
+    QVERIFY(!m.a->has("phase 11 ") && !m.b->has("phase 11 "));
+    // Both say ready with CHARACTER SELECT by themselves: the next match comes, not in place.
     QVERIFY2(
         orxtest::waitUntil([&] { return m.a->count("found ") == 2 && m.b->count("found ") == 2; }, 30000),
         qPrintable(m.dump()));
-    QCOMPARE(m.a->json("found ", 1).value("in_place").toBool(), true);
-    const QString id2 = m.a->json("found ", 1).value("match").toString();
-    QVERIFY2(
-        orxtest::waitUntil([&] { return !m.a->gameCommands().filter("rematch match=" + id2).isEmpty(); }),
-        qPrintable(m.dump()));
-    const QString line = m.a->gameCommands().filter("rematch match=" + id2).first();
-    QVERIFY2(line.contains(" p1=- p2=-") && !line.contains(" choose=1"), qPrintable(line));
+    const QJsonObject second = m.a->json("found ", 1);
+    QCOMPARE(second.value("in_place").toBool(), false);
+    QVERIFY2(orxtest::waitUntil([&] { return m.a->messages("match_go").size() == 2; }, 30000),
+             qPrintable(m.dump()));
+    const QJsonObject go2 = m.a->messages("match_go").value(1);
+    QCOMPARE(go2.value("match").toString(), second.value("match").toString());
+    QCOMPARE(go2.value("p1").toString(), QString("-"));
+    QCOMPARE(go2.value("p2").toString(), QString("-"));
+    QCOMPARE(m.a->gameCommands().filter(QRegularExpression("^park$")).size(), 1);
 }
 
 void TestSeriesScenarios::gameLeavesItsResultScreen()
@@ -300,8 +305,10 @@ void TestSeriesScenarios::awayHoldsReadiness()
     QVERIFY2(orxtest::waitUntil([&] { return lastSeries(*m.b).value("you_ready").toBool(); }),
              qPrintable(m.dump()));
     QCOMPARE(lastSeries(*m.b).value("them_ready").toBool(), false);
+    // Back at its menu: Ann's readiness goes out, so the server starts the next match.
     QVERIFY(m.a->setGameStatus("ready"));
-    QVERIFY2(orxtest::waitUntil([&] { return m.a->count("found ") == 2; }, 30000), qPrintable(m.dump()));
+    QVERIFY2(orxtest::waitUntil([&] { return m.b->count("found ") == 2; }, 30000), qPrintable(m.dump()));
+    QCOMPARE(m.b->json("found ", 1).value("in_place").toBool(), false);
 }
 
 void TestSeriesScenarios::parkIgnored()
@@ -373,7 +380,10 @@ void TestSeriesScenarios::lobbyMatchesInPlace()
     QVERIFY(m.a->waitFor(
         "notice bob left the lobby, so there is no next match. Your game goes back to the lobby."));
     QVERIFY2(m.a->waitFor("phase 0 Match over") && m.b->waitFor("phase 0 Match over"), qPrintable(m.dump()));
-    QVERIFY2(m.b->waitFor("log Left the lobby (your game stays open)"), qPrintable(m.dump()));
+    // Bob's game plays its ending and closes with the lobby it belonged to.
+    QVERIFY2(m.b->waitFor("log Left the lobby: its match ends and its game closes"), qPrintable(m.dump()));
+    QVERIFY2(m.b->waitFor("playergame 0"), qPrintable(m.dump()));
+    QCOMPARE(m.b->count("log Left the lobby: its match ends and its game closes"), 1);
 }
 
 void TestSeriesScenarios::leaveLobbyMidMatch()
