@@ -109,23 +109,30 @@ inline QString injectFound(const QString &id)
         .arg(id);
 }
 
-// The server's record of a match (its "reports" hold what each side sent), or an empty object.
-inline QJsonObject recordedMatch(const orxtest::ServerProcess &server, const QString &id)
+// The server's record of a match or series (table "matches" or "series"), or an empty object.
+inline QJsonObject recorded(const orxtest::ServerProcess &server, const QString &table, const QString &id)
 {
     QJsonObject found;
     {
-        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "recorded-match");
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "recorded");
         db.setDatabaseName(server.databaseFile());
         if (db.open()) {
             QSqlQuery q(db);
-            q.prepare("SELECT data FROM matches WHERE id = ?");
+            q.prepare(
+                QString("SELECT data FROM %1 WHERE id = ?").arg(table == "series" ? "series" : "matches"));
             q.addBindValue(id);
             if (q.exec() && q.next())
                 found = QJsonDocument::fromJson(q.value(0).toString().toUtf8()).object();
         }
     }
-    QSqlDatabase::removeDatabase("recorded-match");
+    QSqlDatabase::removeDatabase("recorded");
     return found;
+}
+
+// The server's record of a match (its "reports" hold what each side sent), or an empty object.
+inline QJsonObject recordedMatch(const orxtest::ServerProcess &server, const QString &id)
+{
+    return recorded(server, "matches", id);
 }
 
 // What the player named `name` reported for a recorded match.

@@ -99,6 +99,8 @@ private slots:
     void parkIgnored();
     void lobbyMatchesInPlace();
     void leaveLobbyMidMatch();
+    void choiceFromTheGames();
+    void lobbyLinkDroppedAtTheResultScreen();
 };
 
 class TestMatchLocal : public QObject {

@@ -106,6 +106,12 @@ void TestSeriesScenarios::seriesRematchInPlace()
     QVERIFY(loserChooses(m, id3, "leave"));
     QVERIFY2(m.a->waitFor("phase 0 Match over") && m.b->waitFor("phase 0 Match over"), qPrintable(m.dump()));
     QCOMPARE(m.a->gameCommands().filter(QRegularExpression("^park$")).size(), 1);
+    // The server keeps the series: three played, ended by the LEAVE.
+    const QString seriesId = m.a->json("found ", 1).value("series").toString();
+    QJsonObject record;
+    QVERIFY(orxtest::waitUntil([&] { return !(record = recorded(m.server, "series", seriesId)).isEmpty(); }));
+    QCOMPARE(record.value("played").toInt(), 3);
+    QCOMPARE(record.value("outcome").toString(), QString("left"));
 }
 
 void TestSeriesScenarios::rankedSetInPlace()
@@ -411,5 +417,60 @@ void TestSeriesScenarios::leaveLobbyMidMatch()
     QJsonObject record;
     QVERIFY(orxtest::waitUntil([&] { return !(record = recordedMatch(m.server, id)).isEmpty(); }));
     QCOMPARE(reportOf(record, "ann").value("exit").toString(), QString("left the lobby"));
+    QVERIFY(m.a->gameCommands().contains("park"));
+}
+
+void TestSeriesScenarios::choiceFromTheGames()
+{
+    // The stand-in games choose by themselves: the loser's game sends CHARACTER SELECT to the
+    // other over the match's path and both report it; the next match starts in place, both picking
+    // again.
+    Match m;
+    const QStringList game{"--match-ms", "1000", "--choice", "select", "--choice-ms", "300"};
+    QVERIFY(m.start({}, opts("ann", game), opts("bob", game)));
+    QVERIFY2(m.a->signInAndPlay() && m.b->signInAndPlay(), qPrintable(m.dump()));
+    const QString id = findAndAccept(m);
+    QVERIFY(!id.isEmpty());
+    const QString select = "phase 11 Character Select chosen: the next match starts from the result screen";
+    QVERIFY2(m.a->waitFor(select, 40000) && m.b->waitFor(select, 40000), qPrintable(m.dump()));
+    QVERIFY(m.a->has("game chose choice=select chooser=") && m.b->has("game chose choice=select chooser="));
+    QVERIFY2(
+        orxtest::waitUntil([&] { return m.a->count("found ") == 2 && m.b->count("found ") == 2; }, 30000),
+        qPrintable(m.dump()));
+    const QJsonObject second = m.a->json("found ", 1);
+    QCOMPARE(second.value("in_place").toBool(), true);
+    const QString id2 = second.value("match").toString();
+    QVERIFY2(
+        orxtest::waitUntil([&] { return !m.a->gameCommands().filter("rematch match=" + id2).isEmpty(); }),
+        qPrintable(m.dump()));
+    const QString line = m.a->gameCommands().filter("rematch match=" + id2).first();
+    QVERIFY2(line.contains(" p1=- p2=-") && line.contains(" choose=1"), qPrintable(line));
+    QVERIFY2(m.a->waitFor("game in_match match=" + id2), qPrintable(m.dump()));
+}
+
+void TestSeriesScenarios::lobbyLinkDroppedAtTheResultScreen()
+{
+    Match m;
+    QVERIFY(m.start({"--lobby-countdown", "0"}, opts("ann", {"--match-ms", "1000"}),
+                    opts("bob", {"--match-ms", "1000"})));
+    QVERIFY2(m.a->signInAndPlay() && m.b->signInAndPlay(), qPrintable(m.dump()));
+    QVERIFY(raw(*m.a, R"({"type":"lobby_create","name":"Test","mode":"versus"})", "lobby"));
+    const QString code = m.a->messages("lobby").last().value("lobby").toObject().value("id").toString();
+    QVERIFY(raw(*m.b, QString(R"({"type":"lobby_join","lobby":"%1"})").arg(code), "lobby"));
+    m.a->send(R"(raw {"type":"lobby_ready","ready":true})");
+    m.b->send(R"(raw {"type":"lobby_ready","ready":true})");
+    QVERIFY2(m.a->waitFor("phase 11 " + kChooseText, 40000), qPrintable(m.dump()));
+    // Ann's link drops and comes back: the lobby's next match is off, her game parks.
+    m.a->send("drop");
+    QVERIFY(m.a->waitFor("state 0"));
+    QVERIFY2(orxtest::waitUntil([&] { return m.a->count("loggedin") == 2; }, 30000), qPrintable(m.dump()));
+    QVERIFY2(
+        m.a->waitFor("log Back on the server after a dropped connection: the lobby's next match is off, the "
+                     "game parks"),
+        qPrintable(m.dump()));
+    QVERIFY(
+        m.a->waitFor("notice Your connection to the server dropped after the match. Get ready again in the "
+                     "lobby for the next one."));
+    QVERIFY2(m.a->waitFor("phase 0 Match over"), qPrintable(m.dump()));
     QVERIFY(m.a->gameCommands().contains("park"));
 }
