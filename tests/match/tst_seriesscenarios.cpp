@@ -35,6 +35,20 @@ bool raw(DriverProcess &d, const QString &json, const QString &answer)
     return orxtest::waitUntil([&] { return d.messages(answer).size() > before; });
 }
 
+// Ann creates a versus lobby, Bob joins it by its code, and both say ready from their menu, as the
+// bridge does; returns the lobby's code.
+QString bothReadyInALobby(Match &m)
+{
+    if (!raw(*m.a, R"({"type":"lobby_create","name":"Test","mode":"versus","rounds":3})", "lobby"))
+        return {};
+    const QString code = m.a->messages("lobby").last().value("lobby").toObject().value("id").toString();
+    if (code.isEmpty() || !raw(*m.b, QString(R"({"type":"lobby_join","lobby":"%1"})").arg(code), "lobby"))
+        return {};
+    m.a->send(R"(raw {"type":"lobby_ready","ready":true})");
+    m.b->send(R"(raw {"type":"lobby_ready","ready":true})");
+    return code;
+}
+
 } // namespace
 
 void TestSeriesScenarios::seriesRematchInPlace()
@@ -350,12 +364,8 @@ void TestSeriesScenarios::lobbyMatchesInPlace()
     QVERIFY(m.start({"--lobby-countdown", "0"}, opts("ann", {"--match-ms", "1000"}),
                     opts("bob", {"--match-ms", "1000"})));
     QVERIFY2(m.a->signInAndPlay() && m.b->signInAndPlay(), qPrintable(m.dump()));
-    QVERIFY(raw(*m.a, R"({"type":"lobby_create","name":"Test","mode":"versus","rounds":3})", "lobby"));
-    const QString code = m.a->messages("lobby").last().value("lobby").toObject().value("id").toString();
-    QVERIFY(!code.isEmpty());
-    QVERIFY(raw(*m.b, QString(R"({"type":"lobby_join","lobby":"%1"})").arg(code), "lobby"));
-    m.a->send(R"(raw {"type":"lobby_ready","ready":true})");
-    m.b->send(R"(raw {"type":"lobby_ready","ready":true})");
+    const QString code = bothReadyInALobby(m);
+    QVERIFY2(!code.isEmpty(), qPrintable(m.dump()));
     QVERIFY2(m.a->waitFor("phase 3 Lobby match: connecting to bob...", 30000), qPrintable(m.dump()));
     QCOMPARE(m.a->json("found ").value("lobby").toString(), code);
     QVERIFY2(m.a->waitFor("phase 11 " + kChooseText, 40000) && m.b->waitFor("phase 11 " + kChooseText, 40000),
@@ -398,11 +408,7 @@ void TestSeriesScenarios::leaveLobbyMidMatch()
     QVERIFY(m.start({"--lobby-countdown", "0", "--result-wait", "3000"}, opts("ann", {"--match-ms", "60000"}),
                     opts("bob", {"--match-ms", "60000"})));
     QVERIFY2(m.a->signInAndPlay() && m.b->signInAndPlay(), qPrintable(m.dump()));
-    QVERIFY(raw(*m.a, R"({"type":"lobby_create","name":"Test","mode":"versus"})", "lobby"));
-    const QString code = m.a->messages("lobby").last().value("lobby").toObject().value("id").toString();
-    QVERIFY(raw(*m.b, QString(R"({"type":"lobby_join","lobby":"%1"})").arg(code), "lobby"));
-    m.a->send(R"(raw {"type":"lobby_ready","ready":true})");
-    m.b->send(R"(raw {"type":"lobby_ready","ready":true})");
+    QVERIFY2(!bothReadyInALobby(m).isEmpty(), qPrintable(m.dump()));
     QVERIFY2(m.a->waitFor("phase 5 In match against bob", 40000), qPrintable(m.dump()));
     const QString id = m.a->json("found ").value("match").toString();
     QVERIFY(raw(*m.a, R"({"type":"lobby_leave"})", "lobby_left"));
@@ -454,11 +460,7 @@ void TestSeriesScenarios::lobbyLinkDroppedAtTheResultScreen()
     QVERIFY(m.start({"--lobby-countdown", "0"}, opts("ann", {"--match-ms", "1000"}),
                     opts("bob", {"--match-ms", "1000"})));
     QVERIFY2(m.a->signInAndPlay() && m.b->signInAndPlay(), qPrintable(m.dump()));
-    QVERIFY(raw(*m.a, R"({"type":"lobby_create","name":"Test","mode":"versus"})", "lobby"));
-    const QString code = m.a->messages("lobby").last().value("lobby").toObject().value("id").toString();
-    QVERIFY(raw(*m.b, QString(R"({"type":"lobby_join","lobby":"%1"})").arg(code), "lobby"));
-    m.a->send(R"(raw {"type":"lobby_ready","ready":true})");
-    m.b->send(R"(raw {"type":"lobby_ready","ready":true})");
+    QVERIFY2(!bothReadyInALobby(m).isEmpty(), qPrintable(m.dump()));
     QVERIFY2(m.a->waitFor("phase 11 " + kChooseText, 40000), qPrintable(m.dump()));
     // Ann's link drops and comes back: the lobby's next match is off, her game parks.
     m.a->send("drop");

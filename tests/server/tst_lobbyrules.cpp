@@ -21,6 +21,8 @@ private slots:
     void createRequests();
     void kothLine_data();
     void kothLine();
+    void king_data();
+    void king();
     void nextMatchCharacters_data();
     void nextMatchCharacters();
 };
@@ -248,6 +250,27 @@ void TestLobbyRules::kothLine()
         QCOMPARE(m.ready, !(cameIn || lost));
     }
     QVERIFY(playerCount(members) <= VersusPlayers);
+}
+
+void TestLobbyRules::king_data()
+{
+    // Members as in kothLine; the king is named by its place (1 = the first member), 0 for none.
+    QTest::addColumn<QStringList>("members");
+    QTest::addColumn<int>("king");
+    QTest::addColumn<int>("after");
+    QTest::newRow("king on the hill stays") << QStringList{"a:p", "b:p", "c:1"} << 2 << 2;
+    QTest::newRow("king went to the line") << QStringList{"a:1", "b:p", "c:p"} << 1 << 2;
+    QTest::newRow("king gone") << QStringList{"b:p", "c:p"} << 7 << 1;
+    QTest::newRow("nobody on the hill") << QStringList{"a:1", "w:w"} << 1 << 0;
+}
+
+void TestLobbyRules::king()
+{
+    QFETCH(QStringList, members);
+    QFETCH(int, king);
+    QFETCH(int, after);
+    const QList<Member> list = membersFrom(members);
+    QCOMPARE(kingOf(list, king), after == 0 ? -1 : after);
 }
 
 void TestLobbyRules::nextMatchCharacters_data()

@@ -239,16 +239,7 @@ void LobbyHub::removeMember(Lobby *l, int accountId)
     }
     if (l->kind == Kind::Koth && l->matchId.isEmpty()) {
         lobby::kothFill(l->members);
-        const Member *king = l->member(l->kingId);
-        if (!king || king->spectator) {
-            l->kingId = -1;
-            for (const Member &m : std::as_const(l->members)) {
-                if (!m.spectator) {
-                    l->kingId = m.accountId;
-                    break;
-                }
-            }
-        }
+        l->kingId = lobby::kingOf(l->members, l->kingId);
     }
     updateCountdown(l);
     broadcast(l);

@@ -215,16 +215,7 @@ void LobbyHub::matchOver(const QString &lobbyId, const QString &matchId, const Q
         const int loserId = winnerId >= 0 ? (l->lastAcc[0] == winnerId ? l->lastAcc[1] : l->lastAcc[0])
                                           : (l->lastAcc[0] == l->kingId ? l->lastAcc[1] : l->lastAcc[0]);
         lobby::kothAfterMatch(l->members, loserId);
-        const Member *king = l->member(l->kingId);
-        if (!king || king->spectator) {
-            l->kingId = -1;
-            for (const Member &m : std::as_const(l->members)) {
-                if (!m.spectator) {
-                    l->kingId = m.accountId;
-                    break;
-                }
-            }
-        }
+        l->kingId = lobby::kingOf(l->members, l->kingId);
         if (winner && status == "agreed") {
             QJsonArray raters;
             for (const Member &m : std::as_const(l->members)) {

@@ -138,6 +138,17 @@ void kothFill(QList<Member> &members)
     }
 }
 
+int kingOf(const QList<Member> &members, int king)
+{
+    for (const Member &m : members)
+        if (m.accountId == king && !m.spectator)
+            return king;
+    for (const Member &m : members)
+        if (!m.spectator)
+            return m.accountId;
+    return -1;
+}
+
 void kothAfterMatch(QList<Member> &members, int loserAccount)
 {
     int back = 0;

@@ -70,6 +70,8 @@ int seatCount(const QList<Member> &members);
 void kothFill(QList<Member> &members);
 // King of the Hill after a match: the loser goes to the back of the line and line 1 comes in.
 void kothAfterMatch(QList<Member> &members, int loserAccount);
+// King of the Hill: the king stays while on the hill; else the first player on it, or -1.
+int kingOf(const QList<Member> &members, int king);
 
 // The characters of the next match between the same two players. The loser of the last match
 // chooses (side 1 after a draw or a match without a winner): "rematch" keeps both characters,
