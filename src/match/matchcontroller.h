@@ -20,12 +20,14 @@
 
 class GameProcess;
 class MatchSeries;
+class MatchWatch;
 class TunnelBridge;
 class UdpRendezvous;
 
 class MatchController : public QObject {
     Q_OBJECT
     friend class MatchSeries;
+    friend class MatchWatch;
 
 public:
     enum Phase {
@@ -72,6 +74,8 @@ public:
         int parkCheckEveryMs = 10000;
         int parkAgainMs = 119000;    // parked this long without coming back: park again
         int reconnectCheckMs = 4000; // after a login at the result screen of a series
+        int watchNeverMs = 360000;   // a watched match that never comes through
+        int watchEarlyMs = 15000;    // a watched match the players ended before it got going
     };
 
     explicit MatchController(ServerClient *server, QObject *parent = nullptr);
@@ -87,6 +91,9 @@ public:
     void leaveLobby();
     void lobbyLeft();
     QJsonObject series() const;
+    // Spectating
+    void stopWatchingAll();
+    QList<QJsonObject> watchOffers() const;
     bool choiceExpected() const { return m_match.choiceExpected; }
     void cancel();
     void accept();
@@ -188,9 +195,12 @@ private:
     bool playersChoose() const;
     QString opponentRawName() const;
 
-    // Seams for spectating and reports (filled in by their own files later).
-    void handOverFeed() {}
-    bool watchingLobby() const { return false; }
+    // Spectating (matchwatch.cpp)
+    void handOverFeed();
+    bool isWatching() const;
+    bool hasLobbyMatchesToWatch() const;
+
+    // Seam for reports (filled in by its own file later).
     void reportDesync(int frame, bool again)
     {
         Q_UNUSED(frame);
@@ -224,6 +234,7 @@ private:
     QTimer m_endingTimer;
     QElapsedTimer m_parkClock;
     MatchSeries *m_seriesFlow;
+    MatchWatch *m_watchFlow;
 
     QPointer<GameProcess> m_game;
     QPointer<GameProcess> m_playerGame;

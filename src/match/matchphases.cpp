@@ -6,6 +6,7 @@
 #include "match/matchcontroller.h"
 #include "match/matchrules.h"
 #include "match/matchseries.h"
+#include "match/matchwatch.h"
 #include "match/seriesrules.h"
 #include "net/tunnelbridge.h"
 #include "net/udprendezvous.h"
@@ -14,7 +15,7 @@
 
 MatchController::MatchController(ServerClient *server, QObject *parent)
     : QObject(parent), m_server(server), m_rendezvous(new UdpRendezvous(this)),
-      m_seriesFlow(new MatchSeries(this))
+      m_seriesFlow(new MatchSeries(this)), m_watchFlow(new MatchWatch(this))
 {
     m_keepAlive.setInterval(m_timing.keepAliveMs);
     connect(&m_keepAlive, &QTimer::timeout, this, &MatchController::keepAliveTick);
@@ -84,8 +85,10 @@ void MatchController::setPhase(Phase phase, const QString &text)
         closeBridge();
     log(text);
     emit phaseChanged(phase, text);
-    if (phase == Idle)
+    if (phase == Idle) {
         sendPendingSeriesReady();
+        m_watchFlow->tryStartWatch();
+    }
     m_seriesFlow->afterPhaseChange();
 }
 
@@ -210,6 +213,37 @@ void MatchController::onServerMessage(const QJsonObject &msg)
         m_seriesFlow->onSeries(msg);
     else if (type == QLatin1String("lobby"))
         m_seriesFlow->onLobby(msg);
+    else if (type == QLatin1String("spectate"))
+        m_watchFlow->onOffer(msg);
+    else if (type == QLatin1String("spectate_feed"))
+        m_watchFlow->onFeed(msg);
+    else if (type == QLatin1String("spectate_end"))
+        m_watchFlow->onEnd(msg);
+}
+
+void MatchController::stopWatchingAll()
+{
+    m_watchFlow->stopWatchingAll();
+}
+
+QList<QJsonObject> MatchController::watchOffers() const
+{
+    return m_watchFlow->offers();
+}
+
+void MatchController::handOverFeed()
+{
+    m_watchFlow->handOverFeed();
+}
+
+bool MatchController::isWatching() const
+{
+    return m_watchFlow->watching();
+}
+
+bool MatchController::hasLobbyMatchesToWatch() const
+{
+    return m_watchFlow->watching() || m_watchFlow->hasOffers();
 }
 
 void MatchController::setSeriesReady(bool ready, const QString &choice)

@@ -6,6 +6,7 @@
 #include "match/matchcontroller.h"
 #include "match/matchrules.h"
 #include "match/matchseries.h"
+#include "match/matchwatch.h"
 
 #include <QJsonArray>
 
@@ -91,6 +92,7 @@ void MatchController::leaveFinishing()
 {
     m_endingTimer.stop();
     handOverFeed();
+    m_watchFlow->dropWatchLink();
     const QString text = m_match.endText.isEmpty() ? tr("Match over") : m_match.endText;
     m_match.endText.clear();
     setPhase(Idle, text);
@@ -119,6 +121,9 @@ void MatchController::onGameExited(int exitCode, bool crashed)
         m_endingTimer.stop();
         handOverFeed();
         setPhase(Idle, tr("Match over"));
+        break;
+    case Watching:
+        m_watchFlow->stopWatching(tr("The game closed while watching"));
         break;
     case AtResult:
         m_match.resultTimer->stop();

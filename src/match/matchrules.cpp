@@ -70,6 +70,28 @@ QString startLine(const QJsonObject &go, const StartExtras &extras)
     return line;
 }
 
+QString watchLine(const QJsonObject &offer, const QString &feedEndpoint)
+{
+    return QStringList{
+        QStringLiteral("start"),
+        QStringLiteral("game=") + offer.value(QStringLiteral("game")).toString(),
+        QStringLiteral("mode=") + offer.value(QStringLiteral("mode")).toString(),
+        QStringLiteral("watch=1"),
+        QStringLiteral("feed=") + feedEndpoint,
+        QStringLiteral("seed=%1").arg(seedOf(offer)),
+        QStringLiteral("p1=") + character(offer, "p1"),
+        QStringLiteral("p2=") + character(offer, "p2"),
+        QStringLiteral("rounds=%1").arg(offer.value(QStringLiteral("rounds")).toInt(3)),
+        QStringLiteral("ranked=0"),
+        QStringLiteral("match=") + offer.value(QStringLiteral("match")).toString(),
+        QStringLiteral("p1_name=") + offer.value(QStringLiteral("p1_name")).toString(),
+        QStringLiteral("p2_name=") + offer.value(QStringLiteral("p2_name")).toString(),
+        QStringLiteral("p1_rank=") + rankKey(offer.value(QStringLiteral("p1_title")).toString()),
+        QStringLiteral("p2_rank=") + rankKey(offer.value(QStringLiteral("p2_title")).toString()),
+    }
+        .join(QLatin1Char(' '));
+}
+
 QString rematchLine(const QJsonObject &go, bool choose, const QString &seriesKeys)
 {
     const QString p1 = character(go, "p1");

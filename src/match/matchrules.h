@@ -27,6 +27,9 @@ struct StartExtras {
 QString startLine(const QJsonObject &go, const StartExtras &extras);
 // The line for a next match that starts from the result screen.
 QString rematchLine(const QJsonObject &go, bool choose, const QString &seriesKeys);
+// The 15-item line that starts a game watching the match of a "spectate" offer from the feed at
+// `feedEndpoint`.
+QString watchLine(const QJsonObject &offer, const QString &feedEndpoint);
 
 // Characters of a match_go: empty or "-" means the player picks in the game.
 bool picksInGame(const QJsonObject &go);

@@ -38,7 +38,7 @@ bool MatchSeries::enterResultScreen(const QJsonObject &result)
     facts.pathAllows = pathAllows;
     facts.gameRunning = m_c->m_game && m_c->m_game->isRunning();
     facts.gameWord = m_c->m_game ? m_c->m_game->statusWord() : QString();
-    facts.watching = m_c->watchingLobby();
+    facts.watching = m_c->isWatching();
     if (!seriesrules::entersResultScreen(facts))
         return false;
     m.ackTimer->stop();
@@ -283,6 +283,7 @@ void MatchSeries::leaveLobby()
 
 void MatchSeries::lobbyLeft()
 {
+    m_c->stopWatchingAll();
     if (m_c->m_phase == MatchController::AtResult &&
         !m_c->m_match.found.value(QStringLiteral("lobby")).toString().isEmpty())
         m_c->matchOver();
@@ -306,7 +307,7 @@ void MatchSeries::afterPhaseChange()
         }
     } else if (phase == MatchController::AtResult && m_c->m_match.playersChoose) {
         m_c->matchOver();
-    } else if (phase == MatchController::Idle && m_series.isEmpty() && !m_c->watchingLobby()) {
+    } else if (phase == MatchController::Idle && m_series.isEmpty() && !m_c->hasLobbyMatchesToWatch()) {
         m_leftLobby = false;
         if (game && game->isRunning()) {
             m_lobbyGameClosed = true;

@@ -7,6 +7,7 @@
 #include "match/matchcontroller.h"
 #include "match/matchrules.h"
 #include "match/matchseries.h"
+#include "match/matchwatch.h"
 #include "net/udprendezvous.h"
 
 void MatchController::onMatchGo(const QJsonObject &msg)
@@ -19,6 +20,7 @@ void MatchController::onMatchGo(const QJsonObject &msg)
             m_game->sendCommand(matchrules::rematchLine(msg, playersChoose(), seriesKeys()));
             m_match.startSent = true;
         }
+        m_watchFlow->moveFeed(msg.value(QStringLiteral("match")).toString());
         setPhase(Starting,
                  tr("Starting the next match against %1 from the result screen...").arg(opponentName()));
         emit matchStarted(msg);
@@ -34,6 +36,7 @@ void MatchController::onMatchGo(const QJsonObject &msg)
     extras.delay = delay.frames;
     extras.choose = playersChoose();
     extras.seriesKeys = seriesKeys();
+    extras.feedEndpoint = m_watchFlow->openFeed(msg);
     m_match.pendingStart = matchrules::startLine(msg, extras);
     setPhase(Starting, tr("Starting the match against %1 (ping %2 ms, input delay %3: %4)...")
                            .arg(opponentName())
@@ -69,8 +72,10 @@ void MatchController::onGameStatus(const QString &line)
 {
     emit gameStatusChanged(line);
     const QString word = matchrules::parseStatus(line).word;
-    if (m_phase == Watching)
-        return; // the watch reads its own words
+    if (m_phase == Watching) {
+        m_watchFlow->onStatus(word); // the watch reads its own words
+        return;
+    }
     if (word == QLatin1String("ready") || word == QLatin1String("away"))
         m_seriesFlow->gameBack();
     if (word == QLatin1String("chose")) {

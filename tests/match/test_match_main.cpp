@@ -17,6 +17,8 @@ int main(int argc, char **argv)
     run(rules);
     TestSeriesRules seriesRules;
     run(seriesRules);
+    TestFeedLink feed;
+    run(feed);
     TestGameLogReading logs;
     run(logs);
     TestMatchLocal local;

@@ -45,6 +45,16 @@ private slots:
     void restore();
 };
 
+class TestFeedLink : public QObject {
+    Q_OBJECT
+private slots:
+    void chunking_data();
+    void chunking();
+    void outgoingFromTheGame();
+    void outgoingMends();
+    void incomingToTheWatcher();
+};
+
 class TestGameLogReading : public QObject {
     Q_OBJECT
 private slots:
@@ -110,4 +120,6 @@ private slots:
     void playerGameThatCannotStart();
     void refusalsWithoutServer();
     void serverMessagesWithoutOpponent();
+    void watchOffers();
+    void watchFromTheOffer();
 };

@@ -8,8 +8,10 @@
 #include "scriptedclient.h"
 #include "tst_match.h"
 
+#include <QRegularExpression>
 #include <QSettings>
 #include <QSignalSpy>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QUdpSocket>
 #include <QtTest>
@@ -186,4 +188,108 @@ void TestMatchLocal::serverMessagesWithoutOpponent()
     QTRY_COMPARE_WITH_TIMEOUT(l.match->phase(), MatchController::Idle, orxtest::scaled(20000));
     QCOMPARE(l.match->phaseText(), QString("Match declined"));
     QVERIFY(l.match->currentMatch().isEmpty());
+}
+
+namespace {
+QJsonObject offer(const QString &id, const QString &p1, const QString &p2)
+{
+    return {{"type", "spectate"}, {"match", id}, {"game", "orx"}, {"mode", "versus"}, {"seed", 42},
+            {"p1", "-"},          {"p2", "-"},   {"rounds", 3},   {"p1_name", p1},    {"p2_name", p2}};
+}
+QStringList ids(const QList<QJsonObject> &offers)
+{
+    QStringList out;
+    for (const QJsonObject &o : offers)
+        out << o.value("match").toString();
+    return out;
+}
+} // namespace
+
+void TestMatchLocal::watchOffers()
+{
+    Local l(testGame());
+    QSignalSpy logs(l.match.get(), &MatchController::logLine);
+    auto logged = [&](const QString &text) {
+        for (const QList<QVariant> &args : logs)
+            if (args.first().toString() == text)
+                return true;
+        return false;
+    };
+    // Idle without a game: the offer cannot be watched and is gone.
+    l.match->onServerMessage(offer("w1", "ann", "bob"));
+    QVERIFY(logged("Lobby match ann vs bob to watch"));
+    QVERIFY(logged("Cannot watch the lobby's match: Your game is not running: press PLAY in Orvex Rovivi to "
+                   "start it."));
+    QVERIFY(l.match->watchOffers().isEmpty());
+    QCOMPARE(l.match->phase(), MatchController::Idle);
+
+    // While searching, offers wait; a third drops the oldest; the same offer twice counts once.
+    l.match->onServerMessage({{"type", "queued"}});
+    QCOMPARE(l.match->phase(), MatchController::Searching);
+    l.match->onServerMessage(offer("w2", "ann", "bob"));
+    l.match->onServerMessage(offer("w3", "cid", "dee"));
+    l.match->onServerMessage(offer("w3", "cid", "dee"));
+    QCOMPARE(ids(l.match->watchOffers()), (QStringList{"w2", "w3"}));
+    l.match->onServerMessage(offer("w4", "eve", "fay"));
+    QCOMPARE(ids(l.match->watchOffers()), (QStringList{"w3", "w4"}));
+    // A queued match that ended normally stays; one called off is dropped.
+    l.match->onServerMessage({{"type", "spectate_end"}, {"match", "w3"}, {"status", "agreed"}});
+    QCOMPARE(ids(l.match->watchOffers()), (QStringList{"w3", "w4"}));
+    l.match->onServerMessage({{"type", "spectate_end"}, {"match", "w4"}, {"status", "cancelled"}});
+    QVERIFY(logged("Lobby match eve vs fay ended early: not watching it"));
+    QCOMPARE(ids(l.match->watchOffers()), QStringList{"w3"});
+    l.match->stopWatchingAll();
+    QVERIFY(l.match->watchOffers().isEmpty());
+    QCOMPARE(l.match->phase(), MatchController::Searching);
+}
+
+void TestMatchLocal::watchFromTheOffer()
+{
+    // With the game at its hold point, an offer starts the watch: the watch line goes to the game
+    // with the watch link's endpoint, and the feed buffered before reaches whoever connects there.
+    Local l(testGame());
+    QSignalSpy shown(l.match.get(), &MatchController::gameShown);
+    // The game leaves the line in its command file: nothing but the test reads the feed.
+    qputenv("ORX_TESTGAME_ARGS", "--take-after 600000");
+    const bool started = l.match->startPlayerGame();
+    qunsetenv("ORX_TESTGAME_ARGS");
+    QVERIFY(started);
+    QTRY_COMPARE_WITH_TIMEOUT(l.match->gameStatusText(), QString("ready"), orxtest::scaled(20000));
+    l.match->onServerMessage({{"type", "queued"}});
+    QJsonObject o = offer("w9", "ann", "bob");
+    o["p1_title"] = "Iron  Fist";
+    l.match->onServerMessage(o);
+    l.match->onServerMessage({{"type", "spectate_feed"}, {"match", "w9"}, {"data", QString("AwBhYmM=")}});
+    QCOMPARE(l.match->phase(), MatchController::Searching);
+    l.match->onServerMessage({{"type", "queue_left"}});
+    QCOMPARE(l.match->phase(), MatchController::Watching);
+    QCOMPARE(l.match->phaseText(), QString("Watching ann vs bob: the match is being set up..."));
+    QCOMPARE(shown.size(), 1);
+    const QString record = l.match->matchGame()->sessionDir() + "/cmd.txt";
+    QString line;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        [&] {
+            QFile f(record);
+            line = f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()).trimmed() : QString();
+            return !line.isEmpty();
+        }(),
+        orxtest::scaled(10000));
+    static const QRegularExpression shape(
+        "^start game=orx mode=versus watch=1 feed=127\\.0\\.0\\.1:(\\d+) seed=42 p1=- "
+        "p2=- rounds=3 ranked=0 match=w9 p1_name=ann p2_name=bob "
+        "p1_rank=iron-fist p2_rank=-$");
+    const QRegularExpressionMatch m = shape.match(line);
+    QVERIFY2(m.hasMatch(), qPrintable(line));
+    // The buffered record waits at the watch link for whoever connects there.
+    QTcpSocket reader;
+    reader.connectToHost(QHostAddress::LocalHost, quint16(m.captured(1).toUInt()));
+    QVERIFY(reader.waitForConnected(orxtest::scaled(5000)));
+    QByteArray got;
+    QTRY_VERIFY_WITH_TIMEOUT((got += reader.readAll()).size() >= 5, orxtest::scaled(5000));
+    QCOMPARE(got.left(5), QByteArray::fromHex("0300616263"));
+    // Stopping: the game is still at its hold point, so the watch ends at once.
+    l.match->stopWatchingAll();
+    QCOMPARE(l.match->phase(), MatchController::Idle);
+    QCOMPARE(l.match->phaseText(), QString("Stopped watching"));
+    QTRY_COMPARE_WITH_TIMEOUT(reader.state(), QAbstractSocket::UnconnectedState, orxtest::scaled(5000));
 }

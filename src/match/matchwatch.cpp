@@ -1,0 +1,244 @@
+// Spectating: the outgoing feed, the offers, the watch and its end.
+
+#include "match/matchwatch.h"
+
+#include "game/gameprocess.h"
+#include "match/feedlink.h"
+#include "match/matchcontroller.h"
+#include "match/matchrules.h"
+
+MatchWatch::MatchWatch(MatchController *controller) : QObject(controller), m_c(controller)
+{
+    m_neverCame.setSingleShot(true);
+    connect(&m_neverCame, &QTimer::timeout, this, [this] {
+        if (m_c->m_phase == MatchController::Watching)
+            stopWatching(tr("The watched match never came through"));
+    });
+    m_endedEarly.setSingleShot(true);
+    connect(&m_endedEarly, &QTimer::timeout, this, [this] {
+        if (m_c->m_phase == MatchController::Watching && !m_watchRunning)
+            stopWatching(tr("The watched match ended before it got going"));
+    });
+}
+
+// ---- The outgoing feed ----
+
+QString MatchWatch::openFeed(const QJsonObject &go)
+{
+    handOverFeed();
+    if (!go.value(QStringLiteral("feed")).toBool())
+        return QString();
+    auto *link = new FeedLink(FeedLink::Outgoing, this);
+    QString error;
+    if (!link->start(&error)) {
+        m_c->log(error);
+        delete link;
+        return QString();
+    }
+    link->setProperty("match", go.value(QStringLiteral("match")).toString());
+    connect(link, &FeedLink::logLine, m_c, &MatchController::log);
+    connect(link, &FeedLink::outgoing, this, [this, link](const QByteArray &packets) {
+        if (m_c->m_server->state() != ServerClient::LoggedIn)
+            return;
+        m_c->m_server->send({{QStringLiteral("type"), QStringLiteral("feed")},
+                             {QStringLiteral("match"), link->property("match").toString()},
+                             {QStringLiteral("data"), QString::fromLatin1(packets.toBase64())}});
+    });
+    m_feed = link;
+    return link->endpoint();
+}
+
+void MatchWatch::moveFeed(const QString &matchId)
+{
+    if (m_feed)
+        m_feed->setProperty("match", matchId);
+}
+
+void MatchWatch::handOverFeed()
+{
+    if (!m_feed)
+        return;
+    FeedLink *link = m_feed;
+    m_feed = nullptr;
+    // The game's last records may still be on their way: one more flush, then the link goes.
+    QTimer::singleShot(1500, link, [this, link] {
+        link->flush();
+        m_c->log(tr("Spectator feed: %1 KB passed on").arg(link->bytesPassed() / 1024));
+        link->deleteLater();
+    });
+}
+
+// ---- Offers ----
+
+QString MatchWatch::names(const QJsonObject &offer) const
+{
+    return tr("%1 vs %2")
+        .arg(offer.value(QStringLiteral("p1_name")).toString(),
+             offer.value(QStringLiteral("p2_name")).toString());
+}
+
+void MatchWatch::onOffer(const QJsonObject &offer)
+{
+    const QString id = offer.value(QStringLiteral("match")).toString();
+    if (id.isEmpty() || id == m_watchedMatch)
+        return;
+    for (const QJsonObject &o : std::as_const(m_offers))
+        if (o.value(QStringLiteral("match")).toString() == id)
+            return;
+    while (m_offers.size() > 1)
+        dropOffer(m_offers.first().value(QStringLiteral("match")).toString());
+    m_offers.append(offer);
+    m_buffers.insert(id, QByteArray());
+    m_c->log(tr("Lobby match %1 vs %2 to watch")
+                 .arg(offer.value(QStringLiteral("p1_name")).toString(),
+                      offer.value(QStringLiteral("p2_name")).toString()));
+    tryStartWatch();
+}
+
+void MatchWatch::dropOffer(const QString &matchId)
+{
+    for (qsizetype i = 0; i < m_offers.size(); ++i)
+        if (m_offers.at(i).value(QStringLiteral("match")).toString() == matchId) {
+            m_offers.removeAt(i);
+            break;
+        }
+    m_buffers.remove(matchId);
+}
+
+void MatchWatch::onFeed(const QJsonObject &msg)
+{
+    const QString id = msg.value(QStringLiteral("match")).toString();
+    const QByteArray data = QByteArray::fromBase64(msg.value(QStringLiteral("data")).toString().toLatin1());
+    if (!m_watchedMatch.isEmpty() && id == m_watchedMatch) {
+        if (m_watch)
+            m_watch->deliver(data);
+        return;
+    }
+    auto it = m_buffers.find(id);
+    if (it == m_buffers.end())
+        return;
+    // The same cap as the link that would take it: what it would refuse is not kept either.
+    if (it->size() + data.size() <= FeedLink::Limit)
+        it->append(data);
+}
+
+void MatchWatch::onEnd(const QJsonObject &msg)
+{
+    const QString id = msg.value(QStringLiteral("match")).toString();
+    const QString status = msg.value(QStringLiteral("status")).toString();
+    const bool finished = status == QLatin1String("agreed") || status == QLatin1String("draw");
+    if (!m_watchedMatch.isEmpty() && id == m_watchedMatch) {
+        m_c->log(tr("The players finished the match being watched (%1)").arg(status));
+        if (finished || m_watchRunning)
+            return;
+        if (!m_c->m_match.pendingStart.isEmpty())
+            stopWatching(tr("The watched match ended before it got going"));
+        else
+            m_endedEarly.start(m_c->m_timing.watchEarlyMs);
+        return;
+    }
+    if (finished || !m_buffers.contains(id))
+        return;
+    for (const QJsonObject &o : std::as_const(m_offers))
+        if (o.value(QStringLiteral("match")).toString() == id)
+            m_c->log(tr("Lobby match %1 vs %2 ended early: not watching it")
+                         .arg(o.value(QStringLiteral("p1_name")).toString(),
+                              o.value(QStringLiteral("p2_name")).toString()));
+    dropOffer(id);
+}
+
+// ---- The watch ----
+
+void MatchWatch::tryStartWatch()
+{
+    if (watching() || m_offers.isEmpty() || m_c->m_phase != MatchController::Idle)
+        return;
+    const QJsonObject offer = m_offers.takeFirst();
+    const QString id = offer.value(QStringLiteral("match")).toString();
+    const QByteArray buffered = m_buffers.take(id);
+    QString why;
+    if (!m_c->gameCheck(offer.value(QStringLiteral("game")).toString(), &why)) {
+        m_c->log(tr("Cannot watch the lobby's match: %1").arg(why));
+        return;
+    }
+    auto *link = new FeedLink(FeedLink::Incoming, this);
+    QString error;
+    if (!link->start(&error)) {
+        m_c->log(error);
+        delete link;
+        return;
+    }
+    if (!buffered.isEmpty())
+        link->deliver(buffered);
+    dropWatchLink();
+    m_watch = link;
+    m_watchedMatch = id;
+    m_watchedOffer = offer;
+    m_watchRunning = false;
+    m_endedEarly.stop();
+    m_c->replaceMatch();
+    m_c->m_match.endText = tr("Done watching");
+    m_c->m_match.pendingStart = matchrules::watchLine(offer, link->endpoint());
+    m_c->setPhase(MatchController::Watching,
+                  tr("Watching %1: the match is being set up...").arg(names(offer)));
+    m_neverCame.start(m_c->m_timing.watchNeverMs);
+    m_c->tryHoldPoint();
+    emit m_c->gameShown();
+}
+
+void MatchWatch::onStatus(const QString &word)
+{
+    if (word == QLatin1String("ready")) {
+        m_c->tryHoldPoint();
+    } else if (word == QLatin1String("in_match")) {
+        m_neverCame.stop();
+        m_endedEarly.stop();
+        m_watchRunning = true;
+        m_c->setPhase(MatchController::Watching, tr("Watching %1").arg(names(m_watchedOffer)));
+        emit m_c->gameShown();
+    } else if (word == QLatin1String("result") || word == QLatin1String("sparring_over")) {
+        stopWatching(tr("Done watching %1").arg(names(m_watchedOffer)));
+    } else if (word == QLatin1String("desync")) {
+        stopWatching(tr("The watched match went out of step with the players' games; stopped watching"));
+    } else if (word == QLatin1String("disconnected") || word == QLatin1String("error")) {
+        stopWatching(tr("The watched match ended before its end (a player left)"));
+    }
+}
+
+void MatchWatch::stopWatching(const QString &text)
+{
+    m_neverCame.stop();
+    m_endedEarly.stop();
+    m_watchRunning = false;
+    m_watchedOffer = QJsonObject();
+    m_watchedMatch.clear();
+    const bool lineWritten = m_c->m_match.startSent;
+    m_c->replaceMatch();
+    m_c->m_match.endText = text;
+    GameProcess *game = m_c->m_game;
+    const QString word = game ? game->statusWord() : QString();
+    if (lineWritten && game && game->isRunning() && word != QLatin1String("ready") &&
+        word != QLatin1String("away")) {
+        m_c->parkGame();
+        m_c->m_endingTimer.start(m_c->m_timing.endingMs);
+        m_c->setPhase(MatchController::Finishing, text);
+        return;
+    }
+    dropWatchLink();
+    m_c->setPhase(MatchController::Idle, text);
+}
+
+void MatchWatch::stopWatchingAll()
+{
+    m_offers.clear();
+    m_buffers.clear();
+    if (m_c->m_phase == MatchController::Watching)
+        stopWatching(tr("Stopped watching"));
+}
+
+void MatchWatch::dropWatchLink()
+{
+    if (m_watch)
+        m_watch->deleteLater();
+    m_watch = nullptr;
+}
