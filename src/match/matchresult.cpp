@@ -120,6 +120,7 @@ void MatchController::onGameExited(int exitCode, bool crashed)
     case Finishing:
         m_endingTimer.stop();
         handOverFeed();
+        m_watchFlow->dropWatchLink();
         setPhase(Idle, tr("Match over"));
         break;
     case Watching:
