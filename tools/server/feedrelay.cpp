@@ -89,9 +89,13 @@ void FeedRelay::end(const QString &matchId, const QString &status, int winner)
     f->ended = true;
     const QJsonObject msg{
         {"type", "spectate_end"}, {"match", matchId}, {"status", status}, {"winner", winner}};
-    for (const Watcher &w : std::as_const(f->watchers)) {
-        if (w.conn)
-            w.conn->send(msg);
+    // A send may end a connection, and with it a watch: go over a copy.
+    QList<QPointer<Connection>> conns;
+    for (const Watcher &w : std::as_const(f->watchers))
+        conns.append(w.conn);
+    for (const QPointer<Connection> &c : std::as_const(conns)) {
+        if (c)
+            c->send(msg);
     }
     QTimer::singleShot(m_server->options().feedLingerS * 1000, this, [this, matchId] { free(matchId); });
 }
@@ -182,6 +186,8 @@ void FeedRelay::pump(Feed *f, int accountId)
             QJsonObject{{"type", "spectate_feed"},
                         {"match", f->match},
                         {"data", QString::fromLatin1(f->data.mid(w->cursor, end - w->cursor).toBase64())}});
+        if (!c->isOpen())
+            return; // the connection ended while writing, and its watches with it
         m_relayed += end - w->cursor;
         w->cursor = end;
     }
