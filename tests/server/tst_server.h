@@ -91,6 +91,7 @@ private slots:
     void spectateLaggingWatcherIsCut();
     void spectateMidMatchAndLinger();
     void spectateEndsWithTheMatch();
+    void spectateFeedKeptUpTo16MiB();
 
 public:
     enum class Path { Direct, Relay, Tunnel };

@@ -474,3 +474,36 @@ void TestServer::spectateEndsWithTheMatch()
     QVERIFY(!w.has("spectate"));
     QVERIFY(!w.has("spectate_end"));
 }
+
+void TestServer::spectateFeedKeptUpTo16MiB()
+{
+    QVERIFY(startServer({"--lobby-countdown", "0"}));
+    ScriptedClient a, b, w;
+    LobbyMatch lm;
+    QVERIFY(setUp(*this, a, b, {}, lm));
+    // 349 records of 48000 bytes fit in 16 MiB; the 350th does not, nor does anything after it,
+    // however small.
+    const int fit = int((16 * 1024 * 1024) / 48002);
+    QByteArray sent;
+    for (int i = 0; i < fit + 3; ++i) {
+        const QByteArray chunk = records({i < fit + 2 ? 48000 : 10}, quint32(i));
+        sendFeed(*lm.feeder, lm.match, chunk);
+        if (i < fit)
+            sent += chunk;
+    }
+    QVERIFY(settle(*lm.feeder));
+    QJsonObject stats = feedStats(*server);
+    QCOMPARE(stats.value("accepted").toInt(), fit);
+    QCOMPARE(stats.value("dropped").toInt(), 3);
+    QCOMPARE(stats.value("kept").toInteger(), sent.size());
+    QCOMPARE(server->errors().count(QStringLiteral("match %1: the feed passed 16 MB").arg(lm.match)), 1);
+    // A spectator who comes now gets all of it, paced by what its connection takes, without the
+    // write-backlog guard ever dropping it.
+    QVERIFY(join(w, "bigwatcher"));
+    QCOMPARE(joinLobby(w, lm.code, true).value("type").toString(), QString("lobby"));
+    QCOMPARE(w.waitFor("spectate").value("match").toString(), lm.match);
+    QByteArray got;
+    QVERIFY(waitFeed(w, lm.match, got, sent.size(), 30000));
+    QVERIFY(got == sent);
+    QVERIFY(!server->errors().contains("does not read what it is sent"));
+}

@@ -141,12 +141,14 @@ void FeedRelay::handleFeed(Player *p, const QJsonObject &msg)
         return refuse(f, "the data is not made of whole records", p->name);
     if (feed::largestRecord(bytes) > feed::MaxRelayBytes)
         return refuse(f, "a record is too long to relay", p->name);
-    if (f->data.size() + bytes.size() > feed::MaxFeedBytes) {
-        if (!f->fullLogged)
+    // Once full, everything after is dropped: a watching game must not get a feed with a gap.
+    if (f->full || f->data.size() + bytes.size() > feed::MaxFeedBytes) {
+        if (!f->full)
             serverLog(QStringLiteral("match %1: the feed passed %2 MB, the rest is dropped")
                           .arg(matchId)
                           .arg(feed::MaxFeedBytes / (1024 * 1024)));
-        f->fullLogged = true;
+        f->full = true;
+        ++m_dropped;
         return;
     }
     ++m_accepted;
@@ -214,5 +216,5 @@ QJsonObject FeedRelay::statsObject() const
     }
     return QJsonObject{{"feeds", m_feeds.size()}, {"watchers", watchers}, {"kept", kept},
                        {"accepted", m_accepted},  {"bytes", m_bytes},     {"refused", m_refused},
-                       {"relayed", m_relayed},    {"lagged", m_lagged}};
+                       {"dropped", m_dropped},    {"relayed", m_relayed}, {"lagged", m_lagged}};
 }

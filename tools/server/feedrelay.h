@@ -48,7 +48,7 @@ private:
         QJsonObject offer;
         QByteArray data;
         QList<Watcher> watchers;
-        bool ended = false, fullLogged = false;
+        bool ended = false, full = false;
         qint64 refused = 0;
     };
 
@@ -61,5 +61,5 @@ private:
 
     Server *m_server;
     QHash<QString, Feed *> m_feeds;
-    qint64 m_accepted = 0, m_bytes = 0, m_refused = 0, m_relayed = 0, m_lagged = 0;
+    qint64 m_accepted = 0, m_bytes = 0, m_refused = 0, m_dropped = 0, m_relayed = 0, m_lagged = 0;
 };
