@@ -268,6 +268,22 @@ public:
     }
     QList<QJsonObject> &inbox() { return m_inbox; }
 
+    // Stops taking what the server sends, as a launcher that hangs would: the socket's small buffer
+    // fills and TCP holds the rest back at the server. resumeReading takes it all in again.
+    void pauseReading()
+    {
+        m_paused = true;
+        m_socket->setReadBufferSize(4096);
+    }
+    void resumeReading()
+    {
+        m_paused = false;
+        m_socket->setReadBufferSize(0);
+        readLines();
+    }
+    // The longest line received so far, without its line feed.
+    qsizetype longestLine = 0;
+
     // Session helpers.
     QJsonObject hello(const QString &version = "0.1.8", int proto = 1)
     {
@@ -385,21 +401,27 @@ public:
 private:
     void wire()
     {
-        QObject::connect(m_socket.get(), &QTcpSocket::readyRead, [this] {
-            m_buffer += m_socket->readAll();
-            qsizetype nl;
-            while ((nl = m_buffer.indexOf('\n')) >= 0) {
-                const QByteArray line = m_buffer.left(nl).trimmed();
-                m_buffer.remove(0, nl + 1);
-                const QJsonObject msg = QJsonDocument::fromJson(line).object();
-                if (msg.value("type").toString() == "tunnel") {
-                    const QByteArray packet = QByteArray::fromBase64(msg.value("data").toString().toLatin1());
-                    onPacket(packet, [this](const QByteArray &b) { sendTunnel(b); });
-                    continue;
-                }
-                m_inbox.append(msg);
+        QObject::connect(m_socket.get(), &QTcpSocket::readyRead, [this] { readLines(); });
+    }
+
+    void readLines()
+    {
+        if (m_paused || !m_socket)
+            return;
+        m_buffer += m_socket->readAll();
+        qsizetype nl;
+        while ((nl = m_buffer.indexOf('\n')) >= 0) {
+            const QByteArray line = m_buffer.left(nl).trimmed();
+            m_buffer.remove(0, nl + 1);
+            longestLine = qMax(longestLine, nl);
+            const QJsonObject msg = QJsonDocument::fromJson(line).object();
+            if (msg.value("type").toString() == "tunnel") {
+                const QByteArray packet = QByteArray::fromBase64(msg.value("data").toString().toLatin1());
+                onPacket(packet, [this](const QByteArray &b) { sendTunnel(b); });
+                continue;
             }
-        });
+            m_inbox.append(msg);
+        }
     }
 
     QJsonObject account(int id)
@@ -507,6 +529,7 @@ private:
     std::unique_ptr<QTimer> m_timer;
     QByteArray m_buffer;
     QList<QJsonObject> m_inbox;
+    bool m_paused = false;
     QList<QJsonObject> m_udpJson;
     QList<QByteArray> m_game;
     QJsonObject m_helloAck;

@@ -1,5 +1,6 @@
 // The lobby's pure rules, case by case: codes, request fields, the King of the Hill line and the
-// characters of a next match.
+// characters of a next match; and the spectator feed's framing, Base64 and chunking.
+#include "feedrules.h"
 #include "lobbyrules.h"
 
 #include <QJsonArray>
@@ -25,6 +26,12 @@ private slots:
     void king();
     void nextMatchCharacters_data();
     void nextMatchCharacters();
+    void feedFraming_data();
+    void feedFraming();
+    void feedChunks_data();
+    void feedChunks();
+    void feedBase64_data();
+    void feedBase64();
 };
 
 void TestLobbyRules::codeAlphabetHasNoLookAlikes()
@@ -311,6 +318,131 @@ void TestLobbyRules::nextMatchCharacters()
     nextCharacters(lastA, fallback, winner, choice, keepWinner, got, &gotKeep);
     QCOMPARE(QStringList({got[0], got[1]}), out);
     QCOMPARE(gotKeep, keep);
+}
+
+namespace {
+
+// One feed record: the 16-bit little-endian length, then len bytes of fill.
+QByteArray record(int len, char fill = 'r')
+{
+    QByteArray r;
+    r.append(char(len & 0xff));
+    r.append(char((len >> 8) & 0xff));
+    r.append(QByteArray(len, fill));
+    return r;
+}
+
+QByteArray records(const QList<int> &lens)
+{
+    QByteArray out;
+    char fill = 'a';
+    for (int len : lens)
+        out += record(len, fill++);
+    return out;
+}
+
+} // namespace
+
+void TestLobbyRules::feedFraming_data()
+{
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<bool>("whole");
+    QTest::addColumn<int>("largest");
+    QTest::newRow("nothing") << QByteArray() << false << 0;
+    QTest::newRow("one record") << record(5) << true << 5;
+    QTest::newRow("an empty record") << record(0) << true << 0;
+    QTest::newRow("three records") << records({3, 300, 7}) << true << 300;
+    QTest::newRow("the longest record") << record(65535) << true << 65535;
+    QTest::newRow("a lone length byte") << QByteArray(1, '\x05') << false << 0;
+    QTest::newRow("a length without its bytes") << QByteArray("\x05\x00", 2) << false << 0;
+    QTest::newRow("a short body") << record(5).left(6) << false << 0;
+    QTest::newRow("a record and half a length") << record(4) + QByteArray(1, '\x01') << false << 4;
+    QTest::newRow("a record and a short one") << records({4, 9}).chopped(1) << false << 4;
+    QTest::newRow("one byte too many") << record(4) + "x" << false << 4;
+}
+
+void TestLobbyRules::feedFraming()
+{
+    QFETCH(QByteArray, data);
+    QFETCH(bool, whole);
+    QFETCH(int, largest);
+    QCOMPARE(feed::wholeRecords(data), whole);
+    QCOMPARE(int(feed::largestRecord(data)), largest);
+}
+
+void TestLobbyRules::feedChunks_data()
+{
+    QTest::addColumn<QList<int>>("lens"); // the records of the feed
+    QTest::addColumn<QByteArray>("tail"); // an unfinished record after them
+    QTest::addColumn<int>("limit");
+    QTest::addColumn<QList<int>>("perChunk"); // records in each chunk
+    QTest::newRow("one record over the limit") << QList<int>{10000} << QByteArray() << 9216 << QList<int>{1};
+    QTest::newRow("two of 5000") << QList<int>{5000, 5000} << QByteArray() << 9216 << QList<int>{1, 1};
+    QTest::newRow("ten of 900") << QList<int>(10, 900) << QByteArray() << 9216 << QList<int>{10};
+    QTest::newRow("exactly the limit") << QList<int>{4606, 4606} << QByteArray() << 9216 << QList<int>{2};
+    QTest::newRow("one byte over") << QList<int>{4606, 4607} << QByteArray() << 9216 << QList<int>{1, 1};
+    QTest::newRow("a big one between small ones")
+        << QList<int>{100, 10000, 100} << QByteArray() << 9216 << QList<int>{1, 1, 1};
+    QTest::newRow("half a record stays behind")
+        << QList<int>{10, 20} << record(50).left(30) << 9216 << QList<int>{2};
+    QTest::newRow("only half a record") << QList<int>{} << record(50).left(30) << 9216 << QList<int>{};
+    QTest::newRow("relay limit") << QList<int>(30, 4000) << QByteArray() << int(feed::MaxRelayBytes)
+                                 << QList<int>{11, 11, 8};
+    QTest::newRow("empty records") << QList<int>{0, 0, 0} << QByteArray() << 4 << QList<int>{2, 1};
+}
+
+void TestLobbyRules::feedChunks()
+{
+    QFETCH(QList<int>, lens);
+    QFETCH(QByteArray, tail);
+    QFETCH(int, limit);
+    QFETCH(QList<int>, perChunk);
+    const QByteArray whole = records(lens);
+    const QList<QByteArray> chunks = feed::chunkRecords(whole + tail, limit);
+    QCOMPARE(chunks.size(), perChunk.size());
+    QByteArray joined;
+    for (qsizetype i = 0; i < chunks.size(); ++i) {
+        QVERIFY(feed::wholeRecords(chunks[i]));
+        // Limit 0 puts every record in a chunk of its own: that counts the chunk's records.
+        QCOMPARE(feed::chunkRecords(chunks[i], 0).size(), perChunk[i]);
+        QVERIFY(chunks[i].size() <= limit || perChunk[i] == 1);
+        joined += chunks[i];
+    }
+    // The chunks are the whole records in order, and nothing of the unfinished one.
+    QCOMPARE(joined, whole);
+    // Cutting from the middle starts at the given record.
+    if (lens.size() >= 2)
+        QCOMPARE(feed::recordsEnd(whole, 2 + lens[0], whole.size()), whole.size());
+}
+
+void TestLobbyRules::feedBase64_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::newRow("three bytes") << "AQID" << true << QByteArray("\x01\x02\x03", 3);
+    QTest::newRow("one pad") << "AQI=" << true << QByteArray("\x01\x02", 2);
+    QTest::newRow("two pads") << "AQ==" << true << QByteArray("\x01", 1);
+    QTest::newRow("plus and slash") << "+/+/" << true << QByteArray("\xfb\xff\xbf", 3);
+    QTest::newRow("empty") << "" << false << QByteArray();
+    QTest::newRow("padding missing") << "AQI" << false << QByteArray();
+    QTest::newRow("stray bits") << "AR==" << false << QByteArray();
+    QTest::newRow("a blank") << "AQ ID" << false << QByteArray();
+    QTest::newRow("a new line") << "AQID\n" << false << QByteArray();
+    QTest::newRow("url alphabet") << "-_-_" << false << QByteArray();
+    QTest::newRow("padding only") << "====" << false << QByteArray();
+    QTest::newRow("padding inside") << "AQ==AQID" << false << QByteArray();
+    QTest::newRow("not Latin-1") << QString::fromUtf8("AQ\u00e9D") << false << QByteArray();
+}
+
+void TestLobbyRules::feedBase64()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, ok);
+    QFETCH(QByteArray, bytes);
+    QByteArray out("untouched");
+    QCOMPARE(feed::decodeStrict(text, &out), ok);
+    QCOMPARE(out, ok ? bytes : QByteArray("untouched"));
 }
 
 QTEST_GUILESS_MAIN(TestLobbyRules)

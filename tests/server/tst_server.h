@@ -84,6 +84,15 @@ private slots:
     void lobbyHostileFields();
     void lobbyInPlaceKeepsTheRelay();
 
+    // tst_spectate.cpp
+    void spectateOfferAndRelay();
+    void spectateHostileFeed_data();
+    void spectateHostileFeed();
+    void spectateLaggingWatcherIsCut();
+    void spectateMidMatchAndLinger();
+    void spectateEndsWithTheMatch();
+    void spectateFeedKeptUpTo16MiB();
+
 public:
     enum class Path { Direct, Relay, Tunnel };
     struct Go {

@@ -59,6 +59,12 @@ void TestServer::startupErrors_data()
     QTest::newRow("not an address") << QStringList{"--address", "nowhere"} << "is not an IP address";
     QTest::newRow("unknown option") << QStringList{"--frobnicate"} << "frobnicate";
     QTest::newRow("bad widening") << QStringList{"--ping-widen", "1,2,3"} << "--ping-widen takes";
+    // A watcher's allowance stays far below the 8 MiB write-backlog guard.
+    QTest::newRow("watcher lag too big")
+        << QStringList{"--watcher-lag", "8388608"} << "--watcher-lag must be";
+    QTest::newRow("watcher lag too small") << QStringList{"--watcher-lag", "100"} << "--watcher-lag must be";
+    QTest::newRow("feed linger not a number")
+        << QStringList{"--feed-linger", "soon"} << "--feed-linger must be";
     QTest::newRow("missing certificate")
         << QStringList{"--tls", "--cert", "/nonexistent/c.pem", "--key", "/nonexistent/k.pem"}
         << "Cannot read /nonexistent/c.pem";

@@ -1,5 +1,6 @@
 // A match found: the offer to both players, accepting, declining and calling it off.
 #include "elo.h"
+#include "feedrelay.h"
 #include "lobbyhub.h"
 #include "matchhub.h"
 #include "server.h"
@@ -181,6 +182,7 @@ void MatchHub::cancelMatch(Match *m, const QString &reason, const bool requeue[2
                  {"type", "match_cancelled"}, {"match", m->id}, {"reason", reason}, {"requeued", again[i]}});
     }
     const QString seriesId = m->seriesId, lobbyId = m->lobbyId, id = m->id;
+    m_server->feeds()->end(id, "cancelled", 0);
     finishMatch(m);
     if (!lobbyId.isEmpty())
         m_server->lobbies()->matchCancelled(lobbyId, id);

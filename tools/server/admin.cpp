@@ -3,6 +3,8 @@
 //   warn TEXT          the same as a warning
 //   online             prints the player counts
 //   reload             reads the update offer file again
+//   feeds              prints the spectator feed counts
+#include "feedrelay.h"
 #include "matchhub.h"
 #include "server.h"
 
@@ -45,9 +47,14 @@ void Server::consoleLine(const QString &line)
         std::printf("orx-server: online %s\n",
                     QJsonDocument(onlineObject()).toJson(QJsonDocument::Compact).constData());
         std::fflush(stdout);
+    } else if (cmd == "feeds") {
+        std::printf("orx-server: feeds %s\n",
+                    QJsonDocument(m_feeds->statsObject()).toJson(QJsonDocument::Compact).constData());
+        std::fflush(stdout);
     } else if (cmd == "reload") {
         reloadUpdateOffer();
     } else {
-        serverLog(QStringLiteral("console: unknown command \"%1\" (notice, warn, online, reload)").arg(cmd));
+        serverLog(
+            QStringLiteral("console: unknown command \"%1\" (notice, warn, online, feeds, reload)").arg(cmd));
     }
 }

@@ -12,6 +12,7 @@ Connection::Connection(QTcpSocket *socket, quint64 serial, QObject *parent)
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     connect(socket, &QTcpSocket::readyRead, this, &Connection::onReadyRead);
     connect(socket, &QTcpSocket::disconnected, this, &Connection::finish);
+    connect(socket, &QTcpSocket::bytesWritten, this, &Connection::wrote);
     connect(socket, &QAbstractSocket::errorOccurred, this, [this] {
         if (m_socket && m_socket->state() != QAbstractSocket::ConnectedState)
             finish();
@@ -75,6 +76,11 @@ void Connection::sendTunnel(const QByteArray &packet)
     m_socket->write(line);
     if (m_socket->bytesToWrite() > MaxBacklog)
         abort();
+}
+
+qint64 Connection::pendingBytes() const
+{
+    return m_socket ? m_socket->bytesToWrite() : 0;
 }
 
 void Connection::closeGracefully()

@@ -21,6 +21,8 @@ public:
     void reply(const QJsonObject &request, QJsonObject msg);
     void sendError(const QJsonObject &request, const QString &code, const QString &message);
     void sendTunnel(const QByteArray &packet);
+    // What is written but not yet handed to the network: a relay paces itself by it.
+    qint64 pendingBytes() const;
     // Writes what is queued, then closes.
     void closeGracefully();
     void abort();
@@ -41,6 +43,8 @@ signals:
     void messageReceived(const QJsonObject &msg);
     // Emitted once when the connection is gone, whatever ended it.
     void closed();
+    // Some of what was written went out.
+    void wrote();
 
 private:
     void onReadyRead();

@@ -1,5 +1,6 @@
 // Lobbies: creating, joining, listing and leaving them, and members who drop and come back.
 #include "lobbyhub.h"
+#include "feedrelay.h"
 #include "server.h"
 
 #include <QJsonArray>
@@ -179,6 +180,7 @@ void LobbyHub::join(Player *p, const QJsonObject &msg)
     serverLog(QStringLiteral("lobby %1: %2 joins%3").arg(l->id, p->name, m.watcher ? " to watch" : ""));
     updateCountdown(l);
     broadcast(l, p, msg);
+    offerTo(l, p->accountId);
 }
 
 void LobbyHub::list(Player *p, const QJsonObject &msg)
@@ -212,6 +214,7 @@ void LobbyHub::removeMember(Lobby *l, int accountId)
     if (!gone)
         return;
     serverLog(QStringLiteral("lobby %1: %2 leaves").arg(l->id, gone->name));
+    m_server->feeds()->stopWatching(accountId);
     l->members.removeIf([accountId](const Member &m) { return m.accountId == accountId; });
     m_lobbyOf.remove(accountId);
     if (!l->matchId.isEmpty())
@@ -251,6 +254,7 @@ void LobbyHub::playerGone(Player *p)
     Member *m = l ? l->member(p->accountId) : nullptr;
     if (!m)
         return;
+    m_server->feeds()->stopWatching(p->accountId);
     // The place is kept for the grace, not the readiness.
     m->online = false;
     m->ready = false;
@@ -278,4 +282,5 @@ void LobbyHub::playerBack(Player *p)
     m->version = p->conn->clientVersion;
     m->build = p->conn->clientBuild;
     p->conn->send(lobbyObject(l, p->accountId));
+    offerTo(l, p->accountId);
 }

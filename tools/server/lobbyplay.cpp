@@ -174,6 +174,7 @@ void LobbyHub::matchWent(const Match &m)
     }
     l->path.rtt = m.rtt;
     l->pathKept = true;
+    offerToSpectators(l, m.id);
 }
 
 void LobbyHub::matchCancelled(const QString &lobbyId, const QString &matchId)

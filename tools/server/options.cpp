@@ -77,6 +77,11 @@ bool parseServerOptions(const QStringList &args, ServerOptions &out, QString *er
          "list"},
         {"strict-elo-gap", "Largest Elo difference of a strict ranked pairing (default 200).", "n"},
         {"pair-interval", "Milliseconds between two pairing passes over the queue (default 1000).", "ms"},
+        {"feed-linger", "Seconds a lobby match's spectator feed is still taken after its end (default 10).",
+         "s"},
+        {"watcher-lag",
+         "Bytes of feed a watcher may fall behind before it is cut off (default 1048576, at most 4194304).",
+         "bytes"},
     });
     if (!p.parse(QStringList{"orx-server"} + args)) {
         *error = p.errorText();
@@ -150,5 +155,7 @@ bool parseServerOptions(const QStringList &args, ServerOptions &out, QString *er
            readInt(p, "rounds", 1, 9, out.rounds, error) &&
            readInt(p, "direct-above", 0, 10000, out.directAboveMs, error) &&
            readInt(p, "pair-interval", 10, 600000, out.pairIntervalMs, error) &&
-           readInt(p, "strict-elo-gap", 0, 10000, out.strictEloGap, error);
+           readInt(p, "strict-elo-gap", 0, 10000, out.strictEloGap, error) &&
+           readInt(p, "feed-linger", 0, 600, out.feedLingerS, error) &&
+           readInt(p, "watcher-lag", 16384, 4 * 1024 * 1024, out.watcherLag, error);
 }

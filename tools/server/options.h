@@ -33,6 +33,10 @@ struct ServerOptions {
     int rounds = 3;
     int directAboveMs = 150;
     int pairIntervalMs = 1000;
+    // Spectator feeds: how long a match's feed is still taken after its end, and how far a
+    // watcher may fall behind before it is cut off (kept well below the 8 MiB write-backlog guard).
+    int feedLingerS = 10;
+    int watcherLag = 1024 * 1024;
     int strictEloGap = 200;
     // How a search's ping limit widens while it waits: after, every (seconds), step, cap (ms).
     double widenAfterS = 30, widenEveryS = 15;

@@ -1,6 +1,7 @@
 // The path between the two games: direct first, the relay when a player hides their address or
 // the direct try fails, the tunnel for a player without UDP; then the start of the match.
 #include "elo.h"
+#include "feedrelay.h"
 #include "lobbyhub.h"
 #include "matchhub.h"
 #include "server.h"
@@ -275,7 +276,9 @@ void MatchHub::go(Match *m)
                           {"p2_name", o2.value("name")},
                           {"p1_title", o1.value("title")},
                           {"p2_title", o2.value("title")},
-                          {"feed", false}};
+                          // Side 1 of a lobby match feeds its watchers; an in-place next match keeps
+                          // the same side, so the launcher's feed link goes on.
+                          {"feed", !m->lobbyId.isEmpty() && i == 0}};
         if (s) {
             goMsg.insert("series", s->id);
             goMsg.insert("series_kind", s->ranked ? "ranked" : "casual");
@@ -290,6 +293,20 @@ void MatchHub::go(Match *m)
     }
     if (s)
         sendSeries(s);
-    if (!m->lobbyId.isEmpty())
+    if (!m->lobbyId.isEmpty()) {
+        const QJsonObject offer{{"match", m->id},
+                                {"lobby", m->lobbyId},
+                                {"game", m->game},
+                                {"mode", m->mode},
+                                {"seed", m->seed},
+                                {"p1", m->chars[0]},
+                                {"p2", m->chars[1]},
+                                {"rounds", m->rounds > 0 ? m->rounds : m_server->options().rounds},
+                                {"p1_name", o1.value("name")},
+                                {"p2_name", o2.value("name")},
+                                {"p1_title", o1.value("title")},
+                                {"p2_title", o2.value("title")}};
+        m_server->feeds()->open(m->id, m->acc[0], offer);
         m_server->lobbies()->matchWent(*m);
+    }
 }

@@ -1,4 +1,5 @@
 // Results: both players report, the server compares, and both hear the outcome.
+#include "feedrelay.h"
 #include "lobbyhub.h"
 #include "matchhub.h"
 #include "server.h"
@@ -134,6 +135,7 @@ void MatchHub::decideResult(Match *m)
     serverLog(QStringLiteral("match %1 result: %2, winner %3").arg(m->id, status).arg(winner));
     for (int a : m->acc)
         send(a, res);
+    m_server->feeds()->end(m->id, status, winner);
     // Practice counts nowhere; versus and King of the Hill lobbies count as casual.
     if (!m->counts) {
         const QString lobbyId = m->lobbyId, id = m->id;

@@ -1,5 +1,6 @@
 #include "server.h"
 #include "f3inbox.h"
+#include "feedrelay.h"
 #include "lobbyhub.h"
 #include "matchhub.h"
 #include "tlscert.h"
@@ -77,6 +78,7 @@ bool Server::start(QString *error)
         return false;
     m_hub = new MatchHub(this);
     m_lobbies = new LobbyHub(this);
+    m_feeds = new FeedRelay(this);
     m_f3 = new F3Inbox(m_options.dataDir, m_db);
     if (!m_options.updateFile.isEmpty()) {
         reloadUpdateOffer();
@@ -117,6 +119,8 @@ void Server::shutdown()
         c->abort();
         delete c;
     }
+    delete m_feeds;
+    m_feeds = nullptr;
     delete m_lobbies;
     m_lobbies = nullptr;
     delete m_hub;

@@ -19,6 +19,7 @@ class MatchHub;
 class LobbyHub;
 class UdpHub;
 class F3Inbox;
+class FeedRelay;
 
 class Server : public QObject {
     Q_OBJECT
@@ -38,6 +39,7 @@ public:
     Db &db() { return m_db; }
     MatchHub *hub() const { return m_hub; }
     LobbyHub *lobbies() const { return m_lobbies; }
+    FeedRelay *feeds() const { return m_feeds; }
     Throttle &throttle() { return m_throttle; }
     UdpHub *udp() const { return m_udp; }
     qint64 nowMs() const { return m_clock.elapsed(); }
@@ -86,6 +88,7 @@ private:
     UdpHub *m_udp = nullptr;
     MatchHub *m_hub = nullptr;
     LobbyHub *m_lobbies = nullptr;
+    FeedRelay *m_feeds = nullptr;
     F3Inbox *m_f3 = nullptr;
     QSslCertificate m_cert;
     QSslKey m_key;

@@ -1,5 +1,6 @@
 // The session: greeting, pings and the dispatch of every request to its handler.
 #include "f3inbox.h"
+#include "feedrelay.h"
 #include "lobbyhub.h"
 #include "matchhub.h"
 #include "server.h"
@@ -113,6 +114,8 @@ void Server::onMessage(Connection *c, const QJsonObject &msg)
         return m_f3->handleDone(c, p->accountId, msg);
     if (type == "tunnel")
         return m_hub->handleTunnel(p, msg);
+    if (type == "feed")
+        return m_feeds->handleFeed(p, msg);
     if (m_hub->handle(p, msg) || m_lobbies->handle(p, msg))
         return;
     c->sendError(msg, "unknown_type", QStringLiteral("This server does not know \"%1\".").arg(type.left(40)));
