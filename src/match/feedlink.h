@@ -18,8 +18,9 @@ public:
     enum Mode { Outgoing = 0, Incoming = 1 };
     static constexpr qsizetype Limit = 16777216; // bytes held at most, either way
     static constexpr qsizetype MaxChunk = 9216;  // bytes of whole records per "feed" message
-    // A single record above this would make its "feed" line too long for the server connection.
-    static constexpr qsizetype MaxSentRecord = 48960;
+    // A single record above this would make its "feed" line too long for the server connection
+    // (and the server relays nothing larger).
+    static constexpr qsizetype MaxSentRecord = 48000;
 
     // `limit` is the most bytes held either way (tests make it small).
     explicit FeedLink(Mode mode, QObject *parent = nullptr, qsizetype limit = Limit);
