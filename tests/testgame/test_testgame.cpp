@@ -235,11 +235,11 @@ void TestTestGame::scriptErrors_data()
     QTest::newRow("unknown outcome")
         << "outcome dance"
         << "s:1: \"outcome\" needs one of none, desync, disconnected, error, away, "
-           "again, then a frame";
+           "again, feed-corrupt, then a frame";
     QTest::newRow("outcome at no frame")
         << "outcome desync soon"
         << "s:1: \"outcome\" needs one of none, desync, disconnected, error, away, "
-           "again, then a frame";
+           "again, feed-corrupt, then a frame";
     QTest::newRow("exit without a code") << "exit soon"
                                          << "s:1: \"exit\" needs an exit code";
     QTest::newRow("result screen steps")

@@ -466,19 +466,18 @@ void TestTestGameFeed::watchingARecordedMatch()
             source.serve(records(rec.feed, 0, 4) + framedRecord(bad) + records(rec.feed, 5, recs.size()));
         }
     }
-    if (!QTest::qWaitFor([&] { return w.status() == expected; }, waitMs))
-        qWarning().noquote() << w.log();
-    QCOMPARE(w.status(), expected);
-    const QStringList seen = w.statuses();
-    const qsizetype from = seen.lastIndexOf("watching match=w1");
-    QVERIFY2(from >= 0, qPrintable(seen.join(" | ")));
-    const QStringList watched = seen.mid(from);
-    if (serve == "none") {
-        // Nothing ever flowed: no match reported.
-        QCOMPARE(watched, (QStringList{"watching match=w1", expected}));
-    } else {
-        QCOMPARE(watched, (QStringList{"watching match=w1", "in_match match=w1", expected}));
-    }
+    QTRY_COMPARE_WITH_TIMEOUT(w.status(), expected, waitMs);
+    // Also printed, a moment after status.txt.
+    const auto watched = [&w] {
+        const QStringList seen = w.statuses();
+        const qsizetype from = seen.lastIndexOf("watching match=w1");
+        return from < 0 ? QStringList() : seen.mid(from);
+    };
+    // Without a feed nothing ever flowed: no match is reported.
+    const QStringList steps = serve == "none"
+                                  ? QStringList{"watching match=w1", expected}
+                                  : QStringList{"watching match=w1", "in_match match=w1", expected};
+    QTRY_COMPARE_WITH_TIMEOUT(watched(), steps, waitMs);
     if (expected == rec.resultA) {
         // The watcher replayed the same fight: the same final state as the players.
         QVERIFY(!rec.stateA.isEmpty());
