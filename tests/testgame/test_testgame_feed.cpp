@@ -59,7 +59,7 @@ struct FeedSink {
     QList<QPointer<QTcpSocket>> sockets;
     QByteArray bytes;
 
-    bool listen()
+    bool listen(quint16 port = 0)
     {
         QObject::connect(&server, &QTcpServer::newConnection, [this] {
             while (QTcpSocket *s = server.nextPendingConnection()) {
@@ -67,7 +67,7 @@ struct FeedSink {
                 QObject::connect(s, &QTcpSocket::readyRead, [this, s] { bytes += s->readAll(); });
             }
         });
-        return server.listen(QHostAddress::LocalHost, 0);
+        return server.listen(QHostAddress::LocalHost, port);
     }
     QString endpoint() const { return loopback(server.serverPort()); }
 };
@@ -95,7 +95,7 @@ struct FeedSource {
     {
         backlog += bytes;
         for (const auto &s : sockets)
-            if (s)
+            if (s && s->state() == QAbstractSocket::ConnectedState)
                 s->write(bytes);
     }
     QString endpoint() const { return loopback(server.serverPort()); }
@@ -333,7 +333,8 @@ void TestTestGameFeed::damagedRecords()
 void TestTestGameFeed::playerFeedOutlivesRematch()
 {
     FeedSink sink;
-    QVERIFY(sink.listen());
+    const quint16 feedPort = freeTcpPort();
+    QVERIFY(feedPort != 0);
     PortHolder holdA, holdB;
     QVERIFY(holdA.hold() && holdB.hold());
     const quint16 portA = holdA.port(), portB = holdB.port();
@@ -344,8 +345,11 @@ void TestTestGameFeed::playerFeedOutlivesRematch()
     QTRY_COMPARE_WITH_TIMEOUT(a.status(), QString("ready"), waitMs);
     QTRY_COMPARE_WITH_TIMEOUT(b.status(), QString("ready"), waitMs);
 
-    a.command(startLine(1, portA, portB, 6, "m1", "versus", " choose=1 feed=" + sink.endpoint()));
+    a.command(startLine(1, portA, portB, 6, "m1", "versus", " choose=1 feed=" + loopback(feedPort)));
     b.command(startLine(2, portB, portA, 6, "m1", "versus", " choose=1"));
+    // The feed endpoint accepts only after a refusal: the game tries again and sends it all.
+    QTRY_VERIFY_WITH_TIMEOUT(a.log().contains("orx feed: no feed at " + loopback(feedPort) + " yet"), waitMs);
+    QVERIFY(sink.listen(feedPort));
     QTRY_COMPARE_WITH_TIMEOUT(a.statusWord(), QString("result"), waitMs);
     QTRY_COMPARE_WITH_TIMEOUT(b.status(), a.status(), waitMs);
     QTRY_VERIFY_WITH_TIMEOUT(hasEnd(sink.bytes, 1), waitMs);
@@ -397,6 +401,8 @@ void TestTestGameFeed::watchingARecordedMatch_data()
                               << "result";
     QTest::newRow("feed endpoint accepts late") << "versus" << QStringList() << "late"
                                                 << "result";
+    QTest::newRow("the feed link drops and comes back") << "versus" << QStringList() << "reconnect"
+                                                        << "result";
     QTest::newRow("a damaged record on demand")
         << "versus" << QStringList{"--outcome", "feed-corrupt", "--outcome-frame", "5"} << "all"
         << "desync frame=5 match=w1";
@@ -456,6 +462,15 @@ void TestTestGameFeed::watchingARecordedMatch()
             QTRY_VERIFY_WITH_TIMEOUT(source.connections > 0, waitMs);
             for (qsizetype at = 40; at < rec.feed.size(); at += 7)
                 source.serve(rec.feed.mid(at, 7));
+        } else if (serve == "reconnect") {
+            // The link drops in the match; a new connection is served the whole feed again.
+            source.serve(records(rec.feed, 0, 12));
+            QTRY_COMPARE_WITH_TIMEOUT(w.status(), QString("in_match match=w1"), waitMs);
+            for (const auto &s : source.sockets)
+                if (s)
+                    s->abort();
+            source.serve(records(rec.feed, 12, recs.size()));
+            QTRY_COMPARE_WITH_TIMEOUT(source.connections, 2, waitMs);
         } else if (serve == "stall") {
             source.serve(records(rec.feed, 0, 11)); // the header and ten frames, then nothing
         } else if (serve == "cut") {

@@ -237,6 +237,9 @@ void FeedOut::connectNow()
             return;
         }
         if (m_tries < connectTries) {
+            if (m_tries == 1)
+                emit logLine(
+                    QStringLiteral("orx feed: no feed at %1 yet (%2); trying again").arg(m_endpoint, reason));
             m_retry.start();
             return;
         }
