@@ -224,6 +224,8 @@ void TestTestGame::scriptErrors_data()
     QTest::addColumn<QString>("error"); // empty: parses
     QTest::newRow("good") << "# comment\n\nat 100 ask queue kind=ranked\nprint hi there\nat 5 exit 3\ncrash\n"
                           << "";
+    QTest::newRow("damaged feed on demand") << "outcome feed-corrupt 5"
+                                            << "";
     QTest::newRow("unknown action") << "at 5 dance"
                                     << "s:1: unknown action \"dance\"";
     QTest::newRow("bad time") << "\nat soon exit 1"
@@ -235,11 +237,11 @@ void TestTestGame::scriptErrors_data()
     QTest::newRow("unknown outcome")
         << "outcome dance"
         << "s:1: \"outcome\" needs one of none, desync, disconnected, error, away, "
-           "again, then a frame";
+           "again, feed-corrupt, then a frame";
     QTest::newRow("outcome at no frame")
         << "outcome desync soon"
         << "s:1: \"outcome\" needs one of none, desync, disconnected, error, away, "
-           "again, then a frame";
+           "again, feed-corrupt, then a frame";
     QTest::newRow("exit without a code") << "exit soon"
                                          << "s:1: \"exit\" needs an exit code";
     QTest::newRow("result screen steps")
@@ -272,6 +274,10 @@ void TestTestGame::scriptErrors()
             QCOMPARE(steps.at(i).action, actions.at(i));
         QCOMPARE(steps.at(2).text, QStringLiteral("250"));
         QCOMPARE(steps.at(3).text, QString());
+    } else if (QTest::currentDataTag() == QLatin1String("damaged feed on demand")) {
+        QCOMPARE(steps.size(), 1);
+        QCOMPARE(steps.at(0).action, ScriptStep::Outcome);
+        QCOMPARE(steps.at(0).text, QStringLiteral("feed-corrupt 5"));
     } else if (error.isEmpty()) {
         QCOMPARE(steps.size(), 4);
         QCOMPARE(steps.at(0).atMs, 100);
@@ -315,7 +321,7 @@ void TestTestGame::badOptionsEndAtOnce_data()
         << QStringList{"--choice-ms", "-1"} << "orx-testgame: --choice-ms needs a number of 0 or more";
     QTest::newRow("unknown outcome")
         << QStringList{"--outcome", "dance"}
-        << "orx-testgame: --outcome needs one of desync, disconnected, error, away, again";
+        << "orx-testgame: --outcome needs one of desync, disconnected, error, away, again, feed-corrupt";
     QTest::newRow("negative timeout")
         << QStringList{"--peer-timeout", "-5"} << "orx-testgame: --peer-timeout needs a number of 0 or more";
     QTest::newRow("frame of no time")

@@ -63,6 +63,7 @@ void NetMatch::begin(const MatchSetup &setup, int matchMs)
     m_met = false;
     m_muted = false;
     m_outcomeDone = false;
+    m_feedDamaged = false;
     m_byeReason = NetFrame::Done;
     m_desyncFrame = 0;
     m_ownDraw = m_options.draw;
@@ -219,8 +220,11 @@ void NetMatch::stepOwnFrame()
     // Once per match, even when a longer plan of the opponent moves the frame afterwards.
     if (m_options.outcome.isEmpty() || m_outcomeDone || frame < outcomeFrame())
         return;
-    m_outcomeDone = true;
     const QString &o = m_options.outcome;
+    // Damage to the spectator feed is done as the frames are confirmed.
+    if (o == QLatin1String("feed-corrupt"))
+        return;
+    m_outcomeDone = true;
     if (o == QLatin1String("error")) {
         endWithError(QStringLiteral("the fight engine failed at frame %1 (on request)").arg(frame));
     } else if (o == QLatin1String("away")) {
@@ -272,9 +276,25 @@ void NetMatch::compareSum(quint32 frame, quint32 peerSum)
                                         .arg(m_sums.at(frame), 8, 16, QLatin1Char('0'))
                                         .arg(peerSum, 8, 16, QLatin1Char('0')));
     if (frame + 1 > m_agreed) {
+        for (quint32 f = m_agreed; f <= frame; ++f)
+            emitConfirmed(f);
         m_agreed = frame + 1;
         m_sinceProgress.restart();
     }
+}
+
+void NetMatch::emitConfirmed(quint32 frame)
+{
+    const quint8 own = quint8(m_mine.at(frame)), other = quint8(m_theirs.at(frame));
+    quint32 sum = m_sums.at(frame);
+    // Once per match: the spectator feed's record of this frame is damaged, not the match.
+    if (m_options.outcome == QLatin1String("feed-corrupt") && !m_feedDamaged &&
+        int(frame) >= outcomeFrame()) {
+        m_feedDamaged = true;
+        sum ^= 0x00ff00ffu;
+        emit logLine(QStringLiteral("orx feed: the record of frame %1 is damaged (on request)").arg(frame));
+    }
+    emit confirmed(frame, m_side == 1 ? own : other, m_side == 1 ? other : own, sum);
 }
 
 void NetMatch::checkDone()

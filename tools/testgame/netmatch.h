@@ -23,7 +23,7 @@ struct NetOptions {
     int meetMs = 20000;       // how long to wait for the opponent's first frame
     int peerTimeoutMs = 5000; // how long the opponent may stay silent during the match
     int bindWaitMs = 3000;    // how long to wait for the game port to come free
-    QString outcome;          // on demand: desync, disconnected, error, away or again
+    QString outcome;          // on demand: desync, disconnected, error, away, again or feed-corrupt
     int outcomeFrame = 10;    // ... at this frame (at most the last one)
     bool draw = false;        // matches end in a draw (the opponent learns it from the frames)
 };
@@ -58,6 +58,8 @@ signals:
     void logLine(const QString &text);
     // The opponent chose at the result screen (`chooser` is the side it plays).
     void chosen(const QString &choice, int chooser);
+    // Both sides' states agree after `frame` (each frame once, in order), for the spectator feed.
+    void confirmed(quint32 frame, quint8 p1Input, quint8 p2Input, quint32 state);
 
 private:
     enum Phase { Idle, Binding, Playing, Lingering };
@@ -71,6 +73,7 @@ private:
     void confirmFrames();
     void compareSum(quint32 frame, quint32 peerSum);
     void checkDone();
+    void emitConfirmed(quint32 frame);
     void sendFrame(NetFrame::Kind kind);
     void takeChoice(const NetFrame &frame);
     void sendChoice();
@@ -111,6 +114,7 @@ private:
     bool m_met = false;
     bool m_muted = false;       // the path broke on demand: nothing more is sent
     bool m_outcomeDone = false; // the outcome on demand happened in this match
+    bool m_feedDamaged = false; // feed-corrupt happened in this match
     NetFrame::Reason m_byeReason = NetFrame::Done;
     quint32 m_desyncFrame = 0;
     bool m_ownDraw = false;

@@ -86,8 +86,8 @@ bool parseArgs(const QStringList &args, Options &o, QString &error)
                 return false;
         } else if (a == QLatin1String("--outcome")) {
             static const QStringList words{QStringLiteral("desync"), QStringLiteral("disconnected"),
-                                           QStringLiteral("error"), QStringLiteral("away"),
-                                           QStringLiteral("again")};
+                                           QStringLiteral("error"),  QStringLiteral("away"),
+                                           QStringLiteral("again"),  QStringLiteral("feed-corrupt")};
             if (i + 1 >= args.size() || !words.contains(args.at(i + 1))) {
                 error = QStringLiteral("--outcome needs one of %1").arg(words.join(QStringLiteral(", ")));
                 return false;

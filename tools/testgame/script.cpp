@@ -104,7 +104,8 @@ bool parseScript(const QString &text, const QString &origin, QList<ScriptStep> &
         if (step.action == ScriptStep::Outcome) {
             static const QStringList words{QStringLiteral("none"),         QStringLiteral("desync"),
                                            QStringLiteral("disconnected"), QStringLiteral("error"),
-                                           QStringLiteral("away"),         QStringLiteral("again")};
+                                           QStringLiteral("away"),         QStringLiteral("again"),
+                                           QStringLiteral("feed-corrupt")};
             const QStringList parts = line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
             bool frameOk = true;
             if (parts.size() > 1) {

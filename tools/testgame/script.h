@@ -4,9 +4,9 @@
 // MS counts from the game's start (0 when "at" is left out). "#" at the start of a line and blank
 // lines are ignored. Actions: status TEXT, ask TEXT, log TEXT, print TEXT, print-raw TEXT,
 // exit CODE, crash [TEXT], hang, ignore-quit, honour-quit, outcome WORD [FRAME] (how the following
-// matches over UDP end; "none" plays them out), draw on|off, choice WORD (rematch, select, leave or
-// none: what the player chooses after a loss), menu [MS] (leave the result screen), ignore-park,
-// honour-park.
+// matches over UDP end, or feed-corrupt: one damaged record in the spectator feed; "none" plays them out),
+// draw on|off, choice WORD (rematch, select, leave or none: what the player chooses after a loss), menu [MS]
+// (leave the result screen), ignore-park, honour-park.
 
 #include <QList>
 #include <QString>

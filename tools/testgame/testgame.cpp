@@ -75,6 +75,26 @@ TestGame::TestGame(const Options &options, const QStringList &arguments, QObject
             [this] { matchEnded(resultStatus(m_match, m_net.draw())); });
     connect(&m_net, &NetMatch::logLine, this, [this](const QString &text) { m_log.line(text); });
     connect(&m_net, &NetMatch::status, this, &TestGame::matchEnded);
+    connect(&m_net, &NetMatch::confirmed, this, [this](quint32 frame, quint8 p1, quint8 p2, quint32 state) {
+        if (!m_feedLive)
+            return;
+        FeedRecord r;
+        r.kind = FeedRecord::Frame;
+        r.frame = frame;
+        r.p1 = p1;
+        r.p2 = p2;
+        r.sum = state;
+        m_feed.write(r);
+        ++m_feedFrames;
+        m_feedState = state;
+    });
+    connect(&m_feed, &FeedOut::logLine, this, [this](const QString &text) { m_log.line(text); });
+    connect(&m_watch, &FeedWatch::logLine, this, [this](const QString &text) { m_log.line(text); });
+    connect(&m_watch, &FeedWatch::status, this, [this](const QString &line) {
+        if (!line.startsWith(QLatin1String("in_match")))
+            m_log.line(QStringLiteral("orx watch: %1").arg(line));
+        setStatus(line);
+    });
     connect(&m_net, &NetMatch::chosen, this, [this](const QString &choice, int chooser) {
         // Only a result screen with a choice (not after sparring) takes one.
         if (!m_atResult || !m_match.choose || m_chooser == 0 || m_chosen)
@@ -223,6 +243,9 @@ void TestGame::handleCommand(const QString &line)
             m_log.line(QStringLiteral("testgame: ignoring quit"));
         else
             finish(m_options.quitCode, QStringLiteral("quit"));
+    } else if (command.verb == QLatin1String("start") &&
+               command.values.value(QStringLiteral("watch")) == QLatin1String("1")) {
+        beginWatch(command);
     } else if (command.verb == QLatin1String("start") || command.verb == QLatin1String("rematch")) {
         beginMatch(command);
     } else if (command.verb == QLatin1String("park")) {
@@ -240,6 +263,9 @@ void TestGame::park()
     }
     m_matchTimer.stop();
     clearResultScreen();
+    stopWatching();
+    feedEnd(QStringLiteral("parked"));
+    m_feed.close();
     // Back at the hold point the game port goes back to the launcher for the next search.
     m_net.release();
     if (m_options.parkMs > 0) {
@@ -253,6 +279,8 @@ void TestGame::park()
 void TestGame::matchEnded(const QString &line)
 {
     const bool result = line.startsWith(QLatin1String("result "));
+    if (!line.startsWith(QLatin1String("in_match")))
+        feedEnd(line);
     if (result || line.startsWith(QLatin1String("sparring_over")))
         m_log.line(QStringLiteral("orx versus: %1").arg(line));
     setStatus(line);
@@ -342,12 +370,81 @@ void TestGame::parked()
     setStatus(QStringLiteral("ready"));
 }
 
+void TestGame::feedEnd(const QString &line)
+{
+    if (!m_feedLive)
+        return;
+    m_feedLive = false;
+    FeedRecord r;
+    r.kind = FeedRecord::End;
+    r.frames = m_feedFrames;
+    r.finalState = m_feedState;
+    r.line = line;
+    m_feed.write(r);
+}
+
+void TestGame::stopWatching()
+{
+    if (!m_watching)
+        return;
+    m_watching = false;
+    m_watch.stop();
+    m_log.line(QStringLiteral("orx watch: stopped watching"));
+}
+
+void TestGame::beginWatch(const CommandLine &command)
+{
+    m_bootTimer.stop();
+    m_parkTimer.stop();
+    m_matchTimer.stop();
+    clearResultScreen();
+    // A watching game plays nothing: no game port, no feed of its own.
+    feedEnd(QStringLiteral("left"));
+    m_feed.close();
+    m_net.release();
+    const auto &v = command.values;
+    FeedWatch::Setup setup;
+    setup.match = v.value(QStringLiteral("match"));
+    setup.feed = v.value(QStringLiteral("feed"));
+    setup.hasSeed = v.contains(QStringLiteral("seed"));
+    setup.seed = v.value(QStringLiteral("seed")).toULongLong();
+    setup.frameMs = m_options.net.frameMs;
+    setup.meetMs = m_options.net.meetMs;
+    setup.peerTimeoutMs = m_options.net.peerTimeoutMs;
+    m_match = MatchSetup();
+    m_match.match = setup.match;
+    m_watching = true;
+    setStatus(setup.match.isEmpty() ? QStringLiteral("watching")
+                                    : QStringLiteral("watching match=%1").arg(setup.match));
+    m_watch.begin(setup);
+}
+
 void TestGame::beginMatch(const CommandLine &command)
 {
     m_bootTimer.stop();
     m_parkTimer.stop();
     clearResultScreen();
+    stopWatching();
+    // A match given up for the next one ends in the feed too.
+    feedEnd(QStringLiteral("left"));
+    if (command.verb == QLatin1String("start"))
+        m_feed.open(command.values.value(QStringLiteral("feed")));
     m_match.take(command);
+    if (m_feed.isOpen()) {
+        FeedRecord r;
+        r.kind = FeedRecord::Header;
+        r.match = m_match.match;
+        r.mode = m_match.mode;
+        r.seed = m_match.seed;
+        r.side = quint8(qBound(1, m_match.side, 2));
+        r.rounds = quint8(m_match.rounds);
+        r.char1 = m_match.char1;
+        r.char2 = m_match.char2;
+        m_feed.write(r);
+        m_feedLive = true;
+        m_feedFrames = 0;
+        m_feedState = 0;
+    }
     m_log.line(
         QStringLiteral("link: %1 match %2 seed %3").arg(command.verb, m_match.match).arg(m_match.seed));
     m_log.line(QStringLiteral("orx versus: %1").arg(m_match.describe()));
@@ -392,6 +489,9 @@ void TestGame::finish(int code, const QString &why)
         return;
     m_ending = true;
     m_tick.stop();
+    m_watch.stop();
+    feedEnd(QStringLiteral("left"));
+    m_feed.close();
     m_net.release();
     m_log.line(QStringLiteral("Exit (%1)").arg(why));
     print(QStringLiteral("orx-testgame exits with code %1").arg(code));

@@ -4,6 +4,7 @@
 // run the script's steps, and end on "quit", a close request, or when the script says so.
 
 #include "channels.h"
+#include "feed.h"
 #include "gamelog.h"
 #include "matchplay.h"
 #include "netmatch.h"
@@ -26,6 +27,9 @@ private:
     void runStep(const ScriptStep &step);
     void handleCommand(const QString &line);
     void beginMatch(const CommandLine &command);
+    void beginWatch(const CommandLine &command);
+    void stopWatching();
+    void feedEnd(const QString &line);
     void parked();
     void park();
     void matchEnded(const QString &line);
@@ -51,6 +55,12 @@ private:
     AskOutbox m_asks;
     MatchSetup m_match;
     NetMatch m_net;
+    FeedOut m_feed;          // this player's spectator feed, kept across rematch lines
+    bool m_feedLive = false; // a header went out for the match in hand, its end not yet
+    quint32 m_feedFrames = 0;
+    quint32 m_feedState = 0;
+    FeedWatch m_watch; // a watch line's match, replayed from its feed
+    bool m_watching = false;
     QElapsedTimer m_clock;
     QTimer m_tick;
     QTimer m_bootTimer;
