@@ -18,7 +18,7 @@ using Options = DriverProcess::Options;
 struct Match {
     orxtest::ServerProcess server;
     QTemporaryDir data;
-    std::unique_ptr<DriverProcess> a, b;
+    std::unique_ptr<DriverProcess> a, b, c;
 
     bool start(const QStringList &serverOptions, Options oa, Options ob)
     {
@@ -31,7 +31,17 @@ struct Match {
         b = std::make_unique<DriverProcess>();
         return a->start(oa, server.tcpPort) && b->start(ob, server.tcpPort);
     }
-    QString dump() const { return (a ? a->dump() : QString()) + "\n" + (b ? b->dump() : QString()); }
+    // A third launcher (a spectator), against the same server.
+    bool startThird(Options oc)
+    {
+        c = std::make_unique<DriverProcess>();
+        return c->start(oc, server.tcpPort);
+    }
+    QString dump() const
+    {
+        return (a ? a->dump() : QString()) + "\n" + (b ? b->dump() : QString()) +
+               (c ? "\n" + c->dump() : QString());
+    }
 };
 
 // Short waits everywhere so the cases stay quick; the ending wait must end a match without a park.

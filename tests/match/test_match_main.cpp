@@ -27,5 +27,7 @@ int main(int argc, char **argv)
     run(scenarios);
     TestSeriesScenarios series;
     run(series);
+    TestWatchScenarios watch;
+    run(watch);
     return failed;
 }

@@ -113,6 +113,12 @@ private slots:
     void lobbyLinkDroppedAtTheResultScreen();
 };
 
+class TestWatchScenarios : public QObject {
+    Q_OBJECT
+private slots:
+    void spectatorWatchesALobbyMatch();
+};
+
 class TestMatchLocal : public QObject {
     Q_OBJECT
 private slots:
