@@ -117,6 +117,9 @@ class TestWatchScenarios : public QObject {
     Q_OBJECT
 private slots:
     void spectatorWatchesALobbyMatch();
+    void watcherJoinsMidMatch();
+    void corruptFeedGoesOutOfStep();
+    void nextMatchInPlaceWatchedToo();
 };
 
 class TestMatchLocal : public QObject {

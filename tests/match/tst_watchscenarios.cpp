@@ -18,18 +18,32 @@ bool raw(DriverProcess &d, const QString &json, const QString &answer)
     return orxtest::waitUntil([&] { return d.messages(answer).size() > before; });
 }
 
-// Ann hosts a versus lobby, Bob plays in it and Cid watches; Ann and Bob say ready.
-bool lobbyWithAWatcher(Match &m)
+// Cid joins the lobby `code` to watch.
+bool cidWatches(Match &m, const QString &code)
+{
+    return raw(*m.c, QString(R"({"type":"lobby_join","lobby":"%1","spectate":true})").arg(code), "lobby");
+}
+
+// Ann hosts a versus lobby and Bob plays in it (Cid watches from the start unless told not to);
+// Ann and Bob say ready. Returns the lobby's code.
+QString lobbyWithAWatcher(Match &m, bool watcherFirst = true)
 {
     if (!raw(*m.a, R"({"type":"lobby_create","name":"Watched","mode":"versus"})", "lobby"))
-        return false;
+        return {};
     const QString code = m.a->messages("lobby").last().value("lobby").toObject().value("id").toString();
     if (!raw(*m.b, QString(R"({"type":"lobby_join","lobby":"%1"})").arg(code), "lobby") ||
-        !raw(*m.c, QString(R"({"type":"lobby_join","lobby":"%1","spectate":true})").arg(code), "lobby"))
-        return false;
+        (watcherFirst && !cidWatches(m, code)))
+        return {};
     m.a->send(R"(raw {"type":"lobby_ready","ready":true})");
     m.b->send(R"(raw {"type":"lobby_ready","ready":true})");
-    return true;
+    return code;
+}
+
+// Ann, Bob and Cid signed in with their games, Ann and Bob playing with these game options.
+bool threeLaunchers(Match &m, const QStringList &players)
+{
+    return m.start({"--lobby-countdown", "0"}, opts("ann", players), opts("bob", players)) &&
+           m.startThird(opts("cid")) && m.a->signInAndPlay() && m.b->signInAndPlay() && m.c->signInAndPlay();
 }
 
 // The result line a game reported, without its leading "game ".
@@ -48,7 +62,7 @@ void TestWatchScenarios::spectatorWatchesALobbyMatch()
                     opts("bob", {"--match-ms", "3000"})));
     QVERIFY(m.startThird(opts("cid")));
     QVERIFY2(m.a->signInAndPlay() && m.b->signInAndPlay() && m.c->signInAndPlay(), qPrintable(m.dump()));
-    QVERIFY2(lobbyWithAWatcher(m), qPrintable(m.dump()));
+    QVERIFY2(!lobbyWithAWatcher(m).isEmpty(), qPrintable(m.dump()));
     QVERIFY2(m.c->waitFor("log Lobby match ", 40000), qPrintable(m.dump()));
     QVERIFY2(m.c->waitFor("phase 10 Watching ", 40000), qPrintable(m.dump()));
     QVERIFY2(m.a->waitFor("finished ", 40000) && m.b->waitFor("finished ", 40000), qPrintable(m.dump()));
@@ -69,4 +83,59 @@ void TestWatchScenarios::spectatorWatchesALobbyMatch()
     QVERIFY2(feeder.waitFor("log Spectator feed: ", 20000), qPrintable(m.dump()));
     const QString passed = feeder.lines.at(feeder.find("log Spectator feed: "));
     QVERIFY2(passed.endsWith(" KB passed on") && !passed.contains(": 0 KB"), qPrintable(passed));
+}
+
+void TestWatchScenarios::watcherJoinsMidMatch()
+{
+    // Cid joins while the match runs: the offer comes with the feed so far, and his game catches up.
+    Match m;
+    QVERIFY2(threeLaunchers(m, {"--match-ms", "4000"}), qPrintable(m.dump()));
+    const QString code = lobbyWithAWatcher(m, false);
+    QVERIFY2(!code.isEmpty(), qPrintable(m.dump()));
+    QVERIFY2(m.a->waitFor("phase 5 In match against bob", 40000), qPrintable(m.dump()));
+    QVERIFY(cidWatches(m, code));
+    QVERIFY2(m.c->waitFor("phase 10 Watching ", 40000), qPrintable(m.dump()));
+    QVERIFY2(m.c->waitFor("phase 0 Done watching ", 40000), qPrintable(m.dump()));
+    QCOMPARE(resultLine(*m.c), resultLine(*m.a));
+}
+
+void TestWatchScenarios::corruptFeedGoesOutOfStep()
+{
+    // One record of the feed is damaged: the players agree, the watcher's game does not.
+    Match m;
+    QVERIFY2(threeLaunchers(m, {"--match-ms", "2000", "--outcome", "feed-corrupt", "--outcome-frame", "20"}),
+             qPrintable(m.dump()));
+    QVERIFY2(!lobbyWithAWatcher(m).isEmpty(), qPrintable(m.dump()));
+    QVERIFY2(m.a->waitFor("finished ", 40000) && m.b->waitFor("finished ", 40000), qPrintable(m.dump()));
+    QCOMPARE(m.a->json("finished ").value("status").toString(), QString("agreed"));
+    QVERIFY2(
+        m.c->waitFor("phase 0 The watched match went out of step with the players' games; stopped watching",
+                     40000),
+        qPrintable(m.dump()));
+    QVERIFY(m.c->has("game desync frame=20 "));
+    QVERIFY(!m.c->has("game result "));
+}
+
+void TestWatchScenarios::nextMatchInPlaceWatchedToo()
+{
+    Match m;
+    QVERIFY2(threeLaunchers(m, {"--match-ms", "1500"}), qPrintable(m.dump()));
+    QVERIFY2(!lobbyWithAWatcher(m).isEmpty(), qPrintable(m.dump()));
+    QVERIFY2(m.c->waitFor("phase 0 Done watching ", 40000), qPrintable(m.dump()));
+    QVERIFY2(m.a->waitFor("phase 11 ", 40000) && m.b->waitFor("phase 11 ", 40000), qPrintable(m.dump()));
+    const QString id = m.a->json("found ").value("match").toString();
+    QVERIFY(loserChooses(m, id, "rematch"));
+    // The same feed link carries the next match; Cid watches it from his menu again.
+    QVERIFY2(orxtest::waitUntil([&] { return m.c->count("phase 0 Done watching ") == 2; }, 40000),
+             qPrintable(m.dump()));
+    QVERIFY2(orxtest::waitUntil([&] { return m.a->count("finished ") == 2; }, 40000), qPrintable(m.dump()));
+    QStringList results;
+    for (const QString &l : m.c->lines)
+        if (l.startsWith("game result "))
+            results << l.mid(5);
+    QStringList played;
+    for (const QString &l : m.a->lines)
+        if (l.startsWith("game result "))
+            played << l.mid(5);
+    QCOMPARE(results, played);
 }
