@@ -73,7 +73,7 @@ void MatchController::onGameStatus(const QString &line)
     emit gameStatusChanged(line);
     const QString word = matchrules::parseStatus(line).word;
     if (m_phase == Watching) {
-        m_watchFlow->onStatus(word); // the watch reads its own words
+        m_watchFlow->onStatus(line); // the watch reads its own words
         return;
     }
     if (word == QLatin1String("ready") || word == QLatin1String("away"))

@@ -186,9 +186,13 @@ void MatchWatch::tryStartWatch()
     emit m_c->gameShown();
 }
 
-void MatchWatch::onStatus(const QString &word)
+void MatchWatch::onStatus(const QString &line)
 {
-    if (word == QLatin1String("ready")) {
+    const QString word = matchrules::parseStatus(line).word;
+    if (line.startsWith(QLatin1String("error exited"))) {
+        // The game itself ended, not the watched match: its exit says so.
+        stopWatching(tr("The game closed while watching"));
+    } else if (word == QLatin1String("ready")) {
         m_c->tryHoldPoint();
     } else if (word == QLatin1String("in_match")) {
         m_neverCame.stop();

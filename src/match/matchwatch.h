@@ -30,7 +30,7 @@ public:
     void onOffer(const QJsonObject &offer);
     void onFeed(const QJsonObject &msg);
     void onEnd(const QJsonObject &msg);
-    void onStatus(const QString &word);
+    void onStatus(const QString &line);
     void tryStartWatch();
     void stopWatching(const QString &text);
     void stopWatchingAll();

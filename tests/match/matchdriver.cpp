@@ -64,6 +64,10 @@ bool applyTiming(MatchController::Timing &t, const QString &item)
         t.parkAgainMs = ms;
     else if (key == QLatin1String("reconnect"))
         t.reconnectCheckMs = ms;
+    else if (key == QLatin1String("watchnever"))
+        t.watchNeverMs = ms;
+    else if (key == QLatin1String("watchearly"))
+        t.watchEarlyMs = ms;
     else
         return false;
     return true;

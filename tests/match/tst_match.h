@@ -120,6 +120,9 @@ private slots:
     void watcherJoinsMidMatch();
     void corruptFeedGoesOutOfStep();
     void nextMatchInPlaceWatchedToo();
+    void watcherGameTakesItsLineLate();
+    void watchEndsEarly_data();
+    void watchEndsEarly();
 };
 
 class TestMatchLocal : public QObject {

@@ -40,10 +40,10 @@ QString lobbyWithAWatcher(Match &m, bool watcherFirst = true)
 }
 
 // Ann, Bob and Cid signed in with their games, Ann and Bob playing with these game options.
-bool threeLaunchers(Match &m, const QStringList &players)
+bool threeLaunchers(Match &m, const QStringList &players, const Options &cid = opts("cid"))
 {
     return m.start({"--lobby-countdown", "0"}, opts("ann", players), opts("bob", players)) &&
-           m.startThird(opts("cid")) && m.a->signInAndPlay() && m.b->signInAndPlay() && m.c->signInAndPlay();
+           m.startThird(cid) && m.a->signInAndPlay() && m.b->signInAndPlay() && m.c->signInAndPlay();
 }
 
 // The result line a game reported, without its leading "game ".
@@ -138,4 +138,56 @@ void TestWatchScenarios::nextMatchInPlaceWatchedToo()
         if (l.startsWith("game result "))
             played << l.mid(5);
     QCOMPARE(results, played);
+}
+
+void TestWatchScenarios::watcherGameTakesItsLineLate()
+{
+    // Cid's game is slow to take the watch line: it connects to the feed late and gets it all.
+    Match m;
+    QVERIFY2(threeLaunchers(m, {"--match-ms", "1500"}, opts("cid", {"--take-after", "2500"})),
+             qPrintable(m.dump()));
+    QVERIFY2(!lobbyWithAWatcher(m).isEmpty(), qPrintable(m.dump()));
+    QVERIFY2(m.a->waitFor("finished ", 40000), qPrintable(m.dump()));
+    QVERIFY2(m.c->waitFor("phase 0 Done watching ", 40000), qPrintable(m.dump()));
+    QCOMPARE(resultLine(*m.c), resultLine(*m.a));
+}
+
+void TestWatchScenarios::watchEndsEarly_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("a player leaves mid-match") << "leave"
+                                               << "The watched match ended before its end (a player left)";
+    QTest::newRow("the watcher's game closes") << "close"
+                                               << "The game closed while watching";
+    QTest::newRow("the match ends before the watch got going")
+        << "never"
+        << "The watched match ended before it got going";
+}
+
+void TestWatchScenarios::watchEndsEarly()
+{
+    QFETCH(QString, how);
+    QFETCH(QString, text);
+    Match m;
+    // In the last row Cid's game never takes the watch line.
+    Options cid = how == "never" ? opts("cid", {"--take-after", "600000"}, {"ending=1500", "watchearly=1500"})
+                                 : opts("cid");
+    QVERIFY2(threeLaunchers(m, {"--match-ms", "60000", "--peer-timeout", "1000"}, cid), qPrintable(m.dump()));
+    QVERIFY2(!lobbyWithAWatcher(m).isEmpty(), qPrintable(m.dump()));
+    QVERIFY2(m.a->waitFor("phase 5 In match against bob", 40000), qPrintable(m.dump()));
+    if (how == "close") {
+        QVERIFY2(m.c->waitFor("game in_match ", 40000), qPrintable(m.dump()));
+        m.c->send("gamecmd quit");
+    } else {
+        QVERIFY2(m.c->waitFor("phase 10 Watching ", 40000), qPrintable(m.dump()));
+        if (how == "leave")
+            QVERIFY2(m.c->waitFor("game in_match ", 40000), qPrintable(m.dump()));
+        QVERIFY(raw(*m.b, R"({"type":"lobby_leave"})", "lobby_left"));
+        m.b->send("leavelobby");
+    }
+    QVERIFY2(m.c->waitFor("phase 0 " + text, 40000), qPrintable(m.dump()));
+    QVERIFY(!m.c->has("game result "));
+    if (how == "never")
+        QVERIFY(m.c->has("log The players finished the match being watched (abandoned)"));
 }
