@@ -123,6 +123,7 @@ private slots:
     void watcherGameTakesItsLineLate();
     void watchEndsEarly_data();
     void watchEndsEarly();
+    void kingOfTheHillWatchedInTurn();
 };
 
 class TestMatchLocal : public QObject {

@@ -191,3 +191,52 @@ void TestWatchScenarios::watchEndsEarly()
     if (how == "never")
         QVERIFY(m.c->has("log The players finished the match being watched (abandoned)"));
 }
+
+void TestWatchScenarios::kingOfTheHillWatchedInTurn()
+{
+    // Three on a King of the Hill: whoever waits in the line watches the match on the hill, and
+    // after each match the loser goes to the line and watches the next one.
+    Match m;
+    QVERIFY2(threeLaunchers(m, {"--match-ms", "1500"}), qPrintable(m.dump()));
+    QVERIFY(raw(*m.a, R"({"type":"lobby_create","name":"Hill","mode":"versus","koth":true})", "lobby"));
+    const QString code = m.a->messages("lobby").last().value("lobby").toObject().value("id").toString();
+    QVERIFY(raw(*m.b, QString(R"({"type":"lobby_join","lobby":"%1"})").arg(code), "lobby"));
+    QVERIFY(raw(*m.c, QString(R"({"type":"lobby_join","lobby":"%1"})").arg(code), "lobby"));
+    m.a->send(R"(raw {"type":"lobby_ready","ready":true})");
+    m.b->send(R"(raw {"type":"lobby_ready","ready":true})");
+    QVERIFY2(m.c->waitFor("phase 0 Done watching ", 40000), qPrintable(m.dump()));
+    QVERIFY2(m.a->waitFor("finished ", 40000) && m.b->waitFor("finished ", 40000), qPrintable(m.dump()));
+    QCOMPARE(resultLine(*m.c), resultLine(*m.a));
+    QVERIFY(!m.a->has("phase 11 ") && !m.b->has("phase 11 ")); // nobody chooses on the hill
+
+    // The loser goes to the line; Cid comes in and plays the king.
+    const bool annWon = m.a->json("finished ").value("you_won").toBool();
+    DriverProcess &king = annWon ? *m.a : *m.b;
+    DriverProcess &loser = annWon ? *m.b : *m.a;
+    auto cidOnTheHill = [&] {
+        const QList<QJsonObject> lobbies = m.c->messages("lobby");
+        if (lobbies.isEmpty())
+            return false;
+        for (const QJsonValue &v : lobbies.last().value("lobby").toObject().value("members").toArray())
+            if (v.toObject().value("name").toString() == "cid")
+                return !v.toObject().value("spectator").toBool();
+        return false;
+    };
+    QVERIFY2(orxtest::waitUntil(cidOnTheHill), qPrintable(m.dump()));
+    king.send(R"(raw {"type":"lobby_ready","ready":true})");
+    m.c->send(R"(raw {"type":"lobby_ready","ready":true})");
+    QVERIFY2(loser.waitFor("phase 0 Done watching ", 40000), qPrintable(m.dump()));
+    QVERIFY2(m.c->waitFor("finished ", 40000), qPrintable(m.dump()));
+    QCOMPARE(resultLine(loser).isEmpty(), false);
+    QStringList played;
+    for (const QString &l : m.c->lines)
+        if (l.startsWith("game result "))
+            played << l.mid(5);
+    QCOMPARE(played.size(), 2); // Cid's game: the watched result, then its own match's
+    QStringList watched;
+    for (const QString &l : loser.lines)
+        if (l.startsWith("game result "))
+            watched << l.mid(5);
+    QCOMPARE(watched.size(), 2); // the loser's own match, then the watched one
+    QCOMPARE(watched.last(), played.last());
+}
