@@ -84,7 +84,7 @@ private slots:
     void lobbyHostileFields();
     void lobbyInPlaceKeepsTheRelay();
 
-    // tst_spectate.cpp
+    // tst_watching.cpp
     void spectateOfferAndRelay();
     void spectateHostileFeed_data();
     void spectateHostileFeed();

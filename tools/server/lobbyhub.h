@@ -78,7 +78,7 @@ private:
     bool canStart(Lobby *l);
     void startMatch(Lobby *l);
     void dropPath(Lobby *l);
-    // spectate.cpp
+    // watchoffers.cpp
     // Offers a lobby match that goes to every online spectator (watchers and the line).
     void offerToSpectators(Lobby *l, const QString &matchId);
     // A spectator who joins or comes back while the lobby's match is on gets it from its start.
