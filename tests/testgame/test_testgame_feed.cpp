@@ -403,6 +403,8 @@ void TestTestGameFeed::watchingARecordedMatch_data()
                                                 << "result";
     QTest::newRow("the feed link drops and comes back") << "versus" << QStringList() << "reconnect"
                                                         << "result";
+    QTest::newRow("filler records after each frame") << "versus" << QStringList{"--feed-pad", "300"} << "all"
+                                                     << "result";
     QTest::newRow("a damaged record on demand")
         << "versus" << QStringList{"--outcome", "feed-corrupt", "--outcome-frame", "5"} << "all"
         << "desync frame=5 match=w1";
@@ -431,7 +433,21 @@ void TestTestGameFeed::watchingARecordedMatch()
              qPrintable(rec.resultA));
     const QList<FeedRecord> recs = parseFeed(rec.feed);
     QCOMPARE(recs.last().kind, FeedRecord::End);
-    const qsizetype frames = recs.size() - 2;
+    qsizetype frames = recs.size() - 2;
+    if (playerArgs.contains("--feed-pad")) {
+        // A filler of the asked size after every frame record, which the watcher has to skip.
+        qsizetype pads = 0;
+        for (qsizetype i = 1; i + 1 < recs.size(); ++i) {
+            if (recs[i].kind == FeedRecord::Pad) {
+                QCOMPARE(recs[i - 1].kind, FeedRecord::Frame);
+                QCOMPARE(recs[i].padBytes, 300);
+                ++pads;
+            }
+        }
+        QVERIFY(pads > 0);
+        frames -= pads;
+        QCOMPARE(pads, frames);
+    }
     if (expected == "result")
         expected = rec.resultA;
     expected.replace("LAST", QString::number(frames - 1));

@@ -6,6 +6,7 @@
 #include <QHostAddress>
 #include <QTcpSocket>
 #include <QtEndian>
+#include <chrono>
 
 namespace {
 
@@ -88,6 +89,11 @@ QByteArray encodeRecord(const FeedRecord &r)
         put32(out, r.finalState);
         out.append(r.line.toUtf8());
         break;
+    case FeedRecord::Pad:
+        // Varied bytes, so nothing on the way can shrink it.
+        for (int i = 0; i < r.padBytes; ++i)
+            out.append(char((i * 131 + r.frame * 7) & 0xff));
+        break;
     case FeedRecord::Bad:
         break;
     }
@@ -133,6 +139,10 @@ bool decodeRecord(const QByteArray &b, FeedRecord &r, QString *why)
         r.line = QString::fromUtf8(b.mid(endFixed));
         r.kind = FeedRecord::End;
         return true;
+    case FeedRecord::Pad:
+        r.padBytes = int(b.size() - 1);
+        r.kind = FeedRecord::Pad;
+        return true;
     default:
         return fail(why, "unknown record kind");
     }
@@ -158,6 +168,25 @@ bool takeRecord(QByteArray &buffer, QByteArray &record)
     record = buffer.mid(2, size);
     buffer.remove(0, 2 + size);
     return true;
+}
+
+// --- timing the feed ---
+
+bool FeedTrace::open(const QString &path)
+{
+    m_file.setFileName(path);
+    return m_file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered);
+}
+
+void FeedTrace::note(char what, const QString &match, quint32 frame)
+{
+    if (!m_file.isOpen())
+        return;
+    const qint64 ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                          std::chrono::steady_clock::now().time_since_epoch())
+                          .count();
+    m_file.write(
+        QStringLiteral("%1 %2 %3 %4\n").arg(QLatin1Char(what)).arg(match).arg(frame).arg(ns).toLatin1());
 }
 
 // --- a player's feed ---
@@ -404,6 +433,8 @@ void FeedWatch::readFeed()
             record = FeedRecord();
             record.line = why;
         }
+        if (record.kind == FeedRecord::Frame && m_setup.trace)
+            m_setup.trace->note('r', m_setup.match, record.frame);
         take(record);
     }
 }
@@ -432,6 +463,8 @@ void FeedWatch::take(const FeedRecord &record)
         m_inMatch = ours;
         return;
     }
+    if (record.kind == FeedRecord::Pad)
+        return;
     // Records of another match on the same feed (a player's earlier or later match) are not watched.
     if (m_inMatch || record.kind == FeedRecord::Bad)
         m_queue << record;

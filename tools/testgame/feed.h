@@ -9,6 +9,7 @@
 
 #include <QByteArray>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QList>
 #include <QObject>
 #include <QPointer>
@@ -18,7 +19,8 @@
 class QTcpSocket;
 
 struct FeedRecord {
-    enum Kind : quint8 { Bad = 0, Header = 1, Frame = 2, End = 3 };
+    // Pad: filler a player's game may add after each frame (to load the feed); a watcher skips it.
+    enum Kind : quint8 { Bad = 0, Header = 1, Frame = 2, End = 3, Pad = 4 };
     static constexpr int MaxText = 255; // the strings of a header
 
     Kind kind = Bad;
@@ -37,6 +39,8 @@ struct FeedRecord {
     quint32 frames = 0;
     quint32 finalState = 0;
     QString line;
+    // Pad: this many filler bytes after the kind.
+    int padBytes = 0;
 };
 
 // The record's bytes without its length.
@@ -47,6 +51,18 @@ bool decodeRecord(const QByteArray &bytes, FeedRecord &record, QString *why = nu
 QByteArray framedRecord(const QByteArray &bytes);
 // Takes the first whole record off `buffer`; false while none is complete.
 bool takeRecord(QByteArray &buffer, QByteArray &record);
+
+// Times of frame records, for measuring the feed: a player's game notes when it wrote each frame's
+// record, a watching game when it read it ("w|r MATCH FRAME NS", steady-clock nanoseconds, which
+// every process of the machine shares). Off unless a file is given.
+class FeedTrace {
+public:
+    bool open(const QString &path);
+    void note(char what, const QString &match, quint32 frame);
+
+private:
+    QFile m_file;
+};
 
 // A player's outgoing feed: one TCP connection kept across matches (rematch lines write a new
 // header on it). Records written before the connection stands are kept and sent once it does.
@@ -87,8 +103,9 @@ public:
         bool hasSeed = false;
         quint64 seed = 0;
         int frameMs = 16;
-        int meetMs = 20000;       // connecting and waiting for the first frame
-        int peerTimeoutMs = 5000; // the feed may stall this long once frames flow
+        int meetMs = 20000;         // connecting and waiting for the first frame
+        int peerTimeoutMs = 5000;   // the feed may stall this long once frames flow
+        FeedTrace *trace = nullptr; // notes each frame record read
     };
 
     explicit FeedWatch(QObject *parent = nullptr);

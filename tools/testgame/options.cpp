@@ -123,6 +123,20 @@ bool parseArgs(const QStringList &args, Options &o, QString &error)
                 return false;
             }
             o.recordDir = args.at(++i);
+        } else if (a == QLatin1String("--feed-trace")) {
+            if (i + 1 >= args.size()) {
+                error = QStringLiteral("--feed-trace needs a file");
+                return false;
+            }
+            o.feedTrace = args.at(++i);
+        } else if (a == QLatin1String("--feed-pad")) {
+            if (!takeNumber(args, i, o.feedPad, error))
+                return false;
+            // A record's length is 16 bits.
+            if (o.feedPad < 0 || o.feedPad > 65000) {
+                error = QStringLiteral("--feed-pad needs a number from 0 to 65000");
+                return false;
+            }
         } else {
             error = QStringLiteral("unknown option \"%1\"").arg(a);
             return false;

@@ -24,6 +24,8 @@ struct Options {
     int choiceMs = 1000;     // ... this long after the result
     int quitCode = 0;        // exit code after "quit" or a close request
     QString recordDir;       // where the records go; default: the session folder, else the working folder
+    QString feedTrace;       // file noting when each frame record of a feed was written or read
+    int feedPad = 0;         // filler bytes sent in the feed after each frame record
     QList<ScriptStep> steps; // timed behaviour
 };
 

@@ -58,6 +58,8 @@ TestGame::TestGame(const Options &options, const QStringList &arguments, QObject
       m_net(options.net), m_ignoreQuit(options.ignoreQuit)
 {
     m_choice = m_options.choice;
+    if (!m_options.feedTrace.isEmpty() && !m_feedTrace.open(m_options.feedTrace))
+        m_log.line(QStringLiteral("warning: cannot write the feed trace %1").arg(m_options.feedTrace));
     m_ignorePark = m_options.ignorePark;
     std::stable_sort(m_options.steps.begin(), m_options.steps.end(),
                      [](const ScriptStep &a, const ScriptStep &b) { return a.atMs < b.atMs; });
@@ -84,9 +86,17 @@ TestGame::TestGame(const Options &options, const QStringList &arguments, QObject
         r.p1 = p1;
         r.p2 = p2;
         r.sum = state;
+        m_feedTrace.note('w', m_match.match, frame);
         m_feed.write(r);
         ++m_feedFrames;
         m_feedState = state;
+        if (m_options.feedPad > 0) {
+            FeedRecord pad;
+            pad.kind = FeedRecord::Pad;
+            pad.frame = frame;
+            pad.padBytes = m_options.feedPad;
+            m_feed.write(pad);
+        }
     });
     connect(&m_feed, &FeedOut::logLine, this, [this](const QString &text) { m_log.line(text); });
     connect(&m_watch, &FeedWatch::logLine, this, [this](const QString &text) { m_log.line(text); });
@@ -411,6 +421,7 @@ void TestGame::beginWatch(const CommandLine &command)
     setup.frameMs = m_options.net.frameMs;
     setup.meetMs = m_options.net.meetMs;
     setup.peerTimeoutMs = m_options.net.peerTimeoutMs;
+    setup.trace = &m_feedTrace;
     m_match = MatchSetup();
     m_match.match = setup.match;
     m_watching = true;

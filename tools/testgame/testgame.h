@@ -59,6 +59,7 @@ private:
     bool m_feedLive = false; // a header went out for the match in hand, its end not yet
     quint32 m_feedFrames = 0;
     quint32 m_feedState = 0;
+    FeedTrace m_feedTrace;
     FeedWatch m_watch; // a watch line's match, replayed from its feed
     bool m_watching = false;
     QElapsedTimer m_clock;
