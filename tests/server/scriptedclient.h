@@ -185,8 +185,10 @@ public:
         wire();
         ssl->setPeerVerifyMode(QSslSocket::VerifyNone);
         ssl->connectToHostEncrypted("127.0.0.1", port);
-        if (!ssl->waitForEncrypted(scaled(20000)))
+        if (!ssl->waitForEncrypted(scaled(20000))) {
+            qWarning("TLS connection failed: %s", qPrintable(ssl->errorString()));
             return false;
+        }
         *presentedDigest = ssl->peerCertificate().digest(QCryptographicHash::Sha256);
         return true;
     }
@@ -241,7 +243,8 @@ public:
             timeoutMs);
         return found;
     }
-    // The answer to the request with that id (an "error" or any other type).
+    // The answer to the request with that id (an "error" or any other type); empty at once when
+    // the connection is gone without it.
     QJsonObject waitReply(int id, int timeoutMs = 10000)
     {
         QJsonObject found;
@@ -253,7 +256,7 @@ public:
                         return true;
                     }
                 }
-                return false;
+                return !connected();
             },
             timeoutMs);
         return found;

@@ -93,6 +93,12 @@ private slots:
     void spectateEndsWithTheMatch();
     void spectateFeedKeptUpTo16MiB();
 
+    // tst_limits.cpp
+    void connectionCapsRefuseTheExcess_data();
+    void connectionCapsRefuseTheExcess();
+    void handshakeDeadlineFreesIdleSockets();
+    void silentConnectionIsClosed();
+
 public:
     enum class Path { Direct, Relay, Tunnel };
     struct Go {

@@ -21,6 +21,26 @@ Connection::Connection(QTcpSocket *socket, quint64 serial, QObject *parent)
 
 Connection::~Connection() = default;
 
+void Connection::setIdleLimit(int ms)
+{
+    if (ms <= 0) {
+        delete m_idle;
+        m_idle = nullptr;
+        return;
+    }
+    if (!m_idle) {
+        m_idle = new QTimer(this);
+        m_idle->setSingleShot(true);
+        connect(m_idle, &QTimer::timeout, this, [this] {
+            serverLog(QStringLiteral("%1: silent for %2 s, closing the connection")
+                          .arg(peerAddress())
+                          .arg(m_idle->interval() / 1000));
+            abort();
+        });
+    }
+    m_idle->start(ms);
+}
+
 bool Connection::isOpen() const
 {
     return !m_finished && m_socket && m_socket->state() == QAbstractSocket::ConnectedState;
@@ -100,6 +120,8 @@ void Connection::abort()
 
 void Connection::onReadyRead()
 {
+    if (m_idle && m_socket && m_socket->bytesAvailable() > 0)
+        m_idle->start();
     while (m_socket && !m_finished && m_socket->bytesAvailable() > 0) {
         m_buffer += m_socket->read(64 * 1024);
         qsizetype nl;

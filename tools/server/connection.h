@@ -4,6 +4,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QTcpSocket>
+#include <QTimer>
 
 // One client's TCP (or TLS) connection: line framing both ways and the session's own fields.
 class Connection : public QObject {
@@ -26,6 +27,9 @@ public:
     // Writes what is queued, then closes.
     void closeGracefully();
     void abort();
+
+    // Closes the connection once nothing came from the client for this long (0: never).
+    void setIdleLimit(int ms);
 
     bool isOpen() const;
     QString peerAddress() const;
@@ -52,6 +56,7 @@ private:
     void finish();
 
     QPointer<QTcpSocket> m_socket;
+    QTimer *m_idle = nullptr;
     QByteArray m_buffer;
     quint64 m_serial;
     bool m_finished = false;

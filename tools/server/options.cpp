@@ -82,6 +82,14 @@ bool parseServerOptions(const QStringList &args, ServerOptions &out, QString *er
         {"watcher-lag",
          "Bytes of feed a watcher may fall behind before it is cut off (default 1048576, at most 4194304).",
          "bytes"},
+        {"max-connections", "Connections open at most, from everywhere (default 1024).", "n"},
+        {"max-per-address", "Connections open at most from one address (default 16).", "n"},
+        {"handshake-timeout",
+         "Seconds a TLS handshake may take before the connection is dropped (default 10).", "s"},
+        {"idle-timeout",
+         "Seconds a connection may stay silent before it is closed (default 120: four of the "
+         "launcher's pings).",
+         "s"},
     });
     if (!p.parse(QStringList{"orx-server"} + args)) {
         *error = p.errorText();
@@ -157,5 +165,9 @@ bool parseServerOptions(const QStringList &args, ServerOptions &out, QString *er
            readInt(p, "pair-interval", 10, 600000, out.pairIntervalMs, error) &&
            readInt(p, "strict-elo-gap", 0, 10000, out.strictEloGap, error) &&
            readInt(p, "feed-linger", 0, 600, out.feedLingerS, error) &&
-           readInt(p, "watcher-lag", 16384, 4 * 1024 * 1024, out.watcherLag, error);
+           readInt(p, "watcher-lag", 16384, 4 * 1024 * 1024, out.watcherLag, error) &&
+           readInt(p, "max-connections", 1, 100000, out.maxConnections, error) &&
+           readInt(p, "max-per-address", 1, 100000, out.maxPerAddress, error) &&
+           readInt(p, "handshake-timeout", 1, 600, out.handshakeS, error) &&
+           readInt(p, "idle-timeout", 5, 86400, out.idleS, error);
 }

@@ -37,6 +37,12 @@ struct ServerOptions {
     // watcher may fall behind before it is cut off (kept well below the 8 MiB write-backlog guard).
     int feedLingerS = 10;
     int watcherLag = 1024 * 1024;
+    // Connections: at most this many open, and from one address; a TLS handshake must be done in
+    // handshakeS, and a connection silent for idleS (four of the launcher's pings) is closed.
+    int maxConnections = 1024;
+    int maxPerAddress = 16;
+    int handshakeS = 10;
+    int idleS = 120;
     int strictEloGap = 200;
     // How a search's ping limit widens while it waits: after, every (seconds), step, cap (ms).
     double widenAfterS = 30, widenEveryS = 15;

@@ -1,6 +1,7 @@
 #include "server.h"
 #include "f3inbox.h"
 #include "feedrelay.h"
+#include "listener.h"
 #include "lobbyhub.h"
 #include "matchhub.h"
 #include "tlscert.h"
@@ -8,7 +9,6 @@
 
 #include <QDir>
 #include <QSslConfiguration>
-#include <QSslServer>
 #include <QSslSocket>
 #include <QTcpServer>
 #include <QTimer>
@@ -54,18 +54,16 @@ bool Server::start(QString *error)
                                      error))
             return false;
         m_fingerprint = certificateFingerprint(m_cert);
-        auto *ssl = new QSslServer(this);
         QSslConfiguration conf = QSslConfiguration::defaultConfiguration();
         conf.setLocalCertificate(m_cert);
         conf.setPrivateKey(m_key);
         conf.setProtocol(QSsl::TlsV1_2OrLater);
         conf.setPeerVerifyMode(QSslSocket::VerifyNone);
-        ssl->setSslConfiguration(conf);
-        m_tcp = ssl;
+        m_tcp = new Listener(conf, true, this);
     } else {
-        m_tcp = new QTcpServer(this);
+        m_tcp = new Listener(QSslConfiguration(), false, this);
     }
-    connect(m_tcp, &QTcpServer::pendingConnectionAvailable, this, &Server::onNewConnection);
+    connect(m_tcp, &Listener::accepted, this, &Server::onNewConnection);
     if (!m_tcp->listen(m_options.address, m_options.port)) {
         *error = QStringLiteral("Cannot listen on %1:%2: %3")
                      .arg(m_options.address.toString())
@@ -130,31 +128,63 @@ void Server::shutdown()
     m_db.close();
 }
 
-void Server::onNewConnection()
+void Server::onNewConnection(QTcpSocket *s)
 {
-    while (m_tcp->hasPendingConnections()) {
-        QTcpSocket *s = m_tcp->nextPendingConnection();
-        if (!s)
-            break;
-        auto *c = new Connection(s, m_nextSerial++, this);
-        m_connections.insert(c);
-        connect(c, &Connection::messageReceived, this,
-                [this, c](const QJsonObject &msg) { onMessage(c, msg); });
-        connect(c, &Connection::closed, this, [this, c] { onClosed(c); });
-        // A connection that never says hello does not hold a socket for ever.
-        QTimer::singleShot(HelloTimeoutMs, c, [c] {
-            if (!c->greeted) {
-                serverLog(QStringLiteral("%1: no hello, dropping the connection").arg(c->peerAddress()));
+    // Caps by address and in all, so one client cannot take every slot; refused before any TLS
+    // work is spent on it.
+    QString address = s->peerAddress().toString();
+    bool v4 = false;
+    if (const quint32 a = s->peerAddress().toIPv4Address(&v4); v4)
+        address = QHostAddress(a).toString();
+    const int fromThere = m_perAddress.value(address);
+    QString refusal;
+    if (m_connections.size() >= m_options.maxConnections)
+        refusal = QStringLiteral("%1 connections open, the most there may be").arg(m_connections.size());
+    else if (fromThere >= m_options.maxPerAddress)
+        refusal = QStringLiteral("%1 connections from that address already").arg(fromThere);
+    if (!refusal.isEmpty()) {
+        if (m_refusalLogged.value(address, -1) != fromThere) {
+            m_refusalLogged.insert(address, fromThere);
+            serverLog(QStringLiteral("refused a connection from %1: %2").arg(address, refusal));
+        }
+        s->abort();
+        delete s;
+        return;
+    }
+    m_refusalLogged.remove(address);
+    m_perAddress[address] = fromThere + 1;
+    auto *c = new Connection(s, m_nextSerial++, this);
+    c->setProperty("address", address);
+    m_connections.insert(c);
+    connect(c, &Connection::messageReceived, this, [this, c](const QJsonObject &msg) { onMessage(c, msg); });
+    connect(c, &Connection::closed, this, [this, c] { onClosed(c); });
+    c->setIdleLimit(m_options.idleS * 1000);
+    if (auto *ssl = qobject_cast<QSslSocket *>(s)) {
+        // A client that never finishes its handshake is not kept waiting for the hello's time.
+        QTimer::singleShot(m_options.handshakeS * 1000, c, [c, ssl] {
+            if (!ssl->isEncrypted()) {
+                serverLog(QStringLiteral("%1: no TLS handshake in time, dropping the connection")
+                              .arg(c->peerAddress()));
                 c->abort();
             }
         });
     }
+    // A connection that never says hello does not hold a socket for ever.
+    QTimer::singleShot(HelloTimeoutMs, c, [c] {
+        if (!c->greeted) {
+            serverLog(QStringLiteral("%1: no hello, dropping the connection").arg(c->peerAddress()));
+            c->abort();
+        }
+    });
 }
 
 void Server::onClosed(Connection *c)
 {
     if (!m_connections.remove(c))
         return;
+    const QString address = c->property("address").toString();
+    if (--m_perAddress[address] <= 0)
+        m_perAddress.remove(address);
     signOut(c);
     c->deleteLater();
 }

@@ -14,7 +14,8 @@
 #include <QSslCertificate>
 #include <QSslKey>
 
-class QTcpServer;
+class Listener;
+class QTcpSocket;
 class MatchHub;
 class LobbyHub;
 class UdpHub;
@@ -57,7 +58,7 @@ public:
     QJsonObject updateOffer() const { return m_updateOffer; }
 
 private:
-    void onNewConnection();
+    void onNewConnection(QTcpSocket *socket);
     void onMessage(Connection *c, const QJsonObject &msg);
     void onClosed(Connection *c);
     // session.cpp
@@ -84,7 +85,7 @@ private:
     Db m_db;
     Throttle m_throttle;
     QElapsedTimer m_clock;
-    QTcpServer *m_tcp = nullptr;
+    Listener *m_tcp = nullptr;
     UdpHub *m_udp = nullptr;
     MatchHub *m_hub = nullptr;
     LobbyHub *m_lobbies = nullptr;
@@ -95,6 +96,8 @@ private:
     QString m_fingerprint;
     quint64 m_nextSerial = 1;
     QSet<Connection *> m_connections;
+    QHash<QString, int> m_perAddress;    // open connections by peer address
+    QHash<QString, int> m_refusalLogged; // address -> its count when a refusal was last logged
     QHash<int, Player *> m_players;
     QHash<QString, int> m_udpTokens;
     QJsonObject m_updateOffer;
