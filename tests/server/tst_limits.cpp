@@ -4,6 +4,8 @@
 #include "tst_server.h"
 
 #include <QElapsedTimer>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTcpSocket>
 #include <QTest>
 #include <memory>
@@ -109,4 +111,122 @@ void TestServer::silentConnectionIsClosed()
     QVERIFY(talking.connected());
     QVERIFY(pongs(talking));
     QVERIFY(server->errors().contains("127.0.0.1: silent for 5 s, closing the connection"));
+}
+
+namespace {
+
+// Runs `sql` on the server's database while it is stopped; the rows of a SELECT, one text each.
+QStringList onDatabase(ServerProcess &s, const QString &sql)
+{
+    QStringList rows;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "limits-check");
+        db.setDatabaseName(s.databaseFile());
+        if (db.open()) {
+            QSqlQuery q(db);
+            if (q.exec(sql)) {
+                while (q.next())
+                    rows << q.value(0).toString();
+            }
+            db.close();
+        }
+    }
+    QSqlDatabase::removeDatabase("limits-check");
+    return rows;
+}
+
+QJsonObject login(ScriptedClient &c, const QString &name, const QString &password)
+{
+    return c.waitReply(c.send({{"type", "login"}, {"name", name}, {"password", password}}), 60000);
+}
+
+} // namespace
+
+void TestServer::passwordHashingLeavesOthersServed()
+{
+    // Hashes slow enough to be under way while everything else happens.
+    QVERIFY(startServer({"--kdf-iterations", "400000"}));
+    ScriptedClient other, s[6];
+    QVERIFY(greeted(other, server->tcpPort));
+    for (ScriptedClient &c : s)
+        QVERIFY(greeted(c, server->tcpPort));
+    // Six sign-ins from one address at once: four are hashed, the others are asked to slow down.
+    int ids[6];
+    for (int i = 0; i < 6; ++i)
+        ids[i] =
+            s[i].send({{"type", "login"}, {"name", QString("nobody%1").arg(i)}, {"password", "secret1"}});
+    // Meanwhile another client is answered at once, before any of the hashes is done.
+    QCOMPARE(other.waitReply(other.send({{"type", "ping"}})).value("type").toString(), QString("pong"));
+    QStringList codes;
+    int answeredBeforePong = 0;
+    for (int i = 0; i < 6; ++i)
+        answeredBeforePong += s[i].inbox().isEmpty() ? 0 : 1;
+    for (int i = 0; i < 6; ++i)
+        codes << s[i].waitReply(ids[i], 60000).value("code").toString();
+    codes.sort();
+    QCOMPARE(codes, (QStringList{"slow_down", "slow_down", "wrong_password", "wrong_password",
+                                 "wrong_password", "wrong_password"}));
+    QVERIFY2(answeredBeforePong <= 2, "the ping waited for the password hashes");
+    QVERIFY(server->errors().contains("127.0.0.1: too many sign-ins at once, asked to slow down"));
+
+    // One client's requests are answered in the order it sent them, the sign-in's first.
+    const int first = s[0].send({{"type", "login"}, {"name", "nobody"}, {"password", "secret1"}});
+    const int second = s[0].send({{"type", "ping"}});
+    QVERIFY(orxtest::waitUntil([&] { return s[0].inbox().size() >= 2; }, 60000));
+    QCOMPARE(s[0].inbox().at(0).value("id").toInt(), first);
+    QCOMPARE(s[0].inbox().at(1).value("id").toInt(), second);
+}
+
+void TestServer::sessionTokensAreHashedAndExpire()
+{
+    QVERIFY(startServer());
+    ScriptedClient c;
+    QVERIFY(greeted(c, server->tcpPort));
+    QCOMPARE(c.signUp("keeper", "keeperpass").value("type").toString(), QString("account"));
+    const QString token = c.token;
+    QVERIFY(!token.isEmpty());
+    c.close();
+    QVERIFY(server->stop());
+    // Only a hash of the token is kept.
+    const QStringList stored = onDatabase(*server, "SELECT token FROM sessions");
+    QCOMPARE(stored.size(), 1);
+    QVERIFY(stored.first().startsWith("h:"));
+    QVERIFY(!stored.first().contains(token));
+    // A row written before tokens were hashed still signs in, and is kept hashed from then on.
+    const QString old = QString(64, 'a');
+    onDatabase(*server, QString("INSERT INTO sessions (token, account_id, created) SELECT '%1', id, "
+                                "strftime('%s','now') FROM accounts")
+                            .arg(old));
+    QVERIFY(startServer());
+    ScriptedClient d;
+    QVERIFY(greeted(d, server->tcpPort));
+    QCOMPARE(d.auth(old).value("type").toString(), QString("account"));
+    QCOMPARE(d.auth(token).value("type").toString(), QString("account"));
+    d.close();
+    QVERIFY(server->stop());
+    QVERIFY(!onDatabase(*server, "SELECT token FROM sessions").contains(old));
+    // Unused for longer than the term: ended, and pruned at the next start.
+    onDatabase(*server, "UPDATE sessions SET created = created - 31 * 86400");
+    QVERIFY(startServer());
+    QVERIFY(
+        orxtest::waitUntil([&] { return server->errors().contains("2 sessions unused for 30 days ended"); }));
+    ScriptedClient e;
+    QVERIFY(greeted(e, server->tcpPort));
+    QCOMPARE(e.auth(token).value("code").toString(), QString("bad_token"));
+}
+
+void TestServer::successfulSignInsAreThrottled()
+{
+    QVERIFY(startServer({"--throttle"}));
+    ScriptedClient c;
+    QVERIFY(greeted(c, server->tcpPort));
+    QCOMPARE(c.signUp("often", "oftenpass").value("type").toString(), QString("account"));
+    for (int i = 0; i < 30; ++i)
+        QCOMPARE(login(c, "often", "oftenpass").value("type").toString(), QString("account"));
+    const QJsonObject r = login(c, "often", "oftenpass");
+    QCOMPARE(r.value("code").toString(), QString("too_many_tries"));
+    QCOMPARE(r.value("message").toString(),
+             QString("Too many sign-ins from your address. Try again in a few minutes."));
+    // A token resume costs no hash and still works.
+    QCOMPARE(c.auth(c.token).value("type").toString(), QString("account"));
 }

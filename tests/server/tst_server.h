@@ -98,6 +98,9 @@ private slots:
     void connectionCapsRefuseTheExcess();
     void handshakeDeadlineFreesIdleSockets();
     void silentConnectionIsClosed();
+    void passwordHashingLeavesOthersServed();
+    void sessionTokensAreHashedAndExpire();
+    void successfulSignInsAreThrottled();
 
 public:
     enum class Path { Direct, Relay, Tunnel };

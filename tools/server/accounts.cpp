@@ -4,13 +4,12 @@
 #include "matchhub.h"
 #include "server.h"
 
-#include <QPasswordDigestor>
+#include "kdfpool.h"
+
 #include <QRandomGenerator>
 #include <QRegularExpression>
 
 namespace {
-
-constexpr int HashBytes = 32;
 
 QByteArray randomBytes(int n)
 {
@@ -22,12 +21,6 @@ QByteArray randomBytes(int n)
 QString newToken()
 {
     return QString::fromLatin1(randomBytes(32).toHex());
-}
-
-QByteArray hashPassword(const QString &password, const QByteArray &salt, int iterations)
-{
-    return QPasswordDigestor::deriveKeyPbkdf2(QCryptographicHash::Sha256, password.toUtf8(), salt, iterations,
-                                              HashBytes);
 }
 
 bool sameBytes(const QByteArray &a, const QByteArray &b)
@@ -53,6 +46,26 @@ bool validPassword(const QString &password)
 
 } // namespace
 
+bool Server::takeHashSlot(Connection *c, const QJsonObject &msg)
+{
+    // Hashing is slow on purpose: a few at a time from one address, a bounded number in all.
+    const QString address = c->peerAddress();
+    if (m_hashing.value(address) >= MaxHashingPerAddress || m_kdf->inFlight() >= MaxHashing) {
+        slowDown(c, msg, QStringLiteral("sign-ins"));
+        return false;
+    }
+    ++m_hashing[address];
+    // Later requests of this client wait, so its answers keep their order.
+    c->hold();
+    return true;
+}
+
+void Server::giveHashSlot(const QString &address)
+{
+    if (--m_hashing[address] <= 0)
+        m_hashing.remove(address);
+}
+
 void Server::handleRegister(Connection *c, const QJsonObject &msg)
 {
     const QString name = msg.value("name").toString(), password = msg.value("password").toString();
@@ -67,16 +80,25 @@ void Server::handleRegister(Connection *c, const QJsonObject &msg)
     AccountRow existing;
     if (m_db.findAccount(name, existing))
         return c->sendError(msg, "name_taken", QStringLiteral("The name %1 is taken.").arg(existing.name));
+    if (!takeHashSlot(c, msg))
+        return;
     const QByteArray salt = randomBytes(16);
-    const int id = m_db.createAccount(name, salt, hashPassword(password, salt, m_options.kdfIterations),
-                                      m_options.kdfIterations);
-    if (id < 0)
-        return c->sendError(msg, "name_taken", QStringLiteral("The name %1 is taken.").arg(name));
-    m_throttle.signedUp(address, nowMs());
-    serverLog(QStringLiteral("new account %1 from %2").arg(name, address));
-    const QString token = newToken();
-    m_db.addSession(token, id);
-    signIn(c, msg, id, token);
+    const int iterations = m_options.kdfIterations;
+    QPointer<Connection> conn(c);
+    m_kdf->derive(password, salt, iterations, [=, this](const QByteArray &hash) {
+        giveHashSlot(address);
+        if (!conn || m_shutDown || !conn->isOpen())
+            return;
+        conn->release();
+        const int id = m_db.createAccount(name, salt, hash, iterations);
+        if (id < 0)
+            return conn->sendError(msg, "name_taken", QStringLiteral("The name %1 is taken.").arg(name));
+        m_throttle.signedUp(address, nowMs());
+        serverLog(QStringLiteral("new account %1 from %2").arg(name, address));
+        const QString token = newToken();
+        m_db.addSession(token, id);
+        signIn(conn, msg, id, token);
+    });
 }
 
 void Server::handleLogin(Connection *c, const QJsonObject &msg)
@@ -85,26 +107,39 @@ void Server::handleLogin(Connection *c, const QJsonObject &msg)
     const QString address = c->peerAddress();
     if (m_throttle.loginBlocked(address, name, nowMs()))
         return c->sendError(msg, "too_many_tries", "Too many wrong passwords. Try again in a few minutes.");
+    if (m_throttle.signInsBlocked(address, nowMs()))
+        return c->sendError(msg, "too_many_tries",
+                            "Too many sign-ins from your address. Try again in a few minutes.");
     AccountRow row;
     const bool found = validName(name) && m_db.findAccount(name, row);
+    if (!takeHashSlot(c, msg))
+        return;
     // The same work for unknown names, so the answer time does not tell which names exist.
     const QByteArray salt = found ? row.salt : QByteArray(16, 'x');
-    const QByteArray hash =
-        hashPassword(password.left(128), salt, found ? row.iterations : m_options.kdfIterations);
-    if (!found || !sameBytes(hash, row.hash)) {
-        m_throttle.loginFailed(address, name, nowMs());
-        return c->sendError(msg, "wrong_password", "Wrong name or password.");
-    }
-    m_throttle.loginSucceeded(name);
-    const QString token = newToken();
-    m_db.addSession(token, row.id);
-    signIn(c, msg, row.id, token);
+    QPointer<Connection> conn(c);
+    m_kdf->derive(password.left(128), salt, found ? row.iterations : m_options.kdfIterations,
+                  [=, this](const QByteArray &hash) {
+                      giveHashSlot(address);
+                      if (!conn || m_shutDown || !conn->isOpen())
+                          return;
+                      conn->release();
+                      if (!found || !sameBytes(hash, row.hash)) {
+                          m_throttle.loginFailed(address, name, nowMs());
+                          return conn->sendError(msg, "wrong_password", "Wrong name or password.");
+                      }
+                      m_throttle.loginSucceeded(address, name, nowMs());
+                      const QString token = newToken();
+                      m_db.addSession(token, row.id);
+                      signIn(conn, msg, row.id, token);
+                  });
 }
 
 void Server::handleAuth(Connection *c, const QJsonObject &msg)
 {
     const QString token = msg.value("token").toString();
-    const int id = token.isEmpty() || token.size() > 128 ? -1 : m_db.accountForToken(token);
+    const int id = token.isEmpty() || token.size() > 128
+                       ? -1
+                       : m_db.accountForToken(token, qint64(m_options.sessionDays) * 86400);
     if (id < 0)
         return c->sendError(msg, "bad_token", "That session has ended: sign in again.");
     signIn(c, msg, id, token);

@@ -21,6 +21,26 @@ Connection::Connection(QTcpSocket *socket, quint64 serial, QObject *parent)
 
 Connection::~Connection() = default;
 
+void Connection::hold()
+{
+    m_held = true;
+    // Left unread in the system's buffers rather than piling up here.
+    if (m_socket)
+        m_socket->setReadBufferSize(64 * 1024);
+}
+
+void Connection::release()
+{
+    if (!m_held)
+        return;
+    m_held = false;
+    if (m_socket)
+        m_socket->setReadBufferSize(0);
+    // Lines already read, then whatever arrived meanwhile; later, so the answer that released the
+    // hold goes out first.
+    QMetaObject::invokeMethod(this, &Connection::onReadyRead, Qt::QueuedConnection);
+}
+
 void Connection::setIdleLimit(int ms)
 {
     if (ms <= 0) {
@@ -122,10 +142,9 @@ void Connection::onReadyRead()
 {
     if (m_idle && m_socket && m_socket->bytesAvailable() > 0)
         m_idle->start();
-    while (m_socket && !m_finished && m_socket->bytesAvailable() > 0) {
-        m_buffer += m_socket->read(64 * 1024);
+    while (m_socket && !m_finished && !m_held) {
         qsizetype nl;
-        while (!m_finished && (nl = m_buffer.indexOf('\n')) >= 0) {
+        while (!m_finished && !m_held && (nl = m_buffer.indexOf('\n')) >= 0) {
             if (nl > MaxLine) {
                 serverLog(QStringLiteral("%1: line too long, dropping the connection").arg(peerAddress()));
                 abort();
@@ -135,11 +154,16 @@ void Connection::onReadyRead()
             m_buffer.remove(0, nl + 1);
             handleLine(line);
         }
+        if (m_held || m_finished)
+            return;
         if (m_buffer.size() > MaxLine) {
             serverLog(QStringLiteral("%1: line too long, dropping the connection").arg(peerAddress()));
             abort();
             return;
         }
+        if (!m_socket || m_socket->bytesAvailable() <= 0)
+            return;
+        m_buffer += m_socket->read(64 * 1024);
     }
 }
 

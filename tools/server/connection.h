@@ -28,6 +28,11 @@ public:
     void closeGracefully();
     void abort();
 
+    // While held, what the client sends waits unread (the system's buffers, then the client, hold
+    // it): a request answered later is answered before the ones after it.
+    void hold();
+    void release();
+
     // Closes the connection once nothing came from the client for this long (0: never).
     void setIdleLimit(int ms);
 
@@ -60,4 +65,5 @@ private:
     QByteArray m_buffer;
     quint64 m_serial;
     bool m_finished = false;
+    bool m_held = false;
 };

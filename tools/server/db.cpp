@@ -1,5 +1,6 @@
 #include "db.h"
 
+#include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
@@ -130,32 +131,70 @@ void Db::setPasswordHash(int id, const QByteArray &salt, const QByteArray &hash,
     q.exec();
 }
 
+namespace {
+
+// What a session row holds in place of its token ("h:" and hex SHA-256). A row from before hashing
+// holds the token itself, which never starts with "h:".
+QString storedToken(const QString &token)
+{
+    return QStringLiteral("h:") +
+           QString::fromLatin1(QCryptographicHash::hash(token.toUtf8(), QCryptographicHash::Sha256).toHex());
+}
+
+} // namespace
+
 void Db::addSession(const QString &token, int accountId)
 {
     QSqlQuery q(m_db);
     q.prepare("INSERT OR REPLACE INTO sessions (token, account_id, created) VALUES (?, ?, ?)");
-    q.addBindValue(token);
+    q.addBindValue(storedToken(token));
     q.addBindValue(accountId);
     q.addBindValue(QDateTime::currentSecsSinceEpoch());
     q.exec();
 }
 
-int Db::accountForToken(const QString &token)
+int Db::accountForToken(const QString &token, qint64 maxAgeS)
 {
-    QSqlQuery q(m_db);
-    q.prepare("SELECT account_id FROM sessions WHERE token = ?");
-    q.addBindValue(token);
-    if (!q.exec() || !q.next())
-        return -1;
-    return q.value(0).toInt();
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    for (const QString &key : {storedToken(token), token}) {
+        QSqlQuery q(m_db);
+        q.prepare("SELECT account_id, created FROM sessions WHERE token = ?");
+        q.addBindValue(key);
+        if (!q.exec() || !q.next())
+            continue;
+        const int id = q.value(0).toInt();
+        if (now - q.value(1).toLongLong() > maxAgeS) {
+            removeSession(token);
+            return -1;
+        }
+        // Used now: it lasts another full term, and a row from before hashing is stored hashed.
+        QSqlQuery touch(m_db);
+        touch.prepare("UPDATE sessions SET token = ?, created = ? WHERE token = ?");
+        touch.addBindValue(storedToken(token));
+        touch.addBindValue(now);
+        touch.addBindValue(key);
+        touch.exec();
+        return id;
+    }
+    return -1;
 }
 
 void Db::removeSession(const QString &token)
 {
+    for (const QString &key : {storedToken(token), token}) {
+        QSqlQuery q(m_db);
+        q.prepare("DELETE FROM sessions WHERE token = ?");
+        q.addBindValue(key);
+        q.exec();
+    }
+}
+
+int Db::pruneSessions(qint64 maxAgeS)
+{
     QSqlQuery q(m_db);
-    q.prepare("DELETE FROM sessions WHERE token = ?");
-    q.addBindValue(token);
-    q.exec();
+    q.prepare("DELETE FROM sessions WHERE created < ?");
+    q.addBindValue(QDateTime::currentSecsSinceEpoch() - maxAgeS);
+    return q.exec() ? q.numRowsAffected() : 0;
 }
 
 void Db::recordMatch(const QJsonObject &match)

@@ -46,9 +46,13 @@ public:
     QString accountName(int id);
     void setPasswordHash(int id, const QByteArray &salt, const QByteArray &hash, int iterations);
 
+    // Sessions are kept by a hash of their token, never the token itself, with the time of their
+    // last use: one unused for longer than maxAgeS has ended.
     void addSession(const QString &token, int accountId);
-    int accountForToken(const QString &token);
+    int accountForToken(const QString &token, qint64 maxAgeS);
     void removeSession(const QString &token);
+    // Deletes the sessions unused for longer than maxAgeS; how many went.
+    int pruneSessions(qint64 maxAgeS);
 
     StatsRow stats(int accountId, const QString &game, const QString &mode);
     // game -> mode -> {"ranked": {...}, "casual": {...}}

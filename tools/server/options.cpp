@@ -90,6 +90,8 @@ bool parseServerOptions(const QStringList &args, ServerOptions &out, QString *er
          "Seconds a connection may stay silent before it is closed (default 120: four of the "
          "launcher's pings).",
          "s"},
+        {"kdf-threads", "Threads hashing passwords, beside the one serving everybody (default 2).", "n"},
+        {"session-days", "Days an unused session token stays valid (default 30).", "days"},
     });
     if (!p.parse(QStringList{"orx-server"} + args)) {
         *error = p.errorText();
@@ -169,5 +171,7 @@ bool parseServerOptions(const QStringList &args, ServerOptions &out, QString *er
            readInt(p, "max-connections", 1, 100000, out.maxConnections, error) &&
            readInt(p, "max-per-address", 1, 100000, out.maxPerAddress, error) &&
            readInt(p, "handshake-timeout", 1, 600, out.handshakeS, error) &&
-           readInt(p, "idle-timeout", 5, 86400, out.idleS, error);
+           readInt(p, "idle-timeout", 5, 86400, out.idleS, error) &&
+           readInt(p, "kdf-threads", 1, 64, out.kdfThreads, error) &&
+           readInt(p, "session-days", 1, 3650, out.sessionDays, error);
 }

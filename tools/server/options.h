@@ -43,6 +43,9 @@ struct ServerOptions {
     int maxPerAddress = 16;
     int handshakeS = 10;
     int idleS = 120;
+    // Password hashing threads, and how long an unused session token stays valid.
+    int kdfThreads = 2;
+    int sessionDays = 30;
     int strictEloGap = 200;
     // How a search's ping limit widens while it waits: after, every (seconds), step, cap (ms).
     double widenAfterS = 30, widenEveryS = 15;

@@ -1,6 +1,7 @@
 #include "server.h"
 #include "f3inbox.h"
 #include "feedrelay.h"
+#include "kdfpool.h"
 #include "listener.h"
 #include "lobbyhub.h"
 #include "matchhub.h"
@@ -78,6 +79,18 @@ bool Server::start(QString *error)
     m_lobbies = new LobbyHub(this);
     m_feeds = new FeedRelay(this);
     m_f3 = new F3Inbox(m_options.dataDir, m_db);
+    m_kdf = new KdfPool(m_options.kdfThreads, this);
+    // Sessions unused for their term go now and every hour.
+    auto prune = [this] {
+        const int gone = m_db.pruneSessions(qint64(m_options.sessionDays) * 86400);
+        if (gone > 0)
+            serverLog(
+                QStringLiteral("%1 sessions unused for %2 days ended").arg(gone).arg(m_options.sessionDays));
+    };
+    prune();
+    auto *pruner = new QTimer(this);
+    connect(pruner, &QTimer::timeout, this, prune);
+    pruner->start(3600 * 1000);
     if (!m_options.updateFile.isEmpty()) {
         reloadUpdateOffer();
         m_updateWatcher.addPath(QFileInfo(m_options.updateFile).absolutePath());
@@ -125,6 +138,9 @@ void Server::shutdown()
     m_hub = nullptr;
     delete m_f3;
     m_f3 = nullptr;
+    // Waits for hashes under way; their answers are not sent.
+    delete m_kdf;
+    m_kdf = nullptr;
     m_db.close();
 }
 

@@ -14,6 +14,7 @@
 #include <QSslCertificate>
 #include <QSslKey>
 
+class KdfPool;
 class Listener;
 class QTcpSocket;
 class MatchHub;
@@ -27,6 +28,8 @@ class Server : public QObject {
 public:
     static constexpr const char *Version = "0.1.8";
     static constexpr int HelloTimeoutMs = 30000;
+    static constexpr int MaxHashing = 32;          // password hashes under way at once
+    static constexpr int MaxHashingPerAddress = 4; // ... for one address
 
     explicit Server(const ServerOptions &options, QObject *parent = nullptr);
     ~Server() override;
@@ -70,6 +73,12 @@ private:
     void handleLogout(Connection *c, const QJsonObject &msg);
     void signIn(Connection *c, const QJsonObject &request, int accountId, const QString &token);
     void signOut(Connection *c);
+    // A slot for one password hash, or a "slow_down" answer; the client's later requests wait.
+    bool takeHashSlot(Connection *c, const QJsonObject &msg);
+    void giveHashSlot(const QString &address);
+    // Answers a request the client sends too often: "error" with code "slow_down", logged once
+    // per burst.
+    void slowDown(Connection *c, const QJsonObject &msg, const QString &what);
     QJsonObject profileOf(int accountId);
     // queries.cpp
     void handleProfile(Connection *c, const QJsonObject &msg);
@@ -84,6 +93,8 @@ private:
     ServerOptions m_options;
     Db m_db;
     Throttle m_throttle;
+    KdfPool *m_kdf = nullptr;
+    QHash<QString, int> m_hashing; // password hashes under way by address
     QElapsedTimer m_clock;
     Listener *m_tcp = nullptr;
     UdpHub *m_udp = nullptr;

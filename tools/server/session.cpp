@@ -69,6 +69,16 @@ void Server::handleHello(Connection *c, const QJsonObject &msg)
     c->reply(msg, welcome);
 }
 
+void Server::slowDown(Connection *c, const QJsonObject &msg, const QString &what)
+{
+    const qint64 now = nowMs();
+    const qint64 last = c->property("slowDownAt").toLongLong();
+    if (last == 0 || now - last > 10000)
+        serverLog(QStringLiteral("%1: too many %2 at once, asked to slow down").arg(c->peerAddress(), what));
+    c->setProperty("slowDownAt", qMax<qint64>(1, now));
+    c->sendError(msg, "slow_down", QStringLiteral("Too many %1 at once: try again in a moment.").arg(what));
+}
+
 void Server::onMessage(Connection *c, const QJsonObject &msg)
 {
     if (m_shutDown)

@@ -33,6 +33,23 @@ void Throttle::loginSucceeded(const QString &name)
     m_failures.remove("n:" + name.toLower());
 }
 
+void Throttle::loginSucceeded(const QString &address, const QString &name, qint64 now)
+{
+    loginSucceeded(name);
+    if (!m_enabled)
+        return;
+    if (m_signIns.size() > 10000) {
+        for (auto it = m_signIns.begin(); it != m_signIns.end();)
+            it = count(*it, now, SignInWindowMs) == 0 ? m_signIns.erase(it) : std::next(it);
+    }
+    m_signIns[address].append(now);
+}
+
+bool Throttle::signInsBlocked(const QString &address, qint64 now)
+{
+    return m_enabled && count(m_signIns[address], now, SignInWindowMs) >= MaxSignIns;
+}
+
 bool Throttle::signUpBlocked(const QString &address, qint64 now)
 {
     return m_enabled && count(m_signUps[address], now, SignUpWindowMs) >= MaxSignUps;
