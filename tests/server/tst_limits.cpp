@@ -230,3 +230,30 @@ void TestServer::successfulSignInsAreThrottled()
     // A token resume costs no hash and still works.
     QCOMPARE(c.auth(c.token).value("type").toString(), QString("account"));
 }
+
+void TestServer::floodingClientIsSlowedDown()
+{
+    QVERIFY(startServer());
+    ScriptedClient flood, other;
+    QVERIFY(greeted(flood, server->tcpPort) && greeted(other, server->tcpPort));
+    QCOMPARE(flood.signUp("flooder").value("type").toString(), QString("account"));
+    // A hundred profile requests at once: the first ones are answered, the rest asked to wait.
+    QList<int> ids;
+    for (int i = 0; i < 100; ++i)
+        ids << flood.send({{"type", "profile"}, {"name", "flooder"}});
+    int answered = 0, slowed = 0;
+    for (int id : ids) {
+        const QJsonObject r = flood.waitReply(id);
+        answered += r.value("type") == "profile" ? 1 : 0;
+        slowed += r.value("code") == "slow_down" ? 1 : 0;
+    }
+    QCOMPARE(answered + slowed, 100);
+    QVERIFY2(answered >= 20 && answered < 40, qPrintable(QString::number(answered)));
+    QVERIFY(pongs(other));
+    QCOMPARE(server->errors().count("127.0.0.1: too many look-ups at once, asked to slow down"), 1);
+    // Once it paces itself it is answered again.
+    QVERIFY(orxtest::waitUntil([&] {
+        return flood.waitReply(flood.send({{"type", "profile"}, {"name", "flooder"}})).value("type") ==
+               "profile";
+    }));
+}

@@ -2,6 +2,7 @@
 // characters of a next match; and the spectator feed's framing, Base64 and chunking.
 #include "feedrules.h"
 #include "lobbyrules.h"
+#include "ratelimit.h"
 
 #include <QJsonArray>
 #include <QSet>
@@ -30,6 +31,9 @@ private slots:
     void feedFraming();
     void feedChunks_data();
     void feedChunks();
+    void rateRules_data();
+    void rateRules();
+    void rateBuckets();
     void feedBase64_data();
     void feedBase64();
 };
@@ -443,6 +447,64 @@ void TestLobbyRules::feedBase64()
     QByteArray out("untouched");
     QCOMPARE(feed::decodeStrict(text, &out), ok);
     QCOMPARE(out, ok ? bytes : QByteArray("untouched"));
+}
+
+void TestLobbyRules::rateRules_data()
+{
+    QTest::addColumn<QString>("type");
+    QTest::addColumn<QString>("family"); // empty: not limited by rate (byte caps of their own)
+    QTest::newRow("ping") << "ping"
+                          << "pings";
+    QTest::newRow("login") << "login"
+                           << "sign-ins";
+    QTest::newRow("token") << "auth"
+                           << "sign-ins";
+    QTest::newRow("profile") << "profile"
+                             << "look-ups";
+    QTest::newRow("lobby list") << "lobby_list"
+                                << "look-ups";
+    QTest::newRow("crash report") << "crash_report"
+                                  << "reports";
+    QTest::newRow("F3 part") << "report_file"
+                             << "report parts";
+    QTest::newRow("search") << "queue_join"
+                            << "requests";
+    QTest::newRow("made-up type") << "nonsense"
+                                  << "requests";
+    QTest::newRow("feed") << "feed"
+                          << "";
+    QTest::newRow("tunnel") << "tunnel"
+                            << "";
+}
+
+void TestLobbyRules::rateRules()
+{
+    QFETCH(QString, type);
+    QFETCH(QString, family);
+    const RateRule *rule = rateRuleFor(type);
+    QCOMPARE(rule ? QString::fromLatin1(rule->family) : QString(), family);
+}
+
+void TestLobbyRules::rateBuckets()
+{
+    const RateRule &pings = *rateRuleFor("ping");
+    const RateRule &reports = *rateRuleFor("crash_report");
+    RateLimiter r;
+    // A full bucket lets a burst through, then one more each refill.
+    int taken = 0;
+    while (r.take(pings, 1000))
+        ++taken;
+    QCOMPARE(taken, int(pings.burst));
+    QVERIFY(!r.take(pings, 1000));
+    QVERIFY(!r.take(pings, 1000 + qint64(1000 / pings.perSecond) - 1));
+    QVERIFY(r.take(pings, 1000 + qint64(1000 / pings.perSecond)));
+    // Families are counted apart.
+    QVERIFY(r.take(reports, 1000));
+    // A long pause refills no more than the burst.
+    taken = 0;
+    while (r.take(pings, 10'000'000))
+        ++taken;
+    QCOMPARE(taken, int(pings.burst));
 }
 
 QTEST_GUILESS_MAIN(TestLobbyRules)

@@ -101,6 +101,7 @@ private slots:
     void passwordHashingLeavesOthersServed();
     void sessionTokensAreHashedAndExpire();
     void successfulSignInsAreThrottled();
+    void floodingClientIsSlowedDown();
 
 public:
     enum class Path { Direct, Relay, Tunnel };

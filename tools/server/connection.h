@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ratelimit.h"
+
 #include <QJsonObject>
 #include <QObject>
 #include <QPointer>
@@ -47,6 +49,7 @@ public:
     QString clientVersion;
     QString clientBuild;
     QStringList clientFeatures; // the optional features the launcher's hello named
+    RateLimiter rates;          // requests by family, against their rate rules
 
 signals:
     void messageReceived(const QJsonObject &msg);
