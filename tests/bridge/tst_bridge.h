@@ -37,6 +37,7 @@ private slots:
     void oldTakenReplaced();
     void sameTextTwice();
     void failedWrite();
+    void servedAfterLeavingALobby();
     void reactions();
 };
 

@@ -235,6 +235,27 @@ void TestBridgeFiles::failedWrite()
         [](const QJsonObject &d) { return d["message"]["text"] == "Written once the way is clear."; }));
 }
 
+void TestBridgeFiles::servedAfterLeavingALobby()
+{
+    BridgeRig rig;
+    QVERIFY(rig.connectAndSignIn("ann") && rig.play());
+    rig.peer.send({{"type", "lobby"},
+                   {"lobby", QJsonObject{{"id", "ABCDE"},
+                                         {"host", "ann"},
+                                         {"members", QJsonArray{QJsonObject{{"name", "ann"}}}}}}});
+    QVERIFY(rig.waitDoc([](const QJsonObject &d) { return d["lobby"]["code"] == "ABCDE"; }));
+    // The server says the player left (not for another lobby): the controller lets go of the
+    // player's own game, which stays open in its online menu and must still be served.
+    rig.peer.send({{"type", "lobby_left"}, {"lobby", "ABCDE"}});
+    QVERIFY(rig.waitDoc([](const QJsonObject &d) { return d["lobby"].isNull(); }));
+    QVERIFY(rig.match->isInOnlineMenu());
+    QCOMPARE(rig.bridge->bridgeFolder(), rig.folder());
+    QVERIFY(ask(rig, "ask n=9 after_the_lobby\n", 1));
+    QCOMPARE(rig.doc()["message"]["text"].toString(), unknown("after_the_lobby"));
+    const qint64 t = rig.doc()["t"].toInteger();
+    QVERIFY(rig.waitDoc([t](const QJsonObject &d) { return d["t"].toInteger() > t; }));
+}
+
 void TestBridgeFiles::reactions()
 {
     BridgeRig rig;
