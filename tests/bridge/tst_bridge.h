@@ -38,6 +38,8 @@ private slots:
     void sameTextTwice();
     void failedWrite();
     void servedAfterLeavingALobby();
+    void spectatorGrace_data();
+    void spectatorGrace();
     void reactions();
 };
 

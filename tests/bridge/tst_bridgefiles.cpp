@@ -256,6 +256,50 @@ void TestBridgeFiles::servedAfterLeavingALobby()
     QVERIFY(rig.waitDoc([t](const QJsonObject &d) { return d["t"].toInteger() > t; }));
 }
 
+void TestBridgeFiles::spectatorGrace_data()
+{
+    QTest::addColumn<bool>("spectator");
+    QTest::newRow("a spectator watches on for a while") << true;
+    QTest::newRow("a player stops at once") << false;
+}
+
+void TestBridgeFiles::spectatorGrace()
+{
+    QFETCH(bool, spectator);
+    MenuBridge::Timing timing = BridgeRig::fastTiming();
+    timing.spectatorGraceMs = 3000;
+    BridgeRig rig(timing);
+    QVERIFY(rig.connectAndSignIn("ann") && rig.play());
+    QTRY_COMPARE_WITH_TIMEOUT(rig.match->gameStatusText(), QString("ready"), orxtest::scaled(20000));
+    // A King of the Hill lobby, so a player's lobby message leaves the watching alone.
+    rig.peer.send(
+        {{"type", "lobby"},
+         {"lobby",
+          QJsonObject{{"id", "KKKKK"},
+                      {"koth", true},
+                      {"members", QJsonArray{QJsonObject{{"name", "bob"}}, QJsonObject{{"name", "cid"}},
+                                             QJsonObject{{"name", "ann"}, {"spectator", spectator}}}}}}});
+    QVERIFY(rig.waitDoc([](const QJsonObject &d) { return d["lobby"]["code"] == "KKKKK"; }));
+    rig.peer.send({{"type", "spectate"},
+                   {"match", "w1"},
+                   {"game", "orx"},
+                   {"mode", "versus"},
+                   {"seed", 7},
+                   {"p1_name", "bob"},
+                   {"p2_name", "cid"}});
+    QTRY_COMPARE_WITH_TIMEOUT(rig.match->phase(), MatchController::Watching, orxtest::scaled(10000));
+    rig.peer.stopListening(); // the link stays down
+    rig.peer.closeClient();
+    QTRY_COMPARE_WITH_TIMEOUT(rig.server->state(), ServerClient::Offline, orxtest::scaled(10000));
+    QVERIFY(rig.waitDoc([](const QJsonObject &d) { return d["lobby"].isNull(); }));
+    if (spectator) {
+        QCOMPARE(rig.match->phase(), MatchController::Watching);
+        QTRY_VERIFY_WITH_TIMEOUT(rig.match->phase() != MatchController::Watching, orxtest::scaled(10000));
+    } else {
+        QVERIFY(rig.match->phase() != MatchController::Watching);
+    }
+}
+
 void TestBridgeFiles::reactions()
 {
     BridgeRig rig;

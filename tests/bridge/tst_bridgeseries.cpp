@@ -263,6 +263,13 @@ void TestBridgeSeries::casualSeries()
                                     "You signed in on another PC, so this one was signed out.";
                      }),
              qPrintable(m.dump()));
+    // Neither game ever read a part of a document, nor saw a message id go back.
+    for (DriverProcess *d : {m.a.get(), m.b.get()}) {
+        const QByteArray log = readFile(d->sessionDir() + "/game.log");
+        QVERIFY(log.contains("menu: message "));
+        QVERIFY2(!log.contains("menu: ui.json does not parse") && !log.contains("menu: message id went back"),
+                 log.constData());
+    }
 }
 
 QTEST_GUILESS_MAIN(TestBridgeSeries)
