@@ -326,6 +326,20 @@ void TestBridgeFiles::reactions()
 
     // Signed in: the error goes; the series and the leaderboard go with the link.
     QVERIFY(rig.signIn("ann"));
+    // The player's own profile replaces the statistics; the Play page reads them through ownStats.
+    const QJsonObject versus{{"ranked", QJsonObject{{"title", "Gold"}, {"elo", 1650}}}};
+    send({{"type", "profile"},
+          {"name", "ann"},
+          {"stats", QJsonObject{{"orx", QJsonObject{{"versus", versus}}}}}});
+    QVERIFY(rig.waitDoc([](const QJsonObject &d) { return d["account"]["elo"] == 1650; }));
+    QCOMPARE(rig.bridge->ownStats(), versus);
+    // A lobby list arrives: the signal carries it as the server sent it.
+    QSignalSpy lists(rig.bridge.get(), &MenuBridge::lobbiesChanged);
+    const QJsonArray entries{QJsonObject{{"id", "AAAAA"}, {"name", "One"}}};
+    send({{"type", "lobbies"}, {"lobbies", entries}});
+    QTRY_COMPARE_WITH_TIMEOUT(lists.size(), 1, orxtest::scaled(5000));
+    QCOMPARE(lists.first().first().toJsonArray(), entries);
+    QVERIFY(rig.waitDoc([](const QJsonObject &d) { return d["lobbies"]["at"].toInteger() > 0; }));
     send({{"type", "leaderboard"}, {"rows", QJsonArray{QJsonObject{{"rank", 1}, {"name", "ann"}}}}});
     send({{"type", "series"}, {"opponent", "bob"}, {"state", "playing"}, {"you", 1}, {"them", 0}});
     QVERIFY(rig.waitDoc([](const QJsonObject &d) {
