@@ -33,6 +33,12 @@ bool writeFileAtomically(const QString &path, const QByteArray &bytes, QString *
 // an existing empty file gives empty bytes and opened = true.
 QByteArray readFileShared(const QString &path, bool *opened = nullptr);
 
+// Moves `from` to `to` in one step, replacing a file already at `to` (a reader of `to` sees the
+// old file or the moved one, never none). False when `from` is missing or still held by another
+// program, or the move fails otherwise; `error` then gets "cannot rename %1 (error %2)" with the
+// source path and the system error number.
+bool renameReplacing(const QString &from, const QString &to, QString *error = nullptr);
+
 // How copyFileRange moved the bytes: by the system, file to file (sharing the blocks where the
 // file system can), or through a buffer of this process.
 enum class CopyMethod { System, Buffered };

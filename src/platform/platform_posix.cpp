@@ -117,6 +117,15 @@ bool writeFileAtomically(const QString &path, const QByteArray &bytes, QString *
     return false;
 }
 
+bool renameReplacing(const QString &from, const QString &to, QString *error)
+{
+    if (::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0)
+        return true;
+    if (error)
+        *error = QStringLiteral("cannot rename %1 (error %2)").arg(QDir::toNativeSeparators(from)).arg(errno);
+    return false;
+}
+
 QByteArray readFileShared(const QString &path, bool *opened)
 {
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);

@@ -32,6 +32,20 @@ std::wstring wide(const QString &s)
 
 } // namespace
 
+bool renameReplacing(const QString &from, const QString &to, QString *error)
+{
+    // QFile::rename refuses an existing target; MoveFileExW replaces it in one step.
+    const std::wstring fromW = QDir::toNativeSeparators(from).toStdWString();
+    const std::wstring toW = QDir::toNativeSeparators(to).toStdWString();
+    if (MoveFileExW(fromW.c_str(), toW.c_str(), MOVEFILE_REPLACE_EXISTING))
+        return true;
+    if (error)
+        *error = QStringLiteral("cannot rename %1 (error %2)")
+                     .arg(QDir::toNativeSeparators(from))
+                     .arg(GetLastError());
+    return false;
+}
+
 bool writeFileAtomically(const QString &path, const QByteArray &bytes, QString *error, int budgetMs)
 {
     const QString tmp = path + QStringLiteral(".tmp");

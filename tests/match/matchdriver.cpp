@@ -1,11 +1,14 @@
 // One launcher's match control in a process of its own (settings are per process): signs in to
 // the server, starts the player's game and takes commands on standard input, one per line.
 // Everything the controller says comes out on standard output, one event per line.
-// Usage: orx-match-driver --config FILE --server ADDRESS [--timing key=ms ...]
+// Usage: orx-match-driver --config FILE --server ADDRESS [--timing key=ms ...] [--bridge 1]
+// With --bridge 1 a menu bridge serves the player's game as in the launcher, and the driver asks
+// for the server's figures after each welcome as the main window does.
 // Commands: connect, register NAME PASSWORD, play, queue MODE [casual|ranked [CHARACTER]], accept,
 // decline, cancel, ready CHOICE, unready, leavelobby, lobbyleft, raw JSON (to the server), drop,
 // inject JSON (as if from the server), gamecmd LINE, set KEY VALUE, ask, quit.
 
+#include "bridge/menubridge.h"
 #include "core/cfg.h"
 #include "game/gameprocess.h"
 #include "match/matchcontroller.h"
@@ -16,6 +19,7 @@
 #include <QJsonDocument>
 #include <QSocketNotifier>
 #include <cstdio>
+#include <memory>
 #include <unistd.h>
 
 namespace {
@@ -82,6 +86,7 @@ int main(int argc, char **argv)
     QString config, server;
     MatchController::Timing timing;
     int reconnectMs = 500;
+    bool withBridge = false;
     for (int i = 1; i + 1 < args.size(); i += 2) {
         if (args.at(i) == QLatin1String("--config"))
             config = args.at(i + 1);
@@ -89,6 +94,8 @@ int main(int argc, char **argv)
             server = args.at(i + 1);
         else if (args.at(i) == QLatin1String("--reconnect-ms"))
             reconnectMs = args.at(i + 1).toInt();
+        else if (args.at(i) == QLatin1String("--bridge"))
+            withBridge = args.at(i + 1) == QLatin1String("1");
         else if (args.at(i) != QLatin1String("--timing") || !applyTiming(timing, args.at(i + 1))) {
             std::fprintf(stderr, "bad option %s\n", qPrintable(args.at(i)));
             return 2;
@@ -106,6 +113,14 @@ int main(int argc, char **argv)
     client.setTiming(ct);
     MatchController match(&client);
     match.setTiming(timing);
+    std::unique_ptr<MenuBridge> bridge;
+    if (withBridge) {
+        bridge = std::make_unique<MenuBridge>(&client, &match);
+        QObject::connect(&client, &ServerClient::message, [&client](const QJsonObject &m) {
+            if (m.value(QStringLiteral("type")).toString() == QLatin1String("welcome"))
+                client.send(QJsonObject{{QStringLiteral("type"), QStringLiteral("online")}});
+        });
+    }
 
     QObject::connect(&client, &ServerClient::stateChanged,
                      [](ServerClient::State s) { out(QStringLiteral("state %1").arg(int(s))); });

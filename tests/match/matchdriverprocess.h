@@ -27,6 +27,7 @@ public:
         QStringList gameArgs;  // ORX_TESTGAME_ARGS words
         QStringList timing;    // key=ms for the controller
         int reconnectMs = 500; // the server link's first reconnect delay
+        bool bridge = false;   // a menu bridge serves the player's game
     };
 
     ~DriverProcess()
@@ -67,6 +68,9 @@ public:
         }
         QStringList args{"--config", config, "--server", QString("tcp://127.0.0.1:%1").arg(serverPort)};
         args << "--reconnect-ms" << QString::number(o.reconnectMs);
+        if (o.bridge)
+            args << "--bridge"
+                 << "1";
         for (const QString &t : o.timing)
             args << "--timing" << t;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();

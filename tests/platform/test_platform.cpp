@@ -7,6 +7,7 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <QtTest>
+#include <cerrno>
 #include <csignal>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -108,6 +109,7 @@ private slots:
     void atomicReplaceErrors();
     void atomicReplaceRetriesWhileTargetIsHeld();
     void readFileSharedLimitsAndFlags();
+    void renameReplacingReplacesInOneStep();
     void processTreeIsOneLevel();
     void jobEndsGamesWhenLauncherIsKilled();
     void jobEndsWholeGroupAtNormalExit();
@@ -204,6 +206,29 @@ void TestPlatform::atomicReplaceRetriesWhileTargetIsHeld()
     QCOMPARE(QString::fromUtf8(released.readAllStandardOutput()).trimmed(), QStringLiteral("ok"));
     QCOMPARE(readAll(target), QByteArray("new"));
     QVERIFY(tmpLeftovers(dir.path()).isEmpty());
+}
+
+void TestPlatform::renameReplacingReplacesInOneStep()
+{
+    QTemporaryDir dir;
+    const QString from = dir.filePath(QStringLiteral("ask.txt"));
+    const QString to = dir.filePath(QStringLiteral("ask.txt.taken"));
+    // Onto nothing, then over an older file (which QFile::rename would refuse).
+    QVERIFY(writeAll(from, "first"));
+    QVERIFY(platform::renameReplacing(from, to));
+    QVERIFY(!QFile::exists(from));
+    QCOMPARE(readAll(to), QByteArray("first"));
+    QVERIFY(writeAll(from, "second"));
+    QVERIFY(platform::renameReplacing(from, to));
+    QVERIFY(!QFile::exists(from));
+    QCOMPARE(readAll(to), QByteArray("second"));
+    // A missing source: false, the target untouched, the error names the source.
+    QString error;
+    QVERIFY(!platform::renameReplacing(from, to, &error));
+    QCOMPARE(error,
+             QStringLiteral("cannot rename %1 (error %2)").arg(QDir::toNativeSeparators(from)).arg(ENOENT));
+    QCOMPARE(readAll(to), QByteArray("second"));
+    QVERIFY(!platform::renameReplacing(from, to)); // no error text asked for
 }
 
 void TestPlatform::readFileSharedLimitsAndFlags()

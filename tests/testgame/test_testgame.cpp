@@ -2,13 +2,18 @@
 // covered by test_game; here the parts the launcher does not exercise yet.
 
 #include "matchplay.h"
+#include "menu.h"
 #include "script.h"
 
 #include <QDir>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <cstdio>
 
 namespace {
 
@@ -50,6 +55,11 @@ private slots:
     void badOptionsEndAtOnce();
     void prepareRun();
     void askRequestsWaitUntilTaken();
+    void waitStepsOrderTheScript();
+    void menuPaths_data();
+    void menuPaths();
+    void menuFollowsTheDocument();
+    void waitGivesUp();
 
 private:
     // A process with a session folder in the environment, the way the launcher starts it.
@@ -255,6 +265,16 @@ void TestTestGame::scriptErrors_data()
                                      << "s:1: \"draw\" needs one of on, off";
     QTest::newRow("menu at no time") << "menu soon"
                                      << "s:1: \"menu\" takes a time in milliseconds";
+    QTest::newRow("wait without a path") << "wait"
+                                         << "s:1: \"wait\" needs a text";
+    QTest::newRow("wait at no time") << "wait queue.state=found soon"
+                                     << "s:1: \"wait\" needs PATH[=VALUE] and then a time in milliseconds";
+    QTest::newRow("wait with a word too many")
+        << "wait queue.state=found 100 200"
+        << "s:1: \"wait\" needs PATH[=VALUE] and then a time in milliseconds";
+    QTest::newRow("wait for a value without a path")
+        << "wait =found"
+        << "s:1: \"wait\" needs PATH[=VALUE] and then a time in milliseconds";
 }
 
 void TestTestGame::scriptErrors()
@@ -391,6 +411,131 @@ void TestTestGame::askRequestsWaitUntilTaken()
     QCOMPARE(game.exitCode(), 0);
     QVERIFY(!QFile::exists(dir.filePath("cmd.txt")));
     QCOMPARE(readFile(dir.filePath("testgame-commands.txt")), QByteArray("quit\n"));
+}
+
+void TestTestGame::waitStepsOrderTheScript()
+{
+    QList<ScriptStep> steps;
+    QString error;
+    QVERIFY(parseScript("at 300 log b\nat 100 log a\nwait lobbies.list.0.code\nat 50 log d\nlog c\n"
+                        "wait queue.state=found 2500\nat 10 log e\n",
+                        "s", steps, error));
+    orderSteps(steps);
+    QStringList order;
+    for (const ScriptStep &step : steps)
+        order << (step.action == ScriptStep::Wait ? "wait " + step.text : step.text);
+    QCOMPARE(order, QStringList({"a", "b", "wait lobbies.list.0.code", "c", "d",
+                                 "wait queue.state=found 2500", "e"}));
+    QCOMPARE(waitSpec(steps.at(2)).condition, QStringLiteral("lobbies.list.0.code"));
+    QCOMPARE(waitSpec(steps.at(2)).ms, 60000);
+    QCOMPARE(waitSpec(steps.at(5)).condition, QStringLiteral("queue.state=found"));
+    QCOMPARE(waitSpec(steps.at(5)).ms, 2500);
+}
+
+void TestTestGame::menuPaths_data()
+{
+    QTest::addColumn<QString>("condition");
+    QTest::addColumn<bool>("holds");
+    QTest::newRow("a text") << "queue.state=found" << true;
+    QTest::newRow("another text") << "queue.state=idle" << false;
+    QTest::newRow("a number") << "message.id=3" << true;
+    QTest::newRow("a boolean") << "lobbies.list.0.koth=true" << true;
+    QTest::newRow("null") << "lobby=null" << true;
+    QTest::newRow("present") << "lobbies.list.0.code" << true;
+    QTest::newRow("past the end of a list") << "lobbies.list.1.code" << false;
+    QTest::newRow("not an index") << "lobbies.list.x.code" << false;
+    QTest::newRow("an empty text is not there") << "queue.text" << false;
+    QTest::newRow("false is not there") << "lobbies.list.0.locked" << false;
+    QTest::newRow("null is not there") << "lobby" << false;
+    QTest::newRow("zero is there") << "queue.secs" << true;
+    QTest::newRow("empty text by value") << "queue.text=" << true;
+    QTest::newRow("missing key") << "queue.nothing=" << false;
+}
+
+void TestTestGame::menuPaths()
+{
+    QFETCH(QString, condition);
+    QFETCH(bool, holds);
+    const QJsonObject doc =
+        QJsonDocument::fromJson(
+            R"j({"queue":{"state":"found","secs":0,"text":""},"message":{"id":3},"lobby":null,)j"
+            R"j("lobbies":{"list":[{"code":"ABCDE","koth":true,"locked":false}]}})j")
+            .object();
+    QCOMPARE(waitHolds(doc, condition), holds);
+}
+
+void TestTestGame::menuFollowsTheDocument()
+{
+    const QDir dir(m_dir->path());
+    writeFile(dir.filePath("other-launcher.txt"), "QX7K2\nsecond line\n");
+    // The request fields come from the document and from a file; the at after a wait counts from
+    // the moment it held.
+    writeFile(dir.filePath("script.txt"),
+              QString("wait lobbies.list.0.code 20000\nat 10 ask lobby_join code={lobbies.list.0.code} "
+                      "mine={@%1} n={message.id} missing={queue.nothing}\n"
+                      "wait message.id=2 20000\nlog all seen\n")
+                  .arg(dir.filePath("other-launcher.txt"))
+                  .toUtf8());
+    const auto ui = [&](const QByteArray &json) {
+        writeFile(dir.filePath("ui.tmp"), json + "\n");
+        // Replaced in one step, as the launcher does.
+        QCOMPARE(std::rename(qPrintable(dir.filePath("ui.tmp")), qPrintable(dir.filePath("ui.json"))), 0);
+    };
+    QProcess game;
+    setUpSession(game, true);
+    QProcessEnvironment env = game.processEnvironment();
+    env.insert("ORX_TESTGAME_SCRIPT", dir.filePath("script.txt"));
+    game.setProcessEnvironment(env);
+    game.start();
+    QVERIFY(game.waitForStarted(30000));
+    QByteArray out;
+    const auto printed = [&game, &out](const QByteArray &text) {
+        out += game.readAllStandardOutput();
+        return out.contains(text);
+    };
+    ui(R"j({"t":1,"message":{"id":1,"kind":"info","text":"Hello."},"lobbies":{"list":[]}})j");
+    QTRY_VERIFY_WITH_TIMEOUT(printed("menu: message 1 info Hello."), 20000);
+    // Only "t" changed: shown once, recorded once.
+    ui(R"j({"t":2,"message":{"id":1,"kind":"info","text":"Hello."},"lobbies":{"list":[]}})j");
+    ui("{not json");
+    QTRY_VERIFY_WITH_TIMEOUT(printed("menu: ui.json does not parse"), 20000);
+    QVERIFY(!QFile::exists(dir.filePath("ask.txt")));
+    ui(R"j({"t":3,"message":{"id":1,"kind":"info","text":"Hello."},"lobbies":{"list":[{"code":"ABCDE"}]}})j");
+    QTRY_COMPARE_WITH_TIMEOUT(readFile(dir.filePath("ask.txt")),
+                              QByteArray("lobby_join code=ABCDE mine=QX7K2 n=1 missing=\n"), 20000);
+    ui(R"j({"t":4,"message":{"id":0,"kind":"info","text":""},"lobbies":{"list":[]}})j");
+    QTRY_VERIFY_WITH_TIMEOUT(printed("menu: message id went back from 1 to 0"), 20000);
+    ui(R"j({"t":5,"message":{"id":2,"kind":"error","text":"No such lobby."},"lobbies":{"list":[]}})j");
+    QTRY_VERIFY_WITH_TIMEOUT(readFile(dir.filePath("game.log")).contains("all seen"), 20000);
+    const QByteArray log = readFile(dir.filePath("game.log"));
+    QCOMPARE(log.count("menu: message 1 info Hello."), 1);
+    QVERIFY(log.contains("menu: message 2 error No such lobby."));
+    QVERIFY(log.contains("menu: lobbies.list.0.code holds"));
+    const QList<QByteArray> recorded = readFile(dir.filePath("testgame-ui.jsonl")).split('\n');
+    QCOMPARE(recorded.size(), 5); // t 1, 3, 4, 5 and the end of the last line
+    QCOMPARE(QJsonDocument::fromJson(recorded.at(1)).object().value("t").toInt(), 3);
+    writeFile(dir.filePath("cmd.txt"), "quit\n");
+    QVERIFY(game.waitForFinished(30000));
+    QCOMPARE(game.exitCode(), 0);
+}
+
+void TestTestGame::waitGivesUp()
+{
+    const QDir dir(m_dir->path());
+    writeFile(dir.filePath("script.txt"), "wait queue.state=found 300\nlog never\n");
+    QProcess game;
+    setUpSession(game, true);
+    QProcessEnvironment env = game.processEnvironment();
+    env.insert("ORX_TESTGAME_SCRIPT", dir.filePath("script.txt"));
+    game.setProcessEnvironment(env);
+    game.start();
+    QVERIFY(game.waitForFinished(30000));
+    QCOMPARE(game.exitCode(), 3);
+    QVERIFY(
+        game.readAllStandardOutput().contains("menu: gave up waiting for queue.state=found after 300 ms"));
+    const QByteArray log = readFile(dir.filePath("game.log"));
+    QVERIFY(log.contains("menu: gave up waiting for queue.state=found after 300 ms"));
+    QVERIFY(!log.contains("never"));
 }
 
 QTEST_GUILESS_MAIN(TestTestGame)

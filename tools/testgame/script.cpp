@@ -2,6 +2,8 @@
 
 #include <QFile>
 
+#include <algorithm>
+
 namespace {
 
 struct ActionName {
@@ -27,6 +29,7 @@ constexpr ActionName actionNames[] = {
     {"menu", ScriptStep::Menu, false},
     {"ignore-park", ScriptStep::IgnorePark, false},
     {"honour-park", ScriptStep::HonourPark, false},
+    {"wait", ScriptStep::Wait, true},
 };
 
 // Splits off the first word; the rest keeps its inner blanks.
@@ -101,6 +104,17 @@ bool parseScript(const QString &text, const QString &origin, QList<ScriptStep> &
                 return false;
             }
         }
+        if (step.action == ScriptStep::Wait) {
+            const QStringList parts = line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+            bool ok = true;
+            if (parts.size() == 2 && parts.at(1).toInt(&ok) < 0)
+                ok = false;
+            if (parts.size() > 2 || !ok || parts.value(0).startsWith(QLatin1Char('='))) {
+                error = QStringLiteral("%1: \"wait\" needs PATH[=VALUE] and then a time in milliseconds")
+                            .arg(where);
+                return false;
+            }
+        }
         if (step.action == ScriptStep::Outcome) {
             static const QStringList words{QStringLiteral("none"),         QStringLiteral("desync"),
                                            QStringLiteral("disconnected"), QStringLiteral("error"),
@@ -121,6 +135,29 @@ bool parseScript(const QString &text, const QString &origin, QList<ScriptStep> &
         steps << step;
     }
     return true;
+}
+
+WaitSpec waitSpec(const ScriptStep &step)
+{
+    const QStringList parts = step.text.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    WaitSpec spec;
+    spec.condition = parts.value(0);
+    if (parts.size() > 1)
+        spec.ms = parts.at(1).toInt();
+    return spec;
+}
+
+void orderSteps(QList<ScriptStep> &steps)
+{
+    const auto byTime = [](const ScriptStep &a, const ScriptStep &b) { return a.atMs < b.atMs; };
+    auto begin = steps.begin();
+    for (auto it = steps.begin(); it != steps.end(); ++it) {
+        if (it->action != ScriptStep::Wait)
+            continue;
+        std::stable_sort(begin, it, byTime);
+        begin = it + 1;
+    }
+    std::stable_sort(begin, steps.end(), byTime);
 }
 
 bool readScript(const QString &path, QList<ScriptStep> &steps, QString &error)

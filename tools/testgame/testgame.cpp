@@ -55,14 +55,21 @@ TestGame::TestGame(const Options &options, const QStringList &arguments, QObject
       m_asks(env("ORX_SESSION_DIR").isEmpty()
                  ? QString()
                  : QDir(env("ORX_SESSION_DIR")).filePath(QStringLiteral("ask.txt"))),
-      m_net(options.net), m_ignoreQuit(options.ignoreQuit)
+      m_net(options.net), m_ignoreQuit(options.ignoreQuit),
+      m_menu(env("ORX_SESSION_DIR").isEmpty()
+                 ? QString()
+                 : QDir(env("ORX_SESSION_DIR")).filePath(QStringLiteral("ui.json")),
+             QDir(recordFolder(options)).filePath(QStringLiteral("testgame-ui.jsonl")),
+             [this](const QString &line) {
+                 m_log.line(line);
+                 print(line);
+             })
 {
     m_choice = m_options.choice;
     if (!m_options.feedTrace.isEmpty() && !m_feedTrace.open(m_options.feedTrace))
         m_log.line(QStringLiteral("warning: cannot write the feed trace %1").arg(m_options.feedTrace));
     m_ignorePark = m_options.ignorePark;
-    std::stable_sort(m_options.steps.begin(), m_options.steps.end(),
-                     [](const ScriptStep &a, const ScriptStep &b) { return a.atMs < b.atMs; });
+    orderSteps(m_options.steps);
     m_tick.setInterval(20);
     connect(&m_tick, &QTimer::timeout, this, &TestGame::tick);
     m_bootTimer.setSingleShot(true);
@@ -155,6 +162,7 @@ void TestGame::tick()
         if (m_ending)
             return;
     }
+    m_menu.refresh();
     runDueSteps();
     if (m_ending)
         return;
@@ -169,8 +177,40 @@ void TestGame::tick()
 void TestGame::runDueSteps()
 {
     while (!m_ending && m_nextStep < m_options.steps.size() &&
-           m_options.steps.at(m_nextStep).atMs <= m_clock.elapsed())
-        runStep(m_options.steps.at(m_nextStep++));
+           m_options.steps.at(m_nextStep).atMs + m_stepBase <= m_clock.elapsed()) {
+        const ScriptStep &step = m_options.steps.at(m_nextStep);
+        if (step.action == ScriptStep::Wait) {
+            if (!waitStep(step))
+                return;
+            ++m_nextStep;
+            continue;
+        }
+        ++m_nextStep;
+        runStep(step);
+    }
+}
+
+bool TestGame::waitStep(const ScriptStep &step)
+{
+    const WaitSpec spec = waitSpec(step);
+    if (!m_waiting.isValid()) {
+        m_waiting.start();
+        m_log.line(QStringLiteral("menu: waiting for %1").arg(spec.condition));
+    }
+    if (waitHolds(m_menu.document(), spec.condition)) {
+        m_waiting.invalidate();
+        m_stepBase = m_clock.elapsed();
+        m_log.line(QStringLiteral("menu: %1 holds").arg(spec.condition));
+        return true;
+    }
+    if (m_waiting.elapsed() > spec.ms) {
+        const QString line =
+            QStringLiteral("menu: gave up waiting for %1 after %2 ms").arg(spec.condition).arg(spec.ms);
+        m_log.line(line);
+        print(line);
+        finish(3, QStringLiteral("gave up waiting"));
+    }
+    return false;
 }
 
 void TestGame::runStep(const ScriptStep &step)
@@ -180,8 +220,10 @@ void TestGame::runStep(const ScriptStep &step)
         setStatus(step.text);
         break;
     case ScriptStep::Ask:
-        m_asks.add(step.text);
+        m_asks.add(expandAsk(step.text, m_menu.document()));
         break;
+    case ScriptStep::Wait:
+        break; // handled where the steps are run
     case ScriptStep::Log:
         m_log.line(step.text);
         break;

@@ -7,6 +7,7 @@
 #include "feed.h"
 #include "gamelog.h"
 #include "matchplay.h"
+#include "menu.h"
 #include "netmatch.h"
 #include "options.h"
 #include "record.h"
@@ -25,6 +26,7 @@ private:
     void tick();
     void runDueSteps();
     void runStep(const ScriptStep &step);
+    bool waitStep(const ScriptStep &step);
     void handleCommand(const QString &line);
     void beginMatch(const CommandLine &command);
     void beginWatch(const CommandLine &command);
@@ -81,8 +83,11 @@ private:
     int m_menuMs = 0;
     bool m_ignorePark = false;
     qsizetype m_nextStep = 0;
+    qint64 m_stepBase = 0;   // the script's clock starts again when a wait holds
+    QElapsedTimer m_waiting; // since the wait step in hand began
     bool m_ignoreQuit = false;
     bool m_ending = false;
+    MenuView m_menu;
 };
 
 // Set by the SIGTERM handler (a close request); read by the game's tick.

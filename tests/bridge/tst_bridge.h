@@ -1,0 +1,51 @@
+#pragma once
+#include <QObject>
+
+class TestBridgeRules : public QObject {
+    Q_OBJECT
+private slots:
+    void grammar_data();
+    void grammar();
+    void requestLines_data();
+    void requestLines();
+    void unknownVerb();
+    void versions_data();
+    void versions();
+    void versionCheck_data();
+    void versionCheck();
+    void finishedTexts_data();
+    void finishedTexts();
+    void cancelTexts_data();
+    void cancelTexts();
+    void seriesTexts_data();
+    void seriesTexts();
+    void lobbyTexts_data();
+    void lobbyTexts();
+    void queueTexts();
+    void rows();
+};
+
+class TestBridgeFiles : public QObject {
+    Q_OBJECT
+private slots:
+    void noGame();
+    void gameWithoutMenu();
+    void requestFromTheGame();
+    void firstLineOnly();
+    void emptyVerbs();
+    void hugeRequest();
+    void oldTakenReplaced();
+    void sameTextTwice();
+    void failedWrite();
+    void servedAfterLeavingALobby();
+    void spectatorGrace_data();
+    void spectatorGrace();
+    void reactions();
+};
+
+class TestBridgeGolden : public QObject {
+    Q_OBJECT
+private slots:
+    void documents();
+    void acceptLeftNeverNegative();
+};

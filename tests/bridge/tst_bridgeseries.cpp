@@ -1,0 +1,276 @@
+// A casual series on orx-server between two launchers' match drivers, each with a menu bridge
+// serving its orx-testgame player: what each game's "ui.json" showed along the way, from the game's
+// own records ("testgame-ui.jsonl"), and the server's notices, a dropped link and a sign-in elsewhere.
+
+#include "matchscenariokit.h"
+#include "uischema.h"
+
+#include <QRegularExpression>
+#include <QtTest>
+
+using namespace scenario;
+
+namespace {
+
+QByteArray readFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+const QJsonObject readDoc(const DriverProcess &d)
+{
+    QFile f(d.sessionDir() + "/ui.json");
+    if (d.sessionDir().isEmpty() || !f.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray bytes = f.readAll();
+    QJsonParseError error;
+    const QJsonDocument doc = QJsonDocument::fromJson(bytes, &error);
+    if (error.error != QJsonParseError::NoError || !doc.isObject()) {
+        QTest::qFail(qPrintable("unreadable ui.json: " + QString::fromUtf8(bytes.left(200))), __FILE__,
+                     __LINE__);
+        return {};
+    }
+    const QStringList problems = uischema::problems(doc.object());
+    if (!problems.isEmpty())
+        QTest::qFail(qPrintable("schema: " + problems.join("; ")), __FILE__, __LINE__);
+    return doc.object();
+}
+
+// Every document the game saw change, in order.
+QList<QJsonObject> records(const DriverProcess &d)
+{
+    QFile f(d.sessionDir() + "/testgame-ui.jsonl");
+    QList<QJsonObject> out;
+    if (!f.open(QIODevice::ReadOnly))
+        return out;
+    for (const QByteArray &line : f.readAll().split('\n')) {
+        if (line.isEmpty())
+            continue;
+        const QJsonObject o = QJsonDocument::fromJson(line).object();
+        const QStringList problems = uischema::problems(o);
+        if (!problems.isEmpty())
+            QTest::qFail(qPrintable("schema of a record: " + problems.join("; ")), __FILE__, __LINE__);
+        out << o;
+    }
+    return out;
+}
+
+bool waitDoc(const DriverProcess &d, const std::function<bool(const QJsonObject &)> &holds, int ms = 20000)
+{
+    return orxtest::waitUntil([&] { return holds(readDoc(d)); }, ms);
+}
+
+// The "queue" states the game saw, each change once.
+QStringList queueStates(const DriverProcess &d)
+{
+    QStringList states;
+    for (const QJsonObject &r : records(d)) {
+        const QString s = r.value("queue").toObject().value("state").toString();
+        if (states.isEmpty() || states.last() != s)
+            states << s;
+    }
+    return states;
+}
+
+// Whether `wanted` appears in `states` in this order (other states may come between).
+bool inOrder(const QStringList &states, const QStringList &wanted)
+{
+    qsizetype at = 0;
+    for (const QString &s : states)
+        if (at < wanted.size() && s == wanted.at(at))
+            ++at;
+    return at == wanted.size();
+}
+
+// The line index of the first server message of `type` after line `from`, or -1.
+qsizetype messageAfter(const DriverProcess &d, const QString &type, qsizetype from)
+{
+    for (qsizetype i = from + 1; i < d.lines.size(); ++i)
+        if (d.lines.at(i).startsWith("msg ") &&
+            QJsonDocument::fromJson(d.lines.at(i).mid(4).toUtf8()).object().value("type").toString() == type)
+            return i;
+    return -1;
+}
+
+QString finishedText(const QJsonObject &f)
+{
+    return QString(f.value("you_won").toBool() ? "You beat %1, %2." : "You lost to %1, %2.")
+        .arg(f.value("opponent").toString(), f.value("score").toString());
+}
+
+Options withBridge(const QString &name)
+{
+    Options o = opts(name, {"--match-ms", "1500"});
+    o.bridge = true;
+    return o;
+}
+
+} // namespace
+
+class TestBridgeSeries : public QObject {
+    Q_OBJECT
+private slots:
+    void casualSeries();
+};
+
+void TestBridgeSeries::casualSeries()
+{
+    Match m;
+    QVERIFY(m.start({"--motd", "Welcome to the test server."}, withBridge("ann"), withBridge("bob")));
+    QVERIFY2(m.a->signInAndPlay() && m.b->signInAndPlay(), qPrintable(m.dump()));
+    // After the welcome the driver asks for the figures as the main window does; the answer is
+    // what the menu shows, beside the message of the day.
+    for (DriverProcess *d : {m.a.get(), m.b.get()}) {
+        QVERIFY2(orxtest::waitUntil([&] { return !d->messages("online").isEmpty(); }), qPrintable(m.dump()));
+        const int count = d->messages("online").last().value("count").toInt();
+        QVERIFY2(waitDoc(*d,
+                         [&](const QJsonObject &doc) {
+                             return doc["account"]["state"] == "signed_in" &&
+                                    doc["server"]["notice"] == "Welcome to the test server." &&
+                                    doc["server"]["online"].toInt() == count;
+                         }),
+                 qPrintable(QJsonDocument(readDoc(*d)).toJson(QJsonDocument::Compact)));
+    }
+    QCOMPARE(readDoc(*m.a)["account"]["name"].toString(), QString("ann"));
+
+    // The search: ann accepts first, so her game shows the accepted match until bob's answer.
+    m.a->send("queue versus casual");
+    QVERIFY(waitDoc(*m.a, [](const QJsonObject &d) { return d["queue"]["state"] == "searching"; }));
+    m.b->send("queue versus casual");
+    QVERIFY(m.a->waitFor("found ") && m.b->waitFor("found "));
+    const QString id = m.a->json("found ").value("match").toString();
+    QVERIFY(waitDoc(*m.a, [](const QJsonObject &d) {
+        return d["queue"]["state"] == "found" && d["queue"]["opponent"] == "bob";
+    }));
+    QVERIFY(waitDoc(*m.b, [](const QJsonObject &d) { return d["queue"]["state"] == "found"; }));
+    m.a->send("accept");
+    QVERIFY(waitDoc(*m.a, [](const QJsonObject &d) {
+        return d["queue"]["state"] == "accepted" &&
+               d["queue"]["text"] == "Accepted. Waiting for your opponent.";
+    }));
+    m.b->send("accept");
+    QVERIFY2(m.a->waitFor("phase 11 " + kChooseText, 40000) && m.b->waitFor("phase 11 " + kChooseText, 40000),
+             qPrintable(m.dump()));
+
+    // Each game's result message, then a fresh profile asked for; the series between two matches.
+    for (DriverProcess *d : {m.a.get(), m.b.get()}) {
+        const QJsonObject f = d->json("finished ");
+        const QString text = finishedText(f);
+        QVERIFY2(waitDoc(*d, [&](const QJsonObject &doc) { return doc["message"]["text"] == text; }),
+                 qPrintable(text + "\n" + m.dump()));
+        QVERIFY2(orxtest::waitUntil([&] { return messageAfter(*d, "profile", d->find("finished ")) >= 0; }),
+                 qPrintable(m.dump()));
+        QVERIFY2(orxtest::waitUntil([&] {
+                     return readFile(d->sessionDir() + "/game.log").contains("menu: message ") &&
+                            readFile(d->sessionDir() + "/game.log").contains(text.toUtf8());
+                 }),
+                 qPrintable(text));
+        const QString mine = QString::number(f.value("you_won").toBool() ? 1 : 0);
+        const QString theirs = QString::number(f.value("you_won").toBool() ? 0 : 1);
+        const QRegularExpression between(QString("^You %1, %2 %3\\. (Rematch, character select, or leave\\? "
+                                                 "\\(\\d+ seconds\\)|.* \\(\\d+ seconds\\)\\.)$")
+                                             .arg(mine, f.value("opponent").toString(), theirs));
+        QVERIFY2(waitDoc(*d,
+                         [&](const QJsonObject &doc) {
+                             return doc["series"]["kind"] == "casual" &&
+                                    between.match(doc["series"]["text"].toString()).hasMatch();
+                         }),
+                 qPrintable(readDoc(*d)["series"].toObject().value("text").toString()));
+    }
+    QVERIFY2(inOrder(queueStates(*m.a), {"found", "accepted", "connecting", "idle"}),
+             qPrintable(queueStates(*m.a).join(" ")));
+    // Bob accepted last: the server's answer came within the 50 ms in which a change is written, so
+    // his game may never have seen "accepted".
+    QVERIFY2(inOrder(queueStates(*m.b), {"found", "connecting", "idle"}),
+             qPrintable(queueStates(*m.b).join(" ")));
+
+    // The server's console: a notice and a warning reach both games.
+    // The server's console: a notice and a warning reach both games (the warning once the notice
+    // was seen: two messages within one write would show only the last).
+    m.server.command("notice The server restarts at midnight.");
+    for (DriverProcess *d : {m.a.get(), m.b.get()})
+        QVERIFY(orxtest::waitUntil([&] {
+            return readFile(d->sessionDir() + "/game.log").contains(" info The server restarts at midnight.");
+        }));
+    m.server.command("warn Last call for the evening.");
+    for (DriverProcess *d : {m.a.get(), m.b.get()})
+        QVERIFY(waitDoc(*d, [](const QJsonObject &doc) {
+            return doc["message"]["text"] == "Last call for the evening." &&
+                   doc["message"]["kind"] == "error" &&
+                   doc["server"]["notice"] == "Last call for the evening.";
+        }));
+
+    // Ann's link drops at the result screen: the series is gone from her menu until she is signed
+    // in again, then the server's series is back.
+    const int logins = m.a->count("loggedin");
+    const qsizetype before = records(*m.a).size();
+    m.a->send("drop");
+    QVERIFY(m.a->waitFor("state 0"));
+    QVERIFY2(orxtest::waitUntil([&] { return m.a->count("loggedin") > logins; }, 30000),
+             qPrintable(m.dump()));
+    QVERIFY(waitDoc(*m.a, [](const QJsonObject &d) { return d["series"]["kind"] == "casual"; }));
+    bool emptied = false;
+    for (const QJsonObject &r : records(*m.a).mid(before))
+        emptied = emptied || (r["account"]["state"] != "signed_in" && r["series"]["kind"] == "");
+    QVERIFY2(emptied, "no document without the series while the link was down");
+
+    // The loser leaves the series from the result screen.
+    DriverProcess *loser = loserChooses(m, id, "leave");
+    QVERIFY(loser);
+    DriverProcess *winner = loser == m.a.get() ? m.b.get() : m.a.get();
+    QVERIFY2(m.a->waitFor("phase 0 Match over") && m.b->waitFor("phase 0 Match over"), qPrintable(m.dump()));
+    const auto overText = [](const DriverProcess &d, bool iLeft) {
+        QJsonObject over;
+        for (const QString &l : d.lines)
+            if (l.startsWith("series ")) {
+                const QJsonObject s = QJsonDocument::fromJson(l.mid(7).toUtf8()).object();
+                if (s.value("state") == "over")
+                    over = s;
+            }
+        const QString score = QString("%1-%2").arg(over.value("you").toInt()).arg(over.value("them").toInt());
+        return iLeft ? QString("You left the series against %1 (%2).")
+                           .arg(over.value("opponent").toString(), score)
+                     : QString("%1 left the series (%2).").arg(over.value("opponent").toString(), score);
+    };
+    QVERIFY2(orxtest::waitUntil([&] { return loser->has("series ") && winner->has("series "); }),
+             qPrintable(m.dump()));
+    for (DriverProcess *d : {loser, winner}) {
+        const QString text = overText(*d, d == loser);
+        QVERIFY2(waitDoc(*d,
+                         [&](const QJsonObject &doc) {
+                             return doc["message"]["text"] == text && doc["series"]["state"] == "over" &&
+                                    doc["series"]["text"] == text;
+                         }),
+                 qPrintable(text + "\n" + m.dump()));
+        qsizetype overLine = -1;
+        for (qsizetype i = 0; i < d->lines.size(); ++i)
+            if (d->lines.at(i).startsWith("series ") && d->lines.at(i).contains("\"state\":\"over\""))
+                overLine = i;
+        QVERIFY(orxtest::waitUntil([&] { return messageAfter(*d, "profile", overLine) >= 0; }));
+        QCOMPARE(readDoc(*d)["queue"]["state"].toString(), QString("idle"));
+    }
+
+    // Signed in elsewhere: the server's words show in ann's menu.
+    orxtest::ScriptedClient other("elsewhere");
+    QVERIFY(other.connectPlain(m.server.tcpPort));
+    other.hello();
+    QCOMPARE(other.login("ann", "secret-pass").value("type").toString(), QString("account"));
+    QVERIFY2(waitDoc(*m.a,
+                     [](const QJsonObject &d) {
+                         return d["account"]["state"] == "offline" &&
+                                d["account"]["error"] ==
+                                    "You signed in on another PC, so this one was signed out.";
+                     }),
+             qPrintable(m.dump()));
+    // Neither game ever read a part of a document, nor saw a message id go back.
+    for (DriverProcess *d : {m.a.get(), m.b.get()}) {
+        const QByteArray log = readFile(d->sessionDir() + "/game.log");
+        QVERIFY(log.contains("menu: message "));
+        QVERIFY2(!log.contains("menu: ui.json does not parse") && !log.contains("menu: message id went back"),
+                 log.constData());
+    }
+}
+
+QTEST_GUILESS_MAIN(TestBridgeSeries)
+#include "tst_bridgeseries.moc"
