@@ -217,18 +217,24 @@ void TestServer::sessionTokensAreHashedAndExpire()
 
 void TestServer::successfulSignInsAreThrottled()
 {
-    QVERIFY(startServer({"--throttle"}));
+    QVERIFY(startServer({"--throttle", "--max-per-address", "64"}));
     ScriptedClient c;
     QVERIFY(greeted(c, server->tcpPort));
     QCOMPARE(c.signUp("often", "oftenpass").value("type").toString(), QString("account"));
-    for (int i = 0; i < 30; ++i)
-        QCOMPARE(login(c, "often", "oftenpass").value("type").toString(), QString("account"));
-    const QJsonObject r = login(c, "often", "oftenpass");
+    // Each from a new connection, so no connection's own request rate is what stops them.
+    for (int i = 0; i < 30; ++i) {
+        ScriptedClient x;
+        QVERIFY(greeted(x, server->tcpPort));
+        QCOMPARE(login(x, "often", "oftenpass").value("type").toString(), QString("account"));
+    }
+    // (Each sign-in closed the one before it: one session per account.)
+    ScriptedClient y;
+    QVERIFY(greeted(y, server->tcpPort));
+    const QJsonObject r = login(y, "often", "oftenpass");
     QCOMPARE(r.value("code").toString(), QString("too_many_tries"));
-    QCOMPARE(r.value("message").toString(),
-             QString("Too many sign-ins from your address. Try again in a few minutes."));
+    QCOMPARE(r.value("message").toString(), QString("Too many sign-ins from your address. Try again in a few minutes."));
     // A token resume costs no hash and still works.
-    QCOMPARE(c.auth(c.token).value("type").toString(), QString("account"));
+    QCOMPARE(y.auth(c.token).value("type").toString(), QString("account"));
 }
 
 void TestServer::floodingClientIsSlowedDown()
@@ -256,4 +262,37 @@ void TestServer::floodingClientIsSlowedDown()
         return flood.waitReply(flood.send({{"type", "profile"}, {"name", "flooder"}})).value("type") ==
                "profile";
     }));
+}
+
+void TestServer::floodThroughTheTunnelDropsPacketsNotThePlayer()
+{
+    // Alice plays through the tunnel and has stopped reading for a while (a slow link); Bob floods
+    // her through the relay with far more than any game sends.
+    QVERIFY(startServer());
+    ScriptedClient a, b;
+    QVERIFY(join(a, "alice") && join(b, "bob"));
+    const QString match = pairAndAccept(a, b, false, Path::Tunnel);
+    QVERIFY(!match.isEmpty());
+    const Go go = connectMatch(a, b, match);
+    QVERIFY(go.ok);
+    QCOMPARE(go.go[0].value("path").toString(), QString("tunnel"));
+    a.pauseReading();
+    const QByteArray packet(1200, 'x');
+    for (int i = 0; i < 20000; ++i) {
+        b.sendGame(packet, go.go[1].value("remote").toString(), false);
+        if (i % 500 == 0)
+            QTest::qWait(1); // the datagrams go out rather than fill the socket's own buffer
+    }
+    QVERIFY(pongs(b));
+    QVERIFY(orxtest::waitUntil([&] { return server->errors().contains(" a player sends more than "); }));
+    // Alice is still in: once she reads again her connection works, with a bounded part of the flood.
+    a.resumeReading();
+    QVERIFY(pongs(a));
+    QVERIFY(a.connected());
+    QVERIFY(!server->errors().contains("does not read what it is sent"));
+    const qsizetype got = a.gamePackets().count(packet);
+    QVERIFY2(got > 0 && got < 5000, qPrintable(QString::number(got)));
+    // The match goes on to its result.
+    a.send({{"type", "match_state"}, {"match", match}, {"state", "in_match"}});
+    QCOMPARE(playResult(a, b, go, 0).value("status").toString(), QString("agreed"));
 }

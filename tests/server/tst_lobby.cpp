@@ -638,7 +638,8 @@ void TestServer::lobbyDropAndReturn()
     QVERIFY(join(c, "later"));
     QVERIFY(orxtest::waitUntil(
         [&] {
-            return c.waitReply(c.send({{"type", "lobby_list"}})).value("lobbies").toArray().isEmpty();
+            const QJsonObject r = c.waitReply(c.send({{"type", "lobby_list"}}));
+            return r.value("type") == "lobbies" && r.value("lobbies").toArray().isEmpty();
         },
         15000));
     QCOMPARE(joinLobby(c, code).value("code").toString(), QString("no_such_lobby"));
@@ -679,7 +680,8 @@ void TestServer::lobbyLeavesSearchAndSeries()
 
 void TestServer::lobbyHostileFields()
 {
-    QVERIFY(startServer({"--lobby-countdown", "0"}));
+    // Every request is to reach its handler: no rates.
+    QVERIFY(startServer({"--lobby-countdown", "0", "--no-rate-limit"}));
     ScriptedClient a, b, c;
     QVERIFY(join(a, "hostl1"));
     QVERIFY(join(b, "hostl2"));

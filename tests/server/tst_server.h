@@ -102,6 +102,7 @@ private slots:
     void sessionTokensAreHashedAndExpire();
     void successfulSignInsAreThrottled();
     void floodingClientIsSlowedDown();
+    void floodThroughTheTunnelDropsPacketsNotThePlayer();
 
 public:
     enum class Path { Direct, Relay, Tunnel };

@@ -50,6 +50,8 @@ bool parseServerOptions(const QStringList &args, ServerOptions &out, QString *er
         {"update-file", "JSON file holding the update offer; re-read when it changes.", "file"},
         {"min-client-version", "Launchers older than this are refused with client_outdated.", "version"},
         {"no-throttle", "Do not throttle sign-ups and wrong passwords (for tests from one address)."},
+        {"no-rate-limit",
+         "Do not limit how often one connection sends each kind of request (for tests that send bursts)."},
         {"kdf-iterations", "PBKDF2 iterations for new password hashes (default 120000).", "n"},
         {"accept-timeout", "Seconds to accept a match found (default 15).", "s"},
         {"udp-wait", "Milliseconds to wait for a player's UDP hello before using the tunnel (default 6000).",
@@ -136,6 +138,7 @@ bool parseServerOptions(const QStringList &args, ServerOptions &out, QString *er
     out.updateFile = p.value("update-file");
     out.minClientVersion = p.value("min-client-version");
     out.throttle = !p.isSet("no-throttle");
+    out.rateLimit = !p.isSet("no-rate-limit");
     if (p.isSet("ping-widen")) {
         const QStringList w = p.value("ping-widen").split(',');
         bool ok[4] = {false, false, false, false};

@@ -19,6 +19,7 @@ struct ServerOptions {
     QString updateFile;
     QString minClientVersion;
     bool throttle = true;
+    bool rateLimit = true; // per-connection request rates (slow_down)
     int kdfIterations = 120000;
     int acceptTimeoutS = 15;
     int udpWaitMs = 6000;

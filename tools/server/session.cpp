@@ -84,7 +84,8 @@ void Server::onMessage(Connection *c, const QJsonObject &msg)
     if (m_shutDown)
         return;
     const QString type = msg.value("type").toString();
-    if (const RateRule *rule = rateRuleFor(type); rule && !c->rates.take(*rule, nowMs()))
+    if (const RateRule *rule = m_options.rateLimit ? rateRuleFor(type) : nullptr;
+        rule && !c->rates.take(*rule, nowMs()))
         return slowDown(c, msg, QString::fromLatin1(rule->family));
     if (type == "hello") {
         handleHello(c, msg);
