@@ -1,18 +1,17 @@
 // POSIX implementation of the platform contracts (Linux here).
 
+#include "native.h"
 #include "platform.h"
 #include "rangecopy.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QHash>
 #include <QMutex>
 #include <QProcess>
 #include <QSet>
 #include <QSocketNotifier>
-#include <QThread>
 
 #include <atomic>
 #include <cerrno>
@@ -24,9 +23,6 @@
 #include <fcntl.h>
 #include <memory>
 #include <sys/prctl.h>
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <sys/syscall.h>
 #include <sys/types.h>
 #include <sys/utsname.h>
 #include <sys/wait.h>
@@ -34,108 +30,22 @@
 
 namespace platform {
 
-namespace {
-
-bool writeAll(int fd, const QByteArray &bytes)
-{
-    const char *p = bytes.constData();
-    qsizetype left = bytes.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, size_t(left));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        if (n == 0)
-            return false;
-        p += n;
-        left -= n;
-    }
-    return true;
-}
-
-// Errors a later try may not see again; anything else ends the tries at once.
-bool transient(int err)
-{
-    return err == EBUSY || err == ETXTBSY || err == EACCES || err == EPERM || err == EAGAIN || err == EINTR;
-}
-
-void syncFolderOf(const QByteArray &path)
-{
-    const int slash = path.lastIndexOf('/');
-    const QByteArray dir = slash <= 0 ? QByteArray(slash == 0 ? "/" : ".") : path.left(slash);
-    const int fd = ::open(dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
-}
-
-} // namespace
-
 bool writeFileAtomically(const QString &path, const QByteArray &bytes, QString *error, int budgetMs)
 {
-    const QString tmp = path + QStringLiteral(".tmp");
-    const QByteArray tmpName = QFile::encodeName(tmp);
-    const QByteArray targetName = QFile::encodeName(path);
-
-    const int fd = ::open(tmpName.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        if (error)
-            *error =
-                QStringLiteral("cannot create %1 (error %2)").arg(QDir::toNativeSeparators(tmp)).arg(errno);
-        return false;
-    }
-    bool ok = writeAll(fd, bytes);
-    ok = (::fsync(fd) == 0) && ok;
-    ok = (::close(fd) == 0) && ok;
-    if (!ok) {
-        ::unlink(tmpName.constData());
-        if (error)
-            *error = QStringLiteral("cannot write %1").arg(QDir::toNativeSeparators(tmp));
-        return false;
-    }
-
-    QElapsedTimer clock;
-    clock.start();
-    int lastError = 0;
-    for (;;) {
-        if (::rename(tmpName.constData(), targetName.constData()) == 0) {
-            syncFolderOf(targetName);
-            return true;
-        }
-        lastError = errno;
-        if (!transient(lastError) || clock.elapsed() > budgetMs)
-            break;
-        QThread::msleep(5);
-    }
-    ::unlink(tmpName.constData());
-    if (error)
-        *error =
-            QStringLiteral("cannot replace %1 (error %2)").arg(QDir::toNativeSeparators(path)).arg(lastError);
-    return false;
+    std::string text;
+    const bool ok = native::writeFileAtomically(native::Path(QFile::encodeName(path).toStdString()),
+                                                std::string_view(bytes.constData(), size_t(bytes.size())),
+                                                error ? &text : nullptr, budgetMs);
+    if (!ok && error)
+        *error = QFile::decodeName(QByteArray::fromStdString(text));
+    return ok;
 }
 
 QByteArray readFileShared(const QString &path, bool *opened)
 {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-    if (opened)
-        *opened = fd >= 0;
-    if (fd < 0)
-        return QByteArray();
-    QByteArray out;
-    char piece[4096];
-    while (out.size() <= 1048575) {
-        const ssize_t n = ::read(fd, piece, sizeof piece);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        out.append(piece, n);
-    }
-    ::close(fd);
-    return out;
+    const std::string bytes =
+        native::readFileShared(native::Path(QFile::encodeName(path).toStdString()), opened);
+    return QByteArray(bytes.data(), qsizetype(bytes.size()));
 }
 
 // --- copying a range between files ----------------------------------------------------------
@@ -153,70 +63,6 @@ bool bufferedCopyForced()
 #endif
 }
 
-// The kernel copies at most this much per call (it stops short of 2 GiB anyway).
-constexpr qint64 maxSystemCopy = qint64(1) << 30;
-
-// copy_file_range: the kernel moves the bytes, and file systems that can share blocks (btrfs, XFS)
-// do so instead of copying. False when the rest must go through the buffer: the system declined
-// (another file system, a pipe or device as target, no such call: EXDEV, EINVAL, EOPNOTSUPP,
-// ENOSYS), or it failed some other way, which the buffered copy then meets and names with its side.
-bool copyBySystem(int in, qint64 sourceOffset, int out, qint64 length, RangeCopy &result)
-{
-    loff_t from = sourceOffset;
-    while (result.copied < length) {
-        const size_t want = size_t(std::min(length - result.copied, maxSystemCopy));
-        const ssize_t n = ::copy_file_range(in, &from, out, nullptr, want, 0);
-        if (n > 0) {
-            result.copied += n;
-            continue;
-        }
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n == 0) {
-            // The end of the source, unless a file system reports 0 for "cannot" (some did).
-            struct stat st {};
-            return ::fstat(in, &st) == 0 && st.st_size <= from;
-        }
-        return false;
-    }
-    return true;
-}
-
-void copyThroughBuffer(int in, qint64 sourceOffset, int out, qint64 length, RangeCopy &result)
-{
-    result.method = CopyMethod::Buffered;
-    const qint64 size = std::min(length - result.copied, rangecopy::bufferSize);
-    const std::unique_ptr<char[]> buffer(new char[size_t(std::max<qint64>(size, 1))]);
-    while (result.copied < length) {
-        const size_t want = size_t(std::min(length - result.copied, size));
-        const ssize_t got = ::pread(in, buffer.get(), want, off_t(sourceOffset + result.copied));
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
-            result.fault = CopyFault::Read;
-            result.error = qt_error_string(errno);
-            return;
-        }
-        if (got == 0)
-            return; // the source ended
-        const char *p = buffer.get();
-        ssize_t left = got;
-        while (left > 0) {
-            const ssize_t put = ::write(out, p, size_t(left));
-            if (put < 0 && errno == EINTR)
-                continue;
-            if (put <= 0) {
-                result.fault = CopyFault::Write;
-                result.error = qt_error_string(put < 0 ? errno : ENOSPC);
-                return;
-            }
-            p += put;
-            left -= put;
-            result.copied += put;
-        }
-    }
-}
-
 } // namespace
 
 RangeCopy copyFileRange(QFileDevice &source, qint64 sourceOffset, QFileDevice &target, qint64 length)
@@ -230,11 +76,15 @@ RangeCopy copyFileRange(QFileDevice &source, qint64 sourceOffset, QFileDevice &t
         result.error = target.errorString();
         return result;
     }
-    const int in = source.handle();
-    const int out = target.handle();
-    if (length == 0 || (!bufferedCopyForced() && copyBySystem(in, sourceOffset, out, length, result)))
-        return result;
-    copyThroughBuffer(in, sourceOffset, out, length, result);
+    const native::RangeCopyOutcome outcome =
+        native::copyRange(source.handle(), sourceOffset, target.handle(), length, bufferedCopyForced());
+    result.copied = outcome.copied;
+    result.method = outcome.buffered ? CopyMethod::Buffered : CopyMethod::System;
+    result.fault = outcome.fault == native::CopyFault::Read    ? CopyFault::Read
+                   : outcome.fault == native::CopyFault::Write ? CopyFault::Write
+                                                               : CopyFault::None;
+    if (result.fault != CopyFault::None)
+        result.error = qt_error_string(outcome.systemError);
     return result;
 }
 
@@ -417,31 +267,9 @@ void killJob(Job *job)
 
 QList<qint64> processTree(qint64 pid)
 {
-    QList<qint64> out;
-    if (pid <= 0)
-        return out;
-    out << pid;
-    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-    for (const QString &e : entries) {
-        bool ok = false;
-        const qint64 child = e.toLongLong(&ok);
-        if (!ok || child == pid)
-            continue;
-        QFile stat(QStringLiteral("/proc/%1/stat").arg(e));
-        if (!stat.open(QIODevice::ReadOnly))
-            continue;
-        const QByteArray line = stat.readAll();
-        // "pid (comm) state ppid ...": comm may hold spaces and parentheses, so split after the last ')'.
-        const int close = line.lastIndexOf(')');
-        if (close < 0)
-            continue;
-        const QList<QByteArray> fields = line.mid(close + 2).split(' ');
-        if (fields.size() > 1 && fields.at(1).toLongLong() == pid)
-            out << child;
-    }
-    return out;
+    const std::vector<std::int64_t> tree = native::processTree(pid);
+    return QList<qint64>(tree.begin(), tree.end());
 }
-
 
 int smartAppControlState()
 {
@@ -451,11 +279,7 @@ int smartAppControlState()
 
 void setBackgroundThreadMode(bool on)
 {
-    const pid_t tid = pid_t(::syscall(SYS_gettid));
-    // Idle I/O class (3) or back to best effort (2), priority 0; "which" 1 is a single thread.
-    const int ioprioClass = on ? 3 : 2;
-    ::syscall(SYS_ioprio_set, 1, tid, (ioprioClass << 13) | 0);
-    ::setpriority(PRIO_PROCESS, id_t(tid), on ? 19 : 0);
+    native::setBackgroundThreadMode(on);
 }
 
 namespace {

@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Runs the Win32 platform suite under Wine, headless: run-under-wine.sh SUITE.exe PREFIX [CASE-FILTER]
+# The Wine prefix lives in the build folder and is made on first use (a minute or so); its
+# windows go to a virtual desktop on a private Xvfb display, so no window manager is involved.
+set -euo pipefail
+exe="$1"
+prefix="$2"
+shift 2
+
+wine=""
+for w in /usr/lib/wine/wine64 "$(command -v wine64 || true)" "$(command -v wine || true)"; do
+    if [ -n "$w" ] && [ -x "$w" ]; then wine="$w"; break; fi
+done
+[ -n "$wine" ] || { echo "run-under-wine: no wine64 found" >&2; exit 1; }
+wineserver="$(dirname "$wine")/wineserver64"
+[ -x "$wineserver" ] || wineserver="$(command -v wineserver)"
+
+export WINEPREFIX="$prefix" WINEDEBUG=-all WINEARCH=win64
+# No Mono or Gecko installers: the suite needs neither, and they would try the network.
+export WINEDLLOVERRIDES="mscoree=;mshtml="
+
+if [ -z "${ORX_IN_XVFB:-}" ]; then
+    export ORX_IN_XVFB=1
+    exec xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" "$0" "$exe" "$prefix" "$@"
+fi
+
+# Whatever happens, this prefix's Wine processes (the server, the desktop) end with the run.
+trap '"$wineserver" -k 2>/dev/null || true' EXIT
+
+if [ ! -f "$prefix/.orx-ready" ]; then
+    mkdir -p "$prefix"
+    "$wine" wineboot --init >/dev/null 2>&1 || true
+    "$wine" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
+    "$wine" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
+    "$wineserver" -w
+    touch "$prefix/.orx-ready"
+fi
+
+"$wine" "$exe" "$@"
