@@ -3,8 +3,8 @@
 # The Wine prefix lives in the build folder and is made on first use (a minute or so); its
 # windows go to a virtual desktop on a private Xvfb display, so no window manager is involved.
 set -euo pipefail
-exe="$1"
-prefix="$2"
+exe="$(realpath "$1")"
+prefix="$(realpath -m "$2")"
 shift 2
 
 wine=""

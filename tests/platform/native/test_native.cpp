@@ -797,11 +797,14 @@ CASE(startOptionsNoConsoleWindowForAScriptGame)
         bool noConsole;
         const char *expected;
     };
-    std::string control;
-    for (const Row &row : {Row{false, "console"}, Row{true, "none"}}) {
+    const Row rows[] = {{false, "console"}, {true, "none"}};
+    for (const Row &row : rows) {
         const native::StartOptions o = native::gameStartOptions(row.noConsole, false);
         CHECK_EQ(o.creationFlags & CREATE_NO_WINDOW, row.noConsole ? unsigned(CREATE_NO_WINDOW) : 0u);
         CHECK_EQ(o.startupFlags, 0ul);
+    }
+    for (const Row &row : rows) {
+        const native::StartOptions o = native::gameStartOptions(row.noConsole, false);
         const Path report = dir.path / (row.noConsole ? "none" : "console");
         // A console for the children to share or not (the suite itself may run without one).
         AllocConsole();
@@ -810,11 +813,9 @@ CASE(startOptionsNoConsoleWindowForAScriptGame)
         REQUIRE(child.pid > 0);
         CHECK_EQ(support::waitExit(child, 20000), 0);
         const std::string got = support::readAll(report);
-        if (!row.noConsole) {
-            control = got;
-            if (got != "console" && support::underWine())
-                SKIP("Wine gives the child no console window to leave out (headless)");
-        }
+        if (!row.noConsole && got != "console" && support::underWine())
+            SKIP("Wine gives even a child without CREATE_NO_WINDOW no console window (headless), so there "
+                 "is none to leave out");
         CHECK_EQ(got, std::string(row.expected));
     }
 }
