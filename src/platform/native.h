@@ -50,7 +50,8 @@ struct RangeCopyOutcome {
 RangeCopyOutcome copyRange(FileHandle in, std::int64_t inOffset, FileHandle out, std::int64_t length,
                            bool forceBuffered = false);
 
-// The system's words for an error number, without a trailing line break; empty when it has none.
+// The system's words for an error number (FormatMessageW, strerror_r), without a trailing line
+// break or blank.
 std::string systemErrorText(int code);
 
 // --- processes -------------------------------------------------------------------------------
