@@ -63,18 +63,26 @@ std::vector<std::int64_t> processTree(std::int64_t pid);
 // False when the system refused it.
 bool setBackgroundThreadMode(bool on);
 
-#ifdef _WIN32
-// A job object whose processes end when its last handle closes (JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE).
-// Null when the system gives none.
+// The job that ties games to the launcher (the contracts of platform::launcherJob and the
+// operations after it). Windows: a job object whose processes end when its last handle closes
+// (JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE). POSIX: each game leads a process group the job holds, and
+// dies with the launcher by a parent-death signal (enterJobInChild). Null when the system gives none.
 struct Job;
 Job *createJob();
 // The contract of platform::addToJob.
 bool addToJob(Job *job, std::int64_t pid);
 // Ends every process of the job now.
 void killJob(Job *job);
-// Closes the job's handle (its processes end with it) and frees it.
+// Ends the job's processes as the launcher's end does (Windows: closes the job's handle) and frees it.
 void closeJob(Job *job);
 
+#ifndef _WIN32
+// In a child between fork and exec (async-signal-safe calls only): a process group of its own and
+// SIGKILL when the launcher dies; ends the child at once when the launcher is already gone.
+void enterJobInChild(int launcherPid);
+#endif
+
+#ifdef _WIN32
 // How a process is created: flags for CreateProcessW and the show state of its first window.
 struct StartOptions {
     unsigned long creationFlags = 0;

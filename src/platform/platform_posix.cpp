@@ -7,25 +7,13 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QHash>
-#include <QMutex>
 #include <QProcess>
-#include <QSet>
 #include <QSocketNotifier>
 
-#include <atomic>
 #include <cerrno>
 #include <csignal>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
-#include <memory>
-#include <sys/prctl.h>
-#include <sys/types.h>
 #include <sys/utsname.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace platform {
@@ -89,143 +77,12 @@ RangeCopy copyFileRange(QFileDevice &source, qint64 sourceOffset, QFileDevice &t
 }
 
 // --- the job ---------------------------------------------------------------------------------
-// Each game starts in its own process group and asks the kernel for SIGKILL when the launcher
-// dies (also by SIGKILL or a crash). At a normal exit the job kills every group it holds, which
-// also takes the games' own children, those that outlived the game included.
-//
-// A group's id is its first process's id, and the system hands ids out again once nothing uses
-// them: the id of a game that ended with all its children may by then lead some unrelated program's
-// group. So the job holds each id itself: it puts a child of its own into the game's group that ends
-// at once and is not reaped. An unreaped child keeps its process and group ids from being handed out,
-// so while the job holds a group, that id names the game's group and nothing else. The job lets a
-// group go (reaps its holder) once nothing else is left in it; it looks whenever a game is added.
-
-namespace {
-
-struct ProcStat {
-    pid_t group = 0;
-    quint64 startTime = 0; // clock ticks after boot: a reused process id comes with another one
-};
-
-bool readProcStat(pid_t pid, ProcStat *out)
-{
-    char path[48];
-    std::snprintf(path, sizeof path, "/proc/%d/stat", int(pid));
-    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    char text[1024];
-    const ssize_t n = ::read(fd, text, sizeof text - 1);
-    ::close(fd);
-    if (n <= 0)
-        return false;
-    text[n] = 0;
-    // "pid (comm) state ppid pgrp ...": comm may hold spaces and parentheses.
-    const char *close = std::strrchr(text, ')');
-    if (!close)
-        return false;
-    const QList<QByteArray> fields = QByteArray(close + 2).split(' ');
-    // From the state on: state(0) ppid(1) pgrp(2) ... starttime(19).
-    if (fields.size() < 20)
-        return false;
-    out->group = pid_t(fields.at(2).toLong());
-    out->startTime = fields.at(19).toULongLong();
-    return true;
-}
-
-// How many processes are in each of the given groups now, not counting the listed holders.
-QHash<pid_t, int> groupSizes(const QSet<pid_t> &groups, const QSet<pid_t> &holders)
-{
-    QHash<pid_t, int> sizes;
-    DIR *proc = ::opendir("/proc");
-    if (!proc)
-        return sizes;
-    while (const dirent *entry = ::readdir(proc)) {
-        char *end = nullptr;
-        const long pid = std::strtol(entry->d_name, &end, 10);
-        ProcStat stat;
-        if (pid <= 0 || *end != 0 || holders.contains(pid_t(pid)) || !readProcStat(pid_t(pid), &stat))
-            continue;
-        if (groups.contains(stat.group))
-            ++sizes[stat.group];
-    }
-    ::closedir(proc);
-    return sizes;
-}
-
-// A child that joins `group` and ends at once; left unreaped it holds the group's id. 0 when it
-// cannot join (a game that made a session of its own, say).
-pid_t holdGroup(pid_t group)
-{
-    const pid_t child = ::fork();
-    if (child < 0)
-        return 0;
-    if (child == 0)
-        ::_exit(::setpgid(0, group) == 0 ? 0 : 1); // nothing but these two after fork
-    siginfo_t info{};
-    int waited;
-    do {
-        waited = ::waitid(P_PID, id_t(child), &info, WEXITED | WNOWAIT); // ended, not reaped
-    } while (waited != 0 && errno == EINTR);
-    if (waited == 0 && info.si_code == CLD_EXITED && info.si_status == 0)
-        return child;
-    ::waitpid(child, nullptr, 0);
-    return 0;
-}
-
-} // namespace
+// The work is the core's (posix/job.cpp); the games it holds are killed at a normal exit, when the
+// job is destroyed with the other statics.
 
 struct Job {
-    struct Group {
-        pid_t id = 0;
-        pid_t holder = 0;        // our ended child in the group, 0 when it could not join
-        quint64 leaderStart = 0; // without a holder: the leader's start, to know it is still it
-    };
-    QMutex mutex;
-    QList<Group> groups;
-
-    ~Job() { killAll(); }
-
-    void killAll()
-    {
-        QMutexLocker lock(&mutex);
-        for (const Group &group : std::as_const(groups)) {
-            if (group.holder > 0) {
-                ::kill(-group.id, SIGKILL);
-                ::waitpid(group.holder, nullptr, 0);
-            } else if (leaderIsStillOurs(group)) {
-                ::kill(-group.id, SIGKILL);
-            }
-        }
-        groups.clear();
-    }
-
-    // Lets go of the groups with nothing of a game left in them. Called with the mutex held.
-    void letGoOfEndedGroups()
-    {
-        QSet<pid_t> ids;
-        QSet<pid_t> holders;
-        for (const Group &group : std::as_const(groups)) {
-            ids.insert(group.id);
-            if (group.holder > 0)
-                holders.insert(group.holder);
-        }
-        const QHash<pid_t, int> sizes = groupSizes(ids, holders);
-        groups.removeIf([&](const Group &group) {
-            if (group.holder <= 0)
-                return !leaderIsStillOurs(group);
-            if (sizes.value(group.id) > 0)
-                return false;
-            ::waitpid(group.holder, nullptr, 0);
-            return true;
-        });
-    }
-
-    static bool leaderIsStillOurs(const Group &group)
-    {
-        ProcStat stat;
-        return readProcStat(group.id, &stat) && stat.startTime == group.leaderStart && stat.group == group.id;
-    }
+    native::Job *core = native::createJob();
+    ~Job() { native::closeJob(core); }
 };
 
 Job *launcherJob()
@@ -236,33 +93,19 @@ Job *launcherJob()
 
 void prepareJobChild(QProcess &process)
 {
-    const pid_t parent = ::getpid();
-    process.setChildProcessModifier([parent]() {
-        ::setpgid(0, 0);
-        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-        // The launcher may have died between fork and prctl: then nobody would kill us later.
-        if (::getppid() != parent)
-            ::_exit(127);
-    });
+    const int parent = int(::getpid());
+    process.setChildProcessModifier([parent]() { native::enterJobInChild(parent); });
 }
 
 bool addToJob(Job *job, qint64 pid)
 {
-    if (!job || pid <= 0)
-        return false;
-    ProcStat stat;
-    if (!readProcStat(pid_t(pid), &stat))
-        return false;
-    QMutexLocker lock(&job->mutex);
-    job->letGoOfEndedGroups();
-    job->groups.append(Job::Group{pid_t(pid), holdGroup(pid_t(pid)), stat.startTime});
-    return true;
+    return job && native::addToJob(job->core, pid);
 }
 
 void killJob(Job *job)
 {
     if (job)
-        job->killAll();
+        native::killJob(job->core);
 }
 
 QList<qint64> processTree(qint64 pid)

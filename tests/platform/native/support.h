@@ -47,6 +47,7 @@ struct SpawnOptions {
     unsigned long creationFlags = 0; // Windows: added to CreateProcessW's flags
     unsigned long startupFlags = 0;  // Windows: STARTUPINFOW.dwFlags
     unsigned short showWindow = 0;   // Windows: STARTUPINFOW.wShowWindow
+    bool jobChild = false;           // POSIX: takes the job's terms before it runs (enterJobInChild)
 };
 
 Child spawnSelf(const std::vector<std::string> &role, const SpawnOptions &options = {});
@@ -56,6 +57,8 @@ bool alive(std::int64_t pid);
 // Waits for the child's end; its exit code, or -1 when it did not end in time.
 int waitExit(Child &child, int ms);
 void kill(Child &child);
+// Kills a process that is not a Child of this one (a grandchild left over by a failed case).
+void killPid(std::int64_t pid);
 
 // The child roles; returns the exit code. argv[0] is the role name.
 int childMain(const std::vector<std::string> &role);

@@ -76,6 +76,19 @@ int commonChildMain(const std::vector<std::string> &role)
         sleepUntilKilled();
         return 0;
     }
+    if (role.at(0) == "holder" && role.size() >= 2) {
+        // A launcher in small: a job holding a game (chain 1: the game and its child).
+        platform::native::Job *job = platform::native::createJob();
+        SpawnOptions options;
+        options.jobChild = true;
+        Child game = spawnSelf({"chain", "1", role[1], "in-job"}, options);
+        if (!platform::native::addToJob(job, game.pid))
+            return 4;
+        new Child(std::move(game)); // never destroyed: the job, not this program, must end the game
+        publish(Path(role[1] + ".holder"), std::to_string(ownPid()));
+        sleepUntilKilled();
+        return 0;
+    }
     return -1;
 }
 

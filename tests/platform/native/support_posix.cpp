@@ -41,8 +41,9 @@ Child::~Child()
     }
 }
 
-Child spawnSelf(const std::vector<std::string> &role, const SpawnOptions &)
+Child spawnSelf(const std::vector<std::string> &role, const SpawnOptions &options)
 {
+    const int parent = int(::getpid());
     std::vector<std::string> args{"/proc/self/exe", "--child"};
     args.insert(args.end(), role.begin(), role.end());
     std::vector<char *> argv;
@@ -52,6 +53,8 @@ Child spawnSelf(const std::vector<std::string> &role, const SpawnOptions &)
     Child child;
     const pid_t pid = ::fork();
     if (pid == 0) {
+        if (options.jobChild)
+            platform::native::enterJobInChild(parent);
         ::execv("/proc/self/exe", argv.data());
         ::_exit(127);
     }
@@ -88,6 +91,12 @@ void kill(Child &child)
 {
     if (child.pid > 0)
         ::kill(pid_t(child.pid), SIGKILL);
+}
+
+void killPid(std::int64_t pid)
+{
+    if (pid > 0)
+        ::kill(pid_t(pid), SIGKILL);
 }
 
 std::int64_t ownPid()

@@ -111,6 +111,11 @@ void kill(Child &child)
         TerminateProcess(HANDLE(child.handle), 9);
 }
 
+void killPid(std::int64_t pid)
+{
+    platform::native::terminateProcessTree(pid);
+}
+
 std::int64_t ownPid()
 {
     return GetCurrentProcessId();
@@ -219,19 +224,6 @@ int childMain(const std::vector<std::string> &role)
     }
     if (name == "console" && role.size() >= 2) {
         publish(Path(role[1]), GetConsoleWindow() ? "console" : "none");
-        return 0;
-    }
-    if (name == "holder" && role.size() >= 2) {
-        // A launcher in small: a job holding a game (chain 1: the game and its child).
-        platform::native::Job *job = platform::native::createJob();
-        Child game = spawnSelf({"chain", "1", role[1], "in-job"});
-        if (!platform::native::addToJob(job, game.pid))
-            return 4;
-        game.pid = 0;
-        game.handle = nullptr; // left running on purpose: the job must end it
-        publish(Path(role[1] + ".holder"), std::to_string(GetCurrentProcessId()));
-        for (int i = 0; i < 1200; ++i)
-            Sleep(100);
         return 0;
     }
     return commonChildMain(role);
