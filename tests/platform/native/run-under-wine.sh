@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs the Win32 platform suite under Wine, headless: run-under-wine.sh SUITE.exe PREFIX [CASE-FILTER]
-# The Wine prefix lives in the build folder and is made on first use (a minute or so); its
-# windows go to a virtual desktop on a private Xvfb display, so no window manager is involved.
+# The Wine prefix lives in the build folder and is made on first use (about 20 s); its windows go
+# to Wine's virtual desktop on a private Xvfb display, so no window manager is involved.
 set -euo pipefail
 exe="$(realpath "$1")"
 prefix="$(realpath -m "$2")"
@@ -19,13 +19,24 @@ export WINEPREFIX="$prefix" WINEDEBUG=-all WINEARCH=win64
 # No Mono or Gecko installers: the suite needs neither, and they would try the network.
 export WINEDLLOVERRIDES="mscoree=;mshtml="
 
-if [ -z "${ORX_IN_XVFB:-}" ]; then
-    export ORX_IN_XVFB=1
-    exec xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" "$0" "$exe" "$prefix" "$@"
-fi
-
-# Whatever happens, this prefix's Wine processes (the server, the desktop) end with the run.
-trap '"$wineserver" -k 2>/dev/null || true' EXIT
+# A private X server on a free display number (Xvfb picks it and says which: no race with the
+# other tests' servers); it and this prefix's Wine processes end with the run, however it ends.
+work="$(mktemp -d)"
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
+xvfb=$!
+cleanup() {
+    "$wineserver" -k 2>/dev/null || true
+    kill "$xvfb" 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+for _ in $(seq 1 600); do
+    [ -s "$work/display" ] && break
+    kill -0 "$xvfb" 2>/dev/null || { echo "run-under-wine: Xvfb did not start" >&2; exit 1; }
+    sleep 0.05
+done
+[ -s "$work/display" ] || { echo "run-under-wine: Xvfb gave no display" >&2; exit 1; }
+export DISPLAY=":$(head -n1 "$work/display")"
 
 if [ ! -f "$prefix/.orx-ready" ]; then
     mkdir -p "$prefix"
