@@ -5,8 +5,6 @@
 #include <QDir>
 #include <QProcess>
 
-#include <windows.h>
-
 namespace platform {
 
 QString buildScriptName()

@@ -96,7 +96,8 @@ StartOptions gameStartOptions(bool noConsoleWindow, bool minimizedNotActivated);
 std::wstring buildScriptArguments(const std::wstring &nativeScriptPath, const std::wstring &arguments);
 StartOptions buildScriptStartOptions();
 
-// Ends the process and its direct children, the process first (it then starts no new ones).
+// Ends the process and every process it started, theirs too, the process first (it then starts no
+// new ones).
 void terminateProcessTree(std::int64_t pid);
 
 // Calls `handler` (on a thread of the system's) when the console asks the process to end: Ctrl+C,

@@ -4,6 +4,7 @@
 #include "platform/native.h"
 #include "platform/win32/text.h"
 
+#include <algorithm>
 #include <tlhelp32.h>
 
 namespace platform::native {
@@ -103,13 +104,57 @@ StartOptions buildScriptStartOptions()
     return gameStartOptions(true, false);
 }
 
+namespace {
+
+// When the process started, or 0 when it cannot be asked.
+std::uint64_t creationTime(DWORD pid)
+{
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    if (!process)
+        return 0;
+    FILETIME created{}, exited{}, kernel{}, user{};
+    const bool ok = GetProcessTimes(process, &created, &exited, &kernel, &user);
+    CloseHandle(process);
+    return ok ? (std::uint64_t(created.dwHighDateTime) << 32) | created.dwLowDateTime : 0;
+}
+
+} // namespace
+
 void terminateProcessTree(std::int64_t pid)
 {
     if (pid <= 0)
         return;
-    // The process first: it starts no new children once stopped; then what it had started.
-    for (std::int64_t id : processTree(pid)) {
-        HANDLE handle = OpenProcess(PROCESS_TERMINATE, FALSE, DWORD(id));
+    // Every descendant, from one snapshot: a parent id names the parent only when the child started
+    // after it (ids are handed out again once a process has ended).
+    std::vector<std::pair<DWORD, DWORD>> links; // process, parent
+    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snap != INVALID_HANDLE_VALUE) {
+        HandleCloser closer(snap);
+        PROCESSENTRY32W entry{};
+        entry.dwSize = sizeof entry;
+        if (Process32FirstW(snap, &entry)) {
+            do {
+                if (entry.th32ProcessID != entry.th32ParentProcessID)
+                    links.emplace_back(entry.th32ProcessID, entry.th32ParentProcessID);
+            } while (Process32NextW(snap, &entry));
+        }
+    }
+    std::vector<std::pair<DWORD, std::uint64_t>> tree{{DWORD(pid), creationTime(DWORD(pid))}};
+    for (size_t at = 0; at < tree.size(); ++at) {
+        const auto [parent, parentStart] = tree[at];
+        for (const auto &[process, itsParent] : links) {
+            if (itsParent != parent)
+                continue;
+            const std::uint64_t start = creationTime(process);
+            const bool listed =
+                std::any_of(tree.begin(), tree.end(), [&](const auto &t) { return t.first == process; });
+            if (!listed && start != 0 && (parentStart == 0 || start >= parentStart))
+                tree.emplace_back(process, start);
+        }
+    }
+    // The process first: it starts no new children once stopped; then what it and they had started.
+    for (const auto &[id, start] : tree) {
+        HANDLE handle = OpenProcess(PROCESS_TERMINATE, FALSE, id);
         if (handle) {
             TerminateProcess(handle, 1);
             CloseHandle(handle);

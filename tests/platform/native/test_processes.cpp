@@ -241,8 +241,9 @@ CASE(stoppingTheBuildScriptEndsWhatItStarted)
     wchar_t self[MAX_PATH] = {};
     GetModuleFileNameW(nullptr, self, MAX_PATH);
     const std::string base = (dir.path / "chain").string();
-    // The script runs a compiler stand-in (this program sleeping) and waits for it.
-    support::writeAll(script, "@echo off\r\n\"" + native::win32::utf8(self) + "\" --child chain 0 \"" + base +
+    // The script runs a compiler stand-in (this program, chain 1), which runs one of its own, and
+    // waits for it.
+    support::writeAll(script, "@echo off\r\n\"" + native::win32::utf8(self) + "\" --child chain 1 \"" + base +
                                   "\"\r\n");
     std::wstring commandLine = L"cmd.exe " + native::buildScriptArguments(script.native(), L"");
     const std::wstring cmd = native::systemFolder() + L"\\cmd.exe";
@@ -253,17 +254,24 @@ CASE(stoppingTheBuildScriptEndsWhatItStarted)
                            native::buildScriptStartOptions().creationFlags, nullptr, dir.path.c_str(),
                            &startup, &info));
     CloseHandle(info.hThread);
-    std::int64_t compiler = 0;
-    support::waitUntil([&] { return (compiler = support::readPid(Path(base + ".0"))) != 0; }, 20000);
-    REQUIRE(compiler != 0);
+    std::int64_t compiler = 0, its = 0;
+    support::waitUntil(
+        [&] {
+            compiler = support::readPid(Path(base + ".1"));
+            its = support::readPid(Path(base + ".0"));
+            return compiler != 0 && its != 0;
+        },
+        20000);
+    REQUIRE(compiler != 0 && its != 0);
     const std::vector<std::int64_t> tree = native::processTree(info.dwProcessId);
     CHECK(std::find(tree.begin(), tree.end(), compiler) != tree.end());
     native::terminateProcessTree(info.dwProcessId);
     CHECK(WaitForSingleObject(info.hProcess, 10000) == WAIT_OBJECT_0);
     CloseHandle(info.hProcess);
-    CHECK(support::waitUntil([&] { return !support::alive(compiler); }, 10000));
-    if (support::alive(compiler))
-        native::terminateProcessTree(compiler);
+    CHECK(support::waitUntil([&] { return !support::alive(compiler) && !support::alive(its); }, 10000));
+    for (std::int64_t pid : {compiler, its})
+        if (support::alive(pid))
+            support::killPid(pid);
 }
 
 // --- unpacking and the registry --------------------------------------------------------------
