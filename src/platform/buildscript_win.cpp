@@ -1,11 +1,9 @@
 #include "buildscript.h"
 
-#include "platform.h"
+#include "native.h"
 
 #include <QDir>
 #include <QProcess>
-
-#include <windows.h>
 
 namespace platform {
 
@@ -17,27 +15,16 @@ QString buildScriptName()
 void prepareBuildScript(QProcess &process, const QString &script, const QString &arguments)
 {
     process.setProgram(QStringLiteral("cmd.exe"));
-    // /s: cmd strips the outer pair of quotes only, so the script's own quotes survive.
-    process.setNativeArguments(
-        QStringLiteral("/d /s /c \"\"%1\" %2\"").arg(QDir::toNativeSeparators(script), arguments));
+    process.setNativeArguments(QString::fromStdWString(native::buildScriptArguments(
+        QDir::toNativeSeparators(script).toStdWString(), arguments.toStdWString())));
+    const native::StartOptions options = native::buildScriptStartOptions();
     process.setCreateProcessArgumentsModifier(
-        [](QProcess::CreateProcessArguments *args) { args->flags |= CREATE_NO_WINDOW; });
+        [options](QProcess::CreateProcessArguments *args) { args->flags |= options.creationFlags; });
 }
 
 void stopBuildScript(QProcess &process)
 {
-    const qint64 pid = process.processId();
-    if (pid > 0) {
-        // cmd.exe first: it starts no new children once stopped; then what it had started.
-        const QList<qint64> tree = processTree(pid);
-        for (qint64 id : tree) {
-            HANDLE handle = ::OpenProcess(PROCESS_TERMINATE, FALSE, DWORD(id));
-            if (handle) {
-                ::TerminateProcess(handle, 1);
-                ::CloseHandle(handle);
-            }
-        }
-    }
+    native::terminateProcessTree(process.processId());
     process.kill();
 }
 

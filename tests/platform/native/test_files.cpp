@@ -1,0 +1,413 @@
+// The file contracts: atomic replace, shared read, replacing rename, range copy, error texts.
+
+#include "suite.h"
+
+// --- atomic replace --------------------------------------------------------------------------
+
+CASE(atomicReplaceIsNeverSeenTorn)
+{
+    TempDir dir("torn");
+    const Path target = dir.path / "state.json";
+    const std::string a(300 * 1024, 'a'), b(200 * 1024 + 7, 'b');
+    REQUIRE(native::writeFileAtomically(target, a, nullptr, 1000));
+    std::atomic<bool> done{false};
+    std::atomic<int> reads{0}, torn{0}, missing{0};
+    std::thread reader([&] {
+        while (!done) {
+            bool opened = false;
+            const std::string got = native::readFileShared(target, &opened);
+            if (!opened)
+                ++missing;
+            else if (got != a && got != b)
+                ++torn;
+            ++reads;
+        }
+    });
+    int failed = 0;
+    std::string error;
+    for (int i = 0; i < 150; ++i)
+        if (!native::writeFileAtomically(target, i % 2 ? a : b, &error, 5000))
+            ++failed;
+    support::waitUntil([&] { return reads > 20; }, 10000);
+    done = true;
+    reader.join();
+    CHECK_EQ(failed, 0);
+    CHECK_EQ(error, std::string());
+    CHECK_EQ(torn.load(), 0);
+    CHECK_EQ(missing.load(), 0); // the target is replaced, never removed first
+    CHECK(reads > 20);
+    CHECK_EQ(support::readAll(target), a); // the last write (149 is odd)
+}
+
+CASE(atomicReplaceErrors)
+{
+    TempDir dir("errors");
+    struct Row {
+        const char *what;
+        Path target;
+        std::string expectedPrefix;
+        int expectedCode; // 0: any system error number
+    };
+    const Path missingFolder = dir.path / "no-such-folder" / "file.txt";
+    const Path folder = dir.path / "a-folder";
+    std::filesystem::create_directories(folder);
+    support::writeAll(folder / "inside", "x");
+#ifdef _WIN32
+    const int folderCode = 0; // access denied on Windows, as Wine may word it otherwise
+#else
+    const int folderCode = EISDIR;
+#endif
+    const Row rows[] = {
+        {"the temporary file cannot be made", missingFolder,
+         "cannot create " + text(withTmp(missingFolder)) + " (error ", pathNotFound},
+        {"the target is a folder", folder, "cannot replace " + text(folder) + " (error ", folderCode},
+    };
+    for (const Row &row : rows) {
+        std::string error;
+        std::cout << "  row: " << row.what << std::endl;
+        CHECK(!native::writeFileAtomically(row.target, "bytes", &error, 50));
+        CHECK_EQ(error.substr(0, row.expectedPrefix.size()), row.expectedPrefix);
+        CHECK(error.size() > row.expectedPrefix.size() && error.back() == ')');
+        const int code = std::atoi(error.c_str() + std::min(error.size(), row.expectedPrefix.size()));
+        if (row.expectedCode)
+            CHECK_EQ(code, row.expectedCode);
+        else
+            CHECK(code > 0);
+        CHECK(!present(withTmp(row.target)));
+        // Without an error text wanted the call fails the same way.
+        CHECK(!native::writeFileAtomically(row.target, "bytes", nullptr, 50));
+    }
+    CHECK(present(folder / "inside"));
+}
+
+CASE(atomicReplaceWaitsForAHeldTargetWithinTheBudget)
+{
+#ifndef _WIN32
+    SKIP("a file held open does not stop rename(2) here; test_platform covers the retry with a target "
+         "another user owns");
+#else
+    TempDir dir("held");
+    const Path target = dir.path / "cmd.txt";
+    support::writeAll(target, "old");
+
+    // Held without delete sharing (as a game reading it would), let go while the write retries.
+    HANDLE held = holdOpen(target, GENERIC_READ, FILE_SHARE_READ);
+    REQUIRE(held != INVALID_HANDLE_VALUE);
+    int refused = 0;
+    {
+        // The system must refuse the move while it is held, or there is nothing to wait for.
+        support::writeAll(dir.path / "probe", "p");
+        if (!MoveFileExW((dir.path / "probe").c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING))
+            refused = int(GetLastError());
+    }
+    if (!refused) {
+        CloseHandle(held);
+        SKIP("Wine replaces a file that another handle holds without delete sharing; Windows refuses");
+    }
+    std::atomic<bool> released{false};
+    std::thread holder([&] {
+        support::waitUntil([&] { return present(withTmp(target)); }, 5000); // the write has begun
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        released = true;
+        CloseHandle(held);
+    });
+    std::string error;
+    const bool ok = native::writeFileAtomically(target, "new", &error, 10000);
+    holder.join();
+    CHECK(ok);
+    CHECK(released.load());
+    CHECK_EQ(error, std::string());
+    CHECK_EQ(support::readAll(target), std::string("new"));
+
+    // Held for longer than the budget: the error names the target and the last error; no .tmp.
+    held = holdOpen(target, GENERIC_READ, FILE_SHARE_READ);
+    REQUIRE(held != INVALID_HANDLE_VALUE);
+    CHECK(!native::writeFileAtomically(target, "newer", &error, 200));
+    CloseHandle(held);
+    const std::string prefix = "cannot replace " + text(target) + " (error ";
+    CHECK_EQ(error.substr(0, prefix.size()), prefix);
+    const int code = std::atoi(error.c_str() + std::min(error.size(), prefix.size()));
+    CHECK(code == ERROR_ACCESS_DENIED || code == ERROR_SHARING_VIOLATION);
+    CHECK(!present(withTmp(target)));
+    CHECK_EQ(support::readAll(target), std::string("new"));
+#endif
+}
+
+// --- shared read -----------------------------------------------------------------------------
+
+CASE(readFileSharedLimitsAndFlags)
+{
+    TempDir dir("read");
+    std::string big(3 * 1024 * 1024, '\0');
+    for (size_t i = 0; i < big.size(); ++i)
+        big[i] = char(i * 131 % 251);
+    support::writeAll(dir.path / "big", big);
+    support::writeAll(dir.path / "small", big.substr(0, 10000));
+    support::writeAll(dir.path / "empty", "");
+    struct Row {
+        const char *name;
+        bool opened;
+        size_t minSize, maxSize;
+    };
+    const Row rows[] = {
+        {"missing", false, 0, 0},
+        {"empty", true, 0, 0},
+        {"small", true, 10000, 10000},
+        // Stops once more than 1048575 bytes were read; the piece that crossed is kept.
+        {"big", true, 1048576, 1048575 + 4096},
+    };
+    for (const Row &row : rows) {
+        bool opened = !row.opened;
+        const std::string got = native::readFileShared(dir.path / row.name, &opened);
+        std::cout << "  row: " << row.name << " -> " << got.size() << " bytes" << std::endl;
+        CHECK_EQ(opened, row.opened);
+        CHECK(got.size() >= row.minSize && got.size() <= row.maxSize);
+        CHECK(got == big.substr(0, got.size()));
+        CHECK_EQ(native::readFileShared(dir.path / row.name, nullptr).size(), got.size());
+    }
+}
+
+CASE(readFileSharedLeavesTheFileToOthers)
+{
+    TempDir dir("shared");
+    const Path file = dir.path / "status.txt";
+    const std::string content(512 * 1024, 's');
+    support::writeAll(file, content);
+#ifdef _WIN32
+    // A game holding the file to write and delete it: reading must still open it.
+    HANDLE writer =
+        holdOpen(file, GENERIC_WRITE | DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+    REQUIRE(writer != INVALID_HANDLE_VALUE);
+    bool opened = false;
+    CHECK_EQ(native::readFileShared(file, &opened), content);
+    CHECK(opened);
+    CloseHandle(writer);
+#endif
+    // Deleted and replaced again and again while a reader keeps reading: no delete or replace ever
+    // fails, and each read gives nothing (deleted) or the whole file.
+    std::atomic<bool> done{false};
+    std::atomic<int> reads{0}, partial{0};
+    std::thread reader([&] {
+        while (!done) {
+            bool opened = false;
+            const std::string got = native::readFileShared(file, &opened);
+            if (opened && got != content)
+                ++partial;
+            ++reads;
+        }
+    });
+    int deleteFailures = 0, writeFailures = 0;
+    for (int i = 0; i < 200; ++i) {
+        std::error_code error;
+        std::filesystem::remove(file, error);
+        if (error)
+            ++deleteFailures;
+        if (!native::writeFileAtomically(file, content, nullptr, 5000))
+            ++writeFailures;
+    }
+    support::waitUntil([&] { return reads > 20; }, 10000);
+    done = true;
+    reader.join();
+    CHECK_EQ(deleteFailures, 0);
+    CHECK_EQ(writeFailures, 0);
+    CHECK_EQ(partial.load(), 0);
+    CHECK(reads > 20);
+}
+
+// --- replacing rename ------------------------------------------------------------------------
+
+CASE(renameReplacingReplacesOrSaysWhy)
+{
+    TempDir dir("rename");
+    struct Row {
+        const char *what;
+        bool source, target;
+        bool ok;
+        int code;
+    };
+    const Row rows[] = {
+        {"over an existing file", true, true, true, 0},
+        {"to a new name", true, false, true, 0},
+        {"a missing source", false, true, false, fileNotFound},
+    };
+    for (const Row &row : rows) {
+        std::cout << "  row: " << row.what << std::endl;
+        const Path from = dir.path / "from", to = dir.path / "to";
+        std::filesystem::remove(from);
+        std::filesystem::remove(to);
+        if (row.source)
+            support::writeAll(from, "new");
+        if (row.target)
+            support::writeAll(to, "old");
+        int code = 0;
+        CHECK_EQ(native::renameReplacing(from, to, &code), row.ok);
+        CHECK_EQ(code, row.code);
+        CHECK_EQ(support::readAll(to), std::string(row.ok ? "new" : row.target ? "old" : ""));
+        CHECK(!present(from));
+    }
+#ifdef _WIN32
+    // A target held without delete sharing is not replaced; the error says why.
+    support::writeAll(dir.path / "from", "new");
+    HANDLE held = holdOpen(dir.path / "to", GENERIC_READ, FILE_SHARE_READ);
+    REQUIRE(held != INVALID_HANDLE_VALUE);
+    int code = 0;
+    const bool ok = native::renameReplacing(dir.path / "from", dir.path / "to", &code);
+    CloseHandle(held);
+    if (ok && support::underWine())
+        SKIP("Wine replaces a file that another handle holds without delete sharing; Windows refuses");
+    CHECK(!ok);
+    CHECK(code == ERROR_ACCESS_DENIED || code == ERROR_SHARING_VIOLATION);
+#endif
+}
+
+// --- range copy ------------------------------------------------------------------------------
+
+namespace {
+
+enum class Mode { Read, Write, ReadWrite };
+
+struct TestFile {
+    native::FileHandle handle;
+#ifdef _WIN32
+    TestFile(const Path &path, Mode mode)
+    {
+        const DWORD access = mode == Mode::Read    ? GENERIC_READ
+                             : mode == Mode::Write ? GENERIC_WRITE
+                                                   : GENERIC_READ | GENERIC_WRITE;
+        handle = CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    }
+    ~TestFile()
+    {
+        CloseHandle(HANDLE(handle));
+    }
+    bool ok() const
+    {
+        return handle != INVALID_HANDLE_VALUE;
+    }
+    void write(const std::string &bytes)
+    {
+        DWORD put = 0;
+        WriteFile(HANDLE(handle), bytes.data(), DWORD(bytes.size()), &put, nullptr);
+    }
+    std::int64_t position() const
+    {
+        LARGE_INTEGER zero{}, at{};
+        SetFilePointerEx(HANDLE(handle), zero, &at, FILE_CURRENT);
+        return at.QuadPart;
+    }
+#else
+    TestFile(const Path &path, Mode mode)
+    {
+        const int flags = mode == Mode::Read ? O_RDONLY : mode == Mode::Write ? O_WRONLY : O_RDWR;
+        handle = ::open(path.c_str(), flags | O_CREAT | O_CLOEXEC, 0644);
+    }
+    ~TestFile()
+    {
+        ::close(handle);
+    }
+    bool ok() const
+    {
+        return handle >= 0;
+    }
+    void write(const std::string &bytes)
+    {
+        (void)!::write(handle, bytes.data(), bytes.size());
+    }
+    std::int64_t position() const
+    {
+        return ::lseek(handle, 0, SEEK_CUR);
+    }
+#endif
+};
+
+} // namespace
+
+CASE(copyRangeCopiesAndStopsAtTheEnd)
+{
+    TempDir dir("copy");
+    std::string source(3 * 1024 * 1024 + 123, '\0');
+    for (size_t i = 0; i < source.size(); ++i)
+        source[i] = char(i * 7 % 253);
+    support::writeAll(dir.path / "source", source);
+    struct Row {
+        const char *what;
+        std::int64_t offset, length, expected;
+    };
+    const std::int64_t size = std::int64_t(source.size());
+    const Row rows[] = {
+        {"a middle range over several buffers", 1000, 2 * 1024 * 1024 + 5, 2 * 1024 * 1024 + 5},
+        {"past the end: the source ends first", size - 10, 100, 10},
+        {"from the end", size, 50, 0},
+        {"nothing", 5, 0, 0},
+    };
+    for (bool forceBuffered : {false, true}) {
+        for (const Row &row : rows) {
+            std::cout << "  row: " << row.what << (forceBuffered ? " (buffered)" : "") << std::endl;
+            const Path target = dir.path / "target";
+            std::filesystem::remove(target);
+            TestFile in(dir.path / "source", Mode::Read), out(target, Mode::Write);
+            REQUIRE(in.ok() && out.ok());
+            out.write("head");
+            const native::RangeCopyOutcome got =
+                native::copyRange(in.handle, row.offset, out.handle, row.length, forceBuffered);
+            CHECK_EQ(int(got.fault), int(native::CopyFault::None));
+            CHECK_EQ(got.copied, row.expected);
+            CHECK_EQ(out.position(), 4 + row.expected); // the target's position moved past them
+            if (forceBuffered && row.length > 0)
+                CHECK(got.buffered);
+            out.write("tail");
+            const std::string written = support::readAll(target);
+            const bool same =
+                written ==
+                "head" + source.substr(size_t(std::min(row.offset, size)), size_t(row.expected)) + "tail";
+            CHECK(same);
+        }
+    }
+}
+
+CASE(copyRangeNamesTheSideThatFailed)
+{
+    TempDir dir("copyfault");
+    support::writeAll(dir.path / "source", std::string(10000, 'x'));
+    struct Row {
+        const char *what;
+        Mode source, target;
+        native::CopyFault fault;
+    };
+    const Row rows[] = {
+        {"the source cannot be read", Mode::Write, Mode::Write, native::CopyFault::Read},
+        {"the target cannot be written", Mode::Read, Mode::Read, native::CopyFault::Write},
+    };
+    for (const Row &row : rows) {
+        std::cout << "  row: " << row.what << std::endl;
+        TestFile in(dir.path / "source", row.source), out(dir.path / "target", row.target);
+        REQUIRE(in.ok() && out.ok());
+        const native::RangeCopyOutcome got = native::copyRange(in.handle, 0, out.handle, 5000);
+        CHECK_EQ(int(got.fault), int(row.fault));
+        CHECK(got.systemError != 0);
+        CHECK(!native::systemErrorText(got.systemError).empty());
+        CHECK_EQ(got.copied, std::int64_t(0));
+    }
+}
+
+// --- system error text -----------------------------------------------------------------------
+
+CASE(systemErrorTextIsTheSystemsOwnWords)
+{
+#ifdef _WIN32
+    const int codes[] = {ERROR_FILE_NOT_FOUND, ERROR_ACCESS_DENIED, ERROR_SHARING_VIOLATION, ERROR_DISK_FULL};
+#else
+    const int codes[] = {ENOENT, EACCES, EBUSY, ENOSPC};
+#endif
+    std::vector<std::string> texts;
+    for (int code : codes) {
+        const std::string t = native::systemErrorText(code);
+        std::cout << "  " << code << ": " << t << std::endl;
+        CHECK(!t.empty());
+        CHECK(t.find('\n') == std::string::npos && t.find('\r') == std::string::npos);
+        CHECK(!t.empty() && t.back() != ' ');
+        CHECK(std::find(texts.begin(), texts.end(), t) == texts.end()); // each its own words
+        texts.push_back(t);
+    }
+}
