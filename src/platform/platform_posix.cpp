@@ -31,10 +31,14 @@ bool writeFileAtomically(const QString &path, const QByteArray &bytes, QString *
 
 bool renameReplacing(const QString &from, const QString &to, QString *error)
 {
-    if (::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0)
+    int systemError = 0;
+    if (native::renameReplacing(native::Path(QFile::encodeName(from).toStdString()),
+                                native::Path(QFile::encodeName(to).toStdString()), &systemError))
         return true;
     if (error)
-        *error = QStringLiteral("cannot rename %1 (error %2)").arg(QDir::toNativeSeparators(from)).arg(errno);
+        *error = QStringLiteral("cannot rename %1 (error %2)")
+                     .arg(QDir::toNativeSeparators(from))
+                     .arg(systemError);
     return false;
 }
 

@@ -29,15 +29,14 @@ native::Path nativePath(const QString &s)
 
 bool renameReplacing(const QString &from, const QString &to, QString *error)
 {
-    // QFile::rename refuses an existing target; MoveFileExW replaces it in one step.
-    const std::wstring fromW = QDir::toNativeSeparators(from).toStdWString();
-    const std::wstring toW = QDir::toNativeSeparators(to).toStdWString();
-    if (MoveFileExW(fromW.c_str(), toW.c_str(), MOVEFILE_REPLACE_EXISTING))
+    // QFile::rename refuses an existing target; the native move replaces it in one step.
+    int systemError = 0;
+    if (native::renameReplacing(nativePath(from), nativePath(to), &systemError))
         return true;
     if (error)
         *error = QStringLiteral("cannot rename %1 (error %2)")
                      .arg(QDir::toNativeSeparators(from))
-                     .arg(GetLastError());
+                     .arg(systemError);
     return false;
 }
 
