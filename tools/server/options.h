@@ -37,6 +37,9 @@ struct ServerOptions {
     // watcher may fall behind before it is cut off (kept well below the 8 MiB write-backlog guard).
     int feedLingerS = 10;
     int watcherLag = 1024 * 1024;
+    // F3 reports: the most one report may store, and the most one account's reports may store.
+    int reportLimitMb = 64;
+    int reportBudgetMb = 1024;
     int strictEloGap = 200;
     // How a search's ping limit widens while it waits: after, every (seconds), step, cap (ms).
     double widenAfterS = 30, widenEveryS = 15;

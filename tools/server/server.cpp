@@ -79,7 +79,8 @@ bool Server::start(QString *error)
     m_hub = new MatchHub(this);
     m_lobbies = new LobbyHub(this);
     m_feeds = new FeedRelay(this);
-    m_f3 = new F3Inbox(m_options.dataDir, m_db);
+    m_f3 = new F3Inbox(m_options.dataDir, m_db, qint64(m_options.reportLimitMb) * 1024 * 1024,
+                       qint64(m_options.reportBudgetMb) * 1024 * 1024);
     if (!m_options.updateFile.isEmpty()) {
         reloadUpdateOffer();
         m_updateWatcher.addPath(QFileInfo(m_options.updateFile).absolutePath());

@@ -2,6 +2,7 @@
 // What the stand-in game is asked to do: options from its command line, from the words of
 // ORX_TESTGAME_ARGS, and the steps of a script file (--script or ORX_TESTGAME_SCRIPT).
 
+#include "capture.h"
 #include "netmatch.h"
 #include "script.h"
 
@@ -25,6 +26,7 @@ struct Options {
     int quitCode = 0;        // exit code after "quit" or a close request
     QString recordDir;       // where the records go; default: the session folder, else the working folder
     QList<ScriptStep> steps; // timed behaviour
+    CaptureOptions capture;  // what an F3 capture holds
 };
 
 // Reads the arguments (without the program name), then ORX_TESTGAME_ARGS and ORX_TESTGAME_SCRIPT.

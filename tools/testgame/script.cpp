@@ -27,6 +27,7 @@ constexpr ActionName actionNames[] = {
     {"menu", ScriptStep::Menu, false},
     {"ignore-park", ScriptStep::IgnorePark, false},
     {"honour-park", ScriptStep::HonourPark, false},
+    {"capture", ScriptStep::Capture, false},
 };
 
 // Splits off the first word; the rest keeps its inner blanks.
@@ -93,6 +94,8 @@ bool parseScript(const QString &text, const QString &origin, QList<ScriptStep> &
             return false;
         if (step.action == ScriptStep::Choice && !oneOf({QStringLiteral("rematch"), QStringLiteral("select"),
                                                          QStringLiteral("leave"), QStringLiteral("none")}))
+            return false;
+        if (step.action == ScriptStep::Capture && !line.isEmpty() && !oneOf({QStringLiteral("partial")}))
             return false;
         if (step.action == ScriptStep::Menu && !line.isEmpty()) {
             bool ok = false;
