@@ -145,6 +145,8 @@ QList<ReportFile> buildReportFiles(const ReportContext &context, const std::atom
 {
     QList<ReportFile> files;
     const QDir capture(context.captureDir);
+    if (jpegMissing)
+        *jpegMissing = false;
     const auto picture = [&](const QString &file, const QString &name, int width, int quality) {
         const QImage image = loadPicture(capture.filePath(file));
         if (image.isNull())
