@@ -66,8 +66,9 @@ void TestReportEndToEnd::init()
 {
     m_dir = std::make_unique<QTemporaryDir>();
     m_launcher = std::make_unique<Launcher>();
-    // The real times, shortened: scans, the send pace and the wait for a capture's last frame.
-    m_launcher->makeSender({100, 5, 2000, 60000});
+    // The real times, shortened: scans and the send pace. A capture is taken when its last frame is
+    // there (the wait for an incomplete one is long enough for a full-size capture on a slow machine).
+    m_launcher->makeSender({100, 5, 120000, 60000});
 }
 
 void TestReportEndToEnd::cleanup()
@@ -191,6 +192,9 @@ void TestReportEndToEnd::fullCaptureArrivesWholeAndAnonymised()
 
 void TestReportEndToEnd::incompleteCaptureGoesAfterTheWait()
 {
+    ReportSender::Timing t = m_launcher->sender->timing();
+    t.settleMs = 3000;
+    m_launcher->sender->setTiming(t);
     startServer();
     signIn();
     startGame({"--capture-after", "200", "--capture-partial"});
@@ -206,6 +210,10 @@ void TestReportEndToEnd::incompleteCaptureGoesAfterTheWait()
 
 void TestReportEndToEnd::emptyCaptureSendsInfoAndLog()
 {
+    // No frames will ever come: it goes after the wait.
+    ReportSender::Timing t = m_launcher->sender->timing();
+    t.settleMs = 300;
+    m_launcher->sender->setTiming(t);
     startServer();
     signIn();
     startGame({});
@@ -287,7 +295,10 @@ void TestReportEndToEnd::serverLimitEndsWithTheServersMessage()
     QCOMPARE(m_launcher->lines.at(1),
              QString("F3 report not sent: That report is larger than the server takes (1 MB)."));
     QCOMPARE(reportFolders().size(), 0);
-    // A failure blocks nothing: a small capture goes next.
+    // A failure blocks nothing: a small capture goes next (without frames, after a short wait).
+    ReportSender::Timing t = m_launcher->sender->timing();
+    t.settleMs = 300;
+    m_launcher->sender->setTiming(t);
     QVERIFY(QDir().mkpath(m_launcher->game->sessionDir() + "/captures/zz-empty"));
     QTRY_COMPARE_WITH_TIMEOUT(m_launcher->lines.size(), 4, scaled(60000));
     QCOMPARE(m_launcher->lines.at(3), sentence("sent", 2));
