@@ -94,6 +94,8 @@ void F3Inbox::forget(int accountId)
 void F3Inbox::fail(Connection *c, int accountId, const QJsonObject &msg, const QString &text)
 {
     forget(accountId);
+    // The parts of a refused report still on their way must not start it over without the refused file.
+    m_refused.insert(accountId, msg.value("report").toString());
     c->sendError(msg, "bad_report", text);
 }
 
@@ -140,6 +142,8 @@ void F3Inbox::handleFile(Connection *c, int accountId, const QString &accountNam
     if (!decoded || decoded.decoded.size() > MaxPartBytes)
         return fail(c, accountId, msg, "A report part is not Base64 of at most 11400 bytes.");
 
+    if (m_refused.value(accountId) == id)
+        return; // refused already, and told so
     Upload *u = m_uploads.contains(accountId) ? &m_uploads[accountId] : nullptr;
     if (u && u->id != id) {
         forget(accountId); // a new report replaces an unfinished one
@@ -180,9 +184,12 @@ void F3Inbox::handleFile(Connection *c, int accountId, const QString &accountNam
     ++f.next;
     if (f.next == f.parts) {
         QString error;
+        bool tooBig = false;
         // The packed bytes give way to the unpacked ones, which must fit in what is left.
         u->bytes -= f.packed;
-        if (!finishFile(*u, name, room(accountId, *u), &error)) {
+        if (!finishFile(*u, name, room(accountId, *u), &tooBig, &error)) {
+            if (tooBig)
+                return fail(c, accountId, msg, limitText(accountId, *u));
             if (error.isEmpty())
                 return failToStore(c, accountId, msg);
             return fail(c, accountId, msg, error);
@@ -192,7 +199,7 @@ void F3Inbox::handleFile(Connection *c, int accountId, const QString &accountNam
 
 // Puts a complete file in place: unpacked when it came packed, counted in `u.bytes` as stored.
 // False with `error` empty when storing failed, or with a sentence when the file is refused.
-bool F3Inbox::finishFile(Upload &u, const QString &name, qint64 room, QString *error)
+bool F3Inbox::finishFile(Upload &u, const QString &name, qint64 room, bool *tooBig, QString *error)
 {
     const File f = u.files.value(name);
     const QString final = QDir(u.folder).filePath(name);
@@ -205,6 +212,7 @@ bool F3Inbox::finishFile(Upload &u, const QString &name, qint64 room, QString *e
 #ifndef ORX_SERVER_HAVE_ZLIB
     // Built without zlib: the file is kept as it came (Qt's compressed form), never inflated blindly.
     Q_UNUSED(room);
+    Q_UNUSED(tooBig);
     if (!QFile::rename(f.temporary, final + ".qz"))
         return false;
     u.bytes += f.packed;
@@ -220,7 +228,7 @@ bool F3Inbox::finishFile(Upload &u, const QString &name, qint64 room, QString *e
     if (!unpack(packed, qMax<qint64>(0, room), plain)) {
         // Too big unpacked for what is left, or not zlib at all.
         if (packed.size() >= 4 && qint64(qFromBigEndian<quint32>(packed.constData())) > room)
-            *error = QStringLiteral("%1 unpacks to more than the server takes for this report.").arg(name);
+            *tooBig = true;
         else
             *error = QStringLiteral("%1 is not zlib data.").arg(name);
         return false;
@@ -236,6 +244,8 @@ bool F3Inbox::finishFile(Upload &u, const QString &name, qint64 room, QString *e
 void F3Inbox::handleDone(Connection *c, int accountId, const QJsonObject &msg)
 {
     const auto it = m_uploads.find(accountId);
+    if (m_refused.value(accountId) == msg.value("report").toString())
+        return c->sendError(msg, "bad_report", "That report was refused.");
     if (it == m_uploads.end() || it->id != msg.value("report").toString())
         return c->sendError(msg, "bad_report", "The server has no files of that report.");
     for (const QString &name : std::as_const(it->order)) {

@@ -45,7 +45,7 @@ private:
         QStringList order;
         qint64 bytes = 0; // stored: received parts, and complete files as unpacked
     };
-    bool finishFile(Upload &u, const QString &name, qint64 room, QString *error);
+    bool finishFile(Upload &u, const QString &name, qint64 room, bool *tooBig, QString *error);
     void fail(Connection *c, int accountId, const QJsonObject &msg, const QString &text);
     void failToStore(Connection *c, int accountId, const QJsonObject &msg);
     // What this upload may still store: the report's limit and the account's budget.
@@ -57,5 +57,6 @@ private:
     qint64 m_reportLimit;
     qint64 m_accountBudget;
     QHash<int, Upload> m_uploads;
+    QHash<int, QString> m_refused;     // the last refused report id per account
     QHash<int, qint64> m_accountBytes; // stored reports per account, read from the database once
 };
