@@ -140,6 +140,30 @@ QList<QByteArray> splitParts(const QByteArray &bytes)
     return parts;
 }
 
+QList<QJsonObject> reportMessages(const QString &reportId, const QString &gameId,
+                                  const QList<ReportFile> &files)
+{
+    QList<QJsonObject> messages;
+    for (const ReportFile &file : files) {
+        const QList<QByteArray> parts = splitParts(file.bytes);
+        for (int part = 0; part < parts.size(); ++part) {
+            QJsonObject msg{{QStringLiteral("type"), QStringLiteral("report_file")},
+                            {QStringLiteral("report"), reportId},
+                            {QStringLiteral("game"), gameId},
+                            {QStringLiteral("name"), file.name},
+                            {QStringLiteral("part"), part},
+                            {QStringLiteral("parts"), int(parts.size())},
+                            {QStringLiteral("data"), QString::fromLatin1(parts.at(part).toBase64())}};
+            if (file.compressed)
+                msg.insert(QStringLiteral("zlib"), true);
+            messages.append(msg);
+        }
+    }
+    messages.append(QJsonObject{{QStringLiteral("type"), QStringLiteral("report_done")},
+                                {QStringLiteral("report"), reportId}});
+    return messages;
+}
+
 QList<ReportFile> buildReportFiles(const ReportContext &context, const std::atomic<bool> *cancel,
                                    bool *jpegMissing)
 {

@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QImage>
+#include <QJsonObject>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -76,6 +77,11 @@ QByteArray infoText(const ReportContext &context);
 int partCount(qsizetype size);
 // The bytes of each of those messages, in order (one empty part for an empty file).
 QList<QByteArray> splitParts(const QByteArray &bytes);
+
+// The messages that carry `files` as report `reportId`: every part of every file in order, then
+// "report_done".
+QList<QJsonObject> reportMessages(const QString &reportId, const QString &gameId,
+                                  const QList<ReportFile> &files);
 
 // Builds every file of the report in order. Stops early (returning what it has) when `cancel` is
 // set. `jpegMissing` (optional) is set when pictures were left out because JPEG cannot be written.

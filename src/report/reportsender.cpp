@@ -11,16 +11,6 @@
 #include <QFileInfo>
 #include <QRandomGenerator>
 
-namespace {
-
-// What the worker thread hands back.
-struct BuildResult {
-    QList<report::ReportFile> files;
-    bool jpegMissing = false;
-};
-
-} // namespace
-
 ReportSender::ReportSender(ServerClient *server, GameList games, QObject *parent)
     : QObject(parent), m_server(server), m_games(std::move(games)),
       m_cancel(std::make_shared<std::atomic<bool>>(false))
@@ -97,53 +87,41 @@ void ReportSender::startBuild(const Entry &entry)
     context.displayResolution = cfg::displayResolution();
     context.vsync = cfg::vsync();
     context.sentAt = QDateTime::currentDateTimeUtc();
+    const QString id =
+        QStringLiteral("%1").arg(QRandomGenerator::global()->generate64(), 16, 16, QLatin1Char('0'));
 
-    // Decoding and encoding some twenty full-size pictures takes long enough to stall the status
-    // polling and the UDP work of the main thread, so it runs on a short-lived worker.
+    // Decoding and encoding some twenty full-size pictures, and the Base64 of their parts, take long
+    // enough to stall the status polling and the UDP work of the main thread: a short-lived worker
+    // does it all, and the main thread only takes the finished messages.
     m_building = true;
     auto result = std::make_shared<BuildResult>();
     const std::shared_ptr<std::atomic<bool>> cancel = m_cancel;
     m_worker = runOnWorkerThread(
         this,
-        [context, cancel, result] {
+        [context, id, cancel, result] {
             result->files = report::buildReportFiles(context, cancel.get(), &result->jpegMissing);
+            result->messages = report::reportMessages(id, context.gameId, result->files);
         },
-        [this, entry, result] {
+        [this, entry, id, result] {
             m_worker = nullptr;
             m_building = false;
             if (result->jpegMissing)
                 appendLog(QStringLiteral("report: this Qt has no JPEG writer (its image plugin is missing); "
                                          "the report from %1 goes without its pictures")
                               .arg(QFileInfo(entry.captureDir).fileName()));
-            startSending(entry, result->files);
+            startSending(entry, id, *result);
         });
 }
 
-void ReportSender::startSending(const Entry &entry, const QList<report::ReportFile> &files)
+void ReportSender::startSending(const Entry &entry, const QString &id, BuildResult &built)
 {
-    m_reportId = QStringLiteral("%1").arg(QRandomGenerator::global()->generate64(), 16, 16, QLatin1Char('0'));
-    m_fileCount = int(files.size());
+    m_reportId = id;
+    m_fileCount = int(built.files.size());
     m_totalBytes = 0;
-    m_outbox.clear();
-    m_firstMessageId = -1;
-    for (const report::ReportFile &file : files) {
+    for (const report::ReportFile &file : std::as_const(built.files))
         m_totalBytes += file.bytes.size();
-        const QList<QByteArray> parts = report::splitParts(file.bytes);
-        for (int part = 0; part < parts.size(); ++part) {
-            QJsonObject msg{{QStringLiteral("type"), QStringLiteral("report_file")},
-                            {QStringLiteral("report"), m_reportId},
-                            {QStringLiteral("game"), entry.gameId},
-                            {QStringLiteral("name"), file.name},
-                            {QStringLiteral("part"), part},
-                            {QStringLiteral("parts"), int(parts.size())},
-                            {QStringLiteral("data"), QString::fromLatin1(parts.at(part).toBase64())}};
-            if (file.compressed)
-                msg.insert(QStringLiteral("zlib"), true);
-            m_outbox.append(msg);
-        }
-    }
-    m_outbox.append(QJsonObject{{QStringLiteral("type"), QStringLiteral("report_done")},
-                                {QStringLiteral("report"), m_reportId}});
+    m_outbox = std::move(built.messages);
+    m_firstMessageId = -1;
     emit logLine(tr("F3 report from %1: sending %2 files (%3 KB) to the server")
                      .arg(entry.gameId, QString::number(m_fileCount), QString::number(m_totalBytes / 1024)));
     m_sendTimer.start();

@@ -70,7 +70,13 @@ signals:
 
 private:
     void startBuild(const Entry &entry);
-    void startSending(const Entry &entry, const QList<report::ReportFile> &files);
+    // What the worker thread hands back.
+    struct BuildResult {
+        QList<report::ReportFile> files;
+        QList<QJsonObject> messages;
+        bool jpegMissing = false;
+    };
+    void startSending(const Entry &entry, const QString &id, BuildResult &built);
     void onMessage(const QJsonObject &msg);
     void onStateChanged();
     void finish(const QString &sentence);

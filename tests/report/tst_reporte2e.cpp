@@ -103,6 +103,7 @@ void TestReportEndToEnd::startGame(const QStringList &arguments)
 {
     QString error;
     QVERIFY2(m_launcher->startGame(arguments, &error), qPrintable(error));
+    QTRY_COMPARE_WITH_TIMEOUT(m_launcher->game->statusWord(), QString("ready"), scaled(20000));
 }
 
 QStringList TestReportEndToEnd::reportFolders() const

@@ -66,6 +66,8 @@ void TestReportSender::init()
     m_launcher = std::make_unique<Launcher>();
     QString error;
     QVERIFY2(m_launcher->startGame({}, &error), qPrintable(error));
+    // The game is up and has begun its log, which every report carries.
+    QTRY_COMPARE_WITH_TIMEOUT(m_launcher->game->statusWord(), QString("ready"), scaled(20000));
     m_launcher->makeSender({Never, Never, Never, Never});
     m_sender = m_launcher->sender.get();
     m_launcher->server->connectTo(QStringLiteral("tcp://127.0.0.1:%1").arg(m_peer->port()), QString());
