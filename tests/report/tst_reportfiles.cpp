@@ -294,7 +294,6 @@ void TestReportFiles::wholeCaptureInOrder()
     QCOMPARE(qUncompress(packedDump), dump.left(8 * 1024 * 1024));
 
     const QByteArray sentLog = qUncompress(find(files, "game.log")->bytes);
-    QCOMPARE(sentLog.size(), 256 * 1024);
     QCOMPARE(sentLog, report::anonymiseLog(log.right(256 * 1024)));
     QVERIFY(sentLog.endsWith("save C:\\Users\\*\\Documents\\x \xe9\n"));
     QVERIFY(!sentLog.contains("10.0.0.1"));
