@@ -1,5 +1,7 @@
 #include "match/gamelogreading.h"
 
+#include "core/privacy.h"
+
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
@@ -24,12 +26,11 @@ static QStringList lastLines(const QString &sessionDir, qint64 bytes, bool *foun
 QString anonymiseLine(const QString &line)
 {
     static const QRegularExpression unprintable(QStringLiteral("[^\\x20-\\x7E]"));
-    static const QRegularExpression ipv4(QStringLiteral("\\b\\d{1,3}(\\.\\d{1,3}){3}\\b"));
-    static const QRegularExpression user(QStringLiteral("([A-Za-z]:\\\\Users\\\\)[^\\\\]+"));
     QString s = line.trimmed();
     s.replace(unprintable, QStringLiteral("?"));
-    s.replace(ipv4, QStringLiteral("x.x.x.x"));
-    s.replace(user, QStringLiteral("\\1*"));
+    privacy::maskAddresses(s);
+    // Also lower-case and forward-slash profile paths, home folders, and a second path on the line.
+    privacy::maskUserFolders(s);
     return s.left(200);
 }
 

@@ -24,6 +24,18 @@ void TestGameLogReading::anonymise_data()
                                  << "C:\\Users\\*\\Documents\\x";
     QTest::newRow("unprintable") << QString::fromUtf8("caf\u00e9\tbar") << "caf??bar";
     QTest::newRow("cut at 200") << QString(300, 'a') << QString(200, 'a');
+    QTest::newRow("a second path on the line") << "moved C:\\Users\\ann to C:\\Users\\bob\\x"
+                                               << "moved C:\\Users\\* C:\\Users\\*\\x";
+    QTest::newRow("lower case") << "c:\\users\\ann\\x"
+                                << "c:\\users\\*\\x";
+    QTest::newRow("forward slashes") << "C:/Users/Ann/x"
+                                     << "C:/Users/*/x";
+    QTest::newRow("home folder") << "/home/ann/.cache/x"
+                                 << "/home/*/.cache/x";
+    QTest::newRow("a name with letters past ASCII")
+        << QString::fromUtf8("C:\\Users\\J\u00e9r\u00f4me\\x") << "C:\\Users\\*\\x";
+    QTest::newRow("not addresses") << "1234.5.6.7 v1.2.3.4"
+                                   << "1234.5.6.7 v1.2.3.4";
 }
 
 void TestGameLogReading::anonymise()

@@ -35,6 +35,14 @@ private slots:
     void f3ReportRefusals_data();
     void f3ReportRefusals();
 
+    // tst_f3inbox.cpp
+    void f3ReportFileNames_data();
+    void f3ReportFileNames();
+    void f3ReportPartNamesNeverCollide();
+    void f3ReportLimitsCountWhatIsStored_data();
+    void f3ReportLimitsCountWhatIsStored();
+    void f3ReportEmptyPackedFile();
+
     // tst_accounts.cpp
     void signUpRules_data();
     void signUpRules();

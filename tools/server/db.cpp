@@ -240,6 +240,20 @@ int Db::countReports(const QString &type)
     return q.value(0).toInt();
 }
 
+qint64 Db::reportBytes(int accountId, const QString &type)
+{
+    QSqlQuery q(m_db);
+    q.prepare("SELECT data FROM reports WHERE account_id = ? AND type = ?");
+    q.addBindValue(accountId);
+    q.addBindValue(type);
+    qint64 total = 0;
+    if (!q.exec())
+        return 0;
+    while (q.next())
+        total += QJsonDocument::fromJson(q.value(0).toByteArray()).object().value("bytes").toInteger();
+    return total;
+}
+
 bool Db::addRating(const QString &match, const QString &lobby, int winnerId, int raterId, int score)
 {
     QSqlQuery q(m_db);

@@ -71,6 +71,8 @@ public:
     void ratingOf(int accountId, int *count, double *average);
     void storeReport(int accountId, const QString &type, const QJsonObject &report);
     int countReports(const QString &type);
+    // The "bytes" of one account's stored reports of that type, added up.
+    qint64 reportBytes(int accountId, const QString &type);
 
 private:
     bool exec(const QString &sql);

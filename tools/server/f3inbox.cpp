@@ -22,11 +22,17 @@ bool validReportId(const QString &id)
     return re.match(id).hasMatch();
 }
 
-// File names come from the other side: plain names only, never paths.
+// File names come from the other side: plain names only, never paths or hidden files. Blanks and
+// letters of any language are fine (a texture may be called that way).
 bool validFileName(const QString &name)
 {
-    static const QRegularExpression re(QStringLiteral("^[A-Za-z0-9][A-Za-z0-9._-]{0,63}$"));
-    return re.match(name).hasMatch() && !name.contains("..");
+    if (name.isEmpty() || name.size() > F3Inbox::MaxNameChars || name.startsWith(QLatin1Char('.')))
+        return false;
+    for (const QChar c : name)
+        if (c == QLatin1Char('/') || c == QLatin1Char('\\') || c.category() == QChar::Other_Control ||
+            c.category() == QChar::Other_Format)
+            return false;
+    return true;
 }
 
 // Unpacks Qt's compressed form (a 4-byte big-endian size, then a zlib stream) without ever holding
@@ -38,6 +44,10 @@ bool unpack(const QByteArray &packed, qint64 limit, QByteArray &out)
     const quint32 size = qFromBigEndian<quint32>(packed.constData());
     if (size > limit)
         return false;
+    if (size == 0 && packed.size() == 4) { // Qt's form of an empty file: the size alone
+        out.clear();
+        return true;
+    }
 #ifdef ORX_SERVER_HAVE_ZLIB
     out.resize(size);
     z_stream z = {};
@@ -59,7 +69,11 @@ bool unpack(const QByteArray &packed, qint64 limit, QByteArray &out)
 
 } // namespace
 
-F3Inbox::F3Inbox(const QString &dataDir, Db &db) : m_root(QDir(dataDir).filePath("reports")), m_db(db) {}
+F3Inbox::F3Inbox(const QString &dataDir, Db &db, qint64 reportLimit, qint64 accountBudget)
+    : m_root(QDir(dataDir).filePath("reports")), m_db(db), m_reportLimit(reportLimit),
+      m_accountBudget(accountBudget)
+{
+}
 
 F3Inbox::~F3Inbox()
 {
@@ -80,7 +94,33 @@ void F3Inbox::forget(int accountId)
 void F3Inbox::fail(Connection *c, int accountId, const QJsonObject &msg, const QString &text)
 {
     forget(accountId);
+    // The parts of a refused report still on their way must not start it over without the refused file.
+    m_refused.insert(accountId, msg.value("report").toString());
     c->sendError(msg, "bad_report", text);
+}
+
+void F3Inbox::failToStore(Connection *c, int accountId, const QJsonObject &msg)
+{
+    // Half a report is no report: what was stored of it goes.
+    forget(accountId);
+    c->sendError(msg, "server_error", "The server cannot store reports right now.");
+}
+
+qint64 F3Inbox::room(int accountId, const Upload &u)
+{
+    if (!m_accountBytes.contains(accountId))
+        m_accountBytes.insert(accountId, m_db.reportBytes(accountId, "f3_report"));
+    const qint64 budgetLeft = m_accountBudget - m_accountBytes.value(accountId);
+    return qMin(m_reportLimit, budgetLeft) - u.bytes;
+}
+
+QString F3Inbox::limitText(int accountId, const Upload &u)
+{
+    if (m_reportLimit - u.bytes <= m_accountBudget - m_accountBytes.value(accountId) - u.bytes)
+        return QStringLiteral("That report is larger than the server takes (%1 MB).")
+            .arg(m_reportLimit / (1024 * 1024));
+    return QStringLiteral("Your reports have used up the space the server keeps for one player (%1 MB).")
+        .arg(m_accountBudget / (1024 * 1024));
 }
 
 void F3Inbox::handleFile(Connection *c, int accountId, const QString &accountName, const QJsonObject &msg)
@@ -102,6 +142,8 @@ void F3Inbox::handleFile(Connection *c, int accountId, const QString &accountNam
     if (!decoded || decoded.decoded.size() > MaxPartBytes)
         return fail(c, accountId, msg, "A report part is not Base64 of at most 11400 bytes.");
 
+    if (m_refused.value(accountId) == id)
+        return; // refused already, and told so
     Upload *u = m_uploads.contains(accountId) ? &m_uploads[accountId] : nullptr;
     if (u && u->id != id) {
         forget(accountId); // a new report replaces an unfinished one
@@ -125,58 +167,85 @@ void F3Inbox::handleFile(Connection *c, int accountId, const QString &accountNam
         u->order << name;
         f.parts = parts;
         f.zlib = msg.value("zlib").toBool();
+        // A hidden name: no sent name starts with a dot, so no file can take another's place.
+        f.temporary = QDir(u->folder).filePath(QStringLiteral(".%1.part").arg(u->order.size()));
     }
     if (part != f.next || parts != f.parts)
         return fail(c, accountId, msg, "Report parts must come in order.");
-    u->bytes += decoded.decoded.size();
-    if (u->bytes > MaxReportBytes)
-        return fail(c, accountId, msg, "That report is larger than the server takes (64 MB).");
-    QFile out(QDir(u->folder).filePath(name + ".part"));
+    if (decoded.decoded.size() > room(accountId, *u))
+        return fail(c, accountId, msg, limitText(accountId, *u));
+    QFile out(f.temporary);
     if (!out.open(QIODevice::WriteOnly | QIODevice::Append) ||
-        out.write(decoded.decoded) != decoded.decoded.size())
-        return c->sendError(msg, "server_error", "The server cannot store reports right now.");
+        out.write(decoded.decoded) != decoded.decoded.size() || !out.flush())
+        return failToStore(c, accountId, msg);
     out.close();
+    u->bytes += decoded.decoded.size();
+    f.packed += decoded.decoded.size();
     ++f.next;
     if (f.next == f.parts) {
         QString error;
-        if (!finishFile(*u, name, &error))
+        bool tooBig = false;
+        // The packed bytes give way to the unpacked ones, which must fit in what is left.
+        u->bytes -= f.packed;
+        if (!finishFile(*u, name, room(accountId, *u), &tooBig, &error)) {
+            if (tooBig)
+                return fail(c, accountId, msg, limitText(accountId, *u));
+            if (error.isEmpty())
+                return failToStore(c, accountId, msg);
             return fail(c, accountId, msg, error);
+        }
     }
 }
 
-bool F3Inbox::finishFile(Upload &u, const QString &name, QString *error)
+// Puts a complete file in place: unpacked when it came packed, counted in `u.bytes` as stored.
+// False with `error` empty when storing failed, or with a sentence when the file is refused.
+bool F3Inbox::finishFile(Upload &u, const QString &name, qint64 room, bool *tooBig, QString *error)
 {
-    const QString part = QDir(u.folder).filePath(name + ".part"), final = QDir(u.folder).filePath(name);
-    if (!u.files.value(name).zlib)
-        return QFile::rename(part, final);
+    const File f = u.files.value(name);
+    const QString final = QDir(u.folder).filePath(name);
+    if (!f.zlib) {
+        if (!QFile::rename(f.temporary, final))
+            return false;
+        u.bytes += f.packed;
+        return true;
+    }
 #ifndef ORX_SERVER_HAVE_ZLIB
     // Built without zlib: the file is kept as it came (Qt's compressed form), never inflated blindly.
-    return QFile::rename(part, final + ".qz");
-#endif
-    QFile in(part);
-    if (!in.open(QIODevice::ReadOnly)) {
-        *error = "The server cannot store reports right now.";
+    Q_UNUSED(room);
+    Q_UNUSED(tooBig);
+    if (!QFile::rename(f.temporary, final + ".qz"))
         return false;
-    }
+    u.bytes += f.packed;
+    return true;
+#else
+    QFile in(f.temporary);
+    if (!in.open(QIODevice::ReadOnly))
+        return false;
     const QByteArray packed = in.readAll();
     in.close();
-    QFile::remove(part);
+    QFile::remove(f.temporary);
     QByteArray plain;
-    if (!unpack(packed, MaxReportBytes, plain)) {
-        *error = QStringLiteral("%1 is not zlib data of at most 64 MB.").arg(name);
+    if (!unpack(packed, qMax<qint64>(0, room), plain)) {
+        // Too big unpacked for what is left, or not zlib at all.
+        if (packed.size() >= 4 && qint64(qFromBigEndian<quint32>(packed.constData())) > room)
+            *tooBig = true;
+        else
+            *error = QStringLiteral("%1 is not zlib data.").arg(name);
         return false;
     }
     QFile out(final);
-    if (!out.open(QIODevice::WriteOnly) || out.write(plain) != plain.size()) {
-        *error = "The server cannot store reports right now.";
+    if (!out.open(QIODevice::WriteOnly) || out.write(plain) != plain.size() || !out.flush())
         return false;
-    }
+    u.bytes += plain.size();
     return true;
+#endif
 }
 
 void F3Inbox::handleDone(Connection *c, int accountId, const QJsonObject &msg)
 {
     const auto it = m_uploads.find(accountId);
+    if (m_refused.value(accountId) == msg.value("report").toString())
+        return c->sendError(msg, "bad_report", "That report was refused.");
     if (it == m_uploads.end() || it->id != msg.value("report").toString())
         return c->sendError(msg, "bad_report", "The server has no files of that report.");
     for (const QString &name : std::as_const(it->order)) {
@@ -190,6 +259,7 @@ void F3Inbox::handleDone(Connection *c, int accountId, const QJsonObject &msg)
                              {"files", QJsonArray::fromStringList(it->order)},
                              {"bytes", it->bytes}};
     m_db.storeReport(accountId, "f3_report", record);
+    m_accountBytes[accountId] += it->bytes;
     serverLog(QStringLiteral("F3 report %1 stored in %2").arg(it->id, QDir::toNativeSeparators(it->folder)));
     const QString id = it->id;
     m_uploads.erase(it); // kept on disk

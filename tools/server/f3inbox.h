@@ -13,12 +13,17 @@ class Db;
 // row in the reports table. One report per account is received at a time.
 class F3Inbox {
 public:
-    static constexpr qint64 MaxReportBytes = 64LL * 1024 * 1024;
+    static constexpr qint64 DefaultReportBytes = 64LL * 1024 * 1024;
+    static constexpr qint64 DefaultAccountBytes = 1024LL * 1024 * 1024;
     static constexpr int MaxFiles = 64;
+    static constexpr int MaxNameChars = 64;
     static constexpr int MaxParts = 10000;
     static constexpr int MaxPartBytes = 11400;
 
-    F3Inbox(const QString &dataDir, Db &db);
+    // `reportLimit`: bytes one report may store (unpacked); `accountBudget`: bytes all stored reports
+    // of one account may take together.
+    F3Inbox(const QString &dataDir, Db &db, qint64 reportLimit = DefaultReportBytes,
+            qint64 accountBudget = DefaultAccountBytes);
     ~F3Inbox();
 
     void handleFile(Connection *c, int accountId, const QString &accountName, const QJsonObject &msg);
@@ -31,17 +36,27 @@ private:
         int parts = 0;
         int next = 0;
         bool zlib = false;
+        QString temporary; // where the parts go until the file is complete
+        qint64 packed = 0; // bytes received so far
     };
     struct Upload {
         QString id, game, folder;
         QHash<QString, File> files;
         QStringList order;
-        qint64 bytes = 0;
+        qint64 bytes = 0; // stored: received parts, and complete files as unpacked
     };
-    bool finishFile(Upload &u, const QString &name, QString *error);
+    bool finishFile(Upload &u, const QString &name, qint64 room, bool *tooBig, QString *error);
     void fail(Connection *c, int accountId, const QJsonObject &msg, const QString &text);
+    void failToStore(Connection *c, int accountId, const QJsonObject &msg);
+    // What this upload may still store: the report's limit and the account's budget.
+    qint64 room(int accountId, const Upload &u);
+    QString limitText(int accountId, const Upload &u);
 
     QString m_root;
     Db &m_db;
+    qint64 m_reportLimit;
+    qint64 m_accountBudget;
     QHash<int, Upload> m_uploads;
+    QHash<int, QString> m_refused;     // the last refused report id per account
+    QHash<int, qint64> m_accountBytes; // stored reports per account, read from the database once
 };

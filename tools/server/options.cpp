@@ -81,6 +81,8 @@ bool parseServerOptions(const QStringList &args, ServerOptions &out, QString *er
         {"pair-interval", "Milliseconds between two pairing passes over the queue (default 1000).", "ms"},
         {"feed-linger", "Seconds a lobby match's spectator feed is still taken after its end (default 10).",
          "s"},
+        {"report-limit", "Megabytes one F3 report may store, unpacked (default 64).", "mb"},
+        {"report-budget", "Megabytes all F3 reports of one account may store together (default 1024).", "mb"},
         {"watcher-lag",
          "Bytes of feed a watcher may fall behind before it is cut off (default 1048576, at most 4194304).",
          "bytes"},
@@ -176,5 +178,7 @@ bool parseServerOptions(const QStringList &args, ServerOptions &out, QString *er
            readInt(p, "handshake-timeout", 1, 600, out.handshakeS, error) &&
            readInt(p, "idle-timeout", 5, 86400, out.idleS, error) &&
            readInt(p, "kdf-threads", 1, 64, out.kdfThreads, error) &&
-           readInt(p, "session-days", 1, 3650, out.sessionDays, error);
+           readInt(p, "session-days", 1, 3650, out.sessionDays, error) &&
+           readInt(p, "report-limit", 1, 1024, out.reportLimitMb, error) &&
+           readInt(p, "report-budget", 1, 1024 * 1024, out.reportBudgetMb, error);
 }

@@ -47,6 +47,9 @@ struct ServerOptions {
     // Password hashing threads, and how long an unused session token stays valid.
     int kdfThreads = 2;
     int sessionDays = 30;
+    // F3 reports: the most one report may store, and the most one account's reports may store.
+    int reportLimitMb = 64;
+    int reportBudgetMb = 1024;
     int strictEloGap = 200;
     // How a search's ping limit widens while it waits: after, every (seconds), step, cap (ms).
     double widenAfterS = 30, widenEveryS = 15;

@@ -78,7 +78,8 @@ bool Server::start(QString *error)
     m_hub = new MatchHub(this);
     m_lobbies = new LobbyHub(this);
     m_feeds = new FeedRelay(this);
-    m_f3 = new F3Inbox(m_options.dataDir, m_db);
+    m_f3 = new F3Inbox(m_options.dataDir, m_db, qint64(m_options.reportLimitMb) * 1024 * 1024,
+                       qint64(m_options.reportBudgetMb) * 1024 * 1024);
     m_kdf = new KdfPool(m_options.kdfThreads, this);
     // Sessions unused for their term go now and every hour.
     auto prune = [this] {

@@ -137,9 +137,18 @@ bool parseArgs(const QStringList &args, Options &o, QString &error)
                 error = QStringLiteral("--feed-pad needs a number from 0 to 65000");
                 return false;
             }
+        } else if (a == QLatin1String("--capture-after")) {
+            if (!takeNumber(args, i, n, error))
+                return false;
+            o.steps << ScriptStep{n, ScriptStep::Capture, QString()};
         } else {
-            error = QStringLiteral("unknown option \"%1\"").arg(a);
-            return false;
+            bool handled = false;
+            if (!parseCaptureOption(args, i, o.capture, &handled, error))
+                return false;
+            if (!handled) {
+                error = QStringLiteral("unknown option \"%1\"").arg(a);
+                return false;
+            }
         }
     }
     for (const auto &[name, value] :

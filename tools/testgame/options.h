@@ -2,6 +2,7 @@
 // What the stand-in game is asked to do: options from its command line, from the words of
 // ORX_TESTGAME_ARGS, and the steps of a script file (--script or ORX_TESTGAME_SCRIPT).
 
+#include "capture.h"
 #include "netmatch.h"
 #include "script.h"
 
@@ -27,6 +28,7 @@ struct Options {
     QString feedTrace;       // file noting when each frame record of a feed was written or read
     int feedPad = 0;         // filler bytes sent in the feed after each frame record
     QList<ScriptStep> steps; // timed behaviour
+    CaptureOptions capture;  // what an F3 capture holds
 };
 
 // Reads the arguments (without the program name), then ORX_TESTGAME_ARGS and ORX_TESTGAME_SCRIPT.

@@ -30,6 +30,7 @@ constexpr ActionName actionNames[] = {
     {"ignore-park", ScriptStep::IgnorePark, false},
     {"honour-park", ScriptStep::HonourPark, false},
     {"wait", ScriptStep::Wait, true},
+    {"capture", ScriptStep::Capture, false},
 };
 
 // Splits off the first word; the rest keeps its inner blanks.
@@ -96,6 +97,8 @@ bool parseScript(const QString &text, const QString &origin, QList<ScriptStep> &
             return false;
         if (step.action == ScriptStep::Choice && !oneOf({QStringLiteral("rematch"), QStringLiteral("select"),
                                                          QStringLiteral("leave"), QStringLiteral("none")}))
+            return false;
+        if (step.action == ScriptStep::Capture && !line.isEmpty() && !oneOf({QStringLiteral("partial")}))
             return false;
         if (step.action == ScriptStep::Menu && !line.isEmpty()) {
             bool ok = false;

@@ -8,7 +8,8 @@
 // draw on|off, choice WORD (rematch, select, leave or none: what the player chooses after a loss), menu [MS]
 // (leave the result screen), ignore-park, honour-park, wait PATH[=VALUE] [MS] (the steps after it run
 // once the launcher's ui.json holds it, their MS counted from then; MS here: how long to wait before
-// giving up with exit code 3, 60000 when left out).
+// giving up with exit code 3, 60000 when left out), capture [partial] (an F3 capture; "partial"
+// stops it before its last frame).
 
 #include <QList>
 #include <QString>
@@ -31,7 +32,8 @@ struct ScriptStep {
         Menu,
         IgnorePark,
         HonourPark,
-        Wait
+        Wait,
+        Capture
     };
     int atMs = 0;
     Action action = Log;

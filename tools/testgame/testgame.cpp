@@ -26,6 +26,14 @@ QString env(const char *name)
     return qEnvironmentVariable(name);
 }
 
+// A capture writes its frames one per game frame.
+CaptureOptions captureOptions(const Options &o)
+{
+    CaptureOptions c = o.capture;
+    c.frameMs = o.net.frameMs;
+    return c;
+}
+
 QString recordFolder(const Options &o)
 {
     if (!o.recordDir.isEmpty())
@@ -55,7 +63,8 @@ TestGame::TestGame(const Options &options, const QStringList &arguments, QObject
       m_asks(env("ORX_SESSION_DIR").isEmpty()
                  ? QString()
                  : QDir(env("ORX_SESSION_DIR")).filePath(QStringLiteral("ask.txt"))),
-      m_net(options.net), m_ignoreQuit(options.ignoreQuit),
+      m_net(options.net), m_captures(env("ORX_CAPTURE_DIR"), captureOptions(options)),
+      m_ignoreQuit(options.ignoreQuit),
       m_menu(env("ORX_SESSION_DIR").isEmpty()
                  ? QString()
                  : QDir(env("ORX_SESSION_DIR")).filePath(QStringLiteral("ui.json")),
@@ -65,6 +74,7 @@ TestGame::TestGame(const Options &options, const QStringList &arguments, QObject
                  print(line);
              })
 {
+    connect(&m_captures, &CaptureWriter::logLine, this, [this](const QString &text) { m_log.line(text); });
     m_choice = m_options.choice;
     if (!m_options.feedTrace.isEmpty() && !m_feedTrace.open(m_options.feedTrace))
         m_log.line(QStringLiteral("warning: cannot write the feed trace %1").arg(m_options.feedTrace));
@@ -274,6 +284,9 @@ void TestGame::runStep(const ScriptStep &step)
             m_menuPending = true;
             m_menuMs = step.text.toInt();
         }
+        break;
+    case ScriptStep::Capture:
+        m_captures.capture(step.text == QLatin1String("partial"));
         break;
     case ScriptStep::Outcome: {
         const QString word = step.text.section(QLatin1Char(' '), 0, 0);

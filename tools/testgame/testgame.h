@@ -3,6 +3,7 @@
 // stay at the result screen (where the loser may choose) until a rematch line, "park" or the menu,
 // run the script's steps, and end on "quit", a close request, or when the script says so.
 
+#include "capture.h"
 #include "channels.h"
 #include "feed.h"
 #include "gamelog.h"
@@ -63,6 +64,7 @@ private:
     quint32 m_feedState = 0;
     FeedTrace m_feedTrace;
     FeedWatch m_watch; // a watch line's match, replayed from its feed
+    CaptureWriter m_captures;
     bool m_watching = false;
     QElapsedTimer m_clock;
     QTimer m_tick;
