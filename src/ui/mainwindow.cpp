@@ -229,16 +229,17 @@ void MainWindow::popUp(QWidget *widget)
             .arg(widget->windowTitle(), front ? QStringLiteral("in front") : QStringLiteral("not in front")));
 }
 
-bool MainWindow::saveSnapshot(const QString &name)
+bool MainWindow::saveSnapshot(const QString &name, QWidget *dialog)
 {
+    QWidget *subject = dialog ? dialog : this;
     QDir().mkpath(options.snapDir);
     const QString path = QDir(options.snapDir).filePath(name + QStringLiteral(".png"));
-    const bool ok = grab().save(path);
+    const bool ok = subject->grab().save(path);
     appendLog(
         QStringLiteral("snap: %1 %2 (window %3x%4)")
             .arg(QDir::toNativeSeparators(path), ok ? QStringLiteral("saved") : QStringLiteral("failed"))
-            .arg(width())
-            .arg(height()));
+            .arg(subject->width())
+            .arg(subject->height()));
     return ok;
 }
 

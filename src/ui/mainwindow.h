@@ -29,8 +29,9 @@ public:
     void refreshStatus();
     void refreshBuildNotice();
     void popUp(QWidget *widget);
-    // Saves a picture of the whole window as `name` + ".png" in the --snap-dir folder.
-    bool saveSnapshot(const QString &name);
+    // Saves a picture of the whole window, or of one of its dialogs, as `name` + ".png" in the
+    // --snap-dir folder.
+    bool saveSnapshot(const QString &name, QWidget *dialog = nullptr);
 
     // The Build game page's work, once that page exists (PLAY waits while it is busy).
     void setBuildWork(BuildWork *work) { buildWork = work; }

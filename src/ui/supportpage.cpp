@@ -3,6 +3,7 @@
 #include "core/log.h"
 #include "core/pagekit.h"
 
+#include <QCoreApplication>
 #include <QDesktopServices>
 #include <QFile>
 #include <QFrame>

@@ -303,6 +303,7 @@ private slots:
         cfg::init(dir.filePath(QStringLiteral("orx-launcher.ini")));
         const QString gameId = QStringLiteral("orx");
         const QString exe = dir.filePath(QStringLiteral("games/orx/orx.exe"));
+        cfg::set(QStringLiteral("games/orx/folder"), dir.filePath(QStringLiteral("games/orx")));
         cfg::set(QStringLiteral("games/orx/exe"), exe);
         WindowController c{LaunchOptions()};
 
