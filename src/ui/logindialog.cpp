@@ -97,6 +97,7 @@ void LoginDialog::setCreateMode(bool create)
     if (!create)
         m_welcome->hide();
     m_warning->clear();
+    fitContent();
 }
 
 void LoginDialog::showWelcome()
@@ -108,6 +109,14 @@ void LoginDialog::showWelcome()
            "SIGN IN on the Play page."));
     m_welcome->show();
     m_name->setFocus();
+    fitContent();
+}
+
+void LoginDialog::fitContent()
+{
+    // Rows come and go with the mode: an open dialog grows or shrinks to them at once.
+    if (isVisible())
+        adjustSize();
 }
 
 QString LoginDialog::name() const

@@ -30,6 +30,7 @@ private:
     void submit();
     void onMessage(const QJsonObject &msg);
     void warn(const QString &text);
+    void fitContent();
 
     ServerClient *m_server = nullptr;
     bool m_create = false;
