@@ -66,7 +66,8 @@ private:
     // The flows of the Play page and the match controller (mainwindow_flows.cpp).
     void wirePlay();
     void playFlow();
-    void signInFlow(bool newAccount);
+    // `firstAccount`: asked by the launcher itself on a PC without an account (the welcome shows).
+    void signInFlow(bool newAccount, bool firstAccount = false);
     void firstRunPrompt();
     void showGame();
     void matchFoundChime(const QJsonObject &found);

@@ -23,7 +23,7 @@
 void MainWindow::wirePlay()
 {
     connect(play, &PlayPage::playClicked, this, &MainWindow::playFlow);
-    connect(play, &PlayPage::signInClicked, this, &MainWindow::signInFlow);
+    connect(play, &PlayPage::signInClicked, this, [this](bool newAccount) { signInFlow(newAccount); });
     connect(play, &PlayPage::signOutClicked, this, [this] {
         server->logout();
         cfg::set(QString::fromLatin1(cfg::keys::accountToken.name), QString());
@@ -85,7 +85,7 @@ void MainWindow::playFlow()
     refreshBuildNotice();
 }
 
-void MainWindow::signInFlow(bool newAccount)
+void MainWindow::signInFlow(bool newAccount, bool firstAccount)
 {
     const auto state = server->state();
     if (state != ServerClient::Rovivi && state != ServerClient::LoggedIn) {
@@ -99,8 +99,7 @@ void MainWindow::signInFlow(bool newAccount)
     LoginDialog dialog(server, cfg::accountName(), this);
     if (newAccount)
         dialog.setCreateMode(true);
-    if (newAccount && state == ServerClient::Rovivi && cfg::accountName().isEmpty() &&
-        cfg::accountToken().isEmpty())
+    if (firstAccount)
         dialog.showWelcome();
     QTimer::singleShot(0, &dialog, [this, &dialog] { popUp(&dialog); });
     if (dialog.execArmed() != QDialog::Accepted)
@@ -116,7 +115,7 @@ void MainWindow::firstRunPrompt()
     if (!controller.takeFirstRunPrompt(server->state(), cfg::accountToken(), cfg::accountName()))
         return;
     appendLog(QStringLiteral("account: none on this PC yet, asking for one"));
-    signInFlow(true);
+    signInFlow(true, true);
 }
 
 void MainWindow::matchFoundChime(const QJsonObject &found)

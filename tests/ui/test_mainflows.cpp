@@ -41,6 +41,8 @@ void answerLoginWith(const QString &name, const QString &password, bool remember
         if (!field)
             return;
         *modeSeen = modal->findChild<QPushButton *>(QStringLiteral("ActionButton"))->text();
+        if (modal->findChild<QLabel *>(QStringLiteral("Welcome"))->isVisible())
+            *modeSeen += QStringLiteral(" + welcome");
         field->setText(name);
         modal->findChild<QLineEdit *>(QStringLiteral("PasswordField"))->setText(password);
         modal->findChild<QLineEdit *>(QStringLiteral("RepeatField"))->setText(password);
@@ -123,7 +125,7 @@ private slots:
         auto w = window();
         w->show();
         QTRY_COMPARE_WITH_TIMEOUT(w->serverClient()->state(), ServerClient::LoggedIn, scaled(30000));
-        QCOMPARE(mode, QStringLiteral("Create account"));
+        QCOMPARE(mode, QStringLiteral("Create account + welcome"));
         QTRY_COMPARE_WITH_TIMEOUT(cfg::accountName(), name, scaled(10000));
         QCOMPARE(cfg::accountToken().isEmpty(), !remember);
         QVERIFY(logText().contains(QStringLiteral("account: none on this PC yet, asking for one")));
