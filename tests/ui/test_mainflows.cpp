@@ -142,6 +142,50 @@ private slots:
         QCOMPARE(w->playPage()->view().accountState, QStringLiteral("signed_out"));
     }
 
+    // The server's notices replace each other (warn in the error style); a sign-in elsewhere puts
+    // this launcher offline with the advice, and CONNECT AGAIN brings it back.
+    void noticesKickedAndConnectAgain()
+    {
+        QString mode;
+        answerLoginWith(QStringLiteral("Kicked1"), QStringLiteral("secret1"), true, &mode);
+        auto w = window();
+        w->show();
+        QTRY_COMPARE_WITH_TIMEOUT(w->serverClient()->state(), ServerClient::LoggedIn, scaled(30000));
+        auto *banner = w->findChild<QLabel *>(QStringLiteral("Banner"));
+        serverProcess.command(QStringLiteral("notice Ranked sets count double this weekend."));
+        QTRY_COMPARE_WITH_TIMEOUT(banner->text(), QStringLiteral("Ranked sets count double this weekend."),
+                                  scaled(10000));
+        QVERIFY(banner->isVisible());
+        QVERIFY(!banner->styleSheet().contains(QStringLiteral("#6B3A0A")));
+        serverProcess.command(QStringLiteral("warn The server restarts in 5 minutes."));
+        QTRY_COMPARE_WITH_TIMEOUT(banner->text(), QStringLiteral("The server restarts in 5 minutes."),
+                                  scaled(10000));
+        QVERIFY(banner->styleSheet().contains(QStringLiteral("background:#6B3A0A")));
+
+        orxtest::ScriptedClient other;
+        QVERIFY(other.connectPlain(serverProcess.tcpPort));
+        other.hello();
+        QCOMPARE(other.login(QStringLiteral("Kicked1"), QStringLiteral("secret1")).value("type").toString(),
+                 QStringLiteral("account"));
+        QTRY_VERIFY_WITH_TIMEOUT(banner->text().endsWith(QStringLiteral(
+                                     " Press CONNECT AGAIN on the Play page to sign in here again.")),
+                                 scaled(10000));
+        QTRY_COMPARE_WITH_TIMEOUT(w->serverClient()->state(), ServerClient::Offline, scaled(10000));
+        PlayPage *page = w->playPage();
+        page->refresh();
+        QPushButton *again = nullptr;
+        for (QPushButton *b : page->findChildren<QPushButton *>()) {
+            if (b->text() == QStringLiteral("CONNECT AGAIN"))
+                again = b;
+        }
+        QVERIFY(again && again->isVisible());
+        again->click();
+        QTRY_VERIFY_WITH_TIMEOUT(w->serverClient()->state() == ServerClient::Rovivi ||
+                                     w->serverClient()->state() == ServerClient::LoggedIn,
+                                 scaled(10000));
+        QTRY_VERIFY_WITH_TIMEOUT(!again->isVisible(), scaled(5000));
+    }
+
     // PLAY starts the player's game, then brings it forward; a missing game sets the notice.
     void playStartsTheGameOrSaysWhy()
     {
