@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the launcher needs to build, run and test. Quiet and quick when
+# Installs the Debian packages the launcher needs to build, run and test (with the fonts that stand
+# in for the theme's Windows ones: Open Sans, P052, Roboto Condensed). Quiet and quick when
 # everything is already there; works as root or through sudo.
 #   --windows  also installs the MinGW-w64 cross compiler and Wine, which the Win32 platform suite
 #              needs (./test.sh runs that suite whenever both are present).
@@ -7,6 +8,7 @@ set -euo pipefail
 
 PACKAGES=(qt6-base-dev libqt6sql6-sqlite qt6-tools-dev qt6-l10n-tools libsdl2-dev cmake ninja-build g++
           pkg-config xvfb xauth fonts-dejavu-core imagemagick openssl libarchive-tools unzip
+          fonts-open-sans fonts-urw-base35 fonts-roboto-unhinted
           libxcb1-dev libxcb-randr0-dev
           miniupnpd-nftables nftables iproute2 miniupnpc curl zlib1g-dev python3)
 if [ "${1:-}" = "--windows" ]; then

@@ -35,8 +35,15 @@ int runLauncher(int argc, char **argv)
     QApplication::setOrganizationName(QStringLiteral("ORX"));
     QApplication::setApplicationVersion(QString::fromLatin1(kLauncherVersion));
     // A polite end request (SIGTERM, Ctrl+C) closes the windows, so the run ends as a normal close
-    // does. It is handled once the event loop runs; a request made earlier waits for it.
-    platform::onTerminationRequest([] { QApplication::closeAllWindows(); });
+    // does, without the closing question: nobody may be there to answer it. It is handled once the
+    // event loop runs; a request made earlier waits for it.
+    platform::onTerminationRequest([] {
+        for (QWidget *w : QApplication::topLevelWidgets()) {
+            if (auto *main = qobject_cast<MainWindow *>(w))
+                main->closeForTermination();
+        }
+        QApplication::closeAllWindows();
+    });
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Orvex Rovivi launcher"));

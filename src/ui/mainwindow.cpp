@@ -2,13 +2,18 @@
 
 #include "core/cfg.h"
 #include "core/log.h"
+#include "match/matchcontroller.h"
 #include "net/fingerprint.h"
 #include "net/serverclient.h"
 #include "page.h"
 #include "platform/platform.h"
+#include "playpage.h"
+#include "supportpage.h"
+#include "theme.h"
 
 #include <QApplication>
 #include <QButtonGroup>
+#include <QCloseEvent>
 #include <QDir>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -28,13 +33,16 @@ const QStringList &MainWindow::pageNames()
     return names;
 }
 
-MainWindow::MainWindow(const LaunchOptions &opts, QWidget *parent) : QMainWindow(parent), options(opts)
+MainWindow::MainWindow(const LaunchOptions &opts, QWidget *parent)
+    : QMainWindow(parent), options(opts), controller(opts)
 {
     server = new ServerClient(this);
+    match = new MatchController(server, this);
     bannerTimer = new QTimer(this);
     bannerTimer->setSingleShot(true);
 
     setWindowTitle(QStringLiteral("Orvex Rovivi"));
+    setWindowIcon(appIcon());
     platform::useDarkTitleBar(this);
     setMinimumSize(1000, 700);
     resize(1180, 820);
@@ -62,8 +70,10 @@ MainWindow::MainWindow(const LaunchOptions &opts, QWidget *parent) : QMainWindow
     layout->addWidget(buildFooter());
     setCentralWidget(root);
 
+    play = new PlayPage(server, match, stack);
     for (int i = 0; i < pageNames().size(); ++i) {
-        auto *page = new Page(stack);
+        // Build game and Settings are placeholders until their pages land.
+        Page *page = i == 0 ? play : i == 3 ? static_cast<Page *>(new SupportPage(stack)) : new Page(stack);
         page->setObjectName(pageNames().at(i));
         page->setGame(QStringLiteral("orx"));
         pages << page;
@@ -72,6 +82,7 @@ MainWindow::MainWindow(const LaunchOptions &opts, QWidget *parent) : QMainWindow
     setWindowTitle(QStringLiteral("Orvex Rovivi - Ironmere IV"));
     startPortMapper();
     wireServer();
+    wirePlay();
 
     connect(bannerTimer, &QTimer::timeout, banner, &QWidget::hide);
 
@@ -91,14 +102,10 @@ MainWindow::MainWindow(const LaunchOptions &opts, QWidget *parent) : QMainWindow
     }
     server->setToken(options.user.isEmpty() ? cfg::accountToken() : QString());
     refreshStatus();
+    refreshBuildNotice();
     if (cfg::serverAutoConnect() || !options.server.isEmpty())
         QTimer::singleShot(0, this, &MainWindow::connectToServer);
-}
-
-void MainWindow::closeEvent(QCloseEvent *event)
-{
-    server->disconnectFromServer();
-    QMainWindow::closeEvent(event);
+    smartAppControlCheck();
 }
 
 QWidget *MainWindow::buildHeader()
@@ -111,6 +118,7 @@ QWidget *MainWindow::buildHeader()
     row->setSpacing(16);
     auto *emblem = new QLabel(header);
     emblem->setObjectName(QStringLiteral("Emblem"));
+    emblem->setPixmap(logoPixmap(72));
     row->addWidget(emblem);
     auto *column = new QVBoxLayout;
     column->setSpacing(0);
@@ -221,16 +229,17 @@ void MainWindow::popUp(QWidget *widget)
             .arg(widget->windowTitle(), front ? QStringLiteral("in front") : QStringLiteral("not in front")));
 }
 
-bool MainWindow::saveSnapshot(const QString &name)
+bool MainWindow::saveSnapshot(const QString &name, QWidget *dialog)
 {
+    QWidget *subject = dialog ? dialog : this;
     QDir().mkpath(options.snapDir);
     const QString path = QDir(options.snapDir).filePath(name + QStringLiteral(".png"));
-    const bool ok = grab().save(path);
+    const bool ok = subject->grab().save(path);
     appendLog(
         QStringLiteral("snap: %1 %2 (window %3x%4)")
             .arg(QDir::toNativeSeparators(path), ok ? QStringLiteral("saved") : QStringLiteral("failed"))
-            .arg(width())
-            .arg(height()));
+            .arg(subject->width())
+            .arg(subject->height()));
     return ok;
 }
 
@@ -242,5 +251,5 @@ void MainWindow::showEvent(QShowEvent *event)
     shownOnce = true;
     platform::showAndActivate(this);
     if (currentPage() == 0)
-        pages.first()->setFocus();
+        play->focusPlay();
 }

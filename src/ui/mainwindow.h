@@ -1,5 +1,7 @@
 #pragma once
 #include "app/launchoptions.h"
+#include "windowcontroller.h"
+#include "windowparts.h"
 
 #include <QList>
 #include <QMainWindow>
@@ -8,7 +10,9 @@ class QButtonGroup;
 class QLabel;
 class QStackedWidget;
 class QTimer;
+class MatchController;
 class Page;
+class PlayPage;
 class ServerClient;
 class UpnpMapper;
 
@@ -23,14 +27,26 @@ public:
     int currentPage() const;
     void showNotice(const QString &text, bool isError);
     void refreshStatus();
+    void refreshBuildNotice();
     void popUp(QWidget *widget);
-    // Saves a picture of the whole window as `name` + ".png" in the --snap-dir folder.
-    bool saveSnapshot(const QString &name);
+    // Saves a picture of the whole window, or of one of its dialogs, as `name` + ".png" in the
+    // --snap-dir folder.
+    bool saveSnapshot(const QString &name, QWidget *dialog = nullptr);
+
+    // The Build game page's work, once that page exists (PLAY waits while it is busy).
+    void setBuildWork(BuildWork *work) { buildWork = work; }
+    GamepadHooks gamepadHooks();
+    ReportGames reportGames();
+    // Closes as after Yes to the question: the system asked the launcher to end.
+    void closeForTermination();
 
     void connectToServer();
 
     static const QStringList &pageNames();
     ServerClient *serverClient() const { return server; }
+    MatchController *matchController() const { return match; }
+    PlayPage *playPage() const { return play; }
+    QString playNotice() const { return controller.playNotice(); }
     UpnpMapper *portMapper() const { return upnp; }
 
 protected:
@@ -47,9 +63,27 @@ private:
     void onServerMessage(const QJsonObject &msg);
     void askToTrust(const QString &fingerprint);
     void startPortMapper();
+    // The flows of the Play page and the match controller (mainwindow_flows.cpp).
+    void wirePlay();
+    void playFlow();
+    // `firstAccount`: asked by the launcher itself on a PC without an account (the welcome shows).
+    void signInFlow(bool newAccount, bool firstAccount = false);
+    void firstRunPrompt();
+    void showGame();
+    void matchFoundChime(const QJsonObject &found);
+    void smartAppControlCheck();
+    bool gameRunning() const;
 
     LaunchOptions options;
+    WindowController controller;
     ServerClient *server = nullptr;
+    MatchController *match = nullptr;
+    // The in-game menu bridge is created here, after `match`, and given to the Play page as its
+    // state source (PlayPage::setStateSource) in place of the link-only document.
+    PlayPage *play = nullptr;
+    BuildWork *buildWork = nullptr;
+    bool terminating = false;
+    bool closing = false;
     UpnpMapper *upnp = nullptr;
     QString lastError;
     QStackedWidget *stack = nullptr;

@@ -15,7 +15,11 @@
 
 void MainWindow::wireServer()
 {
-    connect(server, &ServerClient::stateChanged, this, [this] { refreshStatus(); });
+    connect(server, &ServerClient::stateChanged, this, [this](ServerClient::State state) {
+        refreshStatus();
+        if (state == ServerClient::Rovivi)
+            QTimer::singleShot(0, this, &MainWindow::firstRunPrompt);
+    });
     connect(server, &ServerClient::connectionError, this, [this](const QString &text) {
         lastError = text;
         refreshStatus();
@@ -79,22 +83,9 @@ void MainWindow::askToTrust(const QString &fingerprint)
 
 void MainWindow::refreshStatus()
 {
-    const QString address = cfg::serverAddress();
-    switch (server->state()) {
-    case ServerClient::LoggedIn:
-        setStatus(QStringLiteral("#3FC66B"), tr("Connected to %1 as %2").arg(address, server->accountName()));
-        break;
-    case ServerClient::Rovivi:
-        setStatus(QStringLiteral("#E8C25A"), tr("Connected to %1 (not signed in)").arg(address));
-        break;
-    case ServerClient::Connecting:
-        setStatus(QStringLiteral("#F0B35A"), tr("Connecting to %1...").arg(address));
-        break;
-    case ServerClient::Offline:
-        setStatus(QStringLiteral("#FF6A5A"),
-                  lastError.isEmpty() ? tr("Offline") : tr("Offline: %1").arg(lastError));
-        break;
-    }
+    const StatusLine line =
+        WindowController::statusLine(server->state(), cfg::serverAddress(), server->accountName(), lastError);
+    setStatus(line.colour, line.text);
 }
 
 void MainWindow::startPortMapper()

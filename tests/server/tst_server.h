@@ -29,6 +29,7 @@ private slots:
     void hugeLineDropsTheConnection();
     void hostileFieldsInEveryRequest();
     void noticeFromTheConsole();
+    void rankedEloFromTheConsole();
     void updateOfferFromFile();
     void reportsAreStored();
     void f3ReportIsStored();

@@ -302,6 +302,49 @@ void TestServer::noticeFromTheConsole()
     QCOMPARE(n.value("level").toString(), QString("warn"));
 }
 
+// The operator gives an account a ranked Elo: stored, with one more finished set so the title
+// shows at the next sign-in; unknown names and bad values are refused.
+void TestServer::rankedEloFromTheConsole()
+{
+    QVERIFY(startServer());
+    ScriptedClient c;
+    QVERIFY(c.connectPlain(server->tcpPort));
+    c.hello();
+    QCOMPARE(c.signUp("Ranked1").value("type").toString(), QString("account"));
+
+    server->command("elo Nobody 1700");
+    QVERIFY(
+        orxtest::waitUntil([&] { return server->errors().contains("console: elo: no account \"Nobody\""); }));
+    server->command("elo Ranked1 lots");
+    QVERIFY(orxtest::waitUntil(
+        [&] { return server->errors().contains("console: elo needs a name and a value"); }));
+    server->command("elo ranked1 1800");
+    QVERIFY(orxtest::waitUntil(
+        [&] { return server->output().contains("orx-server: elo Ranked1 1800 Mithril"); }));
+    server->command("elo Ranked1 1210");
+    QVERIFY(
+        orxtest::waitUntil([&] { return server->output().contains("orx-server: elo Ranked1 1210 Bronze"); }));
+
+    ScriptedClient d;
+    QVERIFY(d.connectPlain(server->tcpPort));
+    d.hello();
+    const QJsonObject account = d.login("Ranked1");
+    QCOMPARE(account.value("type").toString(), QString("account"));
+    const QJsonObject ranked = account.value("profile")
+                                   .toObject()
+                                   .value("stats")
+                                   .toObject()
+                                   .value("orx")
+                                   .toObject()
+                                   .value("versus")
+                                   .toObject()
+                                   .value("ranked")
+                                   .toObject();
+    QCOMPARE(ranked.value("elo").toInt(), 1210);
+    QCOMPARE(ranked.value("title").toString(), QString("Bronze"));
+    QCOMPARE(ranked.value("wins").toInt(), 2);
+}
+
 void TestServer::updateOfferFromFile()
 {
     const QString offer = dir->filePath("offer.json");

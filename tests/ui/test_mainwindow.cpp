@@ -10,6 +10,8 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDialog>
+#include <QDir>
 #include <QLabel>
 #include <QMessageBox>
 #include <QProcess>
@@ -58,6 +60,9 @@ class TestMainWindow : public QObject {
         LaunchOptions o;
         o.server = serverOption;
         o.fingerprint = fingerprintOption;
+        // A start on a named page is a scripted one: no first-run account prompt in these tests
+        // of the link.
+        o.page = QStringLiteral("play");
         return std::make_unique<MainWindow>(o);
     }
     static QString status(MainWindow &w)
@@ -168,8 +173,8 @@ private slots:
         QTest::newRow("mapping") << true << false << false << "UDP port 7123 open on the router (UPnP)";
         QTest::newRow("off") << false << false << false << "";
         QTest::newRow("loopback only") << true << true << false << "";
-        QTest::newRow("probe although off") << false << false << true
-                                            << "router found (UPnP) with a public address; nothing changed";
+        QTest::newRow("probe although off")
+            << false << false << true << "router found (UPnP) with a public address; nothing changed";
     }
     void portMapperStartsAsConfigured()
     {
@@ -179,12 +184,14 @@ private slots:
         QFETCH(QString, status);
         // A router on loopback named by "dev/upnp_location": nothing is searched on the network.
         ScriptedRouter router;
-        router.pages.insert("/desc.xml", {200, "<root><device><serviceList><service><serviceType>"
-                                               "urn:schemas-upnp-org:service:WANIPConnection:1</serviceType>"
-                                               "<controlURL>/ctl</controlURL></service></serviceList></device></root>"});
-        router.actions.insert("GetExternalIPAddress",
-                              {{200, ScriptedRouter::soapAnswer("GetExternalIPAddress",
-                                                                "<NewExternalIPAddress>11.22.33.44</NewExternalIPAddress>")}});
+        router.pages.insert("/desc.xml",
+                            {200, "<root><device><serviceList><service><serviceType>"
+                                  "urn:schemas-upnp-org:service:WANIPConnection:1</serviceType>"
+                                  "<controlURL>/ctl</controlURL></service></serviceList></device></root>"});
+        router.actions.insert(
+            "GetExternalIPAddress",
+            {{200, ScriptedRouter::soapAnswer("GetExternalIPAddress",
+                                              "<NewExternalIPAddress>11.22.33.44</NewExternalIPAddress>")}});
         router.actions.insert("AddPortMapping", {{200, ScriptedRouter::soapAnswer("AddPortMapping", "")}});
         cfg::set(QStringLiteral("server/auto_connect"), false);
         cfg::set(QStringLiteral("online/upnp"), upnp);
@@ -202,6 +209,32 @@ private slots:
             QVERIFY(waitFor([&] { return w.portMapper()->status() == status; }));
             QCOMPARE(router.calls("AddPortMapping").size(), probe ? 0 : 1);
         }
+    }
+
+    // Dialogs are saved like the window, with the same log line.
+    void snapshotsOfWindowAndDialog()
+    {
+        LaunchOptions o;
+        o.snapDir = dir->filePath(QStringLiteral("snaps"));
+        MainWindow w(o);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QDialog dialog(&w);
+        dialog.resize(420, 300);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        QVERIFY(w.saveSnapshot(QStringLiteral("page-play")));
+        QVERIFY(w.saveSnapshot(QStringLiteral("dialog-empty"), &dialog));
+        const QImage page(QDir(o.snapDir).filePath(QStringLiteral("page-play.png")));
+        const QImage box(QDir(o.snapDir).filePath(QStringLiteral("dialog-empty.png")));
+        QCOMPARE(page.size(), w.size() * page.devicePixelRatio());
+        QCOMPARE(box.size(), dialog.size() * box.devicePixelRatio());
+        // The window is not blank: the header's gold line and the navy background both show.
+        QSet<QRgb> colours;
+        for (int y = 0; y < page.height(); y += 7)
+            for (int x = 0; x < page.width(); x += 7)
+                colours.insert(page.pixel(x, y));
+        QVERIFY(colours.size() > 20);
     }
 
     void trustQuestionForAnUnpinnedCertificate()

@@ -4,6 +4,7 @@
 //   online             prints the player counts
 //   reload             reads the update offer file again
 //   feeds              prints the spectator feed counts
+#include "elo.h"
 #include "feedrelay.h"
 #include "matchhub.h"
 #include "server.h"
@@ -53,8 +54,34 @@ void Server::consoleLine(const QString &line)
         std::fflush(stdout);
     } else if (cmd == "reload") {
         reloadUpdateOffer();
+    } else if (cmd == "elo") {
+        setRankedEloFromConsole(rest);
     } else {
-        serverLog(
-            QStringLiteral("console: unknown command \"%1\" (notice, warn, online, feeds, reload)").arg(cmd));
+        serverLog(QStringLiteral("console: unknown command \"%1\" (notice, warn, online, feeds, reload, elo)")
+                      .arg(cmd));
     }
+}
+
+// "elo NAME VALUE": the account's ranked Elo in orx/versus, with one more finished set.
+void Server::setRankedEloFromConsole(const QString &args)
+{
+    const QStringList parts = args.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    bool ok = false;
+    const int value = parts.size() == 2 ? parts.at(1).toInt(&ok) : 0;
+    if (!ok || value < 0 || value > 5000) {
+        serverLog(QStringLiteral("console: elo needs a name and a value from 0 to 5000"));
+        return;
+    }
+    AccountRow account;
+    if (!m_db.findAccount(parts.at(0), account)) {
+        serverLog(QStringLiteral("console: elo: no account \"%1\"").arg(parts.at(0)));
+        return;
+    }
+    if (!m_db.setRankedElo(account.id, QStringLiteral("orx"), QStringLiteral("versus"), value)) {
+        serverLog(QStringLiteral("console: elo: %1 could not be stored").arg(account.name));
+        return;
+    }
+    std::printf("orx-server: elo %s %d %s\n", qPrintable(account.name), value,
+                qPrintable(elo::titleFor(value)));
+    std::fflush(stdout);
 }

@@ -61,6 +61,9 @@ public:
     // Applies a finished ranked set in one transaction and fills both players' changes.
     bool applySet(int winnerId, int loserId, const QString &game, const QString &mode, EloChange &winner,
                   EloChange &loser);
+    // Sets a player's ranked Elo and counts one finished set (a win), so the rank title shows:
+    // the operator's way to show a ranked account without playing. False when nothing was stored.
+    bool setRankedElo(int accountId, const QString &game, const QString &mode, int value);
     QJsonArray leaderboard(const QString &game, const QString &mode, int limit);
 
     void recordMatch(const QJsonObject &match);

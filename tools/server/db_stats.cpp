@@ -131,6 +131,12 @@ bool Db::applySet(int winnerId, int loserId, const QString &game, const QString 
     return m_db.commit();
 }
 
+bool Db::setRankedElo(int accountId, const QString &game, const QString &mode, int value)
+{
+    ensureRow(m_db, accountId, game, mode);
+    return setElo(m_db, accountId, game, mode, value, true);
+}
+
 QJsonArray Db::leaderboard(const QString &game, const QString &mode, int limit)
 {
     QJsonArray rows;

@@ -89,6 +89,7 @@ private:
     // admin.cpp
     void startConsole();
     void consoleLine(const QString &line);
+    void setRankedEloFromConsole(const QString &args);
 
     ServerOptions m_options;
     Db m_db;

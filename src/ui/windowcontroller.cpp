@@ -1,0 +1,110 @@
+#include "windowcontroller.h"
+
+#include "core/cfg.h"
+#include "game/gamechecks.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+
+namespace {
+QString tr(const char *text)
+{
+    return QCoreApplication::translate("MainWindow", text);
+}
+} // namespace
+
+BuildFacts gatherBuildFacts(const QString &gameId)
+{
+    BuildFacts f;
+    f.exe = cfg::gameExe(gameId);
+    if (!f.exe.endsWith(QLatin1String(".exe"), Qt::CaseInsensitive))
+        return f;
+    f.discExtracted = !discExecutable(gameId).isEmpty();
+    if (f.discExtracted) {
+        f.titleUpdateProblem = titleUpdateProblem(gameId);
+        if (!f.titleUpdateProblem.isEmpty())
+            f.buildHint = buildHint(gameId);
+    }
+    f.exeExists = QFileInfo(f.exe).isFile();
+    f.packaged = cfg::isPackaged();
+    f.rebuildNeeded = f.exeExists && rebuildNeeded(gameId);
+    return f;
+}
+
+StatusLine WindowController::statusLine(ServerClient::State state, const QString &address,
+                                        const QString &account, const QString &lastError)
+{
+    switch (state) {
+    case ServerClient::LoggedIn:
+        return {QStringLiteral("#3FC66B"), tr("Connected to %1 as %2").arg(address, account)};
+    case ServerClient::Rovivi:
+        return {QStringLiteral("#E8C25A"), tr("Connected to %1 (not signed in)").arg(address)};
+    case ServerClient::Connecting:
+        return {QStringLiteral("#F0B35A"), tr("Connecting to %1...").arg(address)};
+    case ServerClient::Offline:
+        break;
+    }
+    return {QStringLiteral("#FF6A5A"),
+            lastError.isEmpty() ? tr("Offline") : tr("Offline: %1").arg(lastError)};
+}
+
+QString WindowController::buildNotice(const BuildFacts &f) const
+{
+    if (!m_playNotice.isEmpty())
+        return m_playNotice;
+    // Only a Windows executable is built from the disc; another one (a stand-in) needs no notice.
+    if (!f.exe.endsWith(QLatin1String(".exe"), Qt::CaseInsensitive))
+        return QString();
+    if (!f.discExtracted)
+        return tr(
+            "The game is not built yet. Open Build game and give it your Ironmere IV disc image and its "
+            "title update.");
+    if (!f.titleUpdateProblem.isEmpty())
+        return f.titleUpdateProblem + QStringLiteral("\n\n") + f.buildHint;
+    if (!f.exeExists)
+        return tr("The game's code is not built yet. Open Build game and press CHECK AND BUILD.");
+    if (f.packaged && f.rebuildNeeded)
+        return tr(
+            "This version of Orvex Rovivi changed the game: open Build game and press CHECK AND BUILD (a "
+            "few minutes at most).");
+    return QString();
+}
+
+WindowController::PlayAction WindowController::play(bool gameRunning, bool buildBusy)
+{
+    if (gameRunning)
+        return PlayAction::BringForward;
+    if (buildBusy) {
+        m_playNotice = tr("Build game is still working: press PLAY once it is done.");
+        return PlayAction::Wait;
+    }
+    return PlayAction::Start;
+}
+
+QString WindowController::playStarted(bool ok, const QString &reason)
+{
+    if (ok) {
+        m_playNotice.clear();
+        return QString();
+    }
+    m_playNotice = reason;
+    return QStringLiteral("play: %1").arg(reason);
+}
+
+bool WindowController::takeFirstRunPrompt(ServerClient::State state, const QString &storedToken,
+                                          const QString &storedName)
+{
+    if (m_promptDone || !m_options.user.isEmpty() || m_options.localTest ||
+        !m_options.extractImage.isEmpty() || !m_options.page.isEmpty() || state != ServerClient::Rovivi ||
+        !storedToken.isEmpty() || !storedName.isEmpty())
+        return false;
+    m_promptDone = true;
+    return true;
+}
+
+WindowController::CloseAction WindowController::close(bool gameRunning, bool byTermination) const
+{
+    if (gameRunning && m_options.user.isEmpty() && !byTermination)
+        return CloseAction::Ask;
+    return CloseAction::Close;
+}

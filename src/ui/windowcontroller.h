@@ -1,0 +1,63 @@
+#pragma once
+// The main window's decisions, without widgets: the footer's status line, the Play page's build
+// notice, what PLAY does, whether to ask for a first account, and how closing goes. The window
+// carries them out.
+
+#include "app/launchoptions.h"
+#include "net/serverclient.h"
+
+#include <QString>
+
+struct StatusLine {
+    QString colour;
+    QString text;
+};
+
+// What the build notice is computed from; gatherBuildFacts reads it from the game's folder.
+struct BuildFacts {
+    QString exe;                // the game executable setting
+    bool discExtracted = false; // the extracted disc holds "default.xex"
+    QString titleUpdateProblem;
+    QString buildHint;
+    bool exeExists = false;
+    bool packaged = false;
+    bool rebuildNeeded = false;
+};
+BuildFacts gatherBuildFacts(const QString &gameId);
+
+class WindowController {
+public:
+    enum class PlayAction { BringForward, Wait, Start };
+    enum class CloseAction { Ask, Close };
+
+    explicit WindowController(const LaunchOptions &options) : m_options(options) {}
+
+    static StatusLine statusLine(ServerClient::State state, const QString &address, const QString &account,
+                                 const QString &lastError);
+
+    // The notice and whether OPEN BUILD GAME shows beside it.
+    QString buildNotice(const BuildFacts &facts) const;
+    static bool showBuildButton(const QString &notice, bool gameRunning)
+    {
+        return !notice.isEmpty() && !gameRunning;
+    }
+
+    // PLAY: bring a running game forward, wait for a busy Build page, or start the game.
+    PlayAction play(bool gameRunning, bool buildBusy);
+    // The start's outcome; returns the log line for a failure ("play: ..."), empty on success.
+    QString playStarted(bool ok, const QString &reason);
+    QString playNotice() const { return m_playNotice; }
+    void clearPlayNotice() { m_playNotice.clear(); }
+
+    // On reaching the server without an account: true once per run when nothing is stored and no
+    // launch option speaks against it.
+    bool takeFirstRunPrompt(ServerClient::State state, const QString &storedToken, const QString &storedName);
+
+    // Closing: ask while a game runs, unless the run is scripted (--user) or the system asked.
+    CloseAction close(bool gameRunning, bool byTermination) const;
+
+private:
+    LaunchOptions m_options;
+    QString m_playNotice;
+    bool m_promptDone = false;
+};

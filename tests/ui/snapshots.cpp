@@ -1,0 +1,231 @@
+// orx-snapshots --out DIR: puts the real main window and its dialogs into each state a player can
+// meet and saves a picture of each (MainWindow::saveSnapshot, the "snap:" log lines). It runs its
+// own orx-server and uses orx-testgame as the game. scripts/screenshots.sh runs it under Xvfb for
+// people to look at; CTest runs it offscreen so it keeps working.
+#include "core/cfg.h"
+#include "core/log.h"
+#include "core/version.h"
+#include "match/matchcontroller.h"
+#include "net/serverclient.h"
+#include "scriptedclient.h"
+#include "ui/logindialog.h"
+#include "ui/mainwindow.h"
+#include "ui/playpage.h"
+#include "ui/theme.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QJsonArray>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <cstdio>
+
+namespace {
+
+int g_failures = 0;
+
+void check(bool ok, const char *what)
+{
+    if (!ok) {
+        std::fprintf(stderr, "orx-snapshots: %s did not happen\n", what);
+        ++g_failures;
+    }
+}
+
+void settle()
+{
+    QTest::qWait(150); // lets layouts and style polish finish before a grab
+}
+
+// The state document the in-game menu bridge gives the Play page, reduced to what the link knows:
+// the account with its own statistics.
+QJsonObject linkState(ServerClient *server)
+{
+    static const char *const names[] = {"offline", "connecting", "signed_out", "signed_in"};
+    QJsonObject account{
+        {"state", QString::fromLatin1(names[int(server->state())])},
+        {"name", server->state() == ServerClient::LoggedIn ? server->accountName() : QString()}};
+    return QJsonObject{{"account", account}, {"server", QJsonObject{{"online", 1}, {"in_matches", 0}}}};
+}
+
+QJsonObject ownStats(ServerClient *server)
+{
+    return server->account()
+        .value("profile")
+        .toObject()
+        .value("stats")
+        .toObject()
+        .value("orx")
+        .toObject()
+        .value("versus")
+        .toObject();
+}
+
+// Saves the next modal box as `name`, then answers it with `button`.
+void snapNextBox(MainWindow *w, const QString &name, QMessageBox::StandardButton button, bool *seen)
+{
+    auto *poll = new QTimer;
+    QObject::connect(poll, &QTimer::timeout, poll, [=] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box || !box->isVisible())
+            return;
+        poll->stop();
+        QTimer::singleShot(200, box, [=] {
+            w->saveSnapshot(name, box);
+            *seen = true;
+            if (QAbstractButton *b = box->button(button))
+                b->click();
+            else
+                box->reject();
+            poll->deleteLater();
+        });
+    });
+    poll->start(20);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationVersion(QString::fromLatin1(kLauncherVersion));
+    QCommandLineParser parser;
+    parser.addOption({"out", "Folder for the pictures.", "dir"});
+    parser.process(app);
+    const QString out = parser.value("out");
+    if (out.isEmpty()) {
+        std::fprintf(stderr, "usage: orx-snapshots --out DIR\n");
+        return 2;
+    }
+    QTemporaryDir data;
+    cfg::init(data.filePath("orx-launcher.ini"));
+    cfg::set("online/upnp", false);
+    cfg::set("account/name", "Snap"); // the first-run prompt is pictured on its own below
+    cfg::set("games/orx/exe", data.filePath("games/orx/orx.exe"));
+    applyTheme(app);
+
+    orxtest::ServerProcess server;
+    QString error;
+    if (!server.start(data.filePath("server"), {}, &error)) {
+        std::fprintf(stderr, "orx-snapshots: orx-server did not start: %s\n", qPrintable(error));
+        return 1;
+    }
+    const QString address = QStringLiteral("tcp://127.0.0.1:%1").arg(server.tcpPort);
+
+    qputenv("ORX_SMART_APP_CONTROL", "1");
+    LaunchOptions options;
+    options.server = QStringLiteral("tcp://127.0.0.1:1"); // nothing listens: offline first
+    options.snapDir = out;
+    options.page = QStringLiteral("play");
+    bool sacSeen = false;
+    MainWindow w(options);
+    ServerClient *link = w.serverClient();
+    PlayPage *play = w.playPage();
+    play->setStateSource([link] { return linkState(link); }, [link] { return ownStats(link); });
+    snapNextBox(&w, "box-smart-app-control", QMessageBox::Ok, &sacSeen);
+    w.show();
+    check(orxtest::waitUntil([&] { return sacSeen; }, 10000), "the Smart App Control box");
+    qunsetenv("ORX_SMART_APP_CONTROL");
+
+    auto *footer = w.findChild<QLabel *>("StatusText");
+    check(orxtest::waitUntil([&] { return footer->text().startsWith("Offline: "); }, 10000), "offline");
+    settle();
+    w.saveSnapshot("play-offline-build-notice");
+
+    cfg::set("server/address", address);
+    w.connectToServer();
+    check(orxtest::waitUntil([&] { return link->state() == ServerClient::Rovivi; }, 20000),
+          "reaching the server");
+    cfg::set("games/orx/exe", qEnvironmentVariable("ORX_BIN_DIR") + "/orx-testgame");
+    w.refreshBuildNotice();
+    play->refresh();
+    settle();
+    w.saveSnapshot("play-signed-out");
+
+    // The sign-in dialog in its modes, with a warning, and while it waits for the server.
+    LoginDialog dialog(link, QString(), &w);
+    dialog.show();
+    settle();
+    w.saveSnapshot("dialog-sign-in", &dialog);
+    dialog.showWelcome();
+    settle();
+    w.saveSnapshot("dialog-create-welcome", &dialog);
+    dialog.findChild<QLineEdit *>("NameField")->setText("a.b");
+    dialog.findChild<QPushButton *>("ActionButton")->click();
+    settle();
+    w.saveSnapshot("dialog-create-warning", &dialog);
+    dialog.findChild<QLineEdit *>("NameField")->setText("Snap");
+    dialog.findChild<QLineEdit *>("PasswordField")->setText("snapshot1");
+    dialog.findChild<QLineEdit *>("RepeatField")->setText("snapshot1");
+    dialog.findChild<QPushButton *>("ActionButton")->click();
+    w.saveSnapshot("dialog-create-waiting", &dialog);
+    check(orxtest::waitUntil([&] { return link->state() == ServerClient::LoggedIn; }, 20000), "signing in");
+    dialog.hide();
+    play->refresh();
+    settle();
+    w.saveSnapshot("play-signed-in");
+
+    // Ranked: the operator gives the account an Elo; the next sign-in brings the title.
+    server.command("elo Snap 1800");
+    check(orxtest::waitUntil([&] { return server.output().contains("orx-server: elo Snap"); }, 10000),
+          "the elo command");
+    link->logout();
+    check(orxtest::waitUntil([&] { return link->state() == ServerClient::Rovivi; }, 10000), "signing out");
+    link->login("Snap", "snapshot1");
+    check(orxtest::waitUntil([&] { return link->state() == ServerClient::LoggedIn; }, 10000),
+          "signing in again");
+    play->refresh();
+    settle();
+    w.saveSnapshot("play-ranked");
+
+    w.showNotice(QStringLiteral("Season 3 starts Friday: ranked sets count double this weekend."), false);
+    settle();
+    w.saveSnapshot("banner-info");
+    w.showNotice(QStringLiteral("Your opponent's game closed during the match."), true);
+    settle();
+    w.saveSnapshot("banner-error");
+    w.findChild<QLabel *>("Banner")->hide(); // it would stay 20 s on the pictures that follow
+
+    play->playButton()->click();
+    check(orxtest::waitUntil([&] { return play->view().playText == "SHOW THE GAME"; }, 15000),
+          "the game starting");
+    check(orxtest::waitUntil([&] { return play->view().gameLine.contains("Everything online"); }, 15000),
+          "the game in its menus");
+    settle();
+    w.saveSnapshot("play-game-running");
+
+    MatchController::SearchRequest search;
+    search.game = "orx";
+    search.mode = "versus";
+    search.region = cfg::region();
+    search.ranked = true;
+    QString reason;
+    if (!w.matchController()->queue(search, &reason))
+        std::fprintf(stderr, "orx-snapshots: no search: %s\n", qPrintable(reason));
+    check(
+        orxtest::waitUntil([&] { return w.matchController()->phase() == MatchController::Searching; }, 10000),
+        "searching");
+    play->refresh();
+    settle();
+    w.saveSnapshot("play-searching");
+    w.matchController()->cancel();
+
+    for (int page = 1; page < MainWindow::pageNames().size(); ++page) {
+        w.showPage(page);
+        settle();
+        w.saveSnapshot("page-" + MainWindow::pageNames().at(page));
+    }
+    w.showPage(0);
+
+    bool closeSeen = false;
+    snapNextBox(&w, "box-close", QMessageBox::No, &closeSeen);
+    w.close();
+    check(closeSeen, "the closing question");
+    w.closeForTermination();
+    std::printf("orx-snapshots: %s (%d missing)\n", g_failures ? "incomplete" : "done", g_failures);
+    return g_failures ? 1 : 0;
+}
