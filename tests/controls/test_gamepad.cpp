@@ -1,6 +1,7 @@
 // Gamepad navigation through the real SDL2 adapter, driven by SDL's virtual joysticks. The polls
 // are given their time, so arming, repeats and hysteresis are checked to the millisecond.
 #include "controls/gamepadnav.h"
+#include "platform/platform.h"
 #include "testutil.h"
 
 #include <QApplication>
@@ -9,12 +10,15 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QVBoxLayout>
 #include <QtTest>
 #include <SDL.h>
+#include <memory>
+#include <unistd.h>
 
 using namespace testutil;
 
@@ -536,6 +540,60 @@ private slots:
         QCOMPARE(stops, 0);
     }
 
+    // Run under an X server of its own (no window manager): another process's window in front
+    // turns navigation off, and ours back in front arms it again.
+    void otherProcessInFront()
+    {
+        if (QGuiApplication::platformName() != QLatin1String("xcb"))
+            QSKIP("needs an X server: the run with ORX_TEST_XVFB=1 has one");
+        VirtualPad pad;
+        QVERIFY(pad.ok());
+        Window w;
+        w.widget.resize(300, 200);
+        QPushButton *b = w.button("b", {10, 10, 100, 30});
+        int clicks = 0;
+        connect(b, &QPushButton::clicked, [&] { ++clicks; });
+        QVERIFY(platform::showAndActivate(&w.widget));
+        QVERIFY(waitFor([&] { return QApplication::activeWindow() == &w.widget; }));
+        b->setFocus();
+        makeNav();
+        arm();
+        tap(pad, SDL_CONTROLLER_BUTTON_A);
+        QTRY_COMPARE(clicks, 1);
+
+        QProcess other;
+        other.start(QCoreApplication::applicationDirPath() + QStringLiteral("/window-probe"),
+                    {QStringLiteral("320x240")});
+        QVERIFY(other.waitForStarted());
+        quint64 id = 0;
+        QVERIFY(waitFor(
+            [&] {
+                while (other.canReadLine()) {
+                    const QList<QByteArray> parts = other.readLine().split(' ');
+                    if (parts.size() == 3 && parts.first() == "window")
+                        id = parts.at(1).toULongLong();
+                }
+                return id != 0;
+            },
+            30000));
+        QVERIFY(platform::forceForeground(id));
+        QVERIFY(waitFor([] { return platform::foregroundIsOtherProcess(); }));
+        poll(); // off
+        poll(GamepadNav::ArmingMs);
+        tap(pad, SDL_CONTROLLER_BUTTON_A);
+        QTest::qWait(200); // an animated click would land within 100 ms
+        QCOMPARE(clicks, 1);
+
+        QVERIFY(platform::forceForeground(w.widget.winId()));
+        QVERIFY(
+            waitFor([&] { return !platform::foregroundIsOtherProcess() && QApplication::activeWindow(); }));
+        arm();
+        tap(pad, SDL_CONTROLLER_BUTTON_A);
+        QTRY_COMPARE(clicks, 2);
+        other.kill();
+        other.waitForFinished();
+    }
+
     void realTimer()
     {
         VirtualPad pad;
@@ -553,9 +611,55 @@ private slots:
     }
 };
 
+// With ORX_TEST_XVFB=1: an X server of its own on a free display for this program, and only the
+// cases that need one.
+static QProcess *startXvfb()
+{
+    int fds[2];
+    if (::pipe(fds) != 0)
+        return nullptr;
+    auto *xvfb = new QProcess;
+    xvfb->setProgram(QStringLiteral("Xvfb"));
+    xvfb->setArguments({QStringLiteral("-displayfd"), QString::number(fds[1]), QStringLiteral("-screen"),
+                        QStringLiteral("0"), QStringLiteral("1280x1024x24"), QStringLiteral("-nolisten"),
+                        QStringLiteral("tcp")});
+    xvfb->setChildProcessModifier([fds] { ::close(fds[0]); });
+    xvfb->start();
+    ::close(fds[1]);
+    QByteArray display;
+    char c;
+    while (::read(fds[0], &c, 1) == 1 && c != '\n')
+        display += c;
+    ::close(fds[0]);
+    if (display.isEmpty()) {
+        delete xvfb;
+        return nullptr;
+    }
+    qputenv("DISPLAY", ":" + display);
+    qputenv("QT_QPA_PLATFORM", "xcb");
+    return xvfb;
+}
+
 int main(int argc, char **argv)
 {
-    QApplication app(argc, argv);
+    std::unique_ptr<QProcess> xvfb;
+    QList<QByteArray> args;
+    for (int i = 0; i < argc; ++i)
+        args << QByteArray(argv[i]);
+    if (qEnvironmentVariableIntValue("ORX_TEST_XVFB") == 1) {
+        xvfb.reset(startXvfb());
+        if (!xvfb) {
+            std::fprintf(stderr, "could not start Xvfb\n");
+            return 2;
+        }
+        if (argc == 1)
+            args << "otherProcessInFront";
+    }
+    QVector<char *> argPointers;
+    for (QByteArray &a : args)
+        argPointers << a.data();
+    int count = int(argPointers.size());
+    QApplication app(count, argPointers.data());
     // The adapter's subsystem comes and goes with each navigation; the virtual pads need the
     // joystick subsystem the whole time.
     if (SDL_Init(SDL_INIT_GAMECONTROLLER) != 0) {
@@ -563,8 +667,12 @@ int main(int argc, char **argv)
         return 2;
     }
     TestGamepad tests;
-    const int code = QTest::qExec(&tests, argc, argv);
+    const int code = QTest::qExec(&tests, count, argPointers.data());
     SDL_Quit();
+    if (xvfb) {
+        xvfb->terminate();
+        xvfb->waitForFinished();
+    }
     return code;
 }
 
