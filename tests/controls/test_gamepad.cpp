@@ -3,6 +3,7 @@
 #include "controls/gamepadnav.h"
 #include "platform/platform.h"
 #include "testutil.h"
+#include "xvfb.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -611,35 +612,7 @@ private slots:
     }
 };
 
-// With ORX_TEST_XVFB=1: an X server of its own on a free display for this program, and only the
-// cases that need one.
-static QProcess *startXvfb()
-{
-    int fds[2];
-    if (::pipe(fds) != 0)
-        return nullptr;
-    auto *xvfb = new QProcess;
-    xvfb->setProgram(QStringLiteral("Xvfb"));
-    xvfb->setArguments({QStringLiteral("-displayfd"), QString::number(fds[1]), QStringLiteral("-screen"),
-                        QStringLiteral("0"), QStringLiteral("1280x1024x24"), QStringLiteral("-nolisten"),
-                        QStringLiteral("tcp")});
-    xvfb->setChildProcessModifier([fds] { ::close(fds[0]); });
-    xvfb->start();
-    ::close(fds[1]);
-    QByteArray display;
-    char c;
-    while (::read(fds[0], &c, 1) == 1 && c != '\n')
-        display += c;
-    ::close(fds[0]);
-    if (display.isEmpty()) {
-        delete xvfb;
-        return nullptr;
-    }
-    qputenv("DISPLAY", ":" + display);
-    qputenv("QT_QPA_PLATFORM", "xcb");
-    return xvfb;
-}
-
+// With ORX_TEST_XVFB=1: an X server of its own, and only the cases that need one.
 int main(int argc, char **argv)
 {
     std::unique_ptr<QProcess> xvfb;
@@ -647,7 +620,7 @@ int main(int argc, char **argv)
     for (int i = 0; i < argc; ++i)
         args << QByteArray(argv[i]);
     if (qEnvironmentVariableIntValue("ORX_TEST_XVFB") == 1) {
-        xvfb.reset(startXvfb());
+        xvfb.reset(startOwnXvfb());
         if (!xvfb) {
             std::fprintf(stderr, "could not start Xvfb\n");
             return 2;

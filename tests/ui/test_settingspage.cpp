@@ -13,6 +13,7 @@
 #include "scriptedrouter.h"
 #include "testutil.h"
 #include "ui/settingspage.h"
+#include "xvfb.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -294,6 +295,34 @@ private slots:
                  QStringLiteral("%1x%2 (your monitor)").arg(desktop.width()).arg(desktop.height()));
     }
 
+    // Under an X server of its own (the run with ORX_TEST_XVFB=1): the monitor's modes.
+    void resolutionListOfTheMonitor()
+    {
+        if (QGuiApplication::platformName() != QLatin1String("xcb"))
+            QSKIP("needs an X server: the run with ORX_TEST_XVFB=1 has one");
+        openStore();
+        const QList<QSize> modes = platform::displayModes();
+        QCOMPARE(platform::desktopSize(), QSize(1280, 1024));
+        QVERIFY(modes.contains(QSize(1280, 1024)));
+        SettingsPage page(nullptr);
+        auto *combo = page.findChild<QComboBox *>(QStringLiteral("display/resolution"));
+        QStringList expected{QStringLiteral("1280x1024 (your monitor)")};
+        for (const QSize &m : modes)
+            if (m != QSize(1280, 1024))
+                expected << QStringLiteral("%1x%2").arg(m.width()).arg(m.height());
+        QStringList shown;
+        for (int i = 0; i < combo->count(); ++i)
+            shown << combo->itemText(i);
+        QCOMPARE(shown, expected);
+        QCOMPARE(combo->currentIndex(), 0);
+        QCOMPARE(combo->currentData().toString(), QStringLiteral("desktop"));
+        if (expected.size() > 1) { // Xvfb lists its screen size alone unless given more modes
+            combo->setCurrentIndex(1);
+            QCOMPARE(stored(QStringLiteral("display/resolution")).toString(), expected.at(1));
+            QVERIFY(readAll(cfg::displayFilePath()).contains("resolution=" + expected.at(1).toLatin1()));
+        }
+    }
+
     void wheelOverAnUnclickedComboScrollsThePage()
     {
         openStore();
@@ -573,5 +602,35 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestSettingsPage)
+int main(int argc, char **argv)
+{
+    std::unique_ptr<QProcess> xvfb;
+    QList<QByteArray> args;
+    for (int i = 0; i < argc; ++i)
+        args << QByteArray(argv[i]);
+    if (qEnvironmentVariableIntValue("ORX_TEST_XVFB") == 1) {
+        xvfb.reset(startOwnXvfb());
+        if (!xvfb) {
+            std::fprintf(stderr, "could not start Xvfb\n");
+            return 2;
+        }
+        if (argc == 1)
+            args << "resolutionListOfTheMonitor";
+    }
+    QVector<char *> pointers;
+    for (QByteArray &a : args)
+        pointers << a.data();
+    int count = int(pointers.size());
+    int code;
+    {
+        QApplication app(count, pointers.data());
+        TestSettingsPage tests;
+        code = QTest::qExec(&tests, count, pointers.data());
+    }
+    if (xvfb) {
+        xvfb->terminate();
+        xvfb->waitForFinished();
+    }
+    return code;
+}
 #include "test_settingspage.moc"
