@@ -26,6 +26,7 @@ struct Store {
     std::unique_ptr<QSettings> defaults;
     QString settingsPath;
     QString dataDir;
+    bool writeFailed = false; // the last write failed: `user` holds a stale error state
 };
 
 Store &store()
@@ -118,6 +119,7 @@ void init(const QString &configPath)
     QDir().mkpath(s.dataDir);
     QDir(s.dataDir).mkpath(QStringLiteral("sessions"));
     s.user = std::make_unique<QSettings>(s.settingsPath, QSettings::IniFormat);
+    s.writeFailed = false;
     const QString defaultsPath = QDir(appDir()).filePath(QStringLiteral("defaults.ini"));
     if (QFileInfo(defaultsPath).isFile())
         s.defaults = std::make_unique<QSettings>(defaultsPath, QSettings::IniFormat);
@@ -152,15 +154,28 @@ bool contains(const QString &key)
     return (s.user && s.user->contains(key)) || (s.defaults && s.defaults->contains(key));
 }
 
-void set(const QString &key, const QVariant &v)
+bool set(const QString &key, const QVariant &v, QString *error)
 {
     Store &s = store();
-    if (!s.user)
-        return;
+    if (!s.user) {
+        if (error)
+            *error = QCoreApplication::translate("cfg", "The settings are not open.");
+        return false;
+    }
+    // QSettings keeps reporting its first error: after a failed write, start afresh from the
+    // file, so a write that works is reported as saved (the values not saved are not kept).
+    if (s.writeFailed)
+        s.user = std::make_unique<QSettings>(s.settingsPath, QSettings::IniFormat);
     s.user->setValue(key, v);
     s.user->sync();
+    const bool saved = s.user->status() == QSettings::NoError;
+    s.writeFailed = !saved;
+    if (!saved && error)
+        *error = QCoreApplication::translate("cfg", "Could not save the settings to %1.")
+                     .arg(QDir::toNativeSeparators(s.settingsPath));
     if (key.startsWith(QLatin1String("display/")))
         writeDisplayFile();
+    return saved;
 }
 
 void remove(const QString &key)

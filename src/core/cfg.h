@@ -75,8 +75,9 @@ bool isOpen();
 QVariant value(const QString &key, const QVariant &fallback = QVariant());
 QVariant value(const Key &key);
 bool contains(const QString &key);
-// Writes and flushes at once; a "display/" key also rewrites the display file.
-void set(const QString &key, const QVariant &value);
+// Writes and flushes at once; a "display/" key also rewrites the display file. False, with
+// `error` (when given) filled, when the settings file could not be written.
+bool set(const QString &key, const QVariant &value, QString *error = nullptr);
 void remove(const QString &key);
 
 QString settingsPath();

@@ -11,6 +11,7 @@
 #include <functional>
 
 class QFileDevice;
+class QKeyEvent;
 class QProcess;
 class QWidget;
 
@@ -91,6 +92,10 @@ bool bringGameToFront(qint64 pid);
 // as the foreground window.
 bool showAndActivate(QWidget *widget);
 
+// True when the desktop's foreground window belongs to another process than this one; false when
+// it is this process's, when there is none, or when the window system does not tell.
+bool foregroundIsOtherProcess();
+
 // Forces a window to the foreground. Always false while background mode is on.
 bool forceForeground(WindowHandle window);
 
@@ -132,6 +137,12 @@ void onTerminationRequest(std::function<void()> handler);
 QString keyLayoutText(int virtualKey);
 // The system's own name for a key ("Caps Lock", "Num Enter", ...), or empty where there is none.
 QString keySystemName(int virtualKey);
+
+// The Windows virtual-key code of a key event, as the controls file keeps it: the generic Shift
+// and Ctrl taken as their left or right key (160/161, 162/163), keypad keys as keypad codes. Where
+// the event carries the window system's own key data that decides; an event without it (made by
+// a program) is mapped from its Qt key and modifiers. 0 when the key has no code.
+int virtualKeyCode(const QKeyEvent &event);
 
 // Start options for a game process, set before it starts: no console window (a script run by an
 // interpreter), and a first window shown minimized and not activated (background mode).

@@ -77,6 +77,41 @@ private slots:
         game.waitForFinished();
     }
 
+    void foregroundOfAnotherProcessIsTold()
+    {
+        QWidget own;
+        own.resize(200, 100);
+        QVERIFY(platform::showAndActivate(&own));
+        QVERIFY(waitFor([] { return !platform::foregroundIsOtherProcess(); }));
+
+        QProcess other;
+        other.start(windowProbe(), {QStringLiteral("320x240")});
+        QVERIFY(other.waitForStarted());
+        quint64 id = 0;
+        static const QRegularExpression line(QStringLiteral("^window (\\d+) "));
+        QVERIFY(waitFor(
+            [&] {
+                while (other.canReadLine()) {
+                    const auto m = line.match(QString::fromUtf8(other.readLine()));
+                    if (m.hasMatch())
+                        id = m.captured(1).toULongLong();
+                }
+                return id != 0;
+            },
+            30000));
+        QVERIFY(platform::forceForeground(id));
+        QVERIFY(waitFor([] { return platform::foregroundIsOtherProcess(); }));
+
+        // Back to our own window; then the other process gone, the focus names no window.
+        QVERIFY(platform::forceForeground(own.winId()));
+        QVERIFY(waitFor([] { return !platform::foregroundIsOtherProcess(); }));
+        QVERIFY(platform::forceForeground(id));
+        QVERIFY(waitFor([] { return platform::foregroundIsOtherProcess(); }));
+        other.kill();
+        other.waitForFinished();
+        QVERIFY(waitFor([] { return !platform::foregroundIsOtherProcess(); }));
+    }
+
     void showAndActivateHonoursBackgroundMode()
     {
         QWidget first, second;
