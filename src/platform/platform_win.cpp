@@ -324,4 +324,23 @@ QString osVersion()
         .arg(QString::fromWCharArray(product), QString::fromWCharArray(build));
 }
 
+int gameExitCode(int exitCode, bool crashed, bool stopping)
+{
+    // The exit code already says it all: a crash is a negative NTSTATUS, the launcher's kill 0xF291.
+    Q_UNUSED(crashed);
+    Q_UNUSED(stopping);
+    return exitCode;
+}
+
+bool fileWriteTime(const QString &path, quint64 *fileTime)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExW(reinterpret_cast<LPCWSTR>(QDir::toNativeSeparators(path).utf16()),
+                              GetFileExInfoStandard, &data))
+        return false;
+    if (fileTime)
+        *fileTime = (quint64(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
+    return true;
+}
+
 } // namespace platform

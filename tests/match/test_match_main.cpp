@@ -21,6 +21,8 @@ int main(int argc, char **argv)
     run(feed);
     TestGameLogReading logs;
     run(logs);
+    TestReportRules reportRules;
+    run(reportRules);
     TestMatchLocal local;
     run(local);
     TestMatchScenarios scenarios;

@@ -136,3 +136,21 @@ private slots:
     void watchOffers();
     void watchFromTheOffer();
 };
+
+class TestReportRules : public QObject {
+    Q_OBJECT
+private slots:
+    void crashDecision_data();
+    void crashDecision();
+    void excerpt_data();
+    void excerpt();
+    void excerptLimits();
+    void shorten_data();
+    void shorten();
+    void cacheLines_data();
+    void cacheLines();
+    void codePrepNeeded_data();
+    void codePrepNeeded();
+    void prepRefusal();
+    void localTestLines();
+};
