@@ -12,6 +12,8 @@
 struct Options {
     bool prepare = false;    // a code-preparation run: work a while, then exit 0
     int prepareMs = 500;     // how long the preparation works
+    int prepareFail = -1;    // the preparation fails with this exit code (no built.txt)
+    bool wrongResult = false; // results counted wrong after the checksums agreed
     int bootMs = 200;        // time in "booting" before "ready"
     int takeAfterMs = 0;     // leave each cmd.txt this long before taking it
     int matchMs = 300;       // time "in_match" before the result (frames played against an opponent)

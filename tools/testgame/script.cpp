@@ -27,6 +27,7 @@ constexpr ActionName actionNames[] = {
     {"menu", ScriptStep::Menu, false},
     {"ignore-park", ScriptStep::IgnorePark, false},
     {"honour-park", ScriptStep::HonourPark, false},
+    {"hang-noticed", ScriptStep::HangNoticed, false},
 };
 
 // Splits off the first word; the rest keeps its inner blanks.

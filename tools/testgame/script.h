@@ -6,7 +6,7 @@
 // exit CODE, crash [TEXT], hang, ignore-quit, honour-quit, outcome WORD [FRAME] (how the following
 // matches over UDP end, or feed-corrupt: one damaged record in the spectator feed; "none" plays them out),
 // draw on|off, choice WORD (rematch, select, leave or none: what the player chooses after a loss), menu [MS]
-// (leave the result screen), ignore-park, honour-park.
+// (leave the result screen), ignore-park, honour-park, hang-noticed [TEXT] (a "hang: " line, then silence).
 
 #include <QList>
 #include <QString>
@@ -28,7 +28,8 @@ struct ScriptStep {
         Choice,
         Menu,
         IgnorePark,
-        HonourPark
+        HonourPark,
+        HangNoticed
     };
     int atMs = 0;
     Action action = Log;

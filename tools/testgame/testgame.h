@@ -6,6 +6,7 @@
 #include "channels.h"
 #include "feed.h"
 #include "gamelog.h"
+#include "matchlog.h"
 #include "matchplay.h"
 #include "netmatch.h"
 #include "options.h"
