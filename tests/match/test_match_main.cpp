@@ -31,5 +31,7 @@ int main(int argc, char **argv)
     run(series);
     TestWatchScenarios watch;
     run(watch);
+    TestReportScenarios reportScenarios;
+    run(reportScenarios);
     return failed;
 }

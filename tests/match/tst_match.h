@@ -154,3 +154,13 @@ private slots:
     void prepRefusal();
     void localTestLines();
 };
+
+class TestReportScenarios : public QObject {
+    Q_OBJECT
+private slots:
+    void desyncReports_data();
+    void desyncReports();
+    void crashMidMatch();
+    void gameEndsWithoutAReport_data();
+    void gameEndsWithoutAReport();
+};

@@ -158,8 +158,9 @@ bool parseOptions(const QStringList &arguments, Options &options, QString &error
     if (!parseArgs(arguments, options, error))
         return false;
     // ORX_TESTGAME_ARGS for every instance, then ORX_TESTGAME_ARGS_<instance> for one of them.
-    for (const QString &name : {QStringLiteral("ORX_TESTGAME_ARGS"),
-                                QStringLiteral("ORX_TESTGAME_ARGS_") + qEnvironmentVariable("ORX_INSTANCE")}) {
+    for (const QString &name :
+         {QStringLiteral("ORX_TESTGAME_ARGS"),
+          QStringLiteral("ORX_TESTGAME_ARGS_") + qEnvironmentVariable("ORX_INSTANCE")}) {
         const QString extra = qEnvironmentVariable(name.toLatin1().constData()).trimmed();
         if (!extra.isEmpty() &&
             !parseArgs(extra.split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts), options,

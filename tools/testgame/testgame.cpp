@@ -203,8 +203,9 @@ void TestGame::runStep(const ScriptStep &step)
         std::fflush(stdout);
         std::abort();
     case ScriptStep::HangNoticed:
-        m_log.line(QStringLiteral("hang: %1").arg(step.text.isEmpty() ? QStringLiteral("the window stopped answering")
-                                                                      : step.text));
+        m_log.line(
+            QStringLiteral("hang: %1")
+                .arg(step.text.isEmpty() ? QStringLiteral("the window stopped answering") : step.text));
         [[fallthrough]];
     case ScriptStep::Hang:
         m_log.line(QStringLiteral("testgame: hanging on request"));
