@@ -164,3 +164,15 @@ private slots:
     void gameEndsWithoutAReport_data();
     void gameEndsWithoutAReport();
 };
+
+class TestLocalRuns : public QObject {
+    Q_OBJECT
+private slots:
+    void localTestAgrees();
+    void localTestResultsDiffer();
+    void localTestOneInstanceCrashes();
+    void shutdownLeavesNoGame();
+    void preparation();
+    void hashing();
+    void hashingStopped();
+};
