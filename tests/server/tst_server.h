@@ -31,6 +31,7 @@ private slots:
     void noticeFromTheConsole();
     void updateOfferFromFile();
     void reportsAreStored();
+    void reportBudgetPerAccount();
     void f3ReportIsStored();
     void f3ReportRefusals_data();
     void f3ReportRefusals();

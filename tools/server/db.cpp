@@ -201,6 +201,18 @@ int Db::countReports(const QString &type)
     return q.value(0).toInt();
 }
 
+int Db::countAccountReports(int accountId, qint64 since)
+{
+    QSqlQuery q(m_db);
+    q.prepare("SELECT COUNT(*) FROM reports WHERE account_id = ? AND at >= ? AND type IN ('crash_report', "
+              "'desync_report', 'pick_refused')");
+    q.addBindValue(accountId);
+    q.addBindValue(since);
+    if (!q.exec() || !q.next())
+        return 0;
+    return q.value(0).toInt();
+}
+
 bool Db::addRating(const QString &match, const QString &lobby, int winnerId, int raterId, int score)
 {
     QSqlQuery q(m_db);

@@ -67,6 +67,8 @@ public:
     void ratingOf(int accountId, int *count, double *average);
     void storeReport(int accountId, const QString &type, const QJsonObject &report);
     int countReports(const QString &type);
+    // Crash, desync and pick reports of one account stored since `since` (seconds since the epoch).
+    int countAccountReports(int accountId, qint64 since);
 
 private:
     bool exec(const QString &sql);

@@ -82,6 +82,8 @@ bool parseServerOptions(const QStringList &args, ServerOptions &out, QString *er
         {"watcher-lag",
          "Bytes of feed a watcher may fall behind before it is cut off (default 1048576, at most 4194304).",
          "bytes"},
+        {"report-budget",
+         "Crash, desync and pick reports kept per account in 24 hours; more are dropped (default 200).", "n"},
     });
     if (!p.parse(QStringList{"orx-server"} + args)) {
         *error = p.errorText();
@@ -157,5 +159,6 @@ bool parseServerOptions(const QStringList &args, ServerOptions &out, QString *er
            readInt(p, "pair-interval", 10, 600000, out.pairIntervalMs, error) &&
            readInt(p, "strict-elo-gap", 0, 10000, out.strictEloGap, error) &&
            readInt(p, "feed-linger", 0, 600, out.feedLingerS, error) &&
-           readInt(p, "watcher-lag", 16384, 4 * 1024 * 1024, out.watcherLag, error);
+           readInt(p, "watcher-lag", 16384, 4 * 1024 * 1024, out.watcherLag, error) &&
+           readInt(p, "report-budget", 0, 1000000, out.reportBudget, error);
 }

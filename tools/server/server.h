@@ -96,6 +96,7 @@ private:
     quint64 m_nextSerial = 1;
     QSet<Connection *> m_connections;
     QHash<int, Player *> m_players;
+    QSet<int> m_reportsOverBudget; // accounts whose dropped reports were logged already
     QHash<QString, int> m_udpTokens;
     QJsonObject m_updateOffer;
     QFileSystemWatcher m_updateWatcher;
