@@ -2,6 +2,7 @@
 
 #include "core/cfg.h"
 #include "core/log.h"
+#include "match/matchcontroller.h"
 #include "net/fingerprint.h"
 #include "net/serverclient.h"
 #include "page.h"
@@ -31,6 +32,7 @@ const QStringList &MainWindow::pageNames()
 MainWindow::MainWindow(const LaunchOptions &opts, QWidget *parent) : QMainWindow(parent), options(opts)
 {
     server = new ServerClient(this);
+    match = new MatchController(server, this);
     bannerTimer = new QTimer(this);
     bannerTimer->setSingleShot(true);
 
@@ -72,6 +74,7 @@ MainWindow::MainWindow(const LaunchOptions &opts, QWidget *parent) : QMainWindow
     setWindowTitle(QStringLiteral("Orvex Rovivi - Ironmere IV"));
     startPortMapper();
     wireServer();
+    wireMatch();
 
     connect(bannerTimer, &QTimer::timeout, banner, &QWidget::hide);
 
@@ -97,6 +100,8 @@ MainWindow::MainWindow(const LaunchOptions &opts, QWidget *parent) : QMainWindow
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
+    // Games and hashing threads end before the window goes.
+    match->shutdown();
     server->disconnectFromServer();
     QMainWindow::closeEvent(event);
 }

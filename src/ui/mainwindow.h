@@ -8,6 +8,7 @@ class QButtonGroup;
 class QLabel;
 class QStackedWidget;
 class QTimer;
+class MatchController;
 class Page;
 class ServerClient;
 class UpnpMapper;
@@ -31,6 +32,7 @@ public:
 
     static const QStringList &pageNames();
     ServerClient *serverClient() const { return server; }
+    MatchController *matchController() const { return match; }
     UpnpMapper *portMapper() const { return upnp; }
 
 protected:
@@ -47,9 +49,13 @@ private:
     void onServerMessage(const QJsonObject &msg);
     void askToTrust(const QString &fingerprint);
     void startPortMapper();
+    // The match controller's wiring: preparation notices, the local test of --local-test, the
+    // check for new executables after start.
+    void wireMatch();
 
     LaunchOptions options;
     ServerClient *server = nullptr;
+    MatchController *match = nullptr;
     UpnpMapper *upnp = nullptr;
     QString lastError;
     QStackedWidget *stack = nullptr;

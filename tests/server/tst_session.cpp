@@ -397,9 +397,10 @@ void TestServer::reportBudgetPerAccount()
     QCOMPARE(loop.waitReply(loop.send({{"type", "ping"}})).value("type").toString(), QString("pong"));
     QCOMPARE(other.waitReply(other.send({{"type", "ping"}})).value("type").toString(), QString("pong"));
     // Said once, not once per dropped report.
-    QTRY_VERIFY_WITH_TIMEOUT(server->output().contains("reports from looping dropped: more than 3 in 24 hours") ||
-                                 server->errors().contains("reports from looping dropped: more than 3 in 24 hours"),
-                             orxtest::scaled(5000));
+    QTRY_VERIFY_WITH_TIMEOUT(
+        server->output().contains("reports from looping dropped: more than 3 in 24 hours") ||
+            server->errors().contains("reports from looping dropped: more than 3 in 24 hours"),
+        orxtest::scaled(5000));
     const QString said = server->output() + server->errors();
     QCOMPARE(said.count("reports from looping dropped"), 1);
     QVERIFY(!said.contains("reports from calm dropped"));
