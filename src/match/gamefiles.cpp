@@ -73,14 +73,27 @@ QString sha1Of(const QString &path, const std::atomic_bool &stop)
 
 template <typename Visit> void walk(const QString &discDir, Visit visit)
 {
-    QDirIterator it(discDir, QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+    const QString root = QDir::cleanPath(discDir);
+    QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
                     QDirIterator::Subdirectories);
-    const QDir base(discDir);
     while (it.hasNext()) {
         const QString path = it.next();
-        if (!visit(path, base.relativeFilePath(path).toLower(), it.fileInfo()))
+        if (!visit(path, path.mid(root.size() + 1).toLower(), it.fileInfo()))
             return;
     }
+}
+
+// Size and milliseconds since the epoch from one look at the file: a QDateTime in local time costs
+// more than all the rest of a cached file's check.
+void sizeAndTime(const QString &path, const QFileInfo &info, qint64 *size, qint64 *mtimeMs)
+{
+    quint64 fileTime = 0;
+    if (!platform::fileWriteTime(path, &fileTime, size)) {
+        *size = info.size();
+        *mtimeMs = info.lastModified().toMSecsSinceEpoch();
+        return;
+    }
+    *mtimeMs = qint64(fileTime / 10000) - 11644473600000LL;
 }
 
 void hashGameFiles(const QString &gameId, const QString &discDir, const QString &cacheFile)
@@ -148,8 +161,8 @@ TreeHash hashTree(const QString &discDir, const QHash<QString, CacheEntry> &cach
             stopped = true;
             return false;
         }
-        const qint64 size = info.size();
-        const qint64 mtime = info.lastModified().toMSecsSinceEpoch();
+        qint64 size = 0, mtime = 0;
+        sizeAndTime(path, info, &size, &mtime);
         QString sha1;
         const auto cached = cache.constFind(relative);
         if (cached != cache.constEnd() && cached->size == size && cached->mtimeMs == mtime) {

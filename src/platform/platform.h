@@ -153,7 +153,7 @@ constexpr quint64 fileTimeFromUnix(qint64 seconds, qint64 nanoseconds)
 {
     return quint64(seconds + 11644473600LL) * 10000000ULL + quint64(nanoseconds / 100);
 }
-// False when the file's attributes cannot be read.
-bool fileWriteTime(const QString &path, quint64 *fileTime);
+// False when the file's attributes cannot be read. The size in bytes comes with it when asked for.
+bool fileWriteTime(const QString &path, quint64 *fileTime, qint64 *size = nullptr);
 
 } // namespace platform

@@ -546,11 +546,13 @@ int gameExitCode(int exitCode, bool crashed, bool stopping)
     return int(0x80000000u | quint32(exitCode & 0xFF));
 }
 
-bool fileWriteTime(const QString &path, quint64 *fileTime)
+bool fileWriteTime(const QString &path, quint64 *fileTime, qint64 *size)
 {
     struct stat st {};
     if (::stat(QFile::encodeName(path).constData(), &st) != 0)
         return false;
+    if (size)
+        *size = qint64(st.st_size);
     if (fileTime)
         *fileTime = fileTimeFromUnix(qint64(st.st_mtim.tv_sec), qint64(st.st_mtim.tv_nsec));
     return true;

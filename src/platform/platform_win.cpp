@@ -332,7 +332,7 @@ int gameExitCode(int exitCode, bool crashed, bool stopping)
     return exitCode;
 }
 
-bool fileWriteTime(const QString &path, quint64 *fileTime)
+bool fileWriteTime(const QString &path, quint64 *fileTime, qint64 *size)
 {
     WIN32_FILE_ATTRIBUTE_DATA data{};
     if (!GetFileAttributesExW(reinterpret_cast<LPCWSTR>(QDir::toNativeSeparators(path).utf16()),
@@ -340,6 +340,8 @@ bool fileWriteTime(const QString &path, quint64 *fileTime)
         return false;
     if (fileTime)
         *fileTime = (quint64(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
+    if (size)
+        *size = qint64((quint64(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
     return true;
 }
 
