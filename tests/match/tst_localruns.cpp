@@ -98,6 +98,21 @@ struct InstanceArgs {
     }
 };
 
+// Variables of one case, gone with it even when the case fails midway.
+struct EnvGuard {
+    QList<QByteArray> names;
+    void set(const QByteArray &name, const QByteArray &value)
+    {
+        names << name;
+        qputenv(name.constData(), value);
+    }
+    ~EnvGuard()
+    {
+        for (const QByteArray &n : std::as_const(names))
+            qunsetenv(n.constData());
+    }
+};
+
 QStringList commandsOf(GameProcess *game)
 {
     QFile f(game->sessionDir() + "/testgame-commands.txt");
@@ -255,10 +270,11 @@ void TestLocalRuns::preparation()
     QVERIFY(!definition.isEmpty());
     definition.replace(QRegularExpression("\"xexp_sha1\": \"[0-9a-f]+\""), "\"xexp_sha1\": \"\"");
     QVERIFY(writeBytes(dir.filePath("orx.json"), definition.toUtf8()));
-    qputenv("ORX_GAME_DEFINITION", dir.filePath("orx.json").toUtf8());
+    EnvGuard env;
+    env.set("ORX_GAME_DEFINITION", dir.filePath("orx.json").toUtf8());
     QString error;
     QVERIFY2(GameRegistry::load(&error), qPrintable(error));
-    qputenv("ORX_TESTGAME_ARGS", "--prepare-ms 1500");
+    env.set("ORX_TESTGAME_ARGS", "--prepare-ms 1500");
     Runner r(exe);
     QVERIFY(writeBytes(r.dir.filePath("game/disc/default.xex"), "xex"));
     QVERIFY(writeBytes(r.dir.filePath("game/disc/default.xexp"), "xexp"));
@@ -292,7 +308,7 @@ void TestLocalRuns::preparation()
 
     // A failing preparation: said so, and it blocks nothing.
     QVERIFY(QFile::remove(dir.filePath("game/compiler/work/orx/built.txt")));
-    qputenv("ORX_TESTGAME_ARGS", "--prepare-ms 200 --prepare-fail 4");
+    env.set("ORX_TESTGAME_ARGS", "--prepare-ms 200 --prepare-fail 4");
     QVERIFY(r.match->rebuildCode());
     QTRY_COMPARE_WITH_TIMEOUT(prep.size(), 4, orxtest::scaled(30000));
     QCOMPARE(prep.last().at(0).toString(),
@@ -300,8 +316,6 @@ void TestLocalRuns::preparation()
     QVERIFY(r.logs.contains("Preparing Orvex did not finish (exit code 4): its next start does it"));
     QVERIFY(r.match->prepCheck("orx"));
     QVERIFY(!QFile::exists(dir.filePath("game/compiler/work/orx/built.txt")));
-    qunsetenv("ORX_TESTGAME_ARGS");
-    qunsetenv("ORX_GAME_DEFINITION");
 }
 
 void TestLocalRuns::hashing()
