@@ -45,8 +45,16 @@ if [ -z "$game" ]; then
     exit 3
 fi
 
+# The library first, then the executable: a library no newer than its executable tells the launcher
+# that the new build must prepare its code once ("--prepare"). build/march.ninja names the target.
+exe_dir=$(dirname "$ORX_GAME_EXE")
+exe_name=$(basename "$ORX_GAME_EXE")
+exe_name=${exe_name%.*}
+mkdir -p "$exe_dir" "$here/build"
+printf 'demo game code library for %s\n' "$exe_name" >"$exe_dir/$exe_name.dll"
+printf 'march = %s\n' "$(uname -m)" >"$here/build/march.ninja"
+
 echo "Installing $game as $ORX_GAME_EXE"
-mkdir -p "$(dirname "$ORX_GAME_EXE")"
 cp "$game" "$ORX_GAME_EXE.tmp"
 chmod 755 "$ORX_GAME_EXE.tmp"
 mv -f "$ORX_GAME_EXE.tmp" "$ORX_GAME_EXE"

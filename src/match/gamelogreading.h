@@ -15,4 +15,14 @@ QString exitClassification(const QString &sessionDir);
 // The last `count` non-blank lines of the game's log, anonymised.
 QStringList logTail(const QString &sessionDir, int count);
 
+// The last `bytes` bytes of the game's log as lines (none without a log).
+QStringList lastLogLines(const QString &sessionDir, qint64 bytes);
+
+// What a desync report quotes of the game's log: its header lines (system and game), then the
+// lines that tell of the current match, up to its "DESYNC at frame" line and a little after,
+// anonymised and cut to what one report carries.
+QStringList matchLogExcerpt(const QString &sessionDir);
+// The same from lines already read: `head` from the start of the log, `body` from its end.
+QStringList excerptOf(const QStringList &head, const QStringList &body);
+
 } // namespace gamelog

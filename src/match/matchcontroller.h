@@ -3,7 +3,9 @@
 // the opponent, the match's start in the player's game and its result. Split by concern:
 // matchphases.cpp (phases, search, match found), matchpath.cpp (peer path, tunnel, input delay),
 // matchstart.cpp (start line, hold point, status words), matchresult.cpp (result, end of a match,
-// game exits), playergame.cpp (the player's game and the game check).
+// game exits), playergame.cpp (the player's game and the game check), matchshutdown.cpp (the
+// local test, code preparation and the controller's shutdown). Reports, the local test and code
+// preparation are objects of their own (matchreports.h, localtest.h, codeprep.h).
 
 #include <QElapsedTimer>
 #include <QJsonArray>
@@ -18,7 +20,10 @@
 #include "match/matchstate.h"
 #include "net/serverclient.h"
 
+class CodePrep;
 class GameProcess;
+class LocalTest;
+class MatchReports;
 class MatchSeries;
 class MatchWatch;
 class TunnelBridge;
@@ -28,6 +33,9 @@ class MatchController : public QObject {
     Q_OBJECT
     friend class MatchSeries;
     friend class MatchWatch;
+    friend class MatchReports;
+    friend class CodePrep;
+    friend class ::LocalTest;
 
 public:
     enum Phase {
@@ -76,6 +84,7 @@ public:
         int reconnectCheckMs = 4000; // after a login at the result screen of a series
         int watchNeverMs = 360000;   // a watched match that never comes through
         int watchEarlyMs = 15000;    // a watched match the players ended before it got going
+        int desyncWaitMs = 1500;     // the game finishes writing its log before a desync report
     };
 
     explicit MatchController(ServerClient *server, QObject *parent = nullptr);
@@ -106,6 +115,23 @@ public:
     GameProcess *gameForMatch(const QJsonObject &msg, QString *reason = nullptr) const;
     QString gameStatusText() const;
     GameProcess *matchGame() const;
+
+    // Reports (matchreports.cpp): the crash watcher for a game the controller runs.
+    void watchGame(GameProcess *game, const QString &label);
+
+    // The local test: two instances of the game on this PC (localtest.cpp).
+    bool startLocalTest(const QString &gameId, const QString &mode, const QString &p1, const QString &p2,
+                        QString *reason = nullptr);
+    void stopLocalTest();
+    GameProcess *localTestInstance(int n) const;
+
+    // Code preparation (codeprep.cpp).
+    bool rebuildCode();
+    bool prepCheck(const QString &gameId, QString *reason = nullptr) const;
+
+    // Stops everything the controller runs: hashing threads, preparation, the local test, a
+    // search and every game (asked to quit, then killed).
+    void shutdown();
 
     Phase phase() const { return m_phase; }
     QString phaseText() const { return m_phaseText; }
@@ -200,12 +226,8 @@ private:
     bool isWatching() const;
     bool hasLobbyMatchesToWatch() const;
 
-    // Seam for reports (filled in by its own file later).
-    void reportDesync(int frame, bool again)
-    {
-        Q_UNUSED(frame);
-        Q_UNUSED(again);
-    }
+    // Reports (matchreports.cpp)
+    void reportDesync(int frame, bool again);
 
     // The player's game (playergame.cpp)
     bool gameCheck(const QString &gameId, QString *reason) const;
@@ -235,6 +257,9 @@ private:
     QElapsedTimer m_parkClock;
     MatchSeries *m_seriesFlow;
     MatchWatch *m_watchFlow;
+    MatchReports *m_reports;
+    CodePrep *m_codePrep;
+    ::LocalTest *m_localTest;
 
     QPointer<GameProcess> m_game;
     QPointer<GameProcess> m_playerGame;

@@ -3,7 +3,11 @@
 #include "core/cfg.h"
 #include "core/log.h"
 #include "game/gameprocess.h"
+#include "match/codeprep.h"
+#include "match/gamefiles.h"
+#include "match/localtest.h"
 #include "match/matchcontroller.h"
+#include "match/matchreports.h"
 #include "match/matchrules.h"
 #include "match/matchseries.h"
 #include "match/matchwatch.h"
@@ -15,7 +19,8 @@
 
 MatchController::MatchController(ServerClient *server, QObject *parent)
     : QObject(parent), m_server(server), m_rendezvous(new UdpRendezvous(this)),
-      m_seriesFlow(new MatchSeries(this)), m_watchFlow(new MatchWatch(this))
+      m_seriesFlow(new MatchSeries(this)), m_watchFlow(new MatchWatch(this)),
+      m_reports(new MatchReports(this)), m_codePrep(new CodePrep(this)), m_localTest(new ::LocalTest(this))
 {
     m_keepAlive.setInterval(m_timing.keepAliveMs);
     connect(&m_keepAlive, &QTimer::timeout, this, &MatchController::keepAliveTick);
@@ -31,6 +36,7 @@ MatchController::MatchController(ServerClient *server, QObject *parent)
     connect(m_rendezvous, &UdpRendezvous::helloAcked, this, &MatchController::onHelloAcked);
     connect(m_rendezvous, &UdpRendezvous::punchDone, this, &MatchController::onPunchDone);
     replaceMatch();
+    gamefiles::startHashingGameFiles(QStringLiteral("orx"));
 }
 
 void MatchController::replaceMatch(const QJsonObject &found)

@@ -3,7 +3,9 @@
 
 #include "core/cfg.h"
 #include "game/gameprocess.h"
+#include "match/localtest.h"
 #include "match/matchcontroller.h"
+#include "match/matchreports.h"
 
 #include <QDir>
 
@@ -11,11 +13,14 @@ bool MatchController::startPlayerGame(QString *reason)
 {
     if (m_game && m_game->isRunning() && m_game->isMenuGame())
         return true;
-    // Code preparation has no run of its own yet, so nothing can hold the start back here.
-    dropMatchGame();
     const QString gameId = QStringLiteral("orx");
+    if (!prepCheck(gameId, reason))
+        return false;
+    dropMatchGame();
     auto *game = new GameProcess(gameId, 1, this);
     game->setMenuGame(true);
+    // First: the watcher reads the phase before the controller's own reaction to the game's end.
+    m_reports->watchGame(game, QString());
     connect(game, &GameProcess::statusChanged, this, &MatchController::onGameStatus);
     connect(game, &GameProcess::exited, this, &MatchController::onGameExited);
     QString error;
@@ -85,6 +90,8 @@ void MatchController::closeMatchGame(const QString &reason)
 
 QString MatchController::gameStatusText() const
 {
+    if (m_phase == LocalTest)
+        return m_localTest->statusText();
     if (m_game && !m_game->lastStatus().isEmpty())
         return m_game->lastStatus();
     return tr("not running");

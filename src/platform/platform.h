@@ -156,4 +156,21 @@ QString osName();
 QString processorName();
 QString osVersion();
 
+// The exit of a game as the launcher judges it, in the system's own terms: what a Windows game's
+// exit code says (a crash is a negative NTSTATUS, a kill by the launcher's TerminateProcess is
+// 0xF291). A process ended by a signal counts as a crash code (below -1): here the top bit set with
+// the signal number in the low bits, e.g. 0x8000000B for SIGSEGV; one ended by a signal while the
+// launcher was stopping it counts as the launcher's own kill, 0xF291.
+constexpr int launcherKillCode = 0xF291;
+int gameExitCode(int exitCode, bool crashed, bool stopping);
+
+// A file's last-write time as Windows counts it (FILETIME): 100-nanosecond intervals since
+// 1601-01-01 UTC. Where the system counts from 1970 (st_mtim), this is the one conversion.
+constexpr quint64 fileTimeFromUnix(qint64 seconds, qint64 nanoseconds)
+{
+    return quint64(seconds + 11644473600LL) * 10000000ULL + quint64(nanoseconds / 100);
+}
+// False when the file's attributes cannot be read. The size in bytes comes with it when asked for.
+bool fileWriteTime(const QString &path, quint64 *fileTime, qint64 *size = nullptr);
+
 } // namespace platform

@@ -217,4 +217,26 @@ QString osVersion()
     return QStringLiteral("%1 %2").arg(QString::fromUtf8(u.sysname), QString::fromUtf8(u.release));
 }
 
+int gameExitCode(int exitCode, bool crashed, bool stopping)
+{
+    // A crashed QProcess here carries the signal number, never a negative code.
+    if (!crashed)
+        return exitCode;
+    if (stopping)
+        return launcherKillCode;
+    return int(0x80000000u | quint32(exitCode & 0xFF));
+}
+
+bool fileWriteTime(const QString &path, quint64 *fileTime, qint64 *size)
+{
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return false;
+    if (size)
+        *size = qint64(st.st_size);
+    if (fileTime)
+        *fileTime = fileTimeFromUnix(qint64(st.st_mtim.tv_sec), qint64(st.st_mtim.tv_nsec));
+    return true;
+}
+
 } // namespace platform

@@ -174,4 +174,25 @@ QString osVersion()
     return QString::fromStdString(native::osVersion());
 }
 
+int gameExitCode(int exitCode, bool crashed, bool stopping)
+{
+    // The exit code already says it all: a crash is a negative NTSTATUS, the launcher's kill 0xF291.
+    Q_UNUSED(crashed);
+    Q_UNUSED(stopping);
+    return exitCode;
+}
+
+bool fileWriteTime(const QString &path, quint64 *fileTime, qint64 *size)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExW(reinterpret_cast<LPCWSTR>(QDir::toNativeSeparators(path).utf16()),
+                              GetFileExInfoStandard, &data))
+        return false;
+    if (fileTime)
+        *fileTime = (quint64(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
+    if (size)
+        *size = qint64((quint64(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
+    return true;
+}
+
 } // namespace platform

@@ -83,6 +83,7 @@ MainWindow::MainWindow(const LaunchOptions &opts, QWidget *parent)
     startPortMapper();
     wireServer();
     wirePlay();
+    wireMatch();
 
     connect(bannerTimer, &QTimer::timeout, banner, &QWidget::hide);
 

@@ -73,6 +73,9 @@ private:
     void matchFoundChime(const QJsonObject &found);
     void smartAppControlCheck();
     bool gameRunning() const;
+    // The match controller's wiring: preparation notices, the local test of --local-test, the
+    // check for new executables after start.
+    void wireMatch();
 
     LaunchOptions options;
     WindowController controller;

@@ -167,9 +167,8 @@ void MainWindow::closeEvent(QCloseEvent *event)
         }
     }
     closing = true;
-    // The games end with the launcher; the match controller's own shutdown takes this over.
-    if (GameProcess *game = match->matchGame())
-        game->stop();
+    // Games and hashing threads end before the window goes.
+    match->shutdown();
     server->disconnectFromServer();
     QMainWindow::closeEvent(event);
 }

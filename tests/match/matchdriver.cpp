@@ -6,7 +6,8 @@
 // for the server's figures after each welcome as the main window does.
 // Commands: connect, register NAME PASSWORD, play, queue MODE [casual|ranked [CHARACTER]], accept,
 // decline, cancel, ready CHOICE, unready, leavelobby, lobbyleft, raw JSON (to the server), drop,
-// inject JSON (as if from the server), gamecmd LINE, set KEY VALUE, ask, quit.
+// inject JSON (as if from the server), gamecmd LINE, quitgame (asks the player's game to end),
+// localtest [P1 P2], stoplocal, rebuild, shutdown, set KEY VALUE, ask, quit.
 
 #include "bridge/menubridge.h"
 #include "core/cfg.h"
@@ -72,6 +73,8 @@ bool applyTiming(MatchController::Timing &t, const QString &item)
         t.watchNeverMs = ms;
     else if (key == QLatin1String("watchearly"))
         t.watchEarlyMs = ms;
+    else if (key == QLatin1String("desyncwait"))
+        t.desyncWaitMs = ms;
     else
         return false;
     return true;
@@ -150,6 +153,9 @@ int main(int argc, char **argv)
                      [](bool on) { out(QStringLiteral("playergame %1").arg(on ? 1 : 0)); });
     QObject::connect(&match, &MatchController::gameStatusChanged,
                      [](const QString &t) { out(QStringLiteral("game ") + t); });
+    QObject::connect(&match, &MatchController::codePrepChanged, [](const QString &t, bool done) {
+        out(QStringLiteral("prep %1 %2").arg(done ? 1 : 0).arg(t));
+    });
 
     QObject::connect(match.rendezvous(), &UdpRendezvous::helloAcked, [](const QString &endpoint, int rtt) {
         out(QStringLiteral("helloack %1").arg(endpoint));
@@ -212,6 +218,23 @@ int main(int argc, char **argv)
             } else if (cmd == QLatin1String("gamecmd")) {
                 if (match.matchGame())
                     match.matchGame()->sendCommand(rest);
+            } else if (cmd == QLatin1String("quitgame")) {
+                if (match.matchGame())
+                    match.matchGame()->quit();
+            } else if (cmd == QLatin1String("localtest")) {
+                const QString p1 = rest.section(QLatin1Char(' '), 0, 0);
+                const QString p2 = rest.section(QLatin1Char(' '), 1, 1);
+                const bool ok = match.startLocalTest(QStringLiteral("orx"), QStringLiteral("versus"),
+                                                     p1.isEmpty() ? QStringLiteral("-") : p1,
+                                                     p2.isEmpty() ? QStringLiteral("-") : p2, &reason);
+                out(ok ? QStringLiteral("localtest ok") : QStringLiteral("localtest fail ") + reason);
+            } else if (cmd == QLatin1String("stoplocal")) {
+                match.stopLocalTest();
+            } else if (cmd == QLatin1String("rebuild")) {
+                out(QStringLiteral("rebuild %1").arg(match.rebuildCode() ? 1 : 0));
+            } else if (cmd == QLatin1String("shutdown")) {
+                match.shutdown();
+                out(QStringLiteral("shutdown done"));
             } else if (cmd == QLatin1String("set")) {
                 cfg::set(rest.section(QLatin1Char(' '), 0, 0), rest.section(QLatin1Char(' '), 1));
             } else if (cmd == QLatin1String("ask")) {

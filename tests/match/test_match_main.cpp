@@ -21,6 +21,10 @@ int main(int argc, char **argv)
     run(feed);
     TestGameLogReading logs;
     run(logs);
+    TestReportRules reportRules;
+    run(reportRules);
+    TestLocalRuns localRuns;
+    run(localRuns);
     TestMatchLocal local;
     run(local);
     TestMatchScenarios scenarios;
@@ -29,5 +33,7 @@ int main(int argc, char **argv)
     run(series);
     TestWatchScenarios watch;
     run(watch);
+    TestReportScenarios reportScenarios;
+    run(reportScenarios);
     return failed;
 }

@@ -136,3 +136,43 @@ private slots:
     void watchOffers();
     void watchFromTheOffer();
 };
+
+class TestReportRules : public QObject {
+    Q_OBJECT
+private slots:
+    void crashDecision_data();
+    void crashDecision();
+    void excerpt_data();
+    void excerpt();
+    void excerptLimits();
+    void shorten_data();
+    void shorten();
+    void cacheLines_data();
+    void cacheLines();
+    void codePrepNeeded_data();
+    void codePrepNeeded();
+    void prepRefusal();
+    void localTestLines();
+};
+
+class TestReportScenarios : public QObject {
+    Q_OBJECT
+private slots:
+    void desyncReports_data();
+    void desyncReports();
+    void crashMidMatch();
+    void gameEndsWithoutAReport_data();
+    void gameEndsWithoutAReport();
+};
+
+class TestLocalRuns : public QObject {
+    Q_OBJECT
+private slots:
+    void localTestAgrees();
+    void localTestResultsDiffer();
+    void localTestOneInstanceCrashes();
+    void shutdownLeavesNoGame();
+    void preparation();
+    void hashing();
+    void hashingStopped();
+};

@@ -32,6 +32,7 @@ private slots:
     void rankedEloFromTheConsole();
     void updateOfferFromFile();
     void reportsAreStored();
+    void reportBudgetPerAccount();
     void f3ReportIsStored();
     void f3ReportRefusals_data();
     void f3ReportRefusals();

@@ -422,6 +422,48 @@ void TestServer::reportsAreStored()
     QSqlDatabase::removeDatabase("reports-check");
 }
 
+void TestServer::reportBudgetPerAccount()
+{
+    QVERIFY(startServer({"--crash-report-budget", "3"}));
+    ScriptedClient loop, other;
+    QVERIFY(loop.connectPlain(server->tcpPort) && other.connectPlain(server->tcpPort));
+    loop.hello();
+    loop.signUp("looping");
+    other.hello();
+    other.signUp("calm");
+    for (int i = 0; i < 6; ++i)
+        loop.send({{"type", i % 2 ? "crash_report" : "desync_report"},
+                   {"game", "orx"},
+                   {"match", QString("m%1").arg(i)},
+                   {"code", "C0000005"},
+                   {"lines", QJsonArray{"x"}}});
+    other.send({{"type", "pick_refused"}, {"game", "orx"}, {"match", "p1"}, {"reason", "no"}});
+    QCOMPARE(loop.waitReply(loop.send({{"type", "ping"}})).value("type").toString(), QString("pong"));
+    QCOMPARE(other.waitReply(other.send({{"type", "ping"}})).value("type").toString(), QString("pong"));
+    // Said once, not once per dropped report.
+    QTRY_VERIFY_WITH_TIMEOUT(
+        server->output().contains("reports from looping dropped: more than 3 in 24 hours") ||
+            server->errors().contains("reports from looping dropped: more than 3 in 24 hours"),
+        orxtest::scaled(5000));
+    const QString said = server->output() + server->errors();
+    QCOMPARE(said.count("reports from looping dropped"), 1);
+    QVERIFY(!said.contains("reports from calm dropped"));
+    QVERIFY(server->stop());
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "budget-check");
+        db.setDatabaseName(server->databaseFile());
+        QVERIFY(db.open());
+        QSqlQuery q(db);
+        QVERIFY(q.exec("SELECT match FROM reports ORDER BY id"));
+        QStringList matches;
+        while (q.next())
+            matches << q.value(0).toString();
+        QCOMPARE(matches, QStringList({"m0", "m1", "m2", "p1"}));
+        db.close();
+    }
+    QSqlDatabase::removeDatabase("budget-check");
+}
+
 namespace {
 
 QJsonObject reportPart(const QString &report, const QString &name, int part, int parts,

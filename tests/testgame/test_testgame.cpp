@@ -14,6 +14,7 @@
 #include <QtTest>
 
 #include <cstdio>
+#include <sys/stat.h>
 
 namespace {
 
@@ -54,6 +55,7 @@ private slots:
     void badOptionsEndAtOnce_data();
     void badOptionsEndAtOnce();
     void prepareRun();
+    void preparedMark();
     void askRequestsWaitUntilTaken();
     void waitStepsOrderTheScript();
     void menuPaths_data();
@@ -381,6 +383,44 @@ void TestTestGame::prepareRun()
         QString::fromUtf8(readFile(QDir(m_dir->path()).filePath("game.log"))).contains("Exit (prepared)"));
     QVERIFY(
         QString::fromUtf8(readFile(QDir(m_dir->path()).filePath("testgame-env.json"))).contains("--prepare"));
+}
+
+// "--prepare" beside a copy of the game: built.txt names the executable's size and its file time in
+// 100 ns steps since 1601; a failed or cut-short preparation leaves none.
+void TestTestGame::preparedMark()
+{
+    const QDir dir(m_dir->path());
+    QVERIFY(dir.mkpath("game"));
+    const QString exe = dir.filePath("game/orx.exe");
+    QVERIFY(QFile::copy(testGame(), exe));
+    const QString built = dir.filePath("game/compiler/work/orx/built.txt");
+    auto run = [&](const QStringList &args, bool closeEarly) {
+        QProcess game;
+        setUpSession(game, false);
+        game.setProgram(exe);
+        game.setArguments(QStringList{"--prepare"} + args);
+        game.start();
+        if (closeEarly) {
+            QDeadlineTimer deadline(30000);
+            QByteArray out;
+            while (!out.contains("prepare: 0%") && !deadline.hasExpired() && game.waitForReadyRead(1000))
+                out += game.readAllStandardOutput();
+            game.terminate();
+        }
+        return game.waitForFinished(30000) ? game.exitCode() : -100;
+    };
+    QCOMPARE(run({"--prepare-ms", "100"}, false), 0);
+    struct stat st {};
+    QCOMPARE(::stat(QFile::encodeName(exe).constData(), &st), 0);
+    const quint64 fileTime =
+        (quint64(st.st_mtim.tv_sec) + 11644473600ULL) * 10000000ULL + quint64(st.st_mtim.tv_nsec) / 100;
+    QCOMPARE(readFile(built), QStringLiteral("%1 %2\n").arg(st.st_size).arg(fileTime).toUtf8());
+
+    QVERIFY(QFile::remove(built));
+    QCOMPARE(run({"--prepare-ms", "100", "--prepare-fail", "4"}, false), 4);
+    QVERIFY(!QFile::exists(built));
+    QCOMPARE(run({"--prepare-ms", "60000"}, true), 1);
+    QVERIFY(!QFile::exists(built));
 }
 
 void TestTestGame::askRequestsWaitUntilTaken()

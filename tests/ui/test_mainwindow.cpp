@@ -1,6 +1,8 @@
 // The main window's side of the server link, against a scripted server on loopback: connecting at
 // start, the footer status, notices, the trust question and remembering the account.
 #include "core/cfg.h"
+#include "game/gameprocess.h"
+#include "match/matchcontroller.h"
 #include "net/serverclient.h"
 #include "net/upnpmapper.h"
 #include "scriptedpeer.h"
@@ -16,6 +18,7 @@
 #include <QMessageBox>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QUdpSocket>
 #include <QtTest>
 #include <memory>
 
@@ -86,6 +89,46 @@ private slots:
     {
         peer.reset();
         cfg::resetForTesting();
+    }
+
+    // --local-test: two stand-in games agree, and closing the window leaves no game behind.
+    void localTestFromTheCommandLine()
+    {
+        auto freePort = [] {
+            QUdpSocket s;
+            s.bind(QHostAddress::LocalHost, 0);
+            return int(s.localPort());
+        };
+        cfg::set(QStringLiteral("server/auto_connect"), false);
+        cfg::set(QStringLiteral("games/orx/exe"), binary(QStringLiteral("orx-testgame")));
+        cfg::set(QStringLiteral("dev/local_port1"), freePort());
+        cfg::set(QStringLiteral("dev/local_port2"), freePort());
+        cfg::set(QStringLiteral("dev/udp_loopback"), true);
+        qputenv("ORX_TESTGAME_ARGS", "--match-ms 500");
+        LaunchOptions o;
+        o.localTest = true;
+        auto w = std::make_unique<MainWindow>(o);
+        MatchController *match = w->matchController();
+        const bool agreed = waitFor(
+            [&] {
+                return match->phaseText().startsWith(QLatin1String("Local test: both instances agree: "));
+            },
+            30000);
+        qunsetenv("ORX_TESTGAME_ARGS");
+        QVERIFY2(agreed, qPrintable(match->phaseText()));
+        const QList<qint64> pids{match->localTestInstance(1)->processId(),
+                                 match->localTestInstance(2)->processId()};
+        w->close();
+        QCOMPARE(match->phase(), MatchController::Idle);
+        QVERIFY(!match->localTestInstance(1) && !match->localTestInstance(2));
+        QVERIFY(waitFor([&] {
+            for (qint64 pid : pids) {
+                QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+                if (stat.open(QIODevice::ReadOnly) && !stat.readAll().contains(") Z "))
+                    return false;
+            }
+            return true;
+        }));
     }
 
     void connectsAtStartAndShowsTheLink()

@@ -254,6 +254,18 @@ qint64 Db::reportBytes(int accountId, const QString &type)
     return total;
 }
 
+int Db::countAccountReports(int accountId, qint64 since)
+{
+    QSqlQuery q(m_db);
+    q.prepare("SELECT COUNT(*) FROM reports WHERE account_id = ? AND at >= ? AND type IN ('crash_report', "
+              "'desync_report', 'pick_refused')");
+    q.addBindValue(accountId);
+    q.addBindValue(since);
+    if (!q.exec() || !q.next())
+        return 0;
+    return q.value(0).toInt();
+}
+
 bool Db::addRating(const QString &match, const QString &lobby, int winnerId, int raterId, int score)
 {
     QSqlQuery q(m_db);

@@ -76,6 +76,8 @@ public:
     int countReports(const QString &type);
     // The "bytes" of one account's stored reports of that type, added up.
     qint64 reportBytes(int accountId, const QString &type);
+    // Crash, desync and pick reports of one account stored since `since` (seconds since the epoch).
+    int countAccountReports(int accountId, qint64 since);
 
 private:
     bool exec(const QString &sql);

@@ -96,6 +96,8 @@ bool parseServerOptions(const QStringList &args, ServerOptions &out, QString *er
          "s"},
         {"kdf-threads", "Threads hashing passwords, beside the one serving everybody (default 2).", "n"},
         {"session-days", "Days an unused session token stays valid (default 30).", "days"},
+        {"crash-report-budget",
+         "Crash, desync and pick reports kept per account in 24 hours; more are dropped (default 200).", "n"},
     });
     if (!p.parse(QStringList{"orx-server"} + args)) {
         *error = p.errorText();
@@ -180,5 +182,6 @@ bool parseServerOptions(const QStringList &args, ServerOptions &out, QString *er
            readInt(p, "kdf-threads", 1, 64, out.kdfThreads, error) &&
            readInt(p, "session-days", 1, 3650, out.sessionDays, error) &&
            readInt(p, "report-limit", 1, 1024, out.reportLimitMb, error) &&
-           readInt(p, "report-budget", 1, 1024 * 1024, out.reportBudgetMb, error);
+           readInt(p, "report-budget", 1, 1024 * 1024, out.reportBudgetMb, error) &&
+           readInt(p, "crash-report-budget", 0, 1000000, out.reportBudget, error);
 }

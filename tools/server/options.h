@@ -51,6 +51,9 @@ struct ServerOptions {
     int reportLimitMb = 64;
     int reportBudgetMb = 1024;
     int strictEloGap = 200;
+    // Crash, desync and pick reports kept per account in any 24 hours; the rest is dropped, so a
+    // launcher caught in a loop cannot fill the disk.
+    int reportBudget = 200;
     // How a search's ping limit widens while it waits: after, every (seconds), step, cap (ms).
     double widenAfterS = 30, widenEveryS = 15;
     int widenStep = 25, widenCap = 250;

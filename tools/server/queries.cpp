@@ -2,6 +2,7 @@
 #include "matchhub.h"
 #include "server.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QJsonDocument>
 #include <QRegularExpression>
@@ -54,6 +55,17 @@ void Server::handleOnline(Connection *c, const QJsonObject &msg)
 void Server::handleReport(Connection *c, const QJsonObject &msg)
 {
     const QString type = msg.value("type").toString();
+    const qint64 dayAgo = QDateTime::currentSecsSinceEpoch() - 24 * 3600;
+    if (m_db.countAccountReports(c->accountId, dayAgo) >= m_options.reportBudget) {
+        if (!m_reportsOverBudget.contains(c->accountId)) {
+            m_reportsOverBudget.insert(c->accountId);
+            serverLog(QStringLiteral("reports from %1 dropped: more than %2 in 24 hours")
+                          .arg(m_players.value(c->accountId)->name)
+                          .arg(m_options.reportBudget));
+        }
+        return;
+    }
+    m_reportsOverBudget.remove(c->accountId);
     // Only the fields the launcher sends, each cut to a sane size, are kept.
     QJsonObject report{{"game", msg.value("game").toString().left(32)},
                        {"match", msg.value("match").toString().left(64)}};

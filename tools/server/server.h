@@ -111,6 +111,7 @@ private:
     QHash<QString, int> m_perAddress;    // open connections by peer address
     QHash<QString, int> m_refusalLogged; // address -> its count when a refusal was last logged
     QHash<int, Player *> m_players;
+    QSet<int> m_reportsOverBudget; // accounts whose dropped reports were logged already
     QHash<QString, int> m_udpTokens;
     QJsonObject m_updateOffer;
     QFileSystemWatcher m_updateWatcher;

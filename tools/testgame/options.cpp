@@ -31,6 +31,15 @@ bool parseArgs(const QStringList &args, Options &o, QString &error)
         int n = 0;
         if (a == QLatin1String("--prepare")) {
             o.prepare = true;
+        } else if (a == QLatin1String("--wrong-result")) {
+            o.wrongResult = true;
+        } else if (a == QLatin1String("--prepare-fail")) {
+            if (!takeNumber(args, i, o.prepareFail, error))
+                return false;
+        } else if (a == QLatin1String("--hang-noticed-after")) {
+            if (!takeNumber(args, i, n, error))
+                return false;
+            o.steps << ScriptStep{n, ScriptStep::HangNoticed, QString()};
         } else if (a == QLatin1String("--ignore-quit")) {
             o.ignoreQuit = true;
         } else if (a == QLatin1String("--ignore-park")) {
@@ -171,11 +180,16 @@ bool parseOptions(const QStringList &arguments, Options &options, QString &error
 {
     if (!parseArgs(arguments, options, error))
         return false;
-    const QString extra = qEnvironmentVariable("ORX_TESTGAME_ARGS").trimmed();
-    if (!extra.isEmpty() &&
-        !parseArgs(extra.split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts), options,
-                   error))
-        return false;
+    // ORX_TESTGAME_ARGS for every instance, then ORX_TESTGAME_ARGS_<instance> for one of them.
+    for (const QString &name :
+         {QStringLiteral("ORX_TESTGAME_ARGS"),
+          QStringLiteral("ORX_TESTGAME_ARGS_") + qEnvironmentVariable("ORX_INSTANCE")}) {
+        const QString extra = qEnvironmentVariable(name.toLatin1().constData()).trimmed();
+        if (!extra.isEmpty() &&
+            !parseArgs(extra.split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts), options,
+                       error))
+            return false;
+    }
     const QString script = qEnvironmentVariable("ORX_TESTGAME_SCRIPT");
     if (!script.isEmpty() && !readScript(script, options.steps, error))
         return false;

@@ -31,6 +31,7 @@ constexpr ActionName actionNames[] = {
     {"honour-park", ScriptStep::HonourPark, false},
     {"wait", ScriptStep::Wait, true},
     {"capture", ScriptStep::Capture, false},
+    {"hang-noticed", ScriptStep::HangNoticed, false},
 };
 
 // Splits off the first word; the rest keeps its inner blanks.

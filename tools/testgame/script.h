@@ -9,7 +9,7 @@
 // (leave the result screen), ignore-park, honour-park, wait PATH[=VALUE] [MS] (the steps after it run
 // once the launcher's ui.json holds it, their MS counted from then; MS here: how long to wait before
 // giving up with exit code 3, 60000 when left out), capture [partial] (an F3 capture; "partial"
-// stops it before its last frame).
+// stops it before its last frame), hang-noticed [TEXT] (a "hang: " line, then silence).
 
 #include <QList>
 #include <QString>
@@ -33,7 +33,8 @@ struct ScriptStep {
         IgnorePark,
         HonourPark,
         Wait,
-        Capture
+        Capture,
+        HangNoticed
     };
     int atMs = 0;
     Action action = Log;

@@ -138,6 +138,16 @@ TestGame::TestGame(const Options &options, const QStringList &arguments, QObject
     connect(&m_menuTimer, &QTimer::timeout, this, &TestGame::leaveResultScreen);
     m_prepareTimer.setSingleShot(true);
     connect(&m_prepareTimer, &QTimer::timeout, this, [this] {
+        if (m_options.prepareFail >= 0) {
+            finish(m_options.prepareFail, QStringLiteral("preparation failed"));
+            return;
+        }
+        QString error;
+        if (!writePreparedMark(error)) {
+            m_log.line(QStringLiteral("[error] prepare: %1").arg(error));
+            finish(3, QStringLiteral("preparation failed"));
+            return;
+        }
         print(QStringLiteral("prepare: 100%"));
         finish(0, QStringLiteral("prepared"));
     });
@@ -247,10 +257,18 @@ void TestGame::runStep(const ScriptStep &step)
         finish(step.text.toInt(), QStringLiteral("code %1").arg(step.text.toInt()));
         break;
     case ScriptStep::Crash:
-        m_log.line(QStringLiteral("crash: %1 at testgame.cpp (runStep)")
-                       .arg(step.text.isEmpty() ? QStringLiteral("crashed on request") : step.text));
+        // A text that names its own place gets no second one.
+        m_log.line(step.text.contains(QLatin1String(" at "))
+                       ? QStringLiteral("crash: %1").arg(step.text)
+                       : QStringLiteral("crash: %1 at testgame.cpp (runStep)")
+                             .arg(step.text.isEmpty() ? QStringLiteral("crashed on request") : step.text));
         std::fflush(stdout);
         std::abort();
+    case ScriptStep::HangNoticed:
+        m_log.line(
+            QStringLiteral("hang: %1")
+                .arg(step.text.isEmpty() ? QStringLiteral("the window stopped answering") : step.text));
+        [[fallthrough]];
     case ScriptStep::Hang:
         m_log.line(QStringLiteral("testgame: hanging on request"));
         std::fflush(stdout);
@@ -341,8 +359,11 @@ void TestGame::park()
     }
 }
 
-void TestGame::matchEnded(const QString &line)
+void TestGame::matchEnded(const QString &ending)
 {
+    const QString line = m_options.wrongResult ? skewedResult(ending) : ending;
+    if (!line.startsWith(QLatin1String("in_match")))
+        logMatchEnd(m_log, m_match, line);
     const bool result = line.startsWith(QLatin1String("result "));
     if (!line.startsWith(QLatin1String("in_match")))
         feedEnd(line);
@@ -514,6 +535,7 @@ void TestGame::beginMatch(const CommandLine &command)
     m_log.line(
         QStringLiteral("link: %1 match %2 seed %3").arg(command.verb, m_match.match).arg(m_match.seed));
     m_log.line(QStringLiteral("orx versus: %1").arg(m_match.describe()));
+    logMatchBegin(m_log, m_match);
     setStatus(m_match.match.isEmpty() ? QStringLiteral("in_match")
                                       : QStringLiteral("in_match match=%1").arg(m_match.match));
     m_matchTimer.stop();
@@ -546,7 +568,11 @@ void TestGame::closeRequested()
         m_log.line(QStringLiteral("testgame: ignoring a close request"));
         return;
     }
-    finish(m_options.quitCode, QStringLiteral("window closed"));
+    // A preparation closed early has not prepared anything.
+    if (m_options.prepare)
+        finish(m_options.quitCode ? m_options.quitCode : 1, QStringLiteral("window closed"));
+    else
+        finish(m_options.quitCode, QStringLiteral("window closed"));
 }
 
 void TestGame::finish(int code, const QString &why)

@@ -7,6 +7,7 @@
 #include "channels.h"
 #include "feed.h"
 #include "gamelog.h"
+#include "matchlog.h"
 #include "matchplay.h"
 #include "menu.h"
 #include "netmatch.h"

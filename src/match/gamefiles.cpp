@@ -1,0 +1,321 @@
+#include "match/gamefiles.h"
+
+#include "core/cfg.h"
+#include "core/log.h"
+#include "match/gamelogreading.h"
+#include "platform/platform.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QPointer>
+#include <QRegularExpression>
+#include <QSet>
+#include <QThread>
+
+namespace gamefiles {
+
+namespace {
+
+constexpr qint64 readPiece = 1048576;
+
+struct State {
+    QMutex mutex;
+    std::atomic_bool stop{false};
+    std::atomic_int hashedFiles{0};
+    QSet<QString> started;
+    QList<QPointer<QThread>> threads;
+    QHash<QString, QString> digests;
+    QHash<QString, QString> filesParts;
+};
+
+State &state()
+{
+    static State s;
+    return s;
+}
+
+QString discFolder(const QString &gameId)
+{
+    const QString folder = cfg::gameFolder(gameId);
+    return folder.isEmpty() ? QString() : QDir(folder).filePath(QStringLiteral("disc"));
+}
+
+QString shortSha1(const QByteArray &bytes)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha1).toHex().left(16));
+}
+
+// Empty when the file cannot be read or the stop flag was set.
+QString sha1Of(const QString &path, const std::atomic_bool &stop)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QString();
+    QCryptographicHash hash(QCryptographicHash::Sha1);
+    QByteArray piece(readPiece, Qt::Uninitialized);
+    for (;;) {
+        if (stop.load())
+            return QString();
+        const qint64 n = file.read(piece.data(), readPiece);
+        if (n < 0)
+            return QString();
+        if (n == 0)
+            break;
+        hash.addData(QByteArrayView(piece.constData(), n));
+    }
+    return QString::fromLatin1(hash.result().toHex());
+}
+
+template <typename Visit> void walk(const QString &discDir, Visit visit)
+{
+    const QString root = QDir::cleanPath(discDir);
+    QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        if (!visit(path, path.mid(root.size() + 1).toLower(), it.fileInfo()))
+            return;
+    }
+}
+
+// Size and milliseconds since the epoch from one look at the file: a QDateTime in local time costs
+// more than all the rest of a cached file's check.
+void sizeAndTime(const QString &path, const QFileInfo &info, qint64 *size, qint64 *mtimeMs)
+{
+    quint64 fileTime = 0;
+    if (!platform::fileWriteTime(path, &fileTime, size)) {
+        *size = info.size();
+        *mtimeMs = info.lastModified().toMSecsSinceEpoch();
+        return;
+    }
+    *mtimeMs = qint64(fileTime / 10000) - 11644473600000LL;
+}
+
+void hashGameFiles(const QString &gameId, const QString &discDir, const QString &cacheFile)
+{
+    State &s = state();
+    const TreeHash tree = hashTree(discDir, readCache(cacheFile), s.stop);
+    if (!tree.complete || s.stop.load())
+        return;
+    QString error;
+    const QByteArray text = tree.cacheLines.isEmpty()
+                                ? QByteArray()
+                                : (tree.cacheLines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toUtf8();
+    if (!platform::writeFileAtomically(cacheFile, text, &error))
+        appendLog(QStringLiteral("game files: %1").arg(error));
+    QMutexLocker lock(&s.mutex);
+    s.digests.insert(gameId, tree.digest);
+}
+
+} // namespace
+
+bool parseCacheLine(const QString &line, QString *path, CacheEntry *entry)
+{
+    static const QRegularExpression sha1(QStringLiteral("^[0-9a-f]{40}$"));
+    const QStringList fields = line.split(QLatin1Char('|'));
+    if (fields.size() != 4 || fields.at(0).isEmpty())
+        return false;
+    bool sizeOk = false, timeOk = false;
+    CacheEntry e;
+    e.size = fields.at(1).toLongLong(&sizeOk);
+    e.mtimeMs = fields.at(2).toLongLong(&timeOk);
+    e.sha1 = fields.at(3);
+    if (!sizeOk || !timeOk || e.size < 0 || !sha1.match(e.sha1).hasMatch())
+        return false;
+    if (path)
+        *path = fields.at(0);
+    if (entry)
+        *entry = e;
+    return true;
+}
+
+QHash<QString, CacheEntry> readCache(const QString &cacheFile)
+{
+    QHash<QString, CacheEntry> cache;
+    QFile file(cacheFile);
+    if (!file.open(QIODevice::ReadOnly))
+        return cache;
+    const QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    for (const QString &line : lines) {
+        QString path;
+        CacheEntry entry;
+        if (parseCacheLine(line.trimmed(), &path, &entry))
+            cache.insert(path, entry);
+    }
+    return cache;
+}
+
+TreeHash hashTree(const QString &discDir, const QHash<QString, CacheEntry> &cache,
+                  const std::atomic_bool &stop)
+{
+    TreeHash result;
+    QStringList sums;
+    bool stopped = false;
+    walk(discDir, [&](const QString &path, const QString &relative, const QFileInfo &info) {
+        if (stop.load()) {
+            stopped = true;
+            return false;
+        }
+        qint64 size = 0, mtime = 0;
+        sizeAndTime(path, info, &size, &mtime);
+        QString sha1;
+        const auto cached = cache.constFind(relative);
+        if (cached != cache.constEnd() && cached->size == size && cached->mtimeMs == mtime) {
+            sha1 = cached->sha1;
+            ++result.reused;
+        } else {
+            sha1 = sha1Of(path, stop);
+            if (stop.load()) {
+                stopped = true;
+                return false;
+            }
+            if (sha1.isEmpty())
+                return true; // unreadable: left out, hashed again next time
+            ++result.hashed;
+            state().hashedFiles.fetch_add(1);
+        }
+        sums << relative + QLatin1Char('|') + sha1;
+        result.cacheLines << QStringLiteral("%1|%2|%3|%4").arg(relative).arg(size).arg(mtime).arg(sha1);
+        return true;
+    });
+    if (stopped)
+        return result;
+    sums.sort();
+    result.cacheLines.sort();
+    result.digest = shortSha1(sums.join(QLatin1Char('\n')).toUtf8());
+    result.complete = true;
+    return result;
+}
+
+QString cacheFilePath(const QString &gameId)
+{
+    return QDir(cfg::dataDir()).filePath(QStringLiteral("game-files-%1.txt").arg(gameId));
+}
+
+void startHashingGameFiles(const QString &gameId)
+{
+    State &s = state();
+    // The settings are read here, on the main thread; the thread gets plain paths.
+    const QString discDir = discFolder(gameId);
+    const QString cacheFile = cacheFilePath(gameId);
+    QMutexLocker lock(&s.mutex);
+    if (s.started.contains(gameId) || discDir.isEmpty() || !QFileInfo(discDir).isDir())
+        return;
+    s.started.insert(gameId);
+    QThread *thread = QThread::create([gameId, discDir, cacheFile] {
+        platform::setBackgroundThreadMode(true);
+        hashGameFiles(gameId, discDir, cacheFile);
+    });
+    thread->setObjectName(QStringLiteral("game files %1").arg(gameId));
+    // Deleted only once it has finished: a QThread destroyed while it runs ends the process.
+    QObject::connect(thread, &QThread::finished, thread, &QObject::deleteLater);
+    s.threads << thread;
+    thread->start(QThread::LowestPriority);
+}
+
+bool stopHashing(int waitMs)
+{
+    State &s = state();
+    s.stop.exchange(true);
+    QList<QPointer<QThread>> threads;
+    {
+        QMutexLocker lock(&s.mutex);
+        threads = s.threads;
+    }
+    bool allEnded = true;
+    for (const QPointer<QThread> &t : std::as_const(threads)) {
+        if (t && !t->wait(QDeadlineTimer(waitMs)))
+            allEnded = false;
+    }
+    return allEnded;
+}
+
+QString contentsDigest(const QString &gameId)
+{
+    State &s = state();
+    QMutexLocker lock(&s.mutex);
+    return s.digests.value(gameId);
+}
+
+QString gameFilesLine(const QString &gameId)
+{
+    State &s = state();
+    QString files;
+    {
+        QMutexLocker lock(&s.mutex);
+        files = s.filesParts.value(gameId);
+    }
+    if (files.isEmpty()) {
+        QStringList lines;
+        qint64 total = 0;
+        const QString discDir = discFolder(gameId);
+        if (!discDir.isEmpty() && QFileInfo(discDir).isDir()) {
+            walk(discDir, [&](const QString &, const QString &relative, const QFileInfo &info) {
+                lines << QStringLiteral("%1|%2").arg(relative).arg(info.size());
+                total += info.size();
+                return true;
+            });
+        }
+        lines.sort();
+        files = QStringLiteral("Game files: %1 files, %2 bytes, names and sizes %3")
+                    .arg(lines.size())
+                    .arg(total)
+                    .arg(shortSha1(lines.join(QLatin1Char('\n')).toUtf8()));
+        QMutexLocker lock(&s.mutex);
+        s.filesParts.insert(gameId, files);
+    }
+    const QString digest = contentsDigest(gameId);
+    return files + QStringLiteral(", ") +
+           (digest.isEmpty() ? QStringLiteral("contents not hashed yet")
+                             : QStringLiteral("contents %1").arg(digest));
+}
+
+QString machineLine(const QString &gameId)
+{
+    QString target = QStringLiteral("?");
+    QFile march(QDir(cfg::gameFolder(gameId)).filePath(QStringLiteral("build/march.ninja")));
+    if (march.open(QIODevice::ReadOnly)) {
+        const QString text = QString::fromUtf8(march.readAll());
+        const qsizetype eq = text.indexOf(QLatin1Char('='));
+        if (eq >= 0)
+            target = text.mid(eq + 1).trimmed();
+    }
+    // Where the launcher runs on Windows the system part reads "Windows" and its version.
+    return gamelog::anonymiseLine(QStringLiteral("This PC: %1, %2 threads, %3, game code for %4")
+                                      .arg(platform::processorName().simplified())
+                                      .arg(QThread::idealThreadCount())
+                                      .arg(platform::osVersion(), target));
+}
+
+int filesHashedForTest()
+{
+    return state().hashedFiles.load();
+}
+
+void resetForTest()
+{
+    State &s = state();
+    s.stop.exchange(true);
+    QList<QPointer<QThread>> threads;
+    {
+        QMutexLocker lock(&s.mutex);
+        threads = s.threads;
+    }
+    for (const QPointer<QThread> &t : std::as_const(threads))
+        if (t)
+            t->wait();
+    QMutexLocker lock(&s.mutex);
+    s.started.clear();
+    s.threads.clear();
+    s.digests.clear();
+    s.filesParts.clear();
+    s.hashedFiles.store(0);
+    s.stop.store(false);
+}
+
+} // namespace gamefiles
