@@ -71,19 +71,13 @@ MainWindow::MainWindow(const LaunchOptions &opts, QWidget *parent)
     setCentralWidget(root);
 
     play = new PlayPage(server, match, stack);
-    for (int i = 0; i < pageNames().size(); ++i) {
-        // Build game and Settings are placeholders until their pages land.
-        Page *page = i == 0 ? play : i == 3 ? static_cast<Page *>(new SupportPage(stack)) : new Page(stack);
-        page->setObjectName(pageNames().at(i));
-        page->setGame(QStringLiteral("orx"));
-        pages << page;
-        stack->addWidget(page);
-    }
     setWindowTitle(QStringLiteral("Orvex Rovivi - Ironmere IV"));
     startPortMapper();
+    createPages();
     wireServer();
     wirePlay();
     wireMatch();
+    wireParts();
 
     connect(bannerTimer, &QTimer::timeout, banner, &QWidget::hide);
 

@@ -5,12 +5,16 @@
 
 #include <QList>
 #include <QMainWindow>
+#include <memory>
 
 class QButtonGroup;
 class QLabel;
 class QStackedWidget;
 class QTimer;
+class GamepadNav;
 class MatchController;
+class MenuBridge;
+class ReportSender;
 class Page;
 class PlayPage;
 class ServerClient;
@@ -46,6 +50,8 @@ public:
     ServerClient *serverClient() const { return server; }
     MatchController *matchController() const { return match; }
     PlayPage *playPage() const { return play; }
+    MenuBridge *menuBridge() const { return bridge; }
+    ReportSender *reportSender() const { return reports; }
     QString playNotice() const { return controller.playNotice(); }
     UpnpMapper *portMapper() const { return upnp; }
 
@@ -76,15 +82,20 @@ private:
     // The match controller's wiring: preparation notices, the local test of --local-test, the
     // check for new executables after start.
     void wireMatch();
+    // The pages after Play (mainwindow_parts.cpp), and the bridge, F3 reports and gamepad.
+    void createPages();
+    void wireParts();
 
     LaunchOptions options;
     WindowController controller;
     ServerClient *server = nullptr;
     MatchController *match = nullptr;
-    // The in-game menu bridge is created here, after `match`, and given to the Play page as its
-    // state source (PlayPage::setStateSource) in place of the link-only document.
+    MenuBridge *bridge = nullptr;
+    ReportSender *reports = nullptr;
+    GamepadNav *gamepad = nullptr;
     PlayPage *play = nullptr;
     BuildWork *buildWork = nullptr;
+    std::unique_ptr<BuildWork> buildWorkOwned;
     bool terminating = false;
     bool closing = false;
     UpnpMapper *upnp = nullptr;

@@ -195,5 +195,7 @@ GamepadHooks MainWindow::gamepadHooks()
 
 ReportGames MainWindow::reportGames()
 {
-    return [this] { return QList<GameProcess *>{match->matchGame()}; };
+    return [this] {
+        return QList<GameProcess *>{match->matchGame(), match->localTestInstance(1), match->localTestInstance(2)};
+    };
 }
