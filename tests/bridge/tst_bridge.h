@@ -43,6 +43,19 @@ private slots:
     void reactions();
 };
 
+class TestBridgeRequests : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void requests();
+    void privateLobby();
+    void lobbyListRefresh();
+    void errors();
+    void busyRetriedOnce();
+    void awayFromTheMenu();
+    void gameClosed();
+};
+
 class TestBridgeGolden : public QObject {
     Q_OBJECT
 private slots:
