@@ -54,6 +54,7 @@ private slots:
     void busyRetriedOnce();
     void awayFromTheMenu();
     void gameClosed();
+    void cancelWhileConnecting();
 };
 
 class TestBridgeGolden : public QObject {

@@ -412,7 +412,8 @@ void TestBridgeRequests::lobbyListRefresh()
     rig.bridge->handleRequest("lobbies");
     // Asked again on the timer while the ask is fresh, then no more.
     QVERIFY(orxtest::waitUntil([&] { return rig.peer.count("lobby_list") >= 4; }));
-    QVERIFY(unnumbered(rig.peer.last("lobby_list")) == (QJsonObject{{"type", "lobby_list"}, {"game", "orx"}}));
+    QVERIFY(unnumbered(rig.peer.last("lobby_list")) ==
+            (QJsonObject{{"type", "lobby_list"}, {"game", "orx"}}));
     int settled = -1;
     QVERIFY(orxtest::waitUntil(
         [&] {
@@ -548,4 +549,62 @@ void TestBridgeRequests::gameClosed()
     QVERIFY(orxtest::waitUntil([&] { return !sentSince(rig, from, "lobby_leave").isEmpty(); }));
     QVERIFY(rig.log().contains("bridge: the game closed: leaving the lobby"));
     QVERIFY(!rig.log().contains("bridge: the game closed: leaving the set or series"));
+}
+
+void TestBridgeRequests::cancelWhileConnecting()
+{
+    struct CancelRow {
+        const char *name;
+        QJsonObject found;      // the server's "match_found" after a casual search
+        bool acceptThroughMenu; // the game's own "accept"; else the controller accepts
+        bool cancels;
+    };
+    QJsonObject asked{{"type", "match_found"},   {"match", "m1"},
+                      {"game", "orx"},           {"mode", "versus"},
+                      {"accept_required", true}, {"opponent", QJsonObject{{"name", "bob"}}}};
+    QJsonObject noAnswer = asked;
+    noAnswer["accept_required"] = false;
+    noAnswer["series"] = QJsonObject{{"id", "s1"}};
+    QJsonObject lobbyMatch = asked;
+    lobbyMatch["accept_required"] = false;
+    lobbyMatch["lobby"] = "AB1CD";
+    const QList<CancelRow> rows = {
+        {"accepted elsewhere", asked, false, true},
+        {"accepted by the game", asked, true, false},
+        {"no acceptance needed", noAnswer, false, false},
+        {"lobby match", lobbyMatch, false, false},
+    };
+    for (const CancelRow &row : rows) {
+        BridgeRig rig;
+        QVERIFY2(setUp(rig, Setup::Playing), row.name);
+        rig.bridge->handleRequest("queue kind=casual");
+        QVERIFY2(orxtest::waitUntil([&] { return rig.match->phase() == MatchController::Searching; }),
+                 row.name);
+        rig.peer.send(row.found);
+        QVERIFY2(orxtest::waitUntil([&] {
+                     const MatchController::Phase p = rig.match->phase();
+                     return p == MatchController::Found || p == MatchController::Connecting;
+                 }),
+                 row.name);
+        if (rig.match->phase() == MatchController::Found) {
+            if (row.acceptThroughMenu)
+                rig.bridge->handleRequest("accept");
+            else
+                rig.match->accept();
+        }
+        QVERIFY2(rig.match->phase() == MatchController::Connecting, row.name);
+        const int from = sentCount(rig);
+        rig.bridge->handleRequest("cancel");
+        if (row.cancels) {
+            QVERIFY2(orxtest::waitUntil([&] { return !sentSince(rig, from, "match_decline").isEmpty(); }),
+                     row.name);
+            QVERIFY2(message(rig).isEmpty(), qPrintable(message(rig)));
+        } else {
+            QVERIFY2(message(rig) == "The match is already being set up.", qPrintable(message(rig)));
+            QVERIFY2(rig.log().contains("bridge: cancel not done: The match is already being set up."),
+                     row.name);
+            QTest::qWait(50);
+            QVERIFY2(sentSince(rig, from, "match_decline").isEmpty(), row.name);
+        }
+    }
 }
