@@ -99,11 +99,18 @@ QString finishedText(const QJsonObject &f)
         .arg(f.value("opponent").toString(), f.value("score").toString());
 }
 
-Options withBridge(const QString &name)
+Options withBridge(const QString &name, const QString &script = {})
 {
     Options o = opts(name, {"--match-ms", "1500"});
+    if (!script.isEmpty())
+        o.gameArgs << "--script" << script;
     o.bridge = true;
     return o;
+}
+
+QByteArray gameLog(const DriverProcess &d)
+{
+    return readFile(d.sessionDir() + "/game.log");
 }
 
 } // namespace
@@ -112,6 +119,8 @@ class TestBridgeSeries : public QObject {
     Q_OBJECT
 private slots:
     void casualSeries();
+    void rankedFromTheMenu();
+    void casualFromTheMenu();
 };
 
 void TestBridgeSeries::casualSeries()
@@ -270,6 +279,110 @@ void TestBridgeSeries::casualSeries()
         QVERIFY2(!log.contains("menu: ui.json does not parse") && !log.contains("menu: message id went back"),
                  log.constData());
     }
+}
+
+void TestBridgeSeries::rankedFromTheMenu()
+{
+    // Both games search, accept and ask for the leaderboard from their own menus; the test only
+    // signs the launchers in and starts the games.
+    QTemporaryDir scripts;
+    const QByteArray script = "wait account.state=signed_in 30000\n"
+                              "ask queue kind=ranked\n"
+                              "wait queue.state=found 60000\n"
+                              "ask accept\n"
+                              "wait series.state=over 90000\n"
+                              "ask leaderboard\n"
+                              "wait leaderboard.rows.1.name 30000\n"
+                              "log the menu saw the leaderboard\n";
+    Match m;
+    QVERIFY(m.start({"--set-wins", "1"}, withBridge("ann", writeScript(scripts, "ann.txt", script)),
+                    withBridge("bob", writeScript(scripts, "bob.txt", script))));
+    QVERIFY2(m.a->signInAndPlay() && m.b->signInAndPlay(), qPrintable(m.dump()));
+    QVERIFY2(m.a->waitFor("found ", 60000) && m.b->waitFor("found ", 60000), qPrintable(m.dump()));
+    QVERIFY(m.a->json("found ").value("ranked").toBool());
+    for (DriverProcess *d : {m.a.get(), m.b.get()})
+        QVERIFY2(
+            orxtest::waitUntil([&] { return gameLog(*d).contains("the menu saw the leaderboard"); }, 90000),
+            qPrintable(m.dump() + "\n" + gameLog(*d)));
+    // The set of one win is over on both sides, and the board lists both with their place, rank
+    // and Elo: the winner above the loser.
+    const QJsonObject fa = m.a->json("finished ");
+    const QString winner = fa.value("you_won").toBool() ? "ann" : "bob";
+    const QString loser = winner == "ann" ? "bob" : "ann";
+    for (DriverProcess *d : {m.a.get(), m.b.get()}) {
+        const QJsonObject doc = readDoc(*d);
+        const QJsonArray rows = doc["leaderboard"]["rows"].toArray();
+        QCOMPARE(rows.size(), 2);
+        QCOMPARE(rows.at(0)["name"].toString(), winner);
+        QCOMPARE(rows.at(1)["name"].toString(), loser);
+        QCOMPARE(rows.at(0)["place"].toInt(), 1);
+        QCOMPARE(rows.at(1)["place"].toInt(), 2);
+        QVERIFY(rows.at(0)["elo"].toInt() > rows.at(1)["elo"].toInt());
+        QVERIFY(!rows.at(0)["rank"].toString().isEmpty());
+        QVERIFY(doc["leaderboard"]["at"].toInteger() > 0);
+    }
+    // The requests were the games' own: the test never told a driver to search.
+    for (DriverProcess *d : {m.a.get(), m.b.get()}) {
+        QVERIFY(gameLog(*d).contains("menu: queue.state=found holds"));
+        QVERIFY(QFile::exists(d->sessionDir() + "/ask.txt.taken"));
+    }
+}
+
+void TestBridgeSeries::casualFromTheMenu()
+{
+    // A casual series run by the games: both ask for a rematch while choosing, the next match is
+    // played in place, then ann leaves from her menu.
+    QTemporaryDir scripts;
+    const QByteArray ann = "wait account.state=signed_in 30000\n"
+                           "ask queue kind=casual\n"
+                           "wait queue.state=found 60000\n"
+                           "ask accept\n"
+                           "wait series.state=choosing 90000\n"
+                           "ask rematch value=rematch\n"
+                           "wait series.state= 90000\n"
+                           "wait series.state=choosing 90000\n"
+                           "ask leave\n";
+    const QByteArray bob = "wait account.state=signed_in 30000\n"
+                           "ask queue kind=casual\n"
+                           "wait queue.state=found 60000\n"
+                           "ask accept\n"
+                           "wait series.state=choosing 90000\n"
+                           "ask rematch value=rematch\n";
+    Match m;
+    QVERIFY(m.start({}, withBridge("ann", writeScript(scripts, "ann.txt", ann)),
+                    withBridge("bob", writeScript(scripts, "bob.txt", bob))));
+    QVERIFY2(m.a->signInAndPlay() && m.b->signInAndPlay(), qPrintable(m.dump()));
+    QVERIFY2(m.a->waitFor("found ", 60000) && m.b->waitFor("found ", 60000), qPrintable(m.dump()));
+    // Two matches, the second one in place.
+    QVERIFY2(orxtest::waitUntil([&] { return m.a->count("finished ") >= 2 && m.b->count("finished ") >= 2; },
+                                120000),
+             qPrintable(m.dump()));
+    QCOMPARE(m.a->count("found "), 2);
+    const QJsonObject next = m.a->json("found ", 1);
+    QVERIFY2(next.value("in_place").toBool() && !next.value("series").toString().isEmpty() &&
+                 !next.value("accept_required").toBool(),
+             qPrintable(QJsonDocument(next).toJson(QJsonDocument::Compact)));
+    QVERIFY2(orxtest::waitUntil([&] { return m.a->has("series ") && m.b->has("series "); }),
+             qPrintable(m.dump()));
+    for (DriverProcess *d : {m.a.get(), m.b.get()}) {
+        const bool isAnn = d == m.a.get();
+        QVERIFY2(waitDoc(
+                     *d,
+                     [&](const QJsonObject &doc) {
+                         const QString text = doc["series"]["text"].toString();
+                         return doc["series"]["state"] == "over" &&
+                                QRegularExpression(isAnn
+                                                       ? "^You left the series against bob \\(\\d-\\d\\)\\.$"
+                                                       : "^ann left the series \\(\\d-\\d\\)\\.$")
+                                    .match(text)
+                                    .hasMatch() &&
+                                doc["message"]["text"] == text;
+                     },
+                     60000),
+                 qPrintable(QJsonDocument(readDoc(*d)).toJson(QJsonDocument::Compact) + "\n" + m.dump()));
+        QCOMPARE(readDoc(*d)["series"]["mine"].toInt() + readDoc(*d)["series"]["theirs"].toInt(), 2);
+    }
+    QVERIFY(gameLog(*m.a).contains("menu: series.state=choosing holds"));
 }
 
 QTEST_GUILESS_MAIN(TestBridgeSeries)
