@@ -121,6 +121,7 @@ private slots:
     void casualSeries();
     void rankedFromTheMenu();
     void casualFromTheMenu();
+    void lobbyFromTheMenu();
 };
 
 void TestBridgeSeries::casualSeries()
@@ -383,6 +384,108 @@ void TestBridgeSeries::casualFromTheMenu()
         QCOMPARE(readDoc(*d)["series"]["mine"].toInt() + readDoc(*d)["series"]["theirs"].toInt(), 2);
     }
     QVERIFY(gameLog(*m.a).contains("menu: series.state=choosing holds"));
+}
+
+void TestBridgeSeries::lobbyFromTheMenu()
+{
+    // Ann makes a private lobby from her menu; bob keeps his list open (a private lobby is not in
+    // it), fails with a wrong password, joins with the code and the password written down for his
+    // game by the test, both get ready and play the match.
+    QTemporaryDir scripts;
+    const QString passwordFile = scripts.filePath("password.txt");
+    const QString codeFile = scripts.filePath("code.txt");
+    // The games choose nothing at their result screens: the lobby stays as the match left it.
+    const QByteArray ann = "choice none\n"
+                           "wait account.state=signed_in 30000\n"
+                           "ask lobby_create private=1 name=Caf%C3%A9%20night\n"
+                           "wait lobby.code 30000\n"
+                           "wait lobby.members.1.name 90000\n"
+                           "ask lobby_ready value=1\n"
+                           "wait lobby.state=match 90000\n"
+                           "log ann saw the match\n";
+    const QByteArray bob = "choice none\n"
+                           "wait account.state=signed_in 30000\n"
+                           "ask lobbies\n"
+                           "wait lobbies.at 30000\n"
+                           "ask lobby_join code={@" +
+                           codeFile.toUtf8() +
+                           "} password=0000\n"
+                           "wait message.kind=error 30000\n"
+                           "ask lobby_join code={@" +
+                           codeFile.toUtf8() + "} password={@" + passwordFile.toUtf8() +
+                           "}\n"
+                           "wait lobby.code 30000\n"
+                           "ask lobby_ready value=true\n"
+                           "wait lobby.state=match 90000\n"
+                           "log bob saw the match\n";
+    Match m;
+    QVERIFY(m.start({}, withBridge("ann", writeScript(scripts, "ann.txt", ann)),
+                    withBridge("bob", writeScript(scripts, "bob.txt", bob))));
+    QVERIFY2(m.a->signInAndPlay(), qPrintable(m.dump()));
+    // The host's menu shows the lobby with its four-digit password; the test passes it on.
+    QVERIFY2(waitDoc(*m.a, [](const QJsonObject &d) { return d["lobby"]["code"].toString().size() == 5; }),
+             qPrintable(m.dump()));
+    const QJsonObject lobby = readDoc(*m.a)["lobby"].toObject();
+    const QString password = lobby["password"].toString();
+    QVERIFY2(QRegularExpression("^[1-9][0-9]{3}$").match(password).hasMatch(), qPrintable(password));
+    QCOMPARE(lobby["name"].toString(), QString::fromUtf8("Caf\xC3\xA9 night"));
+    QVERIFY2(lobby["text"].toString().contains(
+                 QString("Private lobby: your friend joins with the code %1 and the password %2.")
+                     .arg(lobby["code"].toString(), password)),
+             qPrintable(lobby["text"].toString()));
+    for (const auto &[path, text] :
+         {std::pair{passwordFile, password}, std::pair{codeFile, lobby["code"].toString()}}) {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(text.toUtf8() + "\n");
+    }
+    QVERIFY2(m.b->signInAndPlay(), qPrintable(m.dump()));
+
+    // The wrong password was refused in bob's words.
+    QVERIFY2(waitDoc(
+                 *m.b, [](const QJsonObject &d) { return d["message"]["kind"] == "error"; }, 30000),
+             qPrintable(m.dump()));
+    QVERIFY2(orxtest::waitUntil(
+                 [&] { return gameLog(*m.b).contains("menu: message 1 error Could not join the lobby: "); }),
+             qPrintable(gameLog(*m.b)));
+
+    // Both ready: the start sentence, the match, the tally.
+    QVERIFY2(m.a->waitFor("finished ", 120000) && m.b->waitFor("finished ", 120000), qPrintable(m.dump()));
+    for (DriverProcess *d : {m.a.get(), m.b.get()}) {
+        const QString who = d == m.a.get() ? "ann" : "bob";
+        QVERIFY2(orxtest::waitUntil([&] { return gameLog(*d).contains((who + " saw the match").toUtf8()); },
+                                    60000),
+                 qPrintable(gameLog(*d) + "\n" + m.dump()));
+        bool startsIn = false;
+        bool tally = false;
+        for (const QJsonObject &r : records(*d)) {
+            startsIn = startsIn ||
+                       r["lobby"]["text"].toString().contains("Both players are ready: the match starts in ");
+            tally = tally || r["series"]["kind"] == "lobby";
+        }
+        QVERIFY2(startsIn && tally, qPrintable(who));
+        if (d == m.b.get()) {
+            // His list never showed the private lobby, and is asked for again (not during the
+            // match) while the menu asked within the minute.
+            qint64 firstAt = 0;
+            for (const QJsonObject &r : records(*d)) {
+                if (firstAt == 0)
+                    firstAt = r["lobbies"]["at"].toInteger();
+                for (const QJsonValue &row : r["lobbies"]["list"].toArray())
+                    QVERIFY(row["code"].toString() != lobby["code"].toString());
+            }
+            QVERIFY(firstAt > 0);
+            QVERIFY(waitDoc(
+                *d, [&](const QJsonObject &doc) { return doc["lobbies"]["at"].toInteger() > firstAt; },
+                30000));
+        }
+        QVERIFY2(waitDoc(*d,
+                         [](const QJsonObject &doc) {
+                             return doc["series"]["kind"] == "lobby" &&
+                                    doc["series"]["mine"].toInt() + doc["series"]["theirs"].toInt() == 1;
+                         }),
+                 qPrintable(QJsonDocument(readDoc(*d)).toJson(QJsonDocument::Compact)));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestBridgeSeries)
