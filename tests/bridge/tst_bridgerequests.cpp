@@ -513,7 +513,18 @@ void TestBridgeRequests::busyRetriedOnce()
 
 void TestBridgeRequests::awayFromTheMenu()
 {
-    BridgeRig rig;
+    // The game leaves its online menu once the menu shows the player ready, and comes back.
+    QTemporaryDir scripts;
+    const QString script = scripts.filePath("away.txt");
+    {
+        QFile f(script);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("wait lobby.ready=true 30000\n"
+                "status away\n"
+                "at 300 status away\n"
+                "at 600 status ready\n");
+    }
+    BridgeRig rig(BridgeRig::fastTiming(), {"--script", script});
     QVERIFY(setUp(rig, Setup::InLobby));
     QJsonObject lobby = lobbyOf(kLauncherVersion);
     QJsonArray members = lobby["members"].toArray();
@@ -521,22 +532,25 @@ void TestBridgeRequests::awayFromTheMenu()
     ann["ready"] = true;
     members.replace(0, ann);
     lobby["members"] = members;
-    rig.peer.send({{"type", "lobby"}, {"lobby", lobby}});
-    QVERIFY(orxtest::waitUntil([&] {
-        return rig.bridge->composeState().value("lobby").toObject().value("text").toString().contains(
-            "You are ready. Waiting for bob.");
-    }));
+    QStringList statuses;
+    QObject::connect(rig.match.get(), &MatchController::gameStatusChanged,
+                     [&](const QString &line) { statuses << line.section(' ', 0, 0); });
     const int from = int(rig.peer.lines().size());
-    // The controller tells of the game's status (a status change of a running menu game), twice:
-    // one "not ready" only.
-    emit rig.match->gameStatusChanged("away");
-    emit rig.match->gameStatusChanged("away");
-    QVERIFY(orxtest::waitUntil([&] { return !sentSince(rig, from, "lobby_ready").isEmpty(); }));
+    rig.peer.send({{"type", "lobby"}, {"lobby", lobby}});
+    QVERIFY2(orxtest::waitUntil([&] { return !sentSince(rig, from, "lobby_ready").isEmpty(); }),
+             qPrintable(rig.gameLog()));
     QCOMPARE(sentSince(rig, from, "lobby_ready").constFirst(),
              (QJsonObject{{"type", "lobby_ready"}, {"ready", false}}));
     QCOMPARE(message(rig), QString("You left the online menu, so you are no longer ready in the lobby."));
+    QCOMPARE(static_cast<const QJsonObject>(rig.bridge->composeState())["message"]["kind"].toString(),
+             QString("info"));
     QVERIFY(rig.log().contains("bridge: the game left its online menu: no longer ready in the lobby"));
-    QTest::qWait(100);
+    // Still away a moment later, then back: one "not ready" only.
+    QVERIFY2(orxtest::waitUntil([&] {
+                 const qsizetype away = statuses.indexOf("away");
+                 return away >= 0 && statuses.indexOf("ready", away) > away;
+             }),
+             qPrintable(statuses.join(' ')));
     QCOMPARE(sentSince(rig, from, "lobby_ready").size(), 1);
 }
 
