@@ -122,6 +122,7 @@ private slots:
     void rankedFromTheMenu();
     void casualFromTheMenu();
     void lobbyFromTheMenu();
+    void busyLobbyJoin();
 };
 
 void TestBridgeSeries::casualSeries()
@@ -486,6 +487,50 @@ void TestBridgeSeries::lobbyFromTheMenu()
                          }),
                  qPrintable(QJsonDocument(readDoc(*d)).toJson(QJsonDocument::Compact)));
     }
+}
+
+void TestBridgeSeries::busyLobbyJoin()
+{
+    // Bob, in a lobby of his own, joins ann's: the server says busy, his launcher leaves his lobby
+    // and asks once more, and he is in ann's lobby without a message.
+    QTemporaryDir scripts;
+    const QString codeFile = scripts.filePath("code.txt");
+    const QByteArray ann = "wait account.state=signed_in 30000\n"
+                           "ask lobby_create name=ann's\n"
+                           "wait lobby.members.1.name=bob 60000\n"
+                           "log bob came\n";
+    const QByteArray bob = "wait account.state=signed_in 30000\n"
+                           "ask lobby_create name=bob's\n"
+                           "wait lobby.host=bob 30000\n"
+                           "ask lobby_join code={@" +
+                           codeFile.toUtf8() +
+                           "}\n"
+                           "wait lobby.host=ann 30000\n"
+                           "log bob moved\n";
+    Match m;
+    QVERIFY(m.start({}, withBridge("ann", writeScript(scripts, "ann.txt", ann)),
+                    withBridge("bob", writeScript(scripts, "bob.txt", bob))));
+    QVERIFY2(m.a->signInAndPlay(), qPrintable(m.dump()));
+    QVERIFY2(waitDoc(*m.a, [](const QJsonObject &d) { return d["lobby"]["code"].toString().size() == 5; }),
+             qPrintable(m.dump()));
+    {
+        QFile f(codeFile);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(readDoc(*m.a)["lobby"]["code"].toString().toUtf8() + "\n");
+    }
+    QVERIFY2(m.b->signInAndPlay(), qPrintable(m.dump()));
+    QVERIFY2(orxtest::waitUntil([&] { return gameLog(*m.b).contains("bob moved"); }, 60000),
+             qPrintable(gameLog(*m.b) + "\n" + m.dump()));
+    QVERIFY(orxtest::waitUntil([&] { return gameLog(*m.a).contains("bob came"); }));
+    // One busy, one leave of his own lobby, one resend; no message in his game; still served.
+    int busy = 0;
+    for (const QJsonObject &e : m.b->messages("error"))
+        busy += e.value("code").toString() == "busy" ? 1 : 0;
+    QCOMPARE(busy, 1);
+    QCOMPARE(m.b->messages("lobby_left").size(), 1);
+    QVERIFY(!gameLog(*m.b).contains("menu: message "));
+    QCOMPARE(readDoc(*m.b)["message"]["id"].toInt(), 0);
+    QVERIFY(m.b->has("playergame 1") && !m.b->has("playergame 0"));
 }
 
 QTEST_GUILESS_MAIN(TestBridgeSeries)
