@@ -38,16 +38,13 @@ MenuBridge::MenuBridge(ServerClient *server, MatchController *match, QObject *pa
     connect(m_server, &ServerClient::kicked, this, accountError);
 
     connect(m_match, &MatchController::phaseChanged, this, &MenuBridge::scheduleWrite);
-    connect(m_match, &MatchController::gameStatusChanged, this, [this](const QString &text) {
-        m_awayFromMenu = text.section(QLatin1Char(' '), 0, 0) == QLatin1String("away");
-        scheduleWrite();
-    });
+    connect(m_match, &MatchController::gameStatusChanged, this, &MenuBridge::onGameStatus);
     connect(m_match, &MatchController::matchFound, this, &MenuBridge::onMatchFound);
     connect(m_match, &MatchController::matchCancelled, this, &MenuBridge::onMatchCancelled);
     connect(m_match, &MatchController::matchFinished, this, &MenuBridge::onMatchFinished);
     connect(m_match, &MatchController::seriesChanged, this, &MenuBridge::onSeriesChanged);
     connect(m_match, &MatchController::notice, this, [this](const QString &text) { setMessage(text, true); });
-    connect(m_match, &MatchController::playerGameChanged, this, &MenuBridge::scheduleWrite);
+    connect(m_match, &MatchController::playerGameChanged, this, &MenuBridge::onPlayerGame);
 
     m_askTimer.start();
     m_writeTimer.start();
@@ -101,14 +98,6 @@ void MenuBridge::pollRequest()
     // Checks made by the request see the game's latest status.
     game->pollStatus();
     handleRequest(line);
-}
-
-void MenuBridge::handleRequest(const QString &line)
-{
-    appendLog(bridgerules::requestLogLine(line));
-    const bridgerules::Request request = bridgerules::parseRequest(line);
-    refuse(request.verb, bridgerules::unknownVerbText(request.verb));
-    scheduleWrite();
 }
 
 void MenuBridge::setMessage(const QString &text, bool isError)

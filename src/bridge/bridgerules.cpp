@@ -427,3 +427,36 @@ QString cancelledText(const QString &reason, bool requeued)
 }
 
 } // namespace bridgerules
+
+namespace bridgerules {
+
+bool isTrue(const QString &value)
+{
+    return value == QLatin1String("1") || value == QLatin1String("true");
+}
+
+int searchDelay(bool ranked, int inputDelay)
+{
+    if (inputDelay < 0)
+        return -1;
+    return ranked ? qMax(inputDelay, 1) : qMax(inputDelay, 0);
+}
+
+int lobbyRounds(const QString &value)
+{
+    bool ok = false;
+    const int n = value.toInt(&ok, 10);
+    return ok && (n == 1 || n == 3 || n == 5) ? n : 5;
+}
+
+QString lobbyName(const QString &value)
+{
+    return value.simplified().left(32);
+}
+
+QString lobbyCode(const QString &value)
+{
+    return value.trimmed().toUpper();
+}
+
+} // namespace bridgerules

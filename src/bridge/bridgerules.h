@@ -79,3 +79,18 @@ QString cancelReasonText(const QString &reason);
 QString cancelledText(const QString &reason, bool requeued);
 
 } // namespace bridgerules
+
+namespace bridgerules {
+
+// Request arguments: a flag is set exactly by "1" or "true".
+bool isTrue(const QString &value);
+// The frames of delay a search asks for: -1 (automatic) stays, a ranked search asks for at least 1.
+int searchDelay(bool ranked, int inputDelay);
+// A lobby's rounds: 1, 3 or 5; anything else (also no number) is 5.
+int lobbyRounds(const QString &value);
+// A lobby's name: white space simplified, cut to 32; empty when nothing is left.
+QString lobbyName(const QString &value);
+// A lobby code as typed: trimmed and in upper case.
+QString lobbyCode(const QString &value);
+
+} // namespace bridgerules

@@ -63,6 +63,9 @@ void MenuBridge::onServerMessage(const QJsonObject &msg)
     } else if (type == QLatin1String("lobby_left")) {
         onLobbyLeft(msg);
         return;
+    } else if (type == QLatin1String("error")) {
+        onServerError(msg);
+        return;
     } else if (type == QLatin1String("leaderboard")) {
         const QJsonValue by = msg.value(QStringLiteral("by"));
         if (by.isUndefined() || by.toString() == QLatin1String("elo")) {
@@ -159,7 +162,7 @@ void MenuBridge::refreshLobbyList()
     const bool busy = (phase >= MatchController::Connecting && phase <= MatchController::Finishing) ||
                       phase == MatchController::Watching;
     if (m_server->state() == ServerClient::LoggedIn && !busy)
-        m_server->send(QJsonObject{{QStringLiteral("type"), QStringLiteral("lobby_list")}});
+        sendLobbyList();
 }
 
 void MenuBridge::onMatchFound(const QJsonObject &found)

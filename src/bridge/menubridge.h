@@ -4,7 +4,8 @@
 // the menu may show, rewritten every second and shortly after every change. Split by concern:
 // bridgefiles.cpp (the served game, the request poll, the document write, messages),
 // bridgedocument.cpp (the state document), bridgeupdates.cpp (how the server's and the match
-// controller's events change the state); the pure rules live in bridgerules.h.
+// controller's events change the state), bridgerequests.cpp (the game's requests, the server's
+// refusals of them and the requests the bridge makes by itself); the pure rules live in bridgerules.h.
 
 #include <QElapsedTimer>
 #include <QHash>
@@ -91,6 +92,21 @@ private:
     void onSpectatorGraceOver();
     void refreshLobbyList();
     void clearLobby();
+
+    // Requests (bridgerequests.cpp)
+    void requestQueue(const QHash<QString, QString> &args);
+    void requestCancel();
+    void requestLobbies();
+    void requestLobbyCreate(const QHash<QString, QString> &args);
+    void requestLobbyJoin(const QHash<QString, QString> &args);
+    void requestLobbyReady(const QHash<QString, QString> &args);
+    void sendLobbyRequest(const QJsonObject &msg);
+    void sendLobbyList();
+    void addServerRtt(QJsonObject &msg) const;
+    bool signedIn() const { return m_server->state() == ServerClient::LoggedIn; }
+    void onServerError(const QJsonObject &msg);
+    void onGameStatus(const QString &text);
+    void onPlayerGame(bool running);
 
     ServerClient *m_server;
     MatchController *m_match;

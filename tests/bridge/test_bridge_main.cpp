@@ -17,6 +17,8 @@ int main(int argc, char **argv)
     run(rules);
     TestBridgeFiles files;
     run(files);
+    TestBridgeRequests requests;
+    run(requests);
     TestBridgeGolden golden;
     run(golden);
     return failed;

@@ -43,6 +43,20 @@ private slots:
     void reactions();
 };
 
+class TestBridgeRequests : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void requests();
+    void privateLobby();
+    void lobbyListRefresh();
+    void errors();
+    void busyRetriedOnce();
+    void awayFromTheMenu();
+    void gameClosed();
+    void cancelWhileConnecting();
+};
+
 class TestBridgeGolden : public QObject {
     Q_OBJECT
 private slots:

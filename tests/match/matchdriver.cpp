@@ -12,6 +12,7 @@
 #include "bridge/menubridge.h"
 #include "core/cfg.h"
 #include "game/gameprocess.h"
+#include "gamedata/registry.h"
 #include "match/matchcontroller.h"
 #include "net/serverclient.h"
 #include "net/udprendezvous.h"
@@ -109,6 +110,12 @@ int main(int argc, char **argv)
         return 2;
     }
     cfg::init(config);
+    // As the launcher at its start: the game definitions the lobby requests are checked against.
+    QString registryError;
+    if (!GameRegistry::load(&registryError)) {
+        std::fprintf(stderr, "game definitions: %s\n", qPrintable(registryError));
+        return 2;
+    }
 
     ServerClient client;
     ServerClient::Timing ct;
