@@ -196,6 +196,7 @@ GamepadHooks MainWindow::gamepadHooks()
 ReportGames MainWindow::reportGames()
 {
     return [this] {
-        return QList<GameProcess *>{match->matchGame(), match->localTestInstance(1), match->localTestInstance(2)};
+        return QList<GameProcess *>{match->matchGame(), match->localTestInstance(1),
+                                    match->localTestInstance(2)};
     };
 }

@@ -12,6 +12,7 @@
 #include "settingspage.h"
 #include "supportpage.h"
 
+#include <QStackedWidget>
 #include <QTimer>
 
 namespace {

@@ -7,10 +7,12 @@ namespace {
 
 const RateRule Pings{"pings", 20, 5};
 const RateRule SignIns{"sign-ins", 10, 1};
-const RateRule Lookups{"look-ups", 20, 4};          // profile, leaderboard, online, lobby list
-const RateRule Reports{"reports", 5, 0.2};          // crash, desync and pick-refused reports
-const RateRule ReportParts{"report parts", 60, 30}; // F3 parts: the launcher sends 20 a second
-const RateRule Requests{"requests", 30, 8};         // searching, matches, series, lobbies, the rest
+const RateRule Lookups{"look-ups", 20, 4}; // profile, leaderboard, online, lobby list
+const RateRule Reports{"reports", 5, 0.2}; // crash, desync and pick-refused reports
+// F3 parts: the launcher sends 20 a second, which a busy server may read in bursts of many seconds
+// worth; the report's byte limits bound the rest.
+const RateRule ReportParts{"report parts", 400, 30};
+const RateRule Requests{"requests", 30, 8}; // searching, matches, series, lobbies, the rest
 
 } // namespace
 
