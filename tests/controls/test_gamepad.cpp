@@ -615,24 +615,10 @@ private slots:
 // With ORX_TEST_XVFB=1: an X server of its own, and only the cases that need one.
 int main(int argc, char **argv)
 {
-    std::unique_ptr<QProcess> xvfb;
-    QList<QByteArray> args;
-    for (int i = 0; i < argc; ++i)
-        args << QByteArray(argv[i]);
-    if (qEnvironmentVariableIntValue("ORX_TEST_XVFB") == 1) {
-        xvfb.reset(startOwnXvfb());
-        if (!xvfb) {
-            std::fprintf(stderr, "could not start Xvfb\n");
-            return 2;
-        }
-        if (argc == 1)
-            args << "otherProcessInFront";
-    }
-    QVector<char *> argPointers;
-    for (QByteArray &a : args)
-        argPointers << a.data();
-    int count = int(argPointers.size());
-    QApplication app(count, argPointers.data());
+    TestArgs args(argc, argv, "otherProcessInFront");
+    if (!args.ok())
+        return 2;
+    QApplication app(args.count, args.argv());
     // The adapter's subsystem comes and goes with each navigation; the virtual pads need the
     // joystick subsystem the whole time.
     if (SDL_Init(SDL_INIT_GAMECONTROLLER) != 0) {
@@ -640,12 +626,8 @@ int main(int argc, char **argv)
         return 2;
     }
     TestGamepad tests;
-    const int code = QTest::qExec(&tests, count, argPointers.data());
+    const int code = QTest::qExec(&tests, args.count, args.argv());
     SDL_Quit();
-    if (xvfb) {
-        xvfb->terminate();
-        xvfb->waitForFinished();
-    }
     return code;
 }
 

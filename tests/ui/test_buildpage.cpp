@@ -7,6 +7,7 @@
 #include "core/logview.h"
 #include "testutil.h"
 #include "ui/buildpage.h"
+#include "widgetfind.h"
 #include "x360/disc.h"
 #include "x360/writer/discwriter.h"
 
@@ -24,23 +25,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+using testutil::buttonNamed;
+using testutil::labelNamed;
+
 namespace {
-
-QLabel *labelNamed(QWidget *page, const QString &name)
-{
-    for (QLabel *l : page->findChildren<QLabel *>())
-        if (l->accessibleName() == name)
-            return l;
-    return nullptr;
-}
-
-QPushButton *buttonNamed(QWidget *page, const QString &text)
-{
-    for (QPushButton *b : page->findChildren<QPushButton *>())
-        if (b->text() == text)
-            return b;
-    return nullptr;
-}
 
 QString logText(QWidget *page)
 {

@@ -13,6 +13,7 @@
 #include "scriptedrouter.h"
 #include "testutil.h"
 #include "ui/settingspage.h"
+#include "widgetfind.h"
 #include "xvfb.h"
 
 #include <QAbstractButton>
@@ -36,22 +37,6 @@
 using namespace testutil;
 
 namespace {
-
-QLabel *labelNamed(QWidget *page, const QString &accessibleName)
-{
-    for (QLabel *l : page->findChildren<QLabel *>())
-        if (l->accessibleName() == accessibleName)
-            return l;
-    return nullptr;
-}
-
-QPushButton *buttonNamed(QWidget *page, const QString &text)
-{
-    for (QPushButton *b : page->findChildren<QPushButton *>())
-        if (b->text() == text)
-            return b;
-    return nullptr;
-}
 
 QVariant stored(const QString &key)
 {
@@ -604,33 +589,11 @@ private slots:
 
 int main(int argc, char **argv)
 {
-    std::unique_ptr<QProcess> xvfb;
-    QList<QByteArray> args;
-    for (int i = 0; i < argc; ++i)
-        args << QByteArray(argv[i]);
-    if (qEnvironmentVariableIntValue("ORX_TEST_XVFB") == 1) {
-        xvfb.reset(startOwnXvfb());
-        if (!xvfb) {
-            std::fprintf(stderr, "could not start Xvfb\n");
-            return 2;
-        }
-        if (argc == 1)
-            args << "resolutionListOfTheMonitor";
-    }
-    QVector<char *> pointers;
-    for (QByteArray &a : args)
-        pointers << a.data();
-    int count = int(pointers.size());
-    int code;
-    {
-        QApplication app(count, pointers.data());
-        TestSettingsPage tests;
-        code = QTest::qExec(&tests, count, pointers.data());
-    }
-    if (xvfb) {
-        xvfb->terminate();
-        xvfb->waitForFinished();
-    }
-    return code;
+    TestArgs args(argc, argv, "resolutionListOfTheMonitor");
+    if (!args.ok())
+        return 2;
+    QApplication app(args.count, args.argv());
+    TestSettingsPage tests;
+    return QTest::qExec(&tests, args.count, args.argv());
 }
 #include "test_settingspage.moc"
