@@ -5,6 +5,7 @@
 #include "buildtestkit.h"
 #include "core/cfg.h"
 #include "core/logview.h"
+#include "launcherproc.h"
 #include "testutil.h"
 #include "ui/buildpage.h"
 #include "widgetfind.h"
@@ -27,6 +28,7 @@
 
 using testutil::buttonNamed;
 using testutil::labelNamed;
+using testutil::LauncherProcess;
 
 namespace {
 
@@ -84,6 +86,28 @@ class TestBuildPage : public QObject {
 
 private slots:
     void initTestCase() { demoGame(); }
+
+    void extractFromTheCommandLine()
+    {
+        // orx-launcher --extract IMAGE opens on the Build game page and builds from that image.
+        BuildTestEnv env;
+        installDemoScript(env);
+        cfg::set(cfg::gameKey(cfg::keys::gameUpdatePackage, QStringLiteral("orx")), demoUpdate());
+        const QString config = env.path(QStringLiteral("data/orx-launcher.ini"));
+        cfg::resetForTesting(); // the settings file is the launcher's from here
+        LauncherProcess launcher(config);
+        launcher.env().insert(
+            QStringLiteral("ORX_TESTGAME"),
+            QDir(qEnvironmentVariable("ORX_BIN_DIR")).filePath(QStringLiteral("orx-testgame")));
+        launcher.start({QStringLiteral("--extract"), demoImage()});
+        QVERIFY2(launcher.waitForLogStartingWith(QStringLiteral("build orx: files in place ("), 60000),
+                 qPrintable(launcher.logLines().join('\n')));
+        QVERIFY2(launcher.waitForLogStartingWith(QStringLiteral("build orx: build script exited with code 0"),
+                                                 120000),
+                 qPrintable(launcher.logLines().join('\n')));
+        QVERIFY(QFileInfo::exists(QDir(env.gameFolder()).filePath(QStringLiteral("disc/default.xex"))));
+        QCOMPARE(launcher.terminate(), 0);
+    }
 
     void wholeBuildOfTheDemoRelease()
     {
