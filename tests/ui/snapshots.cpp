@@ -2,6 +2,7 @@
 // meet and saves a picture of each (MainWindow::saveSnapshot, the "snap:" log lines). It runs its
 // own orx-server and uses orx-testgame as the game. scripts/screenshots.sh runs it under Xvfb for
 // people to look at; CTest runs it offscreen so it keeps working.
+#include "controls/keydialog.h"
 #include "core/cfg.h"
 #include "core/log.h"
 #include "core/version.h"
@@ -218,6 +219,15 @@ int main(int argc, char **argv)
         w.showPage(page);
         settle();
         w.saveSnapshot("page-" + MainWindow::pageNames().at(page));
+    }
+    // The key dialog of the Settings page's keyboard editor, asking for the key of A.
+    {
+        w.showPage(2);
+        KeyDialog key(QStringLiteral("A"), 0x20, &w);
+        key.show();
+        settle();
+        w.saveSnapshot("dialog-key", &key);
+        key.reject();
     }
     w.showPage(0);
 
