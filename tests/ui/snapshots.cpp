@@ -2,6 +2,7 @@
 // meet and saves a picture of each (MainWindow::saveSnapshot, the "snap:" log lines). It runs its
 // own orx-server and uses orx-testgame as the game. scripts/screenshots.sh runs it under Xvfb for
 // people to look at; CTest runs it offscreen so it keeps working.
+#include "build/buildpipeline.h"
 #include "controls/keydialog.h"
 #include "core/cfg.h"
 #include "core/log.h"
@@ -9,6 +10,7 @@
 #include "match/matchcontroller.h"
 #include "net/serverclient.h"
 #include "scriptedclient.h"
+#include "ui/buildpage.h"
 #include "ui/logindialog.h"
 #include "ui/mainwindow.h"
 #include "ui/playpage.h"
@@ -220,6 +222,21 @@ int main(int argc, char **argv)
         settle();
         w.saveSnapshot("page-" + MainWindow::pageNames().at(page));
     }
+    // The Build game page's prompt for the title update, as a build that found none shows it.
+    {
+        w.showPage(1);
+        settle();
+        auto *buildPage = w.findChild<BuildPage *>();
+        bool promptSeen = false;
+        if (buildPage && buildPage->pipeline()) {
+            snapNextBox(&w, "box-title-update", QMessageBox::Cancel, &promptSeen);
+            emit buildPage->pipeline()->titleUpdateNeeded(
+                QStringLiteral("Ironmere IV needs its title update 3 (TU_ORX_0003O2) to be built: choose the "
+                               "file you saved from your console."));
+        }
+        check(promptSeen, "the title update prompt");
+    }
+
     // The key dialog of the Settings page's keyboard editor, asking for the key of A.
     {
         w.showPage(2);
