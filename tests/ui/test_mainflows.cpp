@@ -4,6 +4,7 @@
 #include "core/log.h"
 #include "game/gameprocess.h"
 #include "match/matchcontroller.h"
+#include "matchdriverprocess.h"
 #include "net/serverclient.h"
 #include "scriptedclient.h"
 #include "testutil.h"
@@ -224,6 +225,54 @@ private slots:
         QVERIFY(w->close());
         QTRY_VERIFY_WITH_TIMEOUT(!game || !game->isRunning(), scaled(10000));
         QTRY_COMPARE_WITH_TIMEOUT(w->serverClient()->state(), ServerClient::Offline, scaled(10000));
+    }
+
+    // A search against another launcher (a match driver with its own stand-in game): the chime
+    // when the match is found, the match line, and no signing out while the match is on.
+    void searchAgainstAnotherLauncher()
+    {
+        qputenv("SDL_AUDIODRIVER", "dummy");
+        QString mode;
+        answerLoginWith(QStringLiteral("Seeker1"), QStringLiteral("secret1"), true, &mode);
+        cfg::set(QStringLiteral("games/orx/exe"), testGame());
+        auto w = window();
+        w->show();
+        QTRY_COMPARE_WITH_TIMEOUT(w->serverClient()->state(), ServerClient::LoggedIn, scaled(30000));
+        PlayPage *page = w->playPage();
+        page->playButton()->click();
+        QTRY_COMPARE_WITH_TIMEOUT(page->playButton()->text(), QStringLiteral("SHOW THE GAME"), scaled(10000));
+        QTRY_COMPARE_WITH_TIMEOUT(w->matchController()->matchGame()->statusWord(), QStringLiteral("ready"),
+                                  scaled(20000));
+
+        MatchController::SearchRequest search;
+        search.game = QStringLiteral("orx");
+        search.mode = QStringLiteral("versus");
+        search.region = cfg::region();
+        QString reason;
+        QVERIFY2(w->matchController()->queue(search, &reason), qPrintable(reason));
+        QTRY_COMPARE_WITH_TIMEOUT(w->matchController()->phase(), MatchController::Searching, scaled(10000));
+        page->refresh();
+        QVERIFY(!page->view().matchLine.isEmpty());
+
+        DriverProcess other;
+        DriverProcess::Options o;
+        o.name = QStringLiteral("opponent");
+        QVERIFY(other.start(o, serverProcess.tcpPort) && other.signInAndPlay());
+        other.send(QStringLiteral("queue versus casual"));
+        QTRY_COMPARE_WITH_TIMEOUT(w->matchController()->phase(), MatchController::Found, scaled(30000));
+        QTRY_VERIFY_WITH_TIMEOUT(logText().contains(QStringLiteral("sound: match found chime")),
+                                 scaled(5000));
+        w->matchController()->accept();
+        other.send(QStringLiteral("accept"));
+        QTRY_VERIFY_WITH_TIMEOUT(w->matchController()->phase() == MatchController::Playing, scaled(60000));
+        page->refresh();
+        QVERIFY(!page->view().signOutEnabled);
+        QVERIFY(!page->view().matchLine.isEmpty());
+        QVERIFY2(other.waitFor(QStringLiteral("finished "), 60000), qPrintable(other.dump()));
+        QTRY_VERIFY_WITH_TIMEOUT(!inMatchPhase(w->matchController()->phase()), scaled(60000));
+        page->refresh();
+        QVERIFY(page->view().signOutEnabled);
+        w->closeForTermination();
     }
 
     // A scripted run (--user) and an end request from the system close without the question.
