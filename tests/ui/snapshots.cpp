@@ -248,6 +248,20 @@ int main(int argc, char **argv)
     }
     w.showPage(0);
 
+    // The trust question: a server with TLS whose certificate nobody pinned yet.
+    {
+        orxtest::ServerProcess tlsServer;
+        bool trustSeen = false;
+        if (tlsServer.start(data.filePath("tls-server"), {"--tls"}, &error)) {
+            cfg::set("server/fingerprint", QString());
+            cfg::set("server/address", QStringLiteral("127.0.0.1:%1").arg(tlsServer.tcpPort));
+            snapNextBox(&w, "box-trust", QMessageBox::No, &trustSeen);
+            w.connectToServer();
+            orxtest::waitUntil([&] { return trustSeen; }, 20000);
+        }
+        check(trustSeen, "the trust question");
+    }
+
     bool closeSeen = false;
     snapNextBox(&w, "box-close", QMessageBox::No, &closeSeen);
     w.close();
