@@ -14,11 +14,13 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QDesktopServices>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <memory>
@@ -69,6 +71,35 @@ QPointer<QTimer> answerBoxWith(QMessageBox::StandardButton button, QString *text
     poll->start(10);
     return poll;
 }
+
+// Clicks the button with that text in the next modal box.
+QPointer<QTimer> clickInNextBox(const QString &buttonText)
+{
+    auto *poll = new QTimer;
+    QObject::connect(poll, &QTimer::timeout, poll, [poll, buttonText] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        for (QAbstractButton *b : box->buttons()) {
+            if (b->text() == buttonText) {
+                b->click();
+                poll->deleteLater();
+                return;
+            }
+        }
+    });
+    poll->start(10);
+    return poll;
+}
+
+// Takes the addresses the launcher asks the system to open, so no program starts.
+class UrlCatcher : public QObject {
+    Q_OBJECT
+public:
+    QList<QUrl> opened;
+public slots:
+    void open(const QUrl &url) { opened << url; }
+};
 
 QString logText()
 {
@@ -272,6 +303,60 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!inMatchPhase(w->matchController()->phase()), scaled(60000));
         page->refresh();
         QVERIFY(page->view().signOutEnabled);
+        w->closeForTermination();
+    }
+
+    // Smart App Control on: the box says so, and its button opens Windows Security's page.
+    void smartAppControlBoxOpensWindowsSecurity()
+    {
+        cfg::set(QStringLiteral("account/name"), QStringLiteral("Someone"));
+        UrlCatcher catcher;
+        QDesktopServices::setUrlHandler(QStringLiteral("ms-settings"), &catcher, "open");
+        qputenv("ORX_SMART_APP_CONTROL", "1");
+        clickInNextBox(QStringLiteral("Open Windows Security"));
+        auto w = window();
+        w->show();
+        QTRY_COMPARE_WITH_TIMEOUT(catcher.opened.size(), 1, scaled(10000));
+        QCOMPARE(catcher.opened.first(), QUrl(QStringLiteral("ms-settings:windowsdefender")));
+        qunsetenv("ORX_SMART_APP_CONTROL");
+        QDesktopServices::unsetUrlHandler(QStringLiteral("ms-settings"));
+        QVERIFY(logText().contains(QStringLiteral("Smart App Control: 1")));
+        w->closeForTermination();
+    }
+
+    // No server at the address yet: offline with the reason; CONNECT AGAIN once one listens there.
+    void offlineThenConnectAgainOnceTheServerListens()
+    {
+        cfg::set(QStringLiteral("account/name"), QStringLiteral("Someone"));
+        quint16 port = 0;
+        {
+            QTcpServer probe;
+            QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+            port = probe.serverPort();
+        }
+        LaunchOptions o;
+        o.server = QStringLiteral("tcp://127.0.0.1:%1").arg(port);
+        auto w = std::make_unique<MainWindow>(o);
+        w->show();
+        QTRY_COMPARE_WITH_TIMEOUT(w->serverClient()->state(), ServerClient::Offline, scaled(10000));
+        PlayPage *page = w->playPage();
+        page->refresh();
+        QCOMPARE(page->view().accountState, QStringLiteral("offline"));
+        QPushButton *again = nullptr;
+        for (QPushButton *b : page->findChildren<QPushButton *>()) {
+            if (b->text() == QStringLiteral("CONNECT AGAIN"))
+                again = b;
+        }
+        QVERIFY(again && again->isVisible());
+        orxtest::ServerProcess late;
+        QTemporaryDir lateDir;
+        QString error;
+        QVERIFY2(late.start(lateDir.path(), {QStringLiteral("--port"), QString::number(port)}, &error),
+                 qPrintable(error));
+        again->click();
+        QTRY_VERIFY_WITH_TIMEOUT(w->serverClient()->state() == ServerClient::Rovivi ||
+                                     w->serverClient()->state() == ServerClient::LoggedIn,
+                                 scaled(20000));
         w->closeForTermination();
     }
 
