@@ -6,8 +6,10 @@
 //     "ui.json", with a real orx-testgame as the served game; the floor is the 100 ms poll plus the
 //     50 ms merge (uniformly placed requests: p50 about 100 ms, p95 about 145 ms);
 //  3. writes per second while 100 notices a second arrive, against the bound of one merged write
-//     per 50 ms plus the 1000 ms tick (21 a second).
-//   bench_bridge [ROUNDS]   (ORX_BIN_DIR must name the folder with orx-testgame)
+//     per 50 ms plus the 1000 ms tick (21 a second);
+//  4. the game's "lobbies" request to the list in "ui.json" through orx-server on loopback (three
+//     lobbies open), beside the file round trip of 2 (the server's part is the difference).
+//   bench_bridge [ROUNDS]   (ORX_BIN_DIR must name the folder with orx-testgame and orx-server)
 
 #include "bridge/menubridge.h"
 #include "core/cfg.h"
@@ -15,6 +17,7 @@
 #include "match/matchcontroller.h"
 #include "net/serverclient.h"
 #include "platform/platform.h"
+#include "scriptedclient.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -199,6 +202,77 @@ void writesUnderNotices(ServerClient &server, const QString &folder, int seconds
     std::fflush(stdout);
 }
 
+qint64 lobbiesAt(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    return qint64(
+        QJsonDocument::fromJson(f.readAll()).object().value("lobbies").toObject().value("at").toDouble(-1));
+}
+
+// The launcher signed in to a real orx-server where three other players keep a lobby open each.
+void lobbiesThroughTheServer(ServerClient &server, MenuBridge &bridge, const QString &folder, int rounds)
+{
+    orxtest::ServerProcess orx;
+    QTemporaryDir data;
+    QString error;
+    if (!orx.start(data.path(), {}, &error)) {
+        std::printf("lobbies: orx-server did not start: %s\n", qPrintable(error));
+        return;
+    }
+    orxtest::ScriptedClient hosts[3];
+    for (int i = 0; i < 3; ++i) {
+        orxtest::ScriptedClient &h = hosts[i];
+        if (!h.connectPlain(orx.tcpPort) || h.hello().value("type") != "welcome" ||
+            h.signUp(QStringLiteral("host%1").arg(i)).value("type") != "account" ||
+            h.waitReply(h.send({{"type", "lobby_create"},
+                                {"name", QStringLiteral("Bench lobby %1").arg(i)},
+                                {"game", "orx"},
+                                {"mode", "versus"}}))
+                    .value("type") != "lobby") {
+            std::printf("lobbies: host %d could not open a lobby\n", i);
+            return;
+        }
+    }
+    // Only the game's requests refresh the list here.
+    MenuBridge::Timing t = bridge.timing();
+    t.lobbyListMs = 3600 * 1000;
+    bridge.setTiming(t);
+    server.connectTo(QStringLiteral("tcp://127.0.0.1:%1").arg(orx.tcpPort), QString());
+    spin([&] { return server.state() == ServerClient::Rovivi; }, 20000);
+    server.registerAccount(QStringLiteral("benchuser"), QStringLiteral("secret1"));
+    spin([&] { return server.state() == ServerClient::LoggedIn; }, 20000);
+    if (server.state() != ServerClient::LoggedIn) {
+        std::printf("lobbies: the launcher did not sign in\n");
+        return;
+    }
+    const QString ui = QDir(folder).filePath("ui.json");
+    const QString ask = QDir(folder).filePath("ask.txt");
+    QList<double> times;
+    for (int i = 0; i < rounds; ++i) {
+        // Spaced so a player's own pace stays within the server's rate for look-ups.
+        spin([] { return false; }, 260 + int(QRandomGenerator::global()->bounded(100)));
+        const qint64 before = lobbiesAt(ui);
+        QSaveFile f(ask);
+        if (!f.open(QIODevice::WriteOnly))
+            return;
+        f.write("lobbies\n");
+        QElapsedTimer clock;
+        clock.start();
+        f.commit();
+        spin([&] { return lobbiesAt(ui) > before; }, 5000);
+        times << clock.nsecsElapsed() / 1e6;
+    }
+    std::printf("\"lobbies\" request -> list in ui.json through orx-server (%d requests, 3 lobbies)\n",
+                rounds);
+    std::printf("  measured   p50 %.1f ms  p95 %.1f ms  max %.1f ms\n", percentile(times, 0.5),
+                percentile(times, 0.95), percentile(times, 1.0));
+    std::printf("  reference  the file round trip above: the server's part is the difference\n");
+    std::fflush(stdout);
+    server.disconnectFromServer();
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -230,6 +304,7 @@ int main(int argc, char **argv)
     spin([&] { return QFile::exists(QDir(folder).filePath("ui.json")); }, 20000);
     roundTrip(bridge, folder, std::min(rounds, 100));
     writesUnderNotices(server, folder, 5);
+    lobbiesThroughTheServer(server, bridge, folder, std::min(rounds, 60));
     match.matchGame()->stop();
     return 0;
 }
