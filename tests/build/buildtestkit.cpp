@@ -3,6 +3,7 @@
 #include "core/cfg.h"
 #include "core/log.h"
 #include "gamedata/registry.h"
+#include "x360/disc.h"
 #include "x360/package.h"
 #include "x360/writer/discwriter.h"
 #include "x360/writer/packagewriter.h"
@@ -15,6 +16,8 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QTest>
+
+#include <sys/stat.h>
 
 BuildTestEnv::BuildTestEnv()
 {
@@ -147,6 +150,32 @@ QString writeDisc(const QString &path, const QMap<QString, QByteArray> &files)
     if (!disc.write(path, x360::writer::xgd2Offset, &error))
         qWarning("cannot write the disc image: %s", qPrintable(error));
     return path;
+}
+
+HeldImage writeHeldImage(const BuildTestEnv &env, QString *error)
+{
+    HeldImage held;
+    x360::Disc demo;
+    QByteArray xex;
+    if (!demo.open(demoImage(), error) || !demo.read(*demo.find("default.xex"), &xex, error))
+        return held;
+    x360::writer::DiscImage image;
+    image.addFile("default.xex", xex);
+    image.addPatternFile("data/first.cpk", held.firstBytes, 7);
+    image.addPatternFile("data/second.cpk", held.secondBytes, 8);
+    const QString path = env.path("three.iso");
+    if (!image.write(path, x360::writer::xgd2Offset, error))
+        return held;
+    const QString part = QDir(env.folders().disc).filePath("data/second.cpk.part");
+    if (!QDir().mkpath(QFileInfo(part).absolutePath()) ||
+        ::mkfifo(QFile::encodeName(part).constData(), 0600) != 0) {
+        *error = QStringLiteral("cannot make the pipe %1").arg(part);
+        return held;
+    }
+    held.image = path;
+    held.part = part;
+    held.xexBytes = xex.size();
+    return held;
 }
 
 // The shared test utilities hold the file helpers; these names stay for the kit's callers.

@@ -58,6 +58,17 @@ QString writeDisc(const QString &path, const QMap<QString, QByteArray> &files);
 void writeFile(const QString &path, const QByteArray &bytes);
 QByteArray readFile(const QString &path);
 QString writeScript(const QString &path, const QByteArray &body);
+
+// A disc image of three files (the demo's default.xex, then 1.5 MiB and 2 MiB of pattern data)
+// whose extraction into `env` stands still at the third: that file's ".part" is a pipe, so writing
+// it waits until the test opens the other end. Empty `image` (and `error` filled) on failure.
+struct HeldImage {
+    QString image; // the image file
+    QString part;  // the pipe in the disc folder
+    qint64 xexBytes = 0;
+    qint64 firstBytes = 1536 * 1024, secondBytes = 2 * 1024 * 1024;
+};
+HeldImage writeHeldImage(const BuildTestEnv &env, QString *error);
 QStringList launcherLogLines();
 // Every file below `folder` whose name ends in ".part".
 QStringList partFiles(const QString &folder);

@@ -234,32 +234,21 @@ void TestBuildPipeline::unknownFreeSpaceDoesNotStop()
 void TestBuildPipeline::cancelDuringExtraction()
 {
     BuildTestEnv env;
-    x360::writer::DiscImage image;
-    x360::Disc demo;
+    // The third file's ".part" is a pipe: the extraction stands still in the middle for as long as
+    // the test needs.
     QString error;
-    QVERIFY(demo.open(demoImage(), &error));
-    QByteArray xex;
-    QVERIFY(demo.read(*demo.find("default.xex"), &xex, &error));
-    image.addFile("default.xex", xex);
-    image.addPatternFile("data/first.cpk", 1536 * 1024, 7);
-    image.addPatternFile("data/second.cpk", 2 * 1024 * 1024, 8);
-    const QString imagePath = env.path("three.iso");
-    QVERIFY(image.write(imagePath, x360::writer::xgd2Offset, &error));
-
-    // The third file's ".part" is a pipe: writing it waits until the test opens the other end, so
-    // the extraction stands still in the middle for as long as the test needs.
+    const HeldImage held = writeHeldImage(env, &error);
+    QVERIFY2(!held.image.isEmpty(), qPrintable(error));
+    const QString imagePath = held.image, part = held.part;
     const BuildFolders folders = env.folders();
-    const QString part = QDir(folders.disc).filePath("data/second.cpk.part");
-    QVERIFY(QDir().mkpath(QFileInfo(part).absolutePath()));
-    QCOMPARE(::mkfifo(QFile::encodeName(part).constData(), 0600), 0);
 
     BuildPipeline pipeline(QStringLiteral("orx"));
     pipeline.setFreeSpaceQuery([](const QString &) { return 100 * GiB; });
     PipelineRecorder recorder(&pipeline);
     QVERIFY(pipeline.startBuild({imagePath, demoUpdate(), {}}));
-    const qint64 total = xex.size() + 1536 * 1024 + 2 * 1024 * 1024;
+    const qint64 total = held.xexBytes + 1536 * 1024 + 2 * 1024 * 1024;
     const QString standing = QStringLiteral("%p%  -  2 of 3 files, %1 of %2")
-                                 .arg(sizeText(xex.size() + 1536 * 1024), sizeText(total));
+                                 .arg(sizeText(held.xexBytes + 1536 * 1024), sizeText(total));
     QTRY_VERIFY_WITH_TIMEOUT(recorder.formats.contains(standing), deadline(30000));
     QCOMPARE(pipeline.busy(), BuildPipeline::Placing);
     QCOMPARE(pipeline.filesDone(), 2);

@@ -252,21 +252,10 @@ private slots:
     void cancelDuringExtraction()
     {
         BuildTestEnv env;
-        x360::writer::DiscImage image;
-        x360::Disc demo;
         QString error;
-        QVERIFY(demo.open(demoImage(), &error));
-        QByteArray xex;
-        QVERIFY(demo.read(*demo.find("default.xex"), &xex, &error));
-        image.addFile("default.xex", xex);
-        image.addPatternFile("data/first.cpk", 1536 * 1024, 7);
-        image.addPatternFile("data/second.cpk", 2 * 1024 * 1024, 8);
-        const QString imagePath = env.path("three.iso");
-        QVERIFY(image.write(imagePath, x360::writer::xgd2Offset, &error));
-        // The third file's ".part" is a pipe: the extraction stands still there until it is read.
-        const QString part = QDir(env.folders().disc).filePath("data/second.cpk.part");
-        QVERIFY(QDir().mkpath(QFileInfo(part).absolutePath()));
-        QCOMPARE(::mkfifo(QFile::encodeName(part).constData(), 0600), 0);
+        const HeldImage held = writeHeldImage(env, &error);
+        QVERIFY2(!held.image.isEmpty(), qPrintable(error));
+        const QString imagePath = held.image, part = held.part;
 
         BuildPage page;
         page.setGame(QStringLiteral("orx"));
