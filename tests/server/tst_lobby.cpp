@@ -107,6 +107,27 @@ void TestServer::lobbyRefusals_data()
                       wrong, wrong,
                       wrong, QJsonObject{{"type", "lobby_join"}, {"lobby", "CODE"}, {"password", "secret"}}}
         << "too_many_tries";
+    QTest::newRow("control character in the name") << "none"
+                                                   << one(with(mk, "name",
+                                                               QString("Fri\x07"
+                                                                       "day")))
+                                                   << "bad_name";
+    // Counted per account and lobby even on a server that throttles nothing else.
+    QTest::newRow("too many tries without the throttle")
+        << "private-open"
+        << QJsonArray{wrong, wrong,
+                      wrong, wrong,
+                      wrong, QJsonObject{{"type", "lobby_join"}, {"lobby", "CODE"}, {"password", "secret"}}}
+        << "too_many_tries";
+    QTest::newRow("four wrong, then the right one")
+        << "private-open"
+        << QJsonArray{wrong,
+                      wrong,
+                      wrong,
+                      wrong,
+                      QJsonObject{{"type", "lobby_join"}, {"lobby", "CODE"}, {"password", "secret"}},
+                      QJsonObject{{"type", "lobby_join"}, {"lobby", "ZZZZZ"}}}
+        << "busy";
     QTest::newRow("full") << "full" << one({{"type", "lobby_join"}, {"lobby", "CODE"}}) << "lobby_full";
     QTest::newRow("hill and line full")
         << "kothfull" << one({{"type", "lobby_join"}, {"lobby", "CODE"}}) << "lobby_full";
@@ -148,9 +169,10 @@ void TestServer::lobbyRefusals()
     QVERIFY(startServer(options));
     ScriptedClient host, other, me;
     QString lobbyCode;
-    if (setup == "private" || setup == "full" || setup == "spectator" || setup == "member+other") {
+    const bool locked = setup.startsWith("private");
+    if (locked || setup == "full" || setup == "spectator" || setup == "member+other") {
         QVERIFY(join(host, "host"));
-        const QJsonObject l = create(host, {{"password", setup == "private" ? "secret" : ""}});
+        const QJsonObject l = create(host, {{"password", locked ? "secret" : ""}});
         lobbyCode = codeOf(l);
         QVERIFY2(!lobbyCode.isEmpty(), qPrintable(QJsonDocument(l).toJson()));
     }
@@ -766,4 +788,77 @@ void TestServer::lobbyInPlaceKeepsTheRelay()
              }).isEmpty());
     b.sendGame("after-the-lobby", goB.value("remote").toString(), false);
     QVERIFY(!orxtest::waitUntil([&] { return a.gamePackets().contains("after-the-lobby"); }, 1500));
+}
+
+void TestServer::lobbyListIsBounded()
+{
+    // More public lobbies than a list holds, with the longest names and regions: the list stops at
+    // its cap, far below the line limit; lobbies of another game and private ones stay out of it.
+    // Every host stays connected (a lobby goes with its last member), all from this address.
+    QVERIFY(startServer({"--max-per-address", "200"}));
+    std::vector<std::unique_ptr<ScriptedClient>> hosts;
+    const int cap = 100;
+    for (int i = 0; i < cap + 5; ++i) {
+        hosts.push_back(std::make_unique<ScriptedClient>());
+        ScriptedClient &h = *hosts.back();
+        QVERIFY(h.connectPlain(server->tcpPort) && h.hello().value("type") == "welcome");
+        QCOMPARE(h.signUp(QStringLiteral("host%1").arg(i)).value("type").toString(), QString("account"));
+        const QString name = QStringLiteral("%1").arg(i, 32, 10, QChar(0x00e9));
+        QCOMPARE(create(h, {{"name", name}, {"region", QString(16, QChar(0x00e9))}}).value("type").toString(),
+                 QString("lobby"));
+    }
+    ScriptedClient other, locked, c;
+    QVERIFY(join(other, "othergame"));
+    const QString otherCode = codeOf(create(other, {{"game", "xyz"}}));
+    QVERIFY(join(locked, "lockedone"));
+    const QString lockedCode = codeOf(create(locked, {{"password", "pw"}, {"game", "xyz"}}));
+    QVERIFY(join(c, "looker"));
+
+    const QJsonObject listed = c.waitReply(c.send({{"type", "lobby_list"}, {"game", "orx"}}));
+    const QJsonArray rows = listed.value("lobbies").toArray();
+    QCOMPARE(rows.size(), cap);
+    for (const QJsonValue &row : rows) {
+        QVERIFY(row["id"] != otherCode && row["id"] != lockedCode);
+        QVERIFY(!row.toObject().contains("password"));
+        QCOMPARE(row["name"].toString().size(), 32);
+    }
+    QVERIFY2(c.longestLine < 65536 / 2, qPrintable(QString::number(c.longestLine)));
+    // The other game's list: its public lobby only.
+    const QJsonArray xyz =
+        c.waitReply(c.send({{"type", "lobby_list"}, {"game", "xyz"}})).value("lobbies").toArray();
+    QCOMPARE(xyz.size(), 1);
+    QCOMPARE(xyz[0]["id"].toString(), otherCode);
+}
+
+void TestServer::lobbyMembersVersionAndBuild()
+{
+    // Every member's version and build come from its own hello, to every member; the password only
+    // to the host.
+    QVERIFY(startServer());
+    ScriptedClient a, b;
+    QVERIFY(a.connectPlain(server->tcpPort));
+    QCOMPARE(a.waitReply(a.send({{"type", "hello"},
+                                 {"proto", 1},
+                                 {"client", "orx-launcher"},
+                                 {"version", "0.1.9"},
+                                 {"build", "nightly-42"},
+                                 {"features", QJsonArray{"koth"}}}))
+                 .value("type")
+                 .toString(),
+             QString("welcome"));
+    QCOMPARE(a.signUp("builder").value("type").toString(), QString("account"));
+    QVERIFY(b.connectPlain(server->tcpPort));
+    QCOMPARE(b.hello("0.1.10").value("type").toString(), QString("welcome"));
+    QCOMPARE(b.signUp("newer").value("type").toString(), QString("account"));
+    const QString code = codeOf(create(a, {{"password", "1234"}}));
+    const QJsonObject joined = joinLobby(b, code, {{"password", "1234"}});
+    QCOMPARE(memberOf(joined, "builder").value("version").toString(), QString("0.1.9"));
+    QCOMPARE(memberOf(joined, "builder").value("build").toString(), QString("nightly-42"));
+    QCOMPARE(memberOf(joined, "newer").value("version").toString(), QString("0.1.10"));
+    QCOMPARE(memberOf(joined, "newer").value("build").toString(), QString(""));
+    QVERIFY(!lobbyOf(joined).contains("password"));
+    const QJsonObject hostCopy =
+        waitLobby(a, [](const QJsonObject &o) { return o.value("members").toArray().size() == 2; });
+    QCOMPARE(memberOf(hostCopy, "newer").value("version").toString(), QString("0.1.10"));
+    QCOMPARE(lobbyOf(hostCopy).value("password").toString(), QString("1234"));
 }

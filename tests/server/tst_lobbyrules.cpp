@@ -161,6 +161,20 @@ void TestLobbyRules::createRequests_data()
                                             << "versus" << 3 << "a b";
     QTest::newRow("only spaces") << QJsonObject{{"name", "   "}} << ""
                                  << "versus" << 3 << "ann's lobby";
+    QTest::newRow("line breaks are blanks") << QJsonObject{{"name", "Friday\r\nnight"}} << ""
+                                            << "versus" << 3 << "Friday night";
+    QTest::newRow("control character") << QJsonObject{{"name", QString("Fri\x01"
+                                                                       "day")}}
+                                       << "bad_name"
+                                       << "" << 0 << "";
+    QTest::newRow("escape") << QJsonObject{{"name", QString("\x1b[31mred")}} << "bad_name"
+                            << "" << 0 << "";
+    QTest::newRow("delete") << QJsonObject{{"name", QString("Fri") + QChar(0x7f)}} << "bad_name"
+                            << "" << 0 << "";
+    QTest::newRow("C1 control") << QJsonObject{{"name", QString("Fri") + QChar(0x90) + "day"}} << "bad_name"
+                                << "" << 0 << "";
+    QTest::newRow("letters of any language") << QJsonObject{{"name", QString::fromUtf8("Café ночь 夜")}} << ""
+                                             << "versus" << 3 << QString::fromUtf8("Café ночь 夜");
 }
 
 void TestLobbyRules::createRequests()

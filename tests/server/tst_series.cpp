@@ -166,8 +166,33 @@ void TestServer::casualSeriesRematchSelectLeave()
     QCOMPARE(sB.value("ranked").toBool(true), false);
     waitSeries(a, "between");
 
-    // The loser (b) chooses rematch: both keep their characters, from the result screen.
+    // A readiness the server cannot read is refused and counts for nothing.
+    const QList<std::pair<QJsonObject, QString>> refused = {
+        {{{"choice", "leave"}}, "bad_choice"},   {{{"choice", ""}}, "bad_choice"},
+        {{{"choice", "REMATCH"}}, "bad_choice"}, {{{"choice", 1}}, "bad_request"},
+        {{{"ready", "true"}}, "bad_request"},    {{{"in_place", 1}}, "bad_request"},
+        {{{"series", 5}}, "bad_request"},
+    };
+    for (const auto &[change, code] : refused) {
+        QJsonObject msg{{"type", "series_ready"},
+                        {"series", series},
+                        {"ready", true},
+                        {"choice", "rematch"},
+                        {"in_place", true}};
+        for (auto it = change.begin(); it != change.end(); ++it)
+            msg.insert(it.key(), it.value());
+        const QJsonObject answer = b.waitReply(b.send(msg));
+        QCOMPARE(answer.value("code").toString(), code);
+        QCOMPARE(answer.value("re").toString(), QString("series_ready"));
+        QVERIFY(!answer.value("message").toString().isEmpty());
+    }
     ready(a, series, "select", true);
+    const QJsonObject afterA = a.waitFor("series", 10000, [](const QJsonObject &o) {
+        return o.value("state") == "between" && o.value("you_ready") == true;
+    });
+    QCOMPARE(afterA.value("them_ready").toBool(true), false);
+
+    // The loser (b) chooses rematch: both keep their characters, from the result screen.
     ready(b, series, "rematch", true);
     QJsonObject fa = a.waitFor("match_found");
     QCOMPARE(fa.value("in_place").toBool(), true);

@@ -93,6 +93,8 @@ private slots:
     void lobbyLeavesSearchAndSeries();
     void lobbyHostileFields();
     void lobbyInPlaceKeepsTheRelay();
+    void lobbyListIsBounded();
+    void lobbyMembersVersionAndBuild();
 
     // tst_watching.cpp
     void spectateOfferAndRelay();

@@ -140,16 +140,23 @@ void LobbyHub::join(Player *p, const QJsonObject &msg)
     if (!l)
         return c->sendError(msg, "no_such_lobby", QStringLiteral("There is no lobby %1.").arg(code));
     if (!l->password.isEmpty()) {
-        // Wrong lobby passwords count with wrong sign-in passwords, per address and per player.
+        // Wrong lobby passwords count per account and lobby always, and with wrong sign-in
+        // passwords per address and per player while the throttle is on.
+        const qint64 now = m_server->nowMs();
         Throttle &t = m_server->throttle();
         const QString key = QStringLiteral("lobby:") + p->name;
-        if (t.loginBlocked(c->peerAddress(), key, m_server->nowMs()))
+        const QString mine = QStringLiteral("%1:%2").arg(p->accountId).arg(l->id);
+        QList<qint64> &tries = m_wrongPasswords[mine];
+        tries.removeIf([now](qint64 at) { return now - at >= Throttle::FailureWindowMs; });
+        if (tries.size() >= Throttle::MaxFailures || t.loginBlocked(c->peerAddress(), key, now))
             return c->sendError(msg, "too_many_tries",
                                 "Too many wrong passwords. Try again in a few minutes.");
         if (msg.value("password").toString() != l->password) {
-            t.loginFailed(c->peerAddress(), key, m_server->nowMs());
+            tries.append(now);
+            t.loginFailed(c->peerAddress(), key, now);
             return c->sendError(msg, "wrong_password", "Wrong lobby password.");
         }
+        m_wrongPasswords.remove(mine);
         t.loginSucceeded(key);
     }
     if (l->kind == Kind::Koth && !c->clientFeatures.contains("koth"))
@@ -223,6 +230,8 @@ void LobbyHub::removeMember(Lobby *l, int accountId)
         dropPath(l);
     if (l->members.isEmpty()) {
         serverLog(QStringLiteral("lobby %1 is gone").arg(l->id));
+        const QString suffix = QLatin1Char(':') + l->id;
+        m_wrongPasswords.removeIf([&suffix](const auto &it) { return it.key().endsWith(suffix); });
         // A match still being played keeps its relay link until its end (the match hub drops it).
         if (l->matchId.isEmpty())
             dropPath(l);

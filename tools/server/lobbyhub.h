@@ -87,4 +87,7 @@ private:
     Server *m_server;
     QHash<QString, Lobby *> m_lobbies;
     QHash<int, QString> m_lobbyOf; // account -> lobby
+    // Wrong passwords per account and lobby ("account:code"), counted whatever the throttle says:
+    // four digits would fall in seconds otherwise.
+    QHash<QString, QList<qint64>> m_wrongPasswords;
 };

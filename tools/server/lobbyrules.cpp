@@ -89,7 +89,15 @@ QString parseCreate(const QJsonObject &msg, const QString &hostName, int default
         *message = QStringLiteral("A lobby password has at most %1 characters.").arg(MaxPasswordLength);
         return QStringLiteral("bad_password");
     }
-    out.name = msg.value("name").toString().simplified().left(MaxNameLength).trimmed();
+    // Tabs and line breaks fold into blanks; any other control character has no place in a name
+    // that every member's menu shows.
+    const QString rawName = msg.value("name").toString();
+    if (std::any_of(rawName.begin(), rawName.end(),
+                    [](QChar ch) { return ch.category() == QChar::Other_Control && !ch.isSpace(); })) {
+        *message = QStringLiteral("A lobby name has no control characters.");
+        return QStringLiteral("bad_name");
+    }
+    out.name = rawName.simplified().left(MaxNameLength).trimmed();
     if (out.name.isEmpty())
         out.name = QStringLiteral("%1's lobby").arg(hostName);
     out.game = msg.value("game").toString(QStringLiteral("orx")).left(32);

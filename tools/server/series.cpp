@@ -114,17 +114,28 @@ void MatchHub::seriesAfterMatch(Series *s, const QJsonObject &result)
 
 void MatchHub::seriesReady(Player *p, const QJsonObject &msg)
 {
+    const QString wrong = lobby::wrongField(msg, {{"series", lobby::FieldKind::Text},
+                                                  {"ready", lobby::FieldKind::Bool},
+                                                  {"choice", lobby::FieldKind::Text},
+                                                  {"in_place", lobby::FieldKind::Bool}});
+    if (!wrong.isEmpty())
+        return p->conn->sendError(msg, "bad_request",
+                                  QStringLiteral("The field \"%1\" has the wrong type.").arg(wrong));
     Series *s = m_series.value(m_seriesOf.value(p->accountId));
     if (!s || s->id != msg.value("series").toString())
         return p->conn->sendError(msg, "no_such_series", "That set or series is over.");
+    // No choice means the players pick again.
+    const QString choice = msg.value("choice").toString(QStringLiteral("select"));
+    if (msg.value("ready").toBool() && choice != QLatin1String("rematch") &&
+        choice != QLatin1String("select"))
+        return p->conn->sendError(msg, "bad_choice", "The next match is a rematch or a character select.");
     const int i = s->acc[0] == p->accountId ? 0 : 1;
     if (!msg.value("ready").toBool())
         return seriesLeave(s, i + 1);
     if (s->state != Series::State::Between)
         return; // readiness only counts between two matches
     s->ready[i] = true;
-    const QString choice = msg.value("choice").toString();
-    s->choice[i] = choice == "rematch" ? choice : QStringLiteral("select");
+    s->choice[i] = choice;
     s->inPlace[i] = msg.value("in_place").toBool();
     if (s->ready[0] && s->ready[1] && bothOnline(s))
         startNextMatch(s);
