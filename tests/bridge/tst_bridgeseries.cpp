@@ -2,118 +2,13 @@
 // serving its orx-testgame player: what each game's "ui.json" showed along the way, from the game's
 // own records ("testgame-ui.jsonl"), and the server's notices, a dropped link and a sign-in elsewhere.
 
-#include "matchscenariokit.h"
-#include "uischema.h"
+#include "bridgeruns.h"
 
 #include <QRegularExpression>
 #include <QtTest>
 
 using namespace scenario;
-
-namespace {
-
-QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-const QJsonObject readDoc(const DriverProcess &d)
-{
-    QFile f(d.sessionDir() + "/ui.json");
-    if (d.sessionDir().isEmpty() || !f.open(QIODevice::ReadOnly))
-        return {};
-    const QByteArray bytes = f.readAll();
-    QJsonParseError error;
-    const QJsonDocument doc = QJsonDocument::fromJson(bytes, &error);
-    if (error.error != QJsonParseError::NoError || !doc.isObject()) {
-        QTest::qFail(qPrintable("unreadable ui.json: " + QString::fromUtf8(bytes.left(200))), __FILE__,
-                     __LINE__);
-        return {};
-    }
-    const QStringList problems = uischema::problems(doc.object());
-    if (!problems.isEmpty())
-        QTest::qFail(qPrintable("schema: " + problems.join("; ")), __FILE__, __LINE__);
-    return doc.object();
-}
-
-// Every document the game saw change, in order.
-QList<QJsonObject> records(const DriverProcess &d)
-{
-    QFile f(d.sessionDir() + "/testgame-ui.jsonl");
-    QList<QJsonObject> out;
-    if (!f.open(QIODevice::ReadOnly))
-        return out;
-    for (const QByteArray &line : f.readAll().split('\n')) {
-        if (line.isEmpty())
-            continue;
-        const QJsonObject o = QJsonDocument::fromJson(line).object();
-        const QStringList problems = uischema::problems(o);
-        if (!problems.isEmpty())
-            QTest::qFail(qPrintable("schema of a record: " + problems.join("; ")), __FILE__, __LINE__);
-        out << o;
-    }
-    return out;
-}
-
-bool waitDoc(const DriverProcess &d, const std::function<bool(const QJsonObject &)> &holds, int ms = 20000)
-{
-    return orxtest::waitUntil([&] { return holds(readDoc(d)); }, ms);
-}
-
-// The "queue" states the game saw, each change once.
-QStringList queueStates(const DriverProcess &d)
-{
-    QStringList states;
-    for (const QJsonObject &r : records(d)) {
-        const QString s = r.value("queue").toObject().value("state").toString();
-        if (states.isEmpty() || states.last() != s)
-            states << s;
-    }
-    return states;
-}
-
-// Whether `wanted` appears in `states` in this order (other states may come between).
-bool inOrder(const QStringList &states, const QStringList &wanted)
-{
-    qsizetype at = 0;
-    for (const QString &s : states)
-        if (at < wanted.size() && s == wanted.at(at))
-            ++at;
-    return at == wanted.size();
-}
-
-// The line index of the first server message of `type` after line `from`, or -1.
-qsizetype messageAfter(const DriverProcess &d, const QString &type, qsizetype from)
-{
-    for (qsizetype i = from + 1; i < d.lines.size(); ++i)
-        if (d.lines.at(i).startsWith("msg ") &&
-            QJsonDocument::fromJson(d.lines.at(i).mid(4).toUtf8()).object().value("type").toString() == type)
-            return i;
-    return -1;
-}
-
-QString finishedText(const QJsonObject &f)
-{
-    return QString(f.value("you_won").toBool() ? "You beat %1, %2." : "You lost to %1, %2.")
-        .arg(f.value("opponent").toString(), f.value("score").toString());
-}
-
-Options withBridge(const QString &name, const QString &script = {})
-{
-    Options o = opts(name, {"--match-ms", "1500"});
-    if (!script.isEmpty())
-        o.gameArgs << "--script" << script;
-    o.bridge = true;
-    return o;
-}
-
-QByteArray gameLog(const DriverProcess &d)
-{
-    return readFile(d.sessionDir() + "/game.log");
-}
-
-} // namespace
+using namespace bridgeruns;
 
 class TestBridgeSeries : public QObject {
     Q_OBJECT
@@ -403,7 +298,13 @@ void TestBridgeSeries::lobbyFromTheMenu()
                            "wait lobby.members.1.name 90000\n"
                            "ask lobby_ready value=1\n"
                            "wait lobby.state=match 90000\n"
-                           "log ann saw the match\n";
+                           "log ann saw the match\n"
+                           "wait lobby.state=waiting 120000\n"
+                           "ask lobby_leave\n"
+                           "wait lobby=null 30000\n"
+                           "ask leaderboard\n"
+                           "wait leaderboard.at 30000\n"
+                           "log ann still served\n";
     const QByteArray bob = "choice none\n"
                            "wait account.state=signed_in 30000\n"
                            "ask lobbies\n"
@@ -418,7 +319,13 @@ void TestBridgeSeries::lobbyFromTheMenu()
                            "wait lobby.code 30000\n"
                            "ask lobby_ready value=true\n"
                            "wait lobby.state=match 90000\n"
-                           "log bob saw the match\n";
+                           "log bob saw the match\n"
+                           "wait lobby.host=bob 120000\n"
+                           "ask lobby_leave\n"
+                           "wait lobby=null 30000\n"
+                           "ask leaderboard\n"
+                           "wait leaderboard.at 30000\n"
+                           "log bob still served\n";
     Match m;
     QVERIFY(m.start({}, withBridge("ann", writeScript(scripts, "ann.txt", ann)),
                     withBridge("bob", writeScript(scripts, "bob.txt", bob))));
@@ -487,6 +394,26 @@ void TestBridgeSeries::lobbyFromTheMenu()
                          }),
                  qPrintable(QJsonDocument(readDoc(*d)).toJson(QJsonDocument::Compact)));
     }
+
+    // Ann leaves from her menu, bob sees her go and leaves too: no lobby on either side, and both
+    // games are still served (their leaderboard request answered), their processes still running.
+    for (DriverProcess *d : {m.a.get(), m.b.get()}) {
+        const QString who = d == m.a.get() ? "ann" : "bob";
+        QVERIFY2(
+            orxtest::waitUntil([&] { return gameLog(*d).contains((who + " still served").toUtf8()); }, 90000),
+            qPrintable(gameLog(*d) + "\n" + m.dump()));
+        const QJsonObject doc = readDoc(*d);
+        QVERIFY(doc["lobby"].isNull());
+        QVERIFY(doc["leaderboard"]["at"].toInteger() > 0);
+        QCOMPARE(d->messages("lobby_left").size(), 1);
+        QCOMPARE(d->messages("lobby_left").constFirst()["lobby"].toString(), lobby["code"].toString());
+        QVERIFY(d->has("playergame 1") && !d->has("playergame 0"));
+    }
+    // Bob's game saw ann leave before he did: the lobby passed to him, with himself alone in it.
+    bool alone = false;
+    for (const QJsonObject &r : records(*m.b))
+        alone = alone || (r["lobby"]["host"] == "bob" && r["lobby"]["members"].toArray().size() == 1);
+    QVERIFY(alone);
 }
 
 void TestBridgeSeries::busyLobbyJoin()

@@ -3,7 +3,8 @@
 // Everything the controller says comes out on standard output, one event per line.
 // Usage: orx-match-driver --config FILE --server ADDRESS [--timing key=ms ...] [--bridge 1]
 // With --bridge 1 a menu bridge serves the player's game as in the launcher, and the driver asks
-// for the server's figures after each welcome as the main window does.
+// for the server's figures after each welcome as the main window does; --bridge-grace MS shortens
+// how long its spectator watches on after the server link dropped.
 // Commands: connect, register NAME PASSWORD, play, queue MODE [casual|ranked [CHARACTER]], accept,
 // decline, cancel, ready CHOICE, unready, leavelobby, lobbyleft, raw JSON (to the server), drop,
 // inject JSON (as if from the server), gamecmd LINE, quitgame (asks the player's game to end),
@@ -91,6 +92,7 @@ int main(int argc, char **argv)
     MatchController::Timing timing;
     int reconnectMs = 500;
     bool withBridge = false;
+    int bridgeGraceMs = 0;
     for (int i = 1; i + 1 < args.size(); i += 2) {
         if (args.at(i) == QLatin1String("--config"))
             config = args.at(i + 1);
@@ -100,6 +102,8 @@ int main(int argc, char **argv)
             reconnectMs = args.at(i + 1).toInt();
         else if (args.at(i) == QLatin1String("--bridge"))
             withBridge = args.at(i + 1) == QLatin1String("1");
+        else if (args.at(i) == QLatin1String("--bridge-grace"))
+            bridgeGraceMs = args.at(i + 1).toInt();
         else if (args.at(i) != QLatin1String("--timing") || !applyTiming(timing, args.at(i + 1))) {
             std::fprintf(stderr, "bad option %s\n", qPrintable(args.at(i)));
             return 2;
@@ -126,6 +130,11 @@ int main(int argc, char **argv)
     std::unique_ptr<MenuBridge> bridge;
     if (withBridge) {
         bridge = std::make_unique<MenuBridge>(&client, &match);
+        if (bridgeGraceMs > 0) {
+            MenuBridge::Timing t = bridge->timing();
+            t.spectatorGraceMs = bridgeGraceMs;
+            bridge->setTiming(t);
+        }
         QObject::connect(&client, &ServerClient::message, [&client](const QJsonObject &m) {
             if (m.value(QStringLiteral("type")).toString() == QLatin1String("welcome"))
                 client.send(QJsonObject{{QStringLiteral("type"), QStringLiteral("online")}});

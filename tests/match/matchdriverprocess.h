@@ -28,6 +28,7 @@ public:
         QStringList timing;    // key=ms for the controller
         int reconnectMs = 500; // the server link's first reconnect delay
         bool bridge = false;   // a menu bridge serves the player's game
+        int bridgeGraceMs = 0; // the bridge's spectator grace after a dropped link (0: its own)
     };
 
     ~DriverProcess()
@@ -71,6 +72,8 @@ public:
         if (o.bridge)
             args << "--bridge"
                  << "1";
+        if (o.bridgeGraceMs > 0)
+            args << "--bridge-grace" << QString::number(o.bridgeGraceMs);
         for (const QString &t : o.timing)
             args << "--timing" << t;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -184,6 +187,12 @@ public:
                     found << o;
             }
         return found;
+    }
+    // The launcher's own log (orx-launcher.log beside its settings).
+    QString launcherLog() const
+    {
+        QFile f(m_dir.filePath("data/orx-launcher.log"));
+        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
     }
     QString dump() const { return m_name + ":\n  " + lines.join("\n  "); }
 
