@@ -367,7 +367,8 @@ void TestBridgeLobbies::spectatorLinkDrops()
     } else {
         QVERIFY2(orxtest::waitUntil([&] { return lastPhase(*m.c).contains("Stopped watching"); }, 30000),
                  qPrintable(m.dump()));
-        QVERIFY2(sinceDrop.elapsed() >= graceMs, qPrintable(QString::number(sinceDrop.elapsed())));
+        // Not at once, but after the grace (a coarse timer may fire up to 5 % early).
+        QVERIFY2(sinceDrop.elapsed() >= graceMs * 95 / 100, qPrintable(QString::number(sinceDrop.elapsed())));
         // The players' match was still on when the watch stopped.
         QVERIFY2(!m.a->has("finished "), qPrintable(m.dump()));
         QCOMPARE(m.c->count("loggedin"), logins);
