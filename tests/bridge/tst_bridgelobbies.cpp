@@ -291,15 +291,19 @@ void TestBridgeLobbies::spectatorLinkDrops()
     const int graceMs = 3000;
     QTemporaryDir scripts;
     const QString codeFile = scripts.filePath("code.txt");
+    // The players get ready once cid is in and the test saw his menu before the match (it turns
+    // their preferred side to "left" then).
     const QByteArray ann = "wait account.state=signed_in 30000\n"
                            "ask lobby_create name=Watched\n"
                            "wait lobby.members.2.name=cid 90000\n"
+                           "wait side=left 90000\n"
                            "ask lobby_ready value=1\n";
     const QByteArray bob = "wait account.state=signed_in 30000\n"
                            "ask lobby_join code={@" +
                            codeFile.toUtf8() +
                            "}\n"
                            "wait lobby.members.2.name=cid 90000\n"
+                           "wait side=left 90000\n"
                            "ask lobby_ready value=1\n";
     // Cid comes once the list shows both players in, so the members are ann, bob, cid.
     const QByteArray cid = "wait account.state=signed_in 30000\n"
@@ -340,6 +344,8 @@ void TestBridgeLobbies::spectatorLinkDrops()
                  },
                  60000),
              qPrintable(QJsonDocument(readDoc(*m.c)).toJson(QJsonDocument::Compact) + "\n" + m.dump()));
+    for (DriverProcess *d : {m.a.get(), m.b.get()})
+        d->send("set display/preferred_side left");
     QVERIFY2(m.c->waitFor("phase 10 Watching ", 60000), qPrintable(m.dump()));
     QVERIFY2(m.c->waitFor("game in_match ", 60000), qPrintable(m.dump()));
 
