@@ -60,6 +60,8 @@ void MatchController::onMatchResult(const QJsonObject &msg)
     emit matchFinished(result);
     if (!enterResultScreen(result))
         matchOver();
+    else
+        m_seriesFlow->verdictAfterReturn();
 }
 
 void MatchController::onResultAck(const QJsonObject &msg)

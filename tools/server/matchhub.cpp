@@ -154,20 +154,15 @@ void MatchHub::send(int accountId, const QJsonObject &msg)
         c->send(msg);
 }
 
-void MatchHub::rememberForReturn(int accountId, const QJsonObject &msg, bool startsOver)
+void MatchHub::rememberForReturn(int accountId, const QJsonObject &msg)
 {
     const qint64 now = m_server->nowMs();
     const qint64 keep = qMax<qint64>(LastWordsMinMs, m_server->options().dropGraceMs);
     // Forget what nobody came back for, so the table holds recent players only.
     for (auto it = m_lastWords.begin(); it != m_lastWords.end();)
         it = now - it->atMs > keep ? m_lastWords.erase(it) : std::next(it);
-    LastWords &w = m_lastWords[accountId];
-    if (startsOver)
-        w = LastWords();
-    w.messages.append(msg);
-    w.atMs = now;
     const Player *p = player(accountId);
-    w.missed = w.missed || !p || !p->online();
+    m_lastWords.insert(accountId, LastWords{msg, now, !p || !p->online()});
 }
 
 void MatchHub::sayAgainOnReturn(int accountId)
@@ -177,11 +172,10 @@ void MatchHub::sayAgainOnReturn(int accountId)
         return;
     const qint64 keep = qMax<qint64>(LastWordsMinMs, m_server->options().dropGraceMs);
     if (it->missed && m_server->nowMs() - it->atMs <= keep) {
-        for (const QJsonObject &msg : it->messages)
-            send(accountId, msg);
+        send(accountId, it->verdict);
         if (const Player *p = player(accountId))
             serverLog(QStringLiteral("%1 is back after missing the verdict of match %2: said again")
-                          .arg(p->name, it->messages.first().value("match").toString()));
+                          .arg(p->name, it->verdict.value("match").toString()));
     }
     m_lastWords.erase(it);
 }

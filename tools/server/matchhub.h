@@ -183,10 +183,10 @@ private:
     QJsonObject seriesObject(const Series *s, int side) const;
 
     void send(int accountId, const QJsonObject &msg);
-    // The verdict of a player's last match (and the end of its series), said again when the
-    // player signs in again soon after having missed it: offline when it was sent, or the
-    // connection ended right after (it may have been lost on the way).
-    void rememberForReturn(int accountId, const QJsonObject &msg, bool startsOver);
+    // The verdict of a player's last match, said again when the player signs in again soon after
+    // having missed it: offline when it was sent, or the connection ended right after (it may
+    // have been lost on the way). A series that ended meanwhile the launcher finds out by itself.
+    void rememberForReturn(int accountId, const QJsonObject &msg);
     void sayAgainOnReturn(int accountId);
     Player *player(int accountId) const;
     int sideOf(const Match *m, int accountId) const;
@@ -201,11 +201,11 @@ private:
     QHash<QString, int> m_measured;     // "a:b" account pair -> last measured rtt
     QHash<QString, qint64> m_keepApart; // pair -> time until which it is not paired again
     struct LastWords {
-        QList<QJsonObject> messages;
+        QJsonObject verdict;
         qint64 atMs = 0;
         bool missed = false;
     };
-    QHash<int, LastWords> m_lastWords; // account -> the last verdict and series end sent
+    QHash<int, LastWords> m_lastWords; // account -> the last verdict sent
     static constexpr qint64 LastWordsMinMs = 60000;
     static constexpr qint64 LostOnTheWayMs = 5000; // a connection ending this soon after a send
     static constexpr qint64 KeepApartMs = 120000;

@@ -210,8 +210,6 @@ void MatchHub::endSeries(Series *s, const QString &outcome, int winnerSide, int 
     }
     serverLog(QStringLiteral("series %1 over: %2 %3-%4").arg(s->id, outcome).arg(s->wins[0]).arg(s->wins[1]));
     sendSeries(s);
-    for (int i = 0; i < 2; ++i)
-        rememberForReturn(s->acc[i], seriesObject(s, i), false);
     QJsonObject record = seriesObject(s, 0);
     record.remove("type");
     record.remove("you_ready");
