@@ -246,8 +246,12 @@ private:
     SearchRequest m_search;
     QElapsedTimer m_searchClock;
     bool m_udpFallback = false;
-    QString m_lastVia;          // the path of the last successful punch; a next match in place keeps it
-    QJsonObject m_storedResult; // a result waiting for the server connection; outlives its match
+    QString m_lastVia; // the path of the last successful punch; a next match in place keeps it
+    // The result until the server acknowledges it (sent again after a dropped connection, which
+    // may have lost it on the way); outlives its match.
+    QJsonObject m_storedResult;
+    int m_storedResultRequest = -1; // the request id of its last sending
+    void resultUnknownToServer(const QJsonObject &error);
 
     MatchState m_match; // the match in hand, replaced whole (replaceMatch)
     quint64 m_matchSerial = 0;

@@ -215,6 +215,10 @@ void MatchController::onServerMessage(const QJsonObject &msg)
         onMatchResult(msg);
     else if (type == QLatin1String("result_ack"))
         onResultAck(msg);
+    else if (type == QLatin1String("error") &&
+             msg.value(QStringLiteral("re")).toString() == QLatin1String("result") &&
+             msg.value(QStringLiteral("code")).toString() == QLatin1String("no_such_match"))
+        resultUnknownToServer(msg);
     else if (type == QLatin1String("series"))
         m_seriesFlow->onSeries(msg);
     else if (type == QLatin1String("lobby"))

@@ -19,10 +19,9 @@ void MatchController::reportResult(QJsonObject result)
     const QString id = m_match.go.value(QStringLiteral("match")).toString();
     result.insert(QStringLiteral("type"), QStringLiteral("result"));
     result.insert(QStringLiteral("match"), id);
-    if (m_server->state() == ServerClient::LoggedIn && m_server->send(result) >= 0)
-        m_storedResult = QJsonObject();
-    else
-        m_storedResult = result;
+    // Kept until acknowledged: a connection that drops right after sending may have lost it.
+    m_storedResult = result;
+    m_storedResultRequest = m_server->state() == ServerClient::LoggedIn ? m_server->send(result) : -1;
     const QString summary = matchrules::resultSummary(result);
     setPhase(Reporting, tr("Reporting the result (%1)...").arg(summary));
     m_match.ackTimer->start(m_timing.ackMs);
@@ -49,18 +48,46 @@ void MatchController::gameEndedDuringMatch()
 void MatchController::onMatchResult(const QJsonObject &msg)
 {
     if (m_match.go.isEmpty() ||
-        msg.value(QStringLiteral("match")).toString() != m_match.go.value(QStringLiteral("match")).toString())
-        return;
+        msg.value(QStringLiteral("match")).toString() !=
+            m_match.go.value(QStringLiteral("match")).toString() ||
+        m_match.verdictSeen)
+        return; // another match's, or said again to a launcher that came back
+    m_match.verdictSeen = true;
     m_match.ackTimer->stop();
+    if (m_storedResult.value(QStringLiteral("match")) == msg.value(QStringLiteral("match")))
+        m_storedResult = QJsonObject(); // decided: nothing left to send
     const QJsonObject result = matchrules::resultPayload(msg, m_match.go, m_match.characters);
     emit matchFinished(result);
     if (!enterResultScreen(result))
         matchOver();
+    else
+        m_seriesFlow->verdictAfterReturn();
 }
 
 void MatchController::onResultAck(const QJsonObject &msg)
 {
-    log(tr("Result of %1 acknowledged by the server").arg(msg.value(QStringLiteral("match")).toString()));
+    // Only the first: a result sent again after a dropped connection is acknowledged again.
+    const QString id = msg.value(QStringLiteral("match")).toString();
+    if (m_storedResult.isEmpty() || m_storedResult.value(QStringLiteral("match")).toString() != id)
+        return;
+    m_storedResult = QJsonObject();
+    log(tr("Result of %1 acknowledged by the server").arg(id));
+}
+
+void MatchController::resultUnknownToServer(const QJsonObject &error)
+{
+    // The answer to our last sending of the kept result: a server that restarted, or one that
+    // ended the match long ago, has no match to count it in.
+    if (m_storedResult.isEmpty() || m_storedResultRequest < 0 ||
+        error.value(QStringLiteral("id")).toInteger(-1) != m_storedResultRequest)
+        return;
+    const QString id = m_storedResult.value(QStringLiteral("match")).toString();
+    m_storedResult = QJsonObject();
+    log(tr("The server no longer knows match %1; its result was not recorded").arg(id));
+    if (m_phase == Reporting && m_match.goId() == id) {
+        m_match.ackTimer->stop();
+        matchOver();
+    }
 }
 
 void MatchController::matchOver(const QString &endText)
@@ -140,8 +167,7 @@ void MatchController::onLoggedIn()
 {
     if (!m_storedResult.isEmpty()) {
         const QJsonObject stored = m_storedResult;
-        if (m_server->send(stored) >= 0) {
-            m_storedResult = QJsonObject();
+        if ((m_storedResultRequest = m_server->send(stored)) >= 0) {
             log(tr("Sent the stored result of match %1")
                     .arg(stored.value(QStringLiteral("match")).toString()));
         }

@@ -370,6 +370,15 @@ void MatchSeries::backOnServer()
     m_c->m_match.reconnectTimer->start(m_c->m_timing.reconnectCheckMs);
 }
 
+void MatchSeries::verdictAfterReturn()
+{
+    // A verdict said again after a dropped connection, with no series message since: the series
+    // may have ended meanwhile, which the check below finds out as after any return.
+    if (m_c->m_phase == MatchController::AtResult && !m_seriesSinceLogin &&
+        m_c->m_match.found.value(QStringLiteral("lobby")).toString().isEmpty())
+        m_c->m_match.reconnectTimer->start(m_c->m_timing.reconnectCheckMs);
+}
+
 void MatchSeries::reconnectCheck()
 {
     if (m_c->m_phase != MatchController::AtResult || !m_c->m_match.playersChoose || m_seriesSinceLogin)

@@ -42,6 +42,7 @@ public:
     void backOnServer();
     void afterPhaseChange();
     void resultScreenTimedOut();
+    void verdictAfterReturn();
     void reconnectCheck();
     void startParkCheck();
 

@@ -34,6 +34,7 @@ struct MatchState {
     bool startSent = false; // a start or rematch line went to the game
     QStringList characters; // p1 and p2 as the game named them in its result
     bool reported = false;
+    bool verdictSeen = false; // the server's "match_result" arrived (a repeat changes nothing)
     int againSeen = 0;
     int refusedSeen = 0;
     QString endText; // the Idle text once the game's ending is over; empty means "Match over"

@@ -59,6 +59,9 @@ void MatchHub::handleTunnel(Player *p, const QJsonObject &msg)
 void MatchHub::playerGone(Player *p)
 {
     removeFromQueue(p->accountId);
+    if (auto it = m_lastWords.find(p->accountId);
+        it != m_lastWords.end() && m_server->nowMs() - it->atMs <= LostOnTheWayMs)
+        it->missed = true;
     if (Match *m = m_matches.value(m_matchOf.value(p->accountId))) {
         const int side = sideOf(m, p->accountId);
         if (m->stage == Match::Stage::Playing) {
@@ -99,6 +102,7 @@ void MatchHub::playerGone(Player *p)
 
 void MatchHub::playerBack(Player *p)
 {
+    sayAgainOnReturn(p->accountId);
     Series *s = m_series.value(m_seriesOf.value(p->accountId));
     if (!s)
         return;
@@ -148,6 +152,32 @@ void MatchHub::send(int accountId, const QJsonObject &msg)
 {
     if (Connection *c = m_server->connectionOf(accountId))
         c->send(msg);
+}
+
+void MatchHub::rememberForReturn(int accountId, const QJsonObject &msg)
+{
+    const qint64 now = m_server->nowMs();
+    const qint64 keep = qMax<qint64>(LastWordsMinMs, m_server->options().dropGraceMs);
+    // Forget what nobody came back for, so the table holds recent players only.
+    for (auto it = m_lastWords.begin(); it != m_lastWords.end();)
+        it = now - it->atMs > keep ? m_lastWords.erase(it) : std::next(it);
+    const Player *p = player(accountId);
+    m_lastWords.insert(accountId, LastWords{msg, now, !p || !p->online()});
+}
+
+void MatchHub::sayAgainOnReturn(int accountId)
+{
+    const auto it = m_lastWords.constFind(accountId);
+    if (it == m_lastWords.cend())
+        return;
+    const qint64 keep = qMax<qint64>(LastWordsMinMs, m_server->options().dropGraceMs);
+    if (it->missed && m_server->nowMs() - it->atMs <= keep) {
+        send(accountId, it->verdict);
+        if (const Player *p = player(accountId))
+            serverLog(QStringLiteral("%1 is back after missing the verdict of match %2: said again")
+                          .arg(p->name, it->verdict.value("match").toString()));
+    }
+    m_lastWords.erase(it);
 }
 
 Player *MatchHub::player(int accountId) const

@@ -183,6 +183,11 @@ private:
     QJsonObject seriesObject(const Series *s, int side) const;
 
     void send(int accountId, const QJsonObject &msg);
+    // The verdict of a player's last match, said again when the player signs in again soon after
+    // having missed it: offline when it was sent, or the connection ended right after (it may
+    // have been lost on the way). A series that ended meanwhile the launcher finds out by itself.
+    void rememberForReturn(int accountId, const QJsonObject &msg);
+    void sayAgainOnReturn(int accountId);
     Player *player(int accountId) const;
     int sideOf(const Match *m, int accountId) const;
     QString newId(char prefix) const;
@@ -195,6 +200,14 @@ private:
     QHash<int, QString> m_seriesOf;     // account -> series in hand
     QHash<QString, int> m_measured;     // "a:b" account pair -> last measured rtt
     QHash<QString, qint64> m_keepApart; // pair -> time until which it is not paired again
+    struct LastWords {
+        QJsonObject verdict;
+        qint64 atMs = 0;
+        bool missed = false;
+    };
+    QHash<int, LastWords> m_lastWords; // account -> the last verdict sent
+    static constexpr qint64 LastWordsMinMs = 60000;
+    static constexpr qint64 LostOnTheWayMs = 5000; // a connection ending this soon after a send
     static constexpr qint64 KeepApartMs = 120000;
     static constexpr qint64 ReturnSlackMs = 10000;
     QTimer m_pairTimer;

@@ -133,8 +133,10 @@ void MatchHub::decideResult(Match *m)
     if (!m->seriesId.isEmpty())
         res.insert("series", m->seriesId);
     serverLog(QStringLiteral("match %1 result: %2, winner %3").arg(m->id, status).arg(winner));
-    for (int a : m->acc)
+    for (int a : m->acc) {
         send(a, res);
+        rememberForReturn(a, res);
+    }
     m_server->feeds()->end(m->id, status, winner);
     // Practice counts nowhere; versus and King of the Hill lobbies count as casual.
     if (!m->counts) {
