@@ -20,8 +20,9 @@ namespace {
 using Action = UpdateDialogModel::Action;
 using State = UpdateDialogModel::State;
 
-const QString kHow = QStringLiteral("The launcher downloads it, checks it, puts it in place and starts again. "
-                                    "Your settings, saves and built games stay.");
+const QString kHow =
+    QStringLiteral("The launcher downloads it, checks it, puts it in place and starts again. "
+                   "Your settings, saves and built games stay.");
 const QString kSource = QStringLiteral("A source build updates with git, not here.");
 const QString kCancelled = QStringLiteral("Cancelled: nothing was changed.");
 
@@ -86,9 +87,8 @@ private slots:
         QTest::newRow("newer, not required")
             << offer() << false << false << "UPDATE AVAILABLE"
             << "You have 0.1.8. Players on another version cannot play you: update to play with everyone.";
-        QTest::newRow("newer, required")
-            << offer() << true << false << "UPDATE NEEDED"
-            << "You have 0.1.8. The server needs this version to play online.";
+        QTest::newRow("newer, required") << offer() << true << false << "UPDATE NEEDED"
+                                         << "You have 0.1.8. The server needs this version to play online.";
         QTest::newRow("test build")
             << offer("0.1.8", "2026-12-01") << false << true << "UPDATE AVAILABLE"
             << "You have a test build of 0.1.8 (packaged 2026-11-20). Everyone else plays the release of "
@@ -126,8 +126,8 @@ private slots:
         QTest::addColumn<QString>("bar");
 
         const QString none;
-        QTest::newRow("idle") << none << QStringList() << "" << int(State::Idle) << kHow << "UPDATE NOW" << true
-                              << "LATER"
+        QTest::newRow("idle") << none << QStringList() << "" << int(State::Idle) << kHow << "UPDATE NOW"
+                              << true << "LATER"
                               << "hidden";
         QTest::newRow("working, no fraction yet")
             << none << QStringList{"primary", "progress:Unpacking 0.1.9...@-1"} << "U" << int(State::Working)
@@ -151,11 +151,12 @@ private slots:
             << "U" << int(State::Waiting) << "Downloaded. It goes in once you close the game."
             << "UPDATE NOW" << false << "CANCEL"
             << "100";
-        QTest::newRow("failed")
-            << none << QStringList{"primary", "progress:x@12", "fail:The download failed: Connection refused"}
-            << "U" << int(State::Failed) << "The download failed: Connection refused"
-            << "TRY AGAIN" << true << "LATER"
-            << "hidden";
+        QTest::newRow("failed") << none
+                                << QStringList{"primary", "progress:x@12",
+                                               "fail:The download failed: Connection refused"}
+                                << "U" << int(State::Failed) << "The download failed: Connection refused"
+                                << "TRY AGAIN" << true << "LATER"
+                                << "hidden";
         QTest::newRow("try again works as update now")
             << none << QStringList{"primary", "fail:no", "primary"} << "UU" << int(State::Working) << "no"
             << "TRY AGAIN" << false << "CANCEL"
@@ -164,37 +165,36 @@ private slots:
             << none << QStringList{"primary", "fail:no", "second"} << "UX" << int(State::Failed) << "no"
             << "TRY AGAIN" << true << "LATER"
             << "hidden";
-        QTest::newRow("cancelled")
-            << none << QStringList{"primary", "progress:x@50", "second"} << "UC" << int(State::Cancelled)
+        QTest::newRow("cancelled") << none << QStringList{"primary", "progress:x@50", "second"} << "UC"
+                                   << int(State::Cancelled) << kCancelled << "UPDATE NOW" << true << "LATER"
+                                   << "hidden";
+        QTest::newRow("cancelled while waiting")
+            << none << QStringList{"primary", "wait:w", "second"} << "UC" << int(State::Cancelled)
             << kCancelled << "UPDATE NOW" << true << "LATER"
             << "hidden";
-        QTest::newRow("cancelled while waiting")
-            << none << QStringList{"primary", "wait:w", "second"} << "UC" << int(State::Cancelled) << kCancelled
-            << "UPDATE NOW" << true << "LATER"
-            << "hidden";
-        QTest::newRow("later when idle closes")
-            << none << QStringList{"second"} << "X" << int(State::Idle) << kHow << "UPDATE NOW" << true << "LATER"
-            << "hidden";
+        QTest::newRow("later when idle closes") << none << QStringList{"second"} << "X" << int(State::Idle)
+                                                << kHow << "UPDATE NOW" << true << "LATER"
+                                                << "hidden";
         QTest::newRow("closing while working cancels")
             << none << QStringList{"primary", "progress:x@5", "close"} << "UX" << int(State::Cancelled)
             << kCancelled << "UPDATE NOW" << true << "LATER"
             << "hidden";
         QTest::newRow("closing when idle only closes")
-            << none << QStringList{"close"} << "X" << int(State::Idle) << kHow << "UPDATE NOW" << true << "LATER"
+            << none << QStringList{"close"} << "X" << int(State::Idle) << kHow << "UPDATE NOW" << true
+            << "LATER"
             << "hidden";
         QTest::newRow("a disabled primary does nothing")
-            << none << QStringList{"primary", "primary"} << "U-" << int(State::Working) << kHow << "UPDATE NOW"
-            << false << "CANCEL"
+            << none << QStringList{"primary", "primary"} << "U-" << int(State::Working) << kHow
+            << "UPDATE NOW" << false << "CANCEL"
             << "0";
         QTest::newRow("progress of an update already running")
             << none << QStringList{"progress:Downloading 0.1.9...@0"} << "" << int(State::Working)
             << "Downloading 0.1.9..."
             << "UPDATE NOW" << false << "CANCEL"
             << "0";
-        QTest::newRow("source build")
-            << kSource << QStringList() << "" << int(State::Idle) << kSource << "OPEN THE DOWNLOAD PAGE" << true
-            << "LATER"
-            << "hidden";
+        QTest::newRow("source build") << kSource << QStringList() << "" << int(State::Idle) << kSource
+                                      << "OPEN THE DOWNLOAD PAGE" << true << "LATER"
+                                      << "hidden";
         QTest::newRow("source build opens the page")
             << kSource << QStringList{"primary", "primary"} << "OO" << int(State::Idle) << kSource
             << "OPEN THE DOWNLOAD PAGE" << true << "LATER"
@@ -223,29 +223,41 @@ private slots:
     void pages_data()
     {
         QTest::addColumn<QString>("page");
-        QTest::addColumn<QString>("link");   // the rich text, empty for none
-        QTest::addColumn<bool>("opens");     // OPEN THE DOWNLOAD PAGE hands it to the desktop
+        QTest::addColumn<QString>("link"); // the rich text, empty for none
+        QTest::addColumn<bool>("opens");   // OPEN THE DOWNLOAD PAGE hands it to the desktop
 
         const QString a = QStringLiteral("<a href=\"%1\" style=\"color:#F2C14E\">What's new in 0.1.9</a>");
         QTest::newRow("https") << "https://example.org/news" << a.arg("https://example.org/news") << true;
         QTest::newRow("https with markup")
             << "https://example.org/\"><img src=x onerror=1>&q=<b>"
             << a.arg("https://example.org/&quot;&gt;&lt;img src=x onerror=1&gt;&amp;q=&lt;b&gt;") << false;
-        QTest::newRow("https with a query") << "https://example.org/n?a=1&b=2"
-                                            << a.arg("https://example.org/n?a=1&amp;b=2") << true;
-        QTest::newRow("plain http: no link, but opens") << "http://example.org/news" << "" << true;
-        QTest::newRow("capital scheme: no link") << "HTTPS://example.org/news" << "" << true;
-        QTest::newRow("empty") << "" << "" << false;
-        QTest::newRow("file") << "file:///C:/Windows/System32/calc.exe" << "" << false;
-        QTest::newRow("unc") << "\\\\evil.example\\share\\setup.exe" << "" << false;
-        QTest::newRow("unc as a url") << "//evil.example/share/setup.exe" << "" << false;
-        QTest::newRow("javascript") << "javascript:alert(1)" << "" << false;
-        QTest::newRow("ms-settings") << "ms-settings:windowsdefender" << "" << false;
-        QTest::newRow("search-ms") << "search-ms:query=x&crumb=location:\\\\evil\\s" << "" << false;
+        QTest::newRow("https with a query")
+            << "https://example.org/n?a=1&b=2" << a.arg("https://example.org/n?a=1&amp;b=2") << true;
+        QTest::newRow("plain http: no link, but opens") << "http://example.org/news"
+                                                        << "" << true;
+        QTest::newRow("capital scheme: no link") << "HTTPS://example.org/news"
+                                                 << "" << true;
+        QTest::newRow("empty") << ""
+                               << "" << false;
+        QTest::newRow("file") << "file:///C:/Windows/System32/calc.exe"
+                              << "" << false;
+        QTest::newRow("unc") << "\\\\evil.example\\share\\setup.exe"
+                             << "" << false;
+        QTest::newRow("unc as a url") << "//evil.example/share/setup.exe"
+                                      << "" << false;
+        QTest::newRow("javascript") << "javascript:alert(1)"
+                                    << "" << false;
+        QTest::newRow("ms-settings") << "ms-settings:windowsdefender"
+                                     << "" << false;
+        QTest::newRow("search-ms") << "search-ms:query=x&crumb=location:\\\\evil\\s"
+                                   << "" << false;
         // Shown as the server wrote it, but never handed to the desktop.
-        QTest::newRow("https without a host") << "https:///etc/passwd" << a.arg("https:///etc/passwd") << false;
-        QTest::newRow("smb") << "smb://evil.example/share" << "" << false;
-        QTest::newRow("leading space") << " https://example.org/" << "" << false;
+        QTest::newRow("https without a host")
+            << "https:///etc/passwd" << a.arg("https:///etc/passwd") << false;
+        QTest::newRow("smb") << "smb://evil.example/share"
+                             << "" << false;
+        QTest::newRow("leading space") << " https://example.org/"
+                                       << "" << false;
     }
     void pages()
     {
