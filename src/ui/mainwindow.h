@@ -1,5 +1,6 @@
 #pragma once
 #include "app/launchoptions.h"
+#include "updatedialog.h"
 #include "windowcontroller.h"
 #include "windowparts.h"
 
@@ -21,7 +22,6 @@ class Page;
 class PlayPage;
 class ServerClient;
 class UpnpMapper;
-class UpdateDialog;
 class Updater;
 
 // The launcher's only top-level window: header, navigation bar, notice banner, the four pages

@@ -115,7 +115,8 @@ void MainWindow::takeUpdateOffer(const QJsonObject &candidate, bool required)
 QString MainWindow::updateWaitReason() const
 {
     UpdateWaitFacts facts;
-    for (const GameProcess *game : {match->matchGame(), match->localTestInstance(1), match->localTestInstance(2)})
+    for (const GameProcess *game :
+         {match->matchGame(), match->localTestInstance(1), match->localTestInstance(2)})
         facts.gameRunning = facts.gameRunning || (game && game->isRunning());
     facts.phaseIdle = match->phase() == MatchController::Idle;
     facts.phaseText = match->phaseText();
