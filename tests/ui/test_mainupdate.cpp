@@ -332,17 +332,23 @@ private slots:
     // A required offer while the game runs waits; it opens once the game has closed.
     void requiredOfferWaitsForTheGame()
     {
-        startServer();
-        auto w = window();
-        QTRY_COMPARE_WITH_TIMEOUT(w->serverClient()->state(), ServerClient::Rovivi, scaled(20000));
-        startGame(w.get());
         writeOffer(offerFor(release));
-        QTRY_VERIFY_WITH_TIMEOUT(logText().contains(QStringLiteral("update: 0.1.9 offered\n")),
-                                 scaled(20000));
+        startServer({QStringLiteral("--min-client-version"), kVersion});
+        // Offline first, so the game runs before the server refuses this version.
+        cfg::set(QStringLiteral("server/auto_connect"), false);
+        cfg::set(QStringLiteral("server/address"), QStringLiteral("tcp://127.0.0.1:%1").arg(server->tcpPort));
+        auto w = std::make_unique<MainWindow>(LaunchOptions());
+        w->show();
+        startGame(w.get());
+        w->connectToServer();
+        QTRY_VERIFY_WITH_TIMEOUT(
+            logText().contains(QStringLiteral("update: 0.1.9 offered, needed to play online\n")),
+            scaled(20000));
         QTest::qWait(300);
         QVERIFY(!dialogOf(w.get()));
         endGame(w.get());
         QTRY_VERIFY_WITH_TIMEOUT(dialogOpen(w.get()), scaled(20000));
+        QCOMPARE(labelText(dialogOf(w.get()), "CardTitle"), QStringLiteral("UPDATE NEEDED"));
     }
 
     // UPDATE NOW while the game runs: the download finishes and waits; closing the game installs,
