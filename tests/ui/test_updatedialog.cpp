@@ -270,6 +270,50 @@ private slots:
         QCOMPARE(m.page(), opens ? page : QString());
         QCOMPARE(m.primaryClicked(), opens ? Action::OpenPage : Action::None);
     }
+
+    // The real dialog carries the model to its widgets and its signals.
+    void dialogWidgets()
+    {
+        QJsonObject o = offer();
+        o.insert("notes", "<i>plain</i> words");
+        o.insert("page", "http://example.org/news"); // not https: no link
+        UpdateDialog d(o, true, QString());
+        d.show();
+        QVERIFY(!d.isModal());
+        QCOMPARE(d.minimumWidth(), 560);
+        QCOMPARE(d.windowTitle(), QStringLiteral("Orvex Rovivi 0.1.9"));
+        QCOMPARE(d.findChild<QLabel *>("CardTitle")->text(), QStringLiteral("UPDATE NEEDED"));
+        QCOMPARE(d.findChild<QLabel *>("UpdateNotes")->text(), QStringLiteral("<i>plain</i> words"));
+        QCOMPARE(d.findChild<QLabel *>("UpdateNotes")->textFormat(), Qt::PlainText);
+        QVERIFY(!d.findChild<QLabel *>("UpdateLink"));
+        QVERIFY(d.primaryButton()->isDefault());
+        auto *bar = d.findChild<QProgressBar *>();
+        QVERIFY(!bar->isVisible());
+
+        QSignalSpy now(&d, &UpdateDialog::updateNow), cancel(&d, &UpdateDialog::cancelRequested),
+            rejected(&d, &QDialog::rejected);
+        d.primaryButton()->click();
+        QCOMPARE(now.size(), 1);
+        d.showProgress(QStringLiteral("Unpacking 0.1.9..."), -1);
+        QVERIFY(bar->isVisible());
+        QCOMPARE(bar->maximum(), 0); // a moving busy bar
+        d.showProgress(QStringLiteral("Downloading"), 40);
+        QCOMPARE(bar->maximum(), 100);
+        QCOMPARE(bar->value(), 40);
+        d.secondButton()->click();
+        QCOMPARE(cancel.size(), 1);
+        QCOMPARE(rejected.size(), 0);
+        QVERIFY(d.isVisible());
+        QCOMPARE(d.findChild<QLabel *>("Muted")->text(), kCancelled);
+
+        // Closing the window while working: rejected, so the main window cancels.
+        d.primaryButton()->click();
+        QCOMPARE(now.size(), 2);
+        d.close();
+        QCOMPARE(rejected.size(), 1);
+        QVERIFY(!d.isVisible());
+        QCOMPARE(d.model().state(), State::Cancelled);
+    }
 };
 
 QTEST_MAIN(TestUpdateDialog)
