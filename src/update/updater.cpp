@@ -225,7 +225,7 @@ void Updater::start(const QJsonObject &offerObject)
 void Updater::readData()
 {
     QNetworkReply *reply = m_reply.data();
-    if (!reply)
+    if (!reply || !reply->isOpen())
         return;
     const QByteArray data = reply->readAll();
     if (data.isEmpty())
@@ -300,7 +300,7 @@ void Updater::downloadFinished()
     if (m_received != m_offer.size || sha != m_offer.sha256) {
         appendLog(QStringLiteral("update: got %1 bytes, SHA-256 %2; expected %3, %4")
                       .arg(m_received)
-                      .arg(m_received <= m_offer.size ? sha : QStringLiteral("(not computed)"))
+                      .arg(sha)
                       .arg(m_offer.size)
                       .arg(m_offer.sha256));
         fail(tr("The download is not the release the server named (its size or SHA-256 differs). Nothing was "
@@ -342,6 +342,9 @@ void Updater::unpackWith(int tool)
     m_unpack = process;
     process->setProgram(tools[tool].program);
     process->setArguments(tools[tool].arguments);
+    // Nothing to answer: a tool that asks (unzip on a full disk: "Continue? (y/n)") reads the end
+    // of its input and gives up instead of waiting for ever.
+    process->setStandardInputFile(QProcess::nullDevice());
     process->setStandardOutputFile(QProcess::nullDevice());
     process->setStandardErrorFile(QProcess::nullDevice());
     connect(process, &QProcess::finished, this,
