@@ -102,6 +102,10 @@ UpdateDialog::UpdateDialog(const QJsonObject &offer, bool required, const QStrin
             openPage(m_model.page());
             break;
         default:
+            // A page that is no web page is refused, and the log says why nothing opened.
+            if (!m_model.primaryEnabled() || m_model.offeredPage().isEmpty())
+                break;
+            openPage(m_model.offeredPage());
             break;
         }
     });

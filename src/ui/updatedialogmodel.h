@@ -37,6 +37,8 @@ public:
     int barValue() const { return m_barValue; }
     // The page OPEN THE DOWNLOAD PAGE opens; empty when it is not an http or https address.
     QString page() const;
+    // The page as the server sent it.
+    QString offeredPage() const { return m_offer.value(QStringLiteral("page")).toString(); }
 
     Action primaryClicked();
     Action secondClicked();
