@@ -40,6 +40,15 @@ QByteArray readFileShared(const QString &path, bool *opened = nullptr);
 // source path and the system error number.
 bool renameReplacing(const QString &from, const QString &to, QString *error = nullptr);
 
+// The same move for putting files in place and back (an update's install): replaces a file at
+// `to` and has the move on disk before it returns (the folder entry flushed; Windows:
+// MOVEFILE_WRITE_THROUGH). False with the system's error number in `systemError` otherwise.
+bool moveReplacing(const QString &from, const QString &to, int *systemError = nullptr);
+
+// The system's own words for an error number (errno here, GetLastError on Windows), trimmed, or
+// "error %1" with the number when the system has none.
+QString systemErrorText(int code);
+
 // How copyFileRange moved the bytes: by the system, file to file (sharing the blocks where the
 // file system can), or through a buffer of this process.
 enum class CopyMethod { System, Buffered };

@@ -43,6 +43,23 @@ bool renameReplacing(const QString &from, const QString &to, QString *error)
     return false;
 }
 
+bool moveReplacing(const QString &from, const QString &to, int *systemError)
+{
+    int code = 0;
+    if (native::renameReplacing(native::Path(QFile::encodeName(from).toStdString()),
+                                native::Path(QFile::encodeName(to).toStdString()), &code))
+        return true;
+    if (systemError)
+        *systemError = code;
+    return false;
+}
+
+QString systemErrorText(int code)
+{
+    const QString text = QString::fromUtf8(native::systemErrorText(code)).trimmed();
+    return text.isEmpty() ? QStringLiteral("error %1").arg(code) : text;
+}
+
 QByteArray readFileShared(const QString &path, bool *opened)
 {
     const std::string bytes =

@@ -51,6 +51,22 @@ bool writeFileAtomically(const QString &path, const QByteArray &bytes, QString *
     return ok;
 }
 
+bool moveReplacing(const QString &from, const QString &to, int *systemError)
+{
+    int code = 0;
+    if (native::renameReplacing(nativePath(from), nativePath(to), &code))
+        return true;
+    if (systemError)
+        *systemError = code;
+    return false;
+}
+
+QString systemErrorText(int code)
+{
+    const QString text = QString::fromUtf8(native::systemErrorText(code)).trimmed();
+    return text.isEmpty() ? QStringLiteral("error %1").arg(code) : text;
+}
+
 QByteArray readFileShared(const QString &path, bool *opened)
 {
     const std::string bytes = native::readFileShared(nativePath(path), opened);

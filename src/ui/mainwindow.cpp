@@ -78,6 +78,7 @@ MainWindow::MainWindow(const LaunchOptions &opts, QWidget *parent)
     wirePlay();
     wireMatch();
     wireParts();
+    wireUpdate();
 
     connect(bannerTimer, &QTimer::timeout, banner, &QWidget::hide);
 

@@ -1,10 +1,13 @@
 #pragma once
 #include "app/launchoptions.h"
+#include "updatedialog.h"
 #include "windowcontroller.h"
 #include "windowparts.h"
 
+#include <QJsonObject>
 #include <QList>
 #include <QMainWindow>
+#include <QPointer>
 #include <memory>
 
 class QButtonGroup;
@@ -19,6 +22,7 @@ class Page;
 class PlayPage;
 class ServerClient;
 class UpnpMapper;
+class Updater;
 
 // The launcher's only top-level window: header, navigation bar, notice banner, the four pages
 // and the footer with the connection status. It owns every long-lived object.
@@ -54,6 +58,8 @@ public:
     ReportSender *reportSender() const { return reports; }
     QString playNotice() const { return controller.playNotice(); }
     UpnpMapper *portMapper() const { return upnp; }
+    Updater *selfUpdater() const { return updater; }
+    UpdateDialog *currentUpdateDialog() const { return updateDialog; }
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -85,6 +91,14 @@ private:
     // The pages after Play (mainwindow_parts.cpp), and the bridge, F3 reports and gamepad.
     void createPages();
     void wireParts();
+    // Self-update (mainwindow_update.cpp): offers, the dialog, installing, the clean-up.
+    void wireUpdate();
+    void onUpdateMessage(const QJsonObject &msg);
+    void takeUpdateOffer(const QJsonObject &candidate, bool required);
+    QString updateWaitReason() const;
+    void openUpdateDialog(bool required);
+    void tryInstallUpdate();
+    void retryPendingUpdate();
 
     LaunchOptions options;
     WindowController controller;
@@ -108,4 +122,13 @@ private:
     QLabel *statusDot = nullptr;
     QLabel *statusText = nullptr;
     bool shownOnce = false;
+    Updater *updater = nullptr;
+    QPointer<UpdateDialog> updateDialog;
+    QJsonObject offer;
+    QString dismissedVersion;
+    bool installPending = false;
+    bool dialogPending = false;
+    bool dialogRequired = false;
+    QString lastUpdateProgress;
+    int lastUpdatePercent = -1;
 };

@@ -108,3 +108,54 @@ WindowController::CloseAction WindowController::close(bool gameRunning, bool byT
         return CloseAction::Ask;
     return CloseAction::Close;
 }
+
+UpdateOfferTexts WindowController::updateOfferTexts(const QString &version, bool required, bool testBuild,
+                                                    const QString &offerBuild, const QString &ownBuild)
+{
+    UpdateOfferTexts t;
+    t.logLine =
+        QStringLiteral("update: %1 offered%2%3")
+            .arg(version, required ? QStringLiteral(", needed to play online") : QString(),
+                 testBuild
+                     ? QStringLiteral(" (the release's build %1; this one is %2)").arg(offerBuild, ownBuild)
+                     : QString());
+    if (testBuild)
+        t.sentence = tr("You have a test build: everyone else plays the release of %1.").arg(version);
+    else if (required)
+        t.sentence = tr("Orvex Rovivi %1 is out, and the server needs it to play online.").arg(version);
+    else
+        t.sentence = tr("Orvex Rovivi %1 is out. Players on another version cannot play you.").arg(version);
+    t.buttonText = testBuild ? tr("GET THE RELEASE") : tr("UPDATE TO %1").arg(version);
+    t.cardText = t.sentence + QLatin1Char(' ') + tr("It is installed once the game is closed.");
+    t.bridgeText =
+        t.sentence + QLatin1Char(' ') + tr("Close the game and update on Orvex Rovivi's Play page.");
+    return t;
+}
+
+QString WindowController::updateWaitReason(const UpdateWaitFacts &f)
+{
+    if (f.gameRunning)
+        return tr("you close the game");
+    if (!f.phaseIdle)
+        return tr("this is over: %1").arg(f.phaseText);
+    if (f.buildBusy)
+        return tr("Build game is done");
+    if (f.preparing)
+        return tr("the game is prepared for this version");
+    return QString();
+}
+
+WindowController::OfferAction WindowController::updateOfferAction(bool updaterActive, bool autoUpdate,
+                                                                  const QString &cannotUpdate,
+                                                                  bool dialogOpen, const QString &version,
+                                                                  const QString &dismissedVersion,
+                                                                  bool required, const QString &waitReason)
+{
+    if (updaterActive)
+        return OfferAction::Nothing;
+    if (autoUpdate && cannotUpdate.isEmpty())
+        return OfferAction::Start;
+    if (dialogOpen || (version == dismissedVersion && !required))
+        return OfferAction::Nothing;
+    return waitReason.isEmpty() ? OfferAction::OpenDialog : OfferAction::Later;
+}

@@ -25,8 +25,27 @@ struct BuildFacts {
 };
 BuildFacts gatherBuildFacts(const QString &gameId);
 
+// What an update offer says in the log, on the Play page's card and in the game's menu.
+struct UpdateOfferTexts {
+    QString logLine;
+    QString sentence;
+    QString buttonText;
+    QString cardText;
+    QString bridgeText;
+};
+
+// What stands in the way of showing an update or installing one.
+struct UpdateWaitFacts {
+    bool gameRunning = false;
+    bool phaseIdle = true;
+    QString phaseText;
+    bool buildBusy = false;
+    bool preparing = false; // the game's code is being prepared for this version
+};
+
 class WindowController {
 public:
+    enum class OfferAction { Start, OpenDialog, Later, Nothing };
     enum class PlayAction { BringForward, Wait, Start };
     enum class CloseAction { Ask, Close };
 
@@ -52,6 +71,19 @@ public:
     // On reaching the server without an account: true once per run when nothing is stored and no
     // launch option speaks against it.
     bool takeFirstRunPrompt(ServerClient::State state, const QString &storedToken, const QString &storedName);
+
+    // `testBuild`: the offer is this very version with another build (`offerBuild`); `ownBuild` is
+    // this launcher's build label.
+    static UpdateOfferTexts updateOfferTexts(const QString &version, bool required, bool testBuild,
+                                             const QString &offerBuild, const QString &ownBuild);
+    // Empty when nothing is in the way, else the end of "It goes in once %1.".
+    static QString updateWaitReason(const UpdateWaitFacts &facts);
+    // What a new offer does: start at once (--auto-update), open the dialog, open it once the wait is
+    // over, or nothing (an update runs, a dialog is open, or the player dismissed this version).
+    static OfferAction updateOfferAction(bool updaterActive, bool autoUpdate, const QString &cannotUpdate,
+                                         bool dialogOpen, const QString &version,
+                                         const QString &dismissedVersion, bool required,
+                                         const QString &waitReason);
 
     // Closing: ask while a game runs, unless the run is scripted (--user) or the system asked.
     CloseAction close(bool gameRunning, bool byTermination) const;

@@ -1,4 +1,5 @@
 #include "platform/platform.h"
+#include "platform/unpack.h"
 #include "testutil.h"
 
 #include <QAtomicInt>
@@ -110,6 +111,8 @@ private slots:
     void atomicReplaceRetriesWhileTargetIsHeld();
     void readFileSharedLimitsAndFlags();
     void renameReplacingReplacesInOneStep();
+    void moveReplacingGivesTheSystemsReason();
+    void releaseUnpackersAndLauncher();
     void processTreeIsOneLevel();
     void jobEndsGamesWhenLauncherIsKilled();
     void jobEndsWholeGroupAtNormalExit();
@@ -229,6 +232,49 @@ void TestPlatform::renameReplacingReplacesInOneStep()
              QStringLiteral("cannot rename %1 (error %2)").arg(QDir::toNativeSeparators(from)).arg(ENOENT));
     QCOMPARE(readAll(to), QByteArray("second"));
     QVERIFY(!platform::renameReplacing(from, to)); // no error text asked for
+}
+
+void TestPlatform::moveReplacingGivesTheSystemsReason()
+{
+    QTemporaryDir dir;
+    const QString from = dir.filePath(QStringLiteral("new"));
+    const QString to = dir.filePath(QStringLiteral("old"));
+    QVERIFY(writeAll(from, "new"));
+    QVERIFY(writeAll(to, "old"));
+    int code = -1;
+    QVERIFY(platform::moveReplacing(from, to, &code));
+    QCOMPARE(readAll(to), QByteArray("new"));
+    QVERIFY(!QFile::exists(from));
+    QVERIFY(!platform::moveReplacing(from, to, &code));
+    QCOMPARE(code, ENOENT);
+    QCOMPARE(platform::systemErrorText(code), QStringLiteral("No such file or directory"));
+    // Into a folder that is not there.
+    QVERIFY(!platform::moveReplacing(to, dir.filePath(QStringLiteral("none/x")), &code));
+    QCOMPARE(code, ENOENT);
+    QCOMPARE(readAll(to), QByteArray("new"));
+    QCOMPARE(platform::systemErrorText(EACCES), QStringLiteral("Permission denied"));
+    QVERIFY(!platform::systemErrorText(987654).isEmpty());
+}
+
+void TestPlatform::releaseUnpackersAndLauncher()
+{
+    QCOMPARE(platform::launcherFileName(), QStringLiteral("orx-launcher"));
+    const QList<platform::Unpacker> tools =
+        platform::archiveUnpackers(QStringLiteral("/u/a b.zip"), QStringLiteral("/u/stage"));
+    QCOMPARE(tools.size(), 2);
+    QCOMPARE(tools[0].name, QStringLiteral("bsdtar"));
+    QCOMPARE(tools[0].arguments, QStringList({"-x", "-f", "/u/a b.zip", "-C", "/u/stage"}));
+    QCOMPARE(tools[1].name, QStringLiteral("unzip"));
+    QCOMPARE(tools[1].arguments, QStringList({"-q", "-o", "/u/a b.zip", "-d", "/u/stage"}));
+    // Run rights follow read rights.
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("orx-launcher"));
+    QVERIFY(writeAll(file, "#!/bin/sh\n"));
+    QVERIFY(QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
+    QVERIFY(platform::makeExecutable(file));
+    QCOMPARE(QFile::permissions(file) & (QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther),
+             QFile::ExeOwner | QFile::ExeGroup);
+    QVERIFY(!platform::makeExecutable(dir.filePath(QStringLiteral("missing"))));
 }
 
 void TestPlatform::readFileSharedLimitsAndFlags()

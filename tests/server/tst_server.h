@@ -31,6 +31,8 @@ private slots:
     void noticeFromTheConsole();
     void rankedEloFromTheConsole();
     void updateOfferFromFile();
+    void updateOfferRules_data();
+    void updateOfferRules();
     void reportsAreStored();
     void reportBudgetPerAccount();
     void f3ReportIsStored();

@@ -380,6 +380,68 @@ void TestServer::updateOfferFromFile()
     QVERIFY(!d.hello().contains("update"));
 }
 
+void TestServer::updateOfferRules_data()
+{
+    QTest::addColumn<QByteArray>("size");
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<QString>("refusal"); // empty: offered
+    const QString longUrl = "https://example.org/" + QString(480, 'a');
+    QTest::newRow("1 GiB over https") << QByteArray("1073741824") << "https://example.org/x.zip"
+                                      << "";
+    QTest::newRow("loopback address with a port") << QByteArray("5") << "http://127.0.0.1:8080/x.zip"
+                                                  << "";
+    QTest::newRow("loopback name") << QByteArray("5") << "http://localhost/x.zip"
+                                   << "";
+    QTest::newRow("500 characters") << QByteArray("5") << longUrl << "";
+    QTest::newRow("one byte over 1 GiB") << QByteArray("1073741825") << "https://example.org/x.zip"
+                                         << "size must be a whole number";
+    QTest::newRow("no bytes") << QByteArray("0") << "https://example.org/x.zip"
+                              << "size must be a whole number";
+    QTest::newRow("a fraction") << QByteArray("10.5") << "https://example.org/x.zip"
+                                << "size must be a whole number";
+    QTest::newRow("size as text") << QByteArray("\"10\"") << "https://example.org/x.zip"
+                                  << "it needs version";
+    QTest::newRow("501 characters") << QByteArray("5") << longUrl + "b"
+                                    << "url is longer than 500";
+    QTest::newRow("plain http elsewhere") << QByteArray("5") << "http://example.org/x.zip"
+                                          << "url must start with https://";
+    QTest::newRow("scheme in capitals") << QByteArray("5") << "HTTPS://example.org/x.zip"
+                                        << "url must start with https://";
+}
+
+void TestServer::updateOfferRules()
+{
+    QFETCH(QByteArray, size);
+    QFETCH(QString, url);
+    QFETCH(QString, refusal);
+    const QString offer = dir->filePath("offer.json");
+    QFile f(offer);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    const QByteArray notes = QByteArray("New: ") + QByteArray(5000, 'n');
+    f.write(R"({"version":"0.2.0","build":"b7","size":)" + size + R"(,"sha256":")" + QByteArray(64, 'c') +
+            R"(","url":")" + url.toUtf8() + R"(","notes":")" + notes + R"(","page":"https://example.org/)" +
+            QByteArray(600, 'p') + R"("})");
+    f.close();
+    QVERIFY(startServer({"--update-file", offer}));
+    ScriptedClient c;
+    QVERIFY(c.connectPlain(server->tcpPort));
+    const QJsonObject w = c.hello();
+    if (!refusal.isEmpty()) {
+        QVERIFY(!w.contains("update"));
+        QTRY_VERIFY_WITH_TIMEOUT(server->errors().contains("is not valid (" + refusal),
+                                 orxtest::scaled(10000));
+        return;
+    }
+    const QJsonObject u = w.value("update").toObject();
+    QCOMPARE(u.value("url").toString(), url);
+    QCOMPARE(u.value("build").toString(), QString("b7"));
+    QCOMPARE(u.value("size").toDouble(), size.toDouble());
+    // The player's words come along, each cut to what a dialog holds.
+    QCOMPARE(u.value("notes").toString(), QString::fromLatin1(notes.left(4000)));
+    QCOMPARE(u.value("page").toString().size(), 500);
+    QVERIFY(u.value("page").toString().startsWith("https://example.org/ppp"));
+}
+
 void TestServer::reportsAreStored()
 {
     QVERIFY(startServer());

@@ -15,9 +15,12 @@
 #include "ui/mainwindow.h"
 #include "ui/playpage.h"
 #include "ui/theme.h"
+#include "ui/updatedialog.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QDir>
+#include <QFile>
 #include <QJsonArray>
 #include <QLabel>
 #include <QLineEdit>
@@ -247,6 +250,65 @@ int main(int argc, char **argv)
         key.reject();
     }
     w.showPage(0);
+
+    // The update dialog in each of its states. A packaged folder of build T1 makes the test build's
+    // explanation possible.
+    {
+        const QString app = data.filePath("app");
+        QDir().mkpath(app + "/games");
+        QFile version(app + "/VERSION.txt");
+        check(version.open(QIODevice::WriteOnly) && version.write("ORX-Rovivi 0.1.8, packaged T1\n") > 0,
+              "the packaged folder");
+        version.close();
+        cfg::setAppDirForTesting(app);
+        const QJsonObject offer{{"version", "0.1.9"},
+                                {"build", "R2"},
+                                {"size", 48234496},
+                                {"sha256", QString(64, 'a')},
+                                {"url", "https://example.org/ORX-Rovivi-0.1.9.zip"},
+                                {"notes",
+                                 "Faster rollback on slow links, the lobby list sorted by ping, and two "
+                                 "desync fixes in King of the Hill."},
+                                {"page", "https://example.org/orx/0.1.9"}};
+        const auto snap = [&](UpdateDialog &d, const char *name) {
+            d.show();
+            settle();
+            check(w.saveSnapshot(QStringLiteral("dialog-update-") + name, &d), name);
+        };
+        {
+            UpdateDialog d(offer, false, QString(), &w);
+            snap(d, "available");
+            d.primaryButton()->click();
+            d.showProgress("Downloading 0.1.9...", 0);
+            d.showProgress("Downloading 0.1.9: 17 of 46 MB", 37);
+            snap(d, "downloading");
+            d.showProgress("Unpacking 0.1.9...", -1);
+            snap(d, "unpacking");
+            d.showWaiting("Downloaded. It goes in once you close the game.");
+            snap(d, "waiting");
+            d.secondButton()->click();
+            snap(d, "cancelled");
+            d.primaryButton()->click();
+            d.showFailure("The download failed: Connection refused");
+            snap(d, "failed");
+        }
+        {
+            UpdateDialog d(offer, true, QString(), &w);
+            snap(d, "required");
+        }
+        {
+            QJsonObject same = offer;
+            same.insert("version", "0.1.8");
+            same.remove("notes");
+            UpdateDialog d(same, false, QString(), &w);
+            snap(d, "test-build");
+        }
+        {
+            UpdateDialog d(offer, false, QStringLiteral("A source build updates with git, not here."), &w);
+            snap(d, "source-build");
+        }
+        cfg::setAppDirForTesting(QString());
+    }
 
     // The trust question: a server with TLS whose certificate nobody pinned yet.
     {

@@ -446,6 +446,125 @@ private slots:
         QCOMPARE(plain.close(true, true), A::Close);
         QCOMPARE(user.close(true, false), A::Close);
     }
+    void updateOfferTexts_data()
+    {
+        QTest::addColumn<bool>("required");
+        QTest::addColumn<bool>("testBuild");
+        QTest::addColumn<QString>("version");
+        QTest::addColumn<QString>("log");
+        QTest::addColumn<QString>("sentence");
+        QTest::addColumn<QString>("button");
+
+        QTest::newRow("newer") << false << false << "0.1.9"
+                               << "update: 0.1.9 offered"
+                               << "Orvex Rovivi 0.1.9 is out. Players on another version cannot play you."
+                               << "UPDATE TO 0.1.9";
+        QTest::newRow("required") << true << false << "0.2.0"
+                                  << "update: 0.2.0 offered, needed to play online"
+                                  << "Orvex Rovivi 0.2.0 is out, and the server needs it to play online."
+                                  << "UPDATE TO 0.2.0";
+        QTest::newRow("test build") << false << true << "0.1.8"
+                                    << "update: 0.1.8 offered (the release's build R2; this one is T1)"
+                                    << "You have a test build: everyone else plays the release of 0.1.8."
+                                    << "GET THE RELEASE";
+        QTest::newRow("test build, required")
+            << true << true << "0.1.8"
+            << "update: 0.1.8 offered, needed to play online (the release's build R2; this one is T1)"
+            << "You have a test build: everyone else plays the release of 0.1.8."
+            << "GET THE RELEASE";
+    }
+    void updateOfferTexts()
+    {
+        QFETCH(bool, required);
+        QFETCH(bool, testBuild);
+        QFETCH(QString, version);
+        QFETCH(QString, sentence);
+        const UpdateOfferTexts t = WindowController::updateOfferTexts(
+            version, required, testBuild, QStringLiteral("R2"), QStringLiteral("T1"));
+        QTEST(t.logLine, "log");
+        QCOMPARE(t.sentence, sentence);
+        QTEST(t.buttonText, "button");
+        QCOMPARE(t.cardText, sentence + " It is installed once the game is closed.");
+        QCOMPARE(t.bridgeText, sentence + " Close the game and update on Orvex Rovivi's Play page.");
+    }
+
+    // The first thing in the way wins.
+    void updateWaitReason_data()
+    {
+        QTest::addColumn<bool>("game");
+        QTest::addColumn<bool>("idle");
+        QTest::addColumn<bool>("build");
+        QTest::addColumn<bool>("preparing");
+        QTest::addColumn<QString>("reason");
+
+        QTest::newRow("nothing") << false << true << false << false << "";
+        QTest::newRow("game") << true << false << true << true << "you close the game";
+        QTest::newRow("phase") << false << false << true << true << "this is over: Searching for a match...";
+        QTest::newRow("build") << false << true << true << true << "Build game is done";
+        QTest::newRow("preparing") << false << true << false << true
+                                   << "the game is prepared for this version";
+    }
+    void updateWaitReason()
+    {
+        UpdateWaitFacts f;
+        QFETCH(bool, game);
+        QFETCH(bool, idle);
+        QFETCH(bool, build);
+        QFETCH(bool, preparing);
+        f.gameRunning = game;
+        f.phaseIdle = idle;
+        f.phaseText = QStringLiteral("Searching for a match...");
+        f.buildBusy = build;
+        f.preparing = preparing;
+        QTEST(WindowController::updateWaitReason(f), "reason");
+    }
+
+    void updateOfferAction_data()
+    {
+        QTest::addColumn<bool>("active");
+        QTest::addColumn<bool>("autoUpdate");
+        QTest::addColumn<QString>("cannot");
+        QTest::addColumn<bool>("dialogOpen");
+        QTest::addColumn<QString>("dismissed");
+        QTest::addColumn<bool>("required");
+        QTest::addColumn<QString>("wait");
+        QTest::addColumn<int>("action");
+
+        using A = WindowController::OfferAction;
+        const QString none;
+        const QString source = QStringLiteral("A source build updates with git, not here.");
+        QTest::newRow("opens") << false << false << none << false << none << false << none
+                               << int(A::OpenDialog);
+        QTest::newRow("waits for the game")
+            << false << false << none << false << none << false << "you close the game" << int(A::Later);
+        QTest::newRow("an update runs")
+            << true << true << none << false << none << true << none << int(A::Nothing);
+        QTest::newRow("auto update") << false << true << none << false << none << false
+                                     << "you close the game" << int(A::Start);
+        QTest::newRow("auto update, but a source build")
+            << false << true << source << false << none << false << none << int(A::OpenDialog);
+        QTest::newRow("a dialog is open")
+            << false << false << none << true << none << true << none << int(A::Nothing);
+        QTest::newRow("dismissed") << false << false << none << false << "0.1.9" << false << none
+                                   << int(A::Nothing);
+        QTest::newRow("dismissed, but required")
+            << false << false << none << false << "0.1.9" << true << none << int(A::OpenDialog);
+        QTest::newRow("another version was dismissed")
+            << false << false << none << false << "0.1.7" << false << none << int(A::OpenDialog);
+    }
+    void updateOfferAction()
+    {
+        QFETCH(bool, active);
+        QFETCH(bool, autoUpdate);
+        QFETCH(QString, cannot);
+        QFETCH(bool, dialogOpen);
+        QFETCH(QString, dismissed);
+        QFETCH(bool, required);
+        QFETCH(QString, wait);
+        QTEST(int(WindowController::updateOfferAction(active, autoUpdate, cannot, dialogOpen,
+                                                      QStringLiteral("0.1.9"), dismissed, required, wait)),
+              "action");
+    }
 };
 
 QTEST_GUILESS_MAIN(TestUiLogic)

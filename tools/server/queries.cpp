@@ -108,21 +108,41 @@ bool Server::reloadUpdateOffer()
         const QByteArray data = f.read(65536);
         QJsonParseError err;
         const QJsonDocument doc = QJsonDocument::fromJson(data, &err);
-        static const QRegularExpression versionRe(QStringLiteral("^\\d+(\\.\\d+)*$"));
+        static const QRegularExpression versionRe(QStringLiteral("^[0-9]+(\\.[0-9]+)*$"));
         static const QRegularExpression shaRe(QStringLiteral("^[0-9a-f]{64}$"));
+        static const QRegularExpression loopbackRe(
+            QStringLiteral("^http://(127\\.0\\.0\\.1|localhost)(:[0-9]+)?/"));
         const QJsonObject o = doc.object();
+        const double size = o.value("size").toDouble(-1);
+        const QString url = o.value("url").toString();
+        // Every launcher drops an offer against these rules: saying why here beats silence there.
+        QString why;
         if (!doc.isObject() || !versionRe.match(o.value("version").toString()).hasMatch() ||
-            !shaRe.match(o.value("sha256").toString()).hasMatch() || o.value("size").toDouble() <= 0 ||
-            o.value("url").toString().isEmpty()) {
-            serverLog(QStringLiteral("update offer %1 is not valid (it needs version, size, sha256, url): "
-                                     "no offer is made")
-                          .arg(m_options.updateFile));
+            !shaRe.match(o.value("sha256").toString()).hasMatch() || !o.value("size").isDouble() ||
+            url.isEmpty())
+            why = QStringLiteral("it needs version, size, sha256, url");
+        else if (size <= 0 || size > 1073741824.0 || size != double(qint64(size)))
+            why = QStringLiteral("size must be a whole number of bytes from 1 to 1073741824");
+        else if (url.size() > 500)
+            why = QStringLiteral("url is longer than 500 characters");
+        else if (!url.startsWith(QLatin1String("https://")) && !loopbackRe.match(url).hasMatch())
+            why = QStringLiteral("url must start with https:// (or http://127.0.0.1 or http://localhost)");
+        if (!why.isEmpty()) {
+            serverLog(QStringLiteral("update offer %1 is not valid (%2): no offer is made")
+                          .arg(m_options.updateFile, why));
         } else {
             offer = QJsonObject{{"version", o.value("version")},
                                 {"build", o.value("build").toString()},
                                 {"size", o.value("size")},
                                 {"sha256", o.value("sha256")},
-                                {"url", o.value("url")}};
+                                {"url", url}};
+            // The player reads these two: passed on, cut to a size a dialog can hold.
+            const QString notes = o.value("notes").toString().left(4000);
+            const QString page = o.value("page").toString().left(500);
+            if (!notes.isEmpty())
+                offer.insert("notes", notes);
+            if (!page.isEmpty())
+                offer.insert("page", page);
         }
     }
     if (offer == m_updateOffer)
