@@ -62,6 +62,13 @@ QStringList lines(const QByteArray &bytes)
 {
     return QString::fromUtf8(bytes).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
+
+// The stand-in launcher an install started has run (and its record is taken away for the next).
+bool launcherRan(const kit::Case &c)
+{
+    const QString started = QDir(c.app).filePath(QStringLiteral("started.txt"));
+    return testutil::waitFor([&] { return QFile::exists(started); }) && QFile::remove(started);
+}
 } // namespace
 
 void TestUpdateInstall::unpacking_data()
@@ -225,6 +232,7 @@ void TestUpdateInstall::installTwiceWithoutRestart()
         Updater updater;
         QVERIFY(prepare(c, updater, kit::releaseFiles()));
         updater.install();
+        QVERIFY(launcherRan(c));
     }
     QCOMPARE(testutil::readAll(launcher + ".orx-old"), kit::installedFiles().value("orx-launcher"));
     // Again: ".orx-old" is taken but deletable, and reused.
@@ -234,6 +242,7 @@ void TestUpdateInstall::installTwiceWithoutRestart()
         Updater updater;
         QVERIFY(prepare(c, updater, second, "0.2.1"));
         updater.install();
+        QVERIFY(launcherRan(c));
     }
     QCOMPARE(testutil::readAll(QDir(c.app).filePath("games/orx/data.bin.orx-old")), QByteArray("new data"));
     QVERIFY(!QFile::exists(launcher + ".orx-old2"));
@@ -249,6 +258,7 @@ void TestUpdateInstall::installTwiceWithoutRestart()
         Updater updater;
         QVERIFY(prepare(c, updater, third, "0.2.2"));
         updater.install();
+        QVERIFY(launcherRan(c));
     }
     QCOMPARE(testutil::readAll(QDir(c.app).filePath("games/orx/data.bin.orx-old")), QByteArray("new data"));
     QCOMPARE(testutil::readAll(QDir(c.app).filePath("games/orx/data.bin.orx-old2")),
