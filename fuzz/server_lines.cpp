@@ -6,7 +6,9 @@
 //   match    players A and B signed in: searches, accept, paths, results, series, tunnel, feed
 //   lobby    players A and B signed in: lobbies of every kind, ready, rate, watching
 //   report   player A signed in: F3 report parts (report_file, report_done)
-// A line that starts with a tab goes to B (the server trims it away); all others go to A. After
+// A line that starts with a tab goes to B (the server trims it away); all others go to A. The ids
+// the server made up are echoed as a launcher would: "@M", "@S" and "@L" in a line become the
+// latest match, series and lobby id either player was sent. After
 // the input every connection used gets a ping with a fresh id, and the input is done when each
 // pong came back or the server closed that connection. Players stay signed in across inputs (a
 // server lives long), and sign in again when an input signed them out.
@@ -33,6 +35,23 @@ constexpr int Players = 1;
 #endif
 
 qint64 g_nextId = 1LL << 40; // above what inputs tend to use
+
+// The latest ids the server handed out, by placeholder.
+QByteArray g_match = "m1", g_series = "s1", g_lobby = "AB1CD";
+
+void noteIds(const QByteArray &line)
+{
+    if (!line.contains("\"match\"") && !line.contains("\"series\"") && !line.contains("\"lobby\""))
+        return;
+    const QJsonObject msg = QJsonDocument::fromJson(line).object();
+    const QString type = msg.value("type").toString();
+    if (type.startsWith("match_") && msg.value("match").isString())
+        g_match = msg.value("match").toString().toUtf8();
+    if ((type == "series" || type == "match_found") && msg.value("series").isString())
+        g_series = msg.value("series").toString().toUtf8();
+    if (type == "lobby" && msg.value("lobby").toObject().value("id").isString())
+        g_lobby = msg.value("lobby").toObject().value("id").toString().toUtf8();
+}
 
 class Client {
 public:
@@ -101,6 +120,7 @@ private:
         while ((nl = m_buffer.indexOf('\n')) >= 0) {
             const QByteArray line = m_buffer.left(nl);
             m_buffer.remove(0, nl + 1);
+            noteIds(line);
             if (line.contains(marker))
                 return QJsonDocument::fromJson(line).object();
         }
@@ -213,8 +233,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             to[1] = to[0];
     }
     bool used[2] = {false, false};
-    for (const QByteArray &line : lines) {
+    for (QByteArray line : lines) {
         const int who = line.startsWith('\t') ? 1 : 0;
+        line.replace("@M", g_match).replace("@S", g_series).replace("@L", g_lobby);
         // Any of these may sign the connection out or in as someone else: checked again next time.
         if (Players > 0 && (line.contains("log") || line.contains("auth") || line.contains("register") ||
                             line.contains("\\u")))
