@@ -1,5 +1,7 @@
-// Writes small valid inputs for the fuzz targets into DIR/disc, DIR/package and DIR/xex.
+// Writes the seeds made by code into DIR/<target>: a disc image, packages and an executable header
+// from the writers the reader tests use, and the controls file the launcher writes.
 
+#include "controls/controlsfile.h"
 #include "x360/writer/discwriter.h"
 #include "x360/writer/packagewriter.h"
 #include "x360/writer/pattern.h"
@@ -30,7 +32,7 @@ int main(int argc, char **argv)
         return 2;
     }
     const QDir dir(QString::fromLocal8Bit(argv[1]));
-    for (const char *sub : {"disc", "package", "xex"})
+    for (const char *sub : {"fuzz_disc", "fuzz_package", "fuzz_xex", "fuzz_controls"})
         dir.mkpath(QLatin1String(sub));
 
     x360::writer::DiscImage image;
@@ -39,12 +41,12 @@ int main(int argc, char **argv)
     image.addFile(QStringLiteral("a/d.bin"), pattern(10, 3));
     image.addFile(QStringLiteral("$SystemUpdate/su.bin"), pattern(10, 4));
     QString error;
-    const QString temp = dir.filePath(QStringLiteral("disc/whole.tmp"));
+    const QString temp = dir.filePath(QStringLiteral("fuzz_disc/whole.tmp"));
     if (image.write(temp, 0, &error)) {
         QFile file(temp);
         if (file.open(QIODevice::ReadOnly)) {
             file.seek(0x10000);
-            save(dir.filePath(QStringLiteral("disc/seed1")), file.readAll());
+            save(dir.filePath(QStringLiteral("fuzz_disc/seed1")), file.readAll());
         }
         QFile::remove(temp);
     }
@@ -55,13 +57,21 @@ int main(int argc, char **argv)
         package.displayName = QStringLiteral("Seed");
         package.addFile(QStringLiteral("default.xexp"), pattern(5000, 5));
         package.addFile(QStringLiteral("dir/scattered.bin"), pattern(9000, 6), true);
-        save(dir.filePath(QStringLiteral("package/seed%1").arg(separation)), package.build());
+        save(dir.filePath(QStringLiteral("fuzz_package/seed%1").arg(separation)), package.build());
     }
 
     x360::writer::XexSpec spec;
     spec.titleId = 0x5D3A0F21;
     spec.deltaPatch = true;
     spec.moduleName = QStringLiteral("seed.exe");
-    save(dir.filePath(QStringLiteral("xex/seed1")), x360::writer::buildXex(spec).left(0x400));
+    save(dir.filePath(QStringLiteral("fuzz_xex/seed1")), x360::writer::buildXex(spec).left(0x400));
+
+    Controls controls;
+    save(dir.filePath(QStringLiteral("fuzz_controls/defaults")), composeControlsFile(controls));
+    controls.keyboard = false;
+    controls.keys[XboxA] = {0x41, 0x20};
+    controls.fight[XboxA] = FightA | FightG;
+    controls.player2 = QStringLiteral("Pad #2 \"Pro\" C:\\pads = [a]");
+    save(dir.filePath(QStringLiteral("fuzz_controls/changed")), composeControlsFile(controls));
     return 0;
 }
