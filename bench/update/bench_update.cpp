@@ -164,6 +164,13 @@ double runUpdater(Updater &updater, const QJsonObject &offer,
             loop.quit();
         }
     });
+    // The last step may come without a progress text after it: ask again when it is ready.
+    auto c3 = QObject::connect(&updater, &Updater::readyToInstall, &loop, [&] {
+        if (until(QString())) {
+            ok = true;
+            loop.quit();
+        }
+    });
     auto c2 = QObject::connect(&updater, &Updater::failed, &loop, [&](const QString &text) {
         std::fprintf(stderr, "update failed: %s\n", qPrintable(text));
         loop.quit();
@@ -175,6 +182,7 @@ double runUpdater(Updater &updater, const QJsonObject &offer,
     const double seconds = double(t.nsecsElapsed()) / 1e9;
     QObject::disconnect(c1);
     QObject::disconnect(c2);
+    QObject::disconnect(c3);
     if (peakGrowthKiB)
         *peakGrowthKiB = std::max(peak, residentKiB()) - rssStart;
     return ok ? seconds : -1;

@@ -205,6 +205,9 @@ void Updater::start(const QJsonObject &offerObject)
     request.setHeader(QNetworkRequest::UserAgentHeader, QStringLiteral("ORX-Rovivi/%1").arg(launcherVersion));
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
     QNetworkReply *reply = m_network->get(request);
+    // Bounded: the transfer waits while hashing and writing catch up, instead of holding the
+    // rest of the archive in memory.
+    reply->setReadBufferSize(4 * 1024 * 1024);
     m_reply = reply;
     connect(reply, &QNetworkReply::readyRead, this, [this, reply] {
         if (reply == m_reply)
