@@ -16,12 +16,22 @@ QString quoted(const QString &text)
     return QLatin1Char('"') + text + QLatin1Char('"');
 }
 
-// A controller's name may hold anything; backslash and double quote are escaped as TOML does, and a
-// line break (which would cut the line in two) becomes a blank.
+// A controller's name is one line of text: a control character (a line break would cut the line
+// in two, and TOML takes none but the tab in a string) becomes a blank. Read and written alike, so
+// a name read from the file is written back as it was read.
+QString plainName(QString text)
+{
+    for (QChar &c : text) {
+        if ((c.unicode() < 0x20 && c != QLatin1Char('\t')) || c.unicode() == 0x7f)
+            c = QLatin1Char(' ');
+    }
+    return text;
+}
+
+// Backslash and double quote are escaped as TOML does.
 QString escaped(QString text)
 {
-    text.replace(QLatin1Char('\r'), QLatin1Char(' '));
-    text.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    text = plainName(text);
     text.replace(QLatin1String("\\"), QLatin1String("\\\\"));
     text.replace(QLatin1String("\""), QLatin1String("\\\""));
     return text;
@@ -232,7 +242,7 @@ Controls parseControlsFile(const QByteArray &bytes)
             readKeys(c, key, strings);
         else if (section == QLatin1String("ports")) {
             if (key == QLatin1String("player2"))
-                c.player2 = strings.isEmpty() ? QString() : strings.first();
+                c.player2 = strings.isEmpty() ? QString() : plainName(strings.first());
         } else if (section == QLatin1String("buttons"))
             readPadButton(c, key, strings);
         else if (section == QLatin1String("fight"))

@@ -73,6 +73,8 @@ private slots:
     void parseTable_data();
     void parseTable();
     void malformedLinesAreSkippedOneByOne();
+    void controllerNameIsOneLine_data();
+    void controllerNameIsOneLine();
     void fightTextsAndLabels_data();
     void fightTextsAndLabels();
 
@@ -507,6 +509,40 @@ void TestControls::malformedLinesAreSkippedOneByOne()
     QCOMPARE(c.fight[XboxA], -1);
     QCOMPARE(c.fight[XboxX], int(FightG));
     QVERIFY(c.keyboard);
+}
+
+void TestControls::controllerNameIsOneLine_data()
+{
+    QTest::addColumn<QByteArray>("line");
+    QTest::addColumn<QString>("name");
+    // Found by fuzz_controls: a carriage return and NULs inside the name were read as they stood,
+    // then written as a blank and as raw NULs, so the file read back differently.
+    QTest::newRow("CR and NULs") << QByteArray(
+                                        "player2 = \"Pad #2 \\\"Pro\\\" C:\\\\pad\r\0\0\0\0\0\0\0s = [a]\"",
+                                        49)
+                                 << QStringLiteral("Pad #2 \"Pro\" C:\\pad        s = [a]");
+    QTest::newRow("escape and delete")
+        << QByteArray("player2 = \"\x1b[31mPad\x7f\"") << QStringLiteral(" [31mPad ");
+    QTest::newRow("tab kept") << QByteArray("player2 = \"Pad\tTwo\"") << QStringLiteral("Pad\tTwo");
+    QTest::newRow("letters of any language") << QByteArray("player2 = \"Manette \xc3\xa9 \xe2\x80\xa8\"")
+                                             << QStringLiteral("Manette \u00e9 \u2028");
+}
+
+void TestControls::controllerNameIsOneLine()
+{
+    QFETCH(QByteArray, line);
+    QFETCH(QString, name);
+    const Controls read = parseControlsFile("[ports]\n" + line + "\n");
+    QCOMPARE(read.player2, name);
+    const QByteArray written = composeControlsFile(read);
+    for (const char b : written)
+        QVERIFY2(uchar(b) >= 0x20 || b == '\n' || b == '\t',
+                 qPrintable(QStringLiteral("byte %1 written").arg(int(uchar(b)))));
+    QVERIFY(parseControlsFile(written) == read);
+    // A name given by the program (a pad's own name) is written the same way.
+    Controls given;
+    given.player2 = QStringLiteral("Pad\r\nTwo\x01");
+    QCOMPARE(parseControlsFile(composeControlsFile(given)).player2, QStringLiteral("Pad  Two "));
 }
 
 void TestControls::fightTextsAndLabels_data()
