@@ -15,6 +15,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDesktopServices>
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -134,6 +135,10 @@ private slots:
     {
         dir = std::make_unique<QTemporaryDir>();
         cfg::resetForTesting();
+        // The window cleans the application folder's "update" at its start: a folder of its own,
+        // not the test program's.
+        QDir().mkpath(dir->filePath(QStringLiteral("app")));
+        cfg::setAppDirForTesting(dir->filePath(QStringLiteral("app")));
         cfg::init(dir->filePath(QStringLiteral("orx-launcher.ini")));
         cfg::set(QStringLiteral("online/upnp"), false);
     }
