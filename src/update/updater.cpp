@@ -555,17 +555,22 @@ void Updater::closeArchive()
         m_archive->close();
 }
 
-void Updater::fail(const QString &message)
+void Updater::stopUnpack()
 {
-    m_active = false;
-    m_ready = false;
-    stopReply();
     if (QProcess *p = m_unpack.data()) {
         m_unpack = nullptr;
         p->disconnect(this);
         p->kill();
         p->deleteLater();
     }
+}
+
+void Updater::fail(const QString &message)
+{
+    m_active = false;
+    m_ready = false;
+    stopReply();
+    stopUnpack();
     if (m_archive) {
         m_archive->close();
         m_archive->remove();
@@ -583,12 +588,7 @@ void Updater::cancel()
     m_active = false;
     m_ready = false;
     stopReply();
-    if (QProcess *p = m_unpack.data()) {
-        m_unpack = nullptr;
-        p->disconnect(this);
-        p->kill();
-        p->deleteLater();
-    }
+    stopUnpack();
     closeArchive();
     QDir(stageDir()).removeRecursively();
     appendLog(QStringLiteral("update: %1 cancelled").arg(m_offer.version));

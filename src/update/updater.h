@@ -110,6 +110,7 @@ private:
     void unpackWith(int tool);
     void unpackFinished(int tool, int exitCode);
     bool stageIsTheRelease() const;
+    void stopUnpack();
     void fail(const QString &message);
     void stopReply();
     void closeArchive();
