@@ -87,4 +87,5 @@ private:
     Server *m_server;
     QHash<QString, Lobby *> m_lobbies;
     QHash<int, QString> m_lobbyOf; // account -> lobby
+    bool m_capLogged = false;      // the lobby cap was reached and logged, since the last lobby made
 };

@@ -92,7 +92,7 @@ void Server::handleReport(Connection *c, const QJsonObject &msg)
 
 void Server::broadcastNotice(const QString &text, const QString &level)
 {
-    const QJsonObject notice{{"type", "notice"}, {"text", text}, {"level", level}};
+    const QJsonObject notice{{"type", "notice"}, {"text", text.left(MaxText)}, {"level", level}};
     for (Connection *c : std::as_const(m_connections)) {
         if (c->greeted)
             c->send(notice);
@@ -111,18 +111,19 @@ bool Server::reloadUpdateOffer()
         static const QRegularExpression versionRe(QStringLiteral("^\\d+(\\.\\d+)*$"));
         static const QRegularExpression shaRe(QStringLiteral("^[0-9a-f]{64}$"));
         const QJsonObject o = doc.object();
-        if (!doc.isObject() || !versionRe.match(o.value("version").toString()).hasMatch() ||
+        if (!doc.isObject() || o.value("version").toString().size() > 32 ||
+            !versionRe.match(o.value("version").toString()).hasMatch() ||
             !shaRe.match(o.value("sha256").toString()).hasMatch() || o.value("size").toDouble() <= 0 ||
             o.value("url").toString().isEmpty()) {
             serverLog(QStringLiteral("update offer %1 is not valid (it needs version, size, sha256, url): "
                                      "no offer is made")
                           .arg(m_options.updateFile));
         } else {
-            offer = QJsonObject{{"version", o.value("version")},
-                                {"build", o.value("build").toString()},
+            offer = QJsonObject{{"version", o.value("version").toString().left(32)},
+                                {"build", o.value("build").toString().left(64)},
                                 {"size", o.value("size")},
                                 {"sha256", o.value("sha256")},
-                                {"url", o.value("url")}};
+                                {"url", o.value("url").toString().left(MaxText)}};
         }
     }
     if (offer == m_updateOffer)
