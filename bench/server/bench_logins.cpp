@@ -40,9 +40,10 @@ bool measure(int kdfThreads, int seconds, Figures &out)
     QTemporaryDir data;
     ServerProcess server;
     QString error;
-    if (!server.start(data.path(),
-                      {"--kdf-threads", QString::number(kdfThreads), "--kdf-iterations", "120000", "--no-rate-limit"},
-                      &error)) {
+    if (!server.start(
+            data.path(),
+            {"--kdf-threads", QString::number(kdfThreads), "--kdf-iterations", "120000", "--no-rate-limit"},
+            &error)) {
         std::fprintf(stderr, "server: %s\n", qPrintable(error));
         return false;
     }
@@ -59,8 +60,8 @@ bool measure(int kdfThreads, int seconds, Figures &out)
     int pending[kClients];
     for (int i = 0; i < kClients; ++i) {
         clients[i].inbox().clear();
-        pending[i] = clients[i].send({{"type", "login"}, {"name", QStringLiteral("bench%1").arg(i)},
-                                      {"password", "benchpass"}});
+        pending[i] = clients[i].send(
+            {{"type", "login"}, {"name", QStringLiteral("bench%1").arg(i)}, {"password", "benchpass"}});
     }
     QElapsedTimer clock, pingClock;
     clock.start();
@@ -77,7 +78,8 @@ bool measure(int kdfThreads, int seconds, Figures &out)
                     ++out.logins;
                 else
                     ++out.refused;
-                pending[i] = clients[i].send({{"type", "login"}, {"name", QStringLiteral("bench%1").arg(i)},
+                pending[i] = clients[i].send({{"type", "login"},
+                                              {"name", QStringLiteral("bench%1").arg(i)},
                                               {"password", "benchpass"}});
                 break;
             }
@@ -117,9 +119,8 @@ int main(int argc, char **argv)
     const struct {
         int threads;
         const char *label;
-    } settings[] = {{2, "2 worker threads (default)"},
-                    {1, "1 worker thread"},
-                    {0, "on the serving thread (reference)"}};
+    } settings[] = {
+        {2, "2 worker threads (default)"}, {1, "1 worker thread"}, {0, "on the serving thread (reference)"}};
     for (const auto &s : settings) {
         Figures f;
         if (!measure(s.threads, seconds, f)) {

@@ -20,8 +20,13 @@ QList<QJsonObject> clientMessages()
          {"udp_port", 7778},
          {"direct_above_ms", 150},
          {"motd", "hi"},
-         {"update", QJsonObject{{"version", "0.2.0"}, {"size", 1}, {"sha256", QString(64, 'a')}, {"url", "x"}}}},
-        {{"type", "account"}, {"name", "alice"}, {"token", "tok-1"}, {"udp_token", "udp-7"}, {"profile", QJsonObject{}}},
+         {"update",
+          QJsonObject{{"version", "0.2.0"}, {"size", 1}, {"sha256", QString(64, 'a')}, {"url", "x"}}}},
+        {{"type", "account"},
+         {"name", "alice"},
+         {"token", "tok-1"},
+         {"udp_token", "udp-7"},
+         {"profile", QJsonObject{}}},
         {{"type", "pong"}, {"id", 1}},
         {{"type", "error"}, {"code", "slow_down"}, {"re", "lobby_list"}, {"message", "Later."}, {"id", 2}},
         {{"type", "error"}, {"code", "bad_token"}, {"re", "auth"}, {"message", "Ended."}},
@@ -30,8 +35,9 @@ QList<QJsonObject> clientMessages()
     };
 }
 
-const QJsonValue kWrongValues[] = {QJsonValue(QJsonValue::Null), QJsonValue(-1e300), QJsonValue(QString(3000, 'w')),
-                                   QJsonArray{1, "x", QJsonArray{}}, QJsonObject{{"x", QJsonObject{}}}};
+const QJsonValue kWrongValues[] = {QJsonValue(QJsonValue::Null), QJsonValue(-1e300),
+                                   QJsonValue(QString(3000, 'w')), QJsonArray{1, "x", QJsonArray{}},
+                                   QJsonObject{{"x", QJsonObject{}}}};
 
 } // namespace
 

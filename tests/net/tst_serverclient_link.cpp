@@ -59,12 +59,15 @@ void TestServerClient::framing_data()
         << QList<QByteArray>{QByteArray(60000, '[') + '\n' + QByteArray(20000, '{') + "\n{\"type\":\"c\"}\n"}
         << QStringList{"c"} << false;
     QTest::newRow("deep but parsable nesting is passed on")
-        << QList<QByteArray>{"{\"type\":\"deep\",\"x\":" + QByteArray(500, '[') + QByteArray(500, ']') + "}\n"}
+        << QList<QByteArray>{"{\"type\":\"deep\",\"x\":" + QByteArray(500, '[') + QByteArray(500, ']') +
+                             "}\n"}
         << QStringList{"deep"} << false;
     QTest::newRow("ten megabytes without a line feed in one write")
-        << QList<QByteArray>{"{\"type\":\"a\"}\n" + QByteArray(10 * 1024 * 1024, 'x')} << QStringList{"a"} << true;
+        << QList<QByteArray>{"{\"type\":\"a\"}\n" + QByteArray(10 * 1024 * 1024, 'x')} << QStringList{"a"}
+        << true;
     QTest::newRow("ten megabytes of short lines, then one too long")
-        << QList<QByteArray>{QByteArray("{\"type\":\"a\"}\n") + QByteArray(10 * 1024 * 1024, '\n') + objectLine("big", 70000) + '\n'}
+        << QList<QByteArray>{QByteArray("{\"type\":\"a\"}\n") + QByteArray(10 * 1024 * 1024, '\n') +
+                             objectLine("big", 70000) + '\n'}
         << QStringList{"a"} << true;
     QTest::newRow("whole line over the limit in one write")
         << QList<QByteArray>{"{\"type\":\"a\"}\n" + objectLine("big", 65537) + '\n'} << QStringList{"a"}

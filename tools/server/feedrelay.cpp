@@ -134,7 +134,8 @@ void FeedRelay::handleFeed(Player *p, const QJsonObject &msg)
         return refuse(nullptr, QStringLiteral("no feed is taken for match \"%1\"").arg(matchId.left(40)),
                       p->name);
     if (f->feeder != p->accountId)
-        return refuse(f, QStringLiteral("not the player asked for the feed of %1").arg(matchId.left(40)), p->name);
+        return refuse(f, QStringLiteral("not the player asked for the feed of %1").arg(matchId.left(40)),
+                      p->name);
     QByteArray bytes;
     if (!msg.value("data").isString() || !feed::decodeStrict(msg.value("data").toString(), &bytes))
         return refuse(f, "the data is not Base64", p->name);
@@ -146,9 +147,10 @@ void FeedRelay::handleFeed(Player *p, const QJsonObject &msg)
     if (!f->full && m_held + bytes.size() > qint64(m_server->options().feedBudgetMb) * 1024 * 1024) {
         // All feeds together stay within the budget: a match that would pass it loses the rest of
         // its feed, as a full one does; the players are not touched.
-        serverLog(QStringLiteral("match %1: the feeds held passed %2 MB in all, the rest of this feed is dropped")
-                      .arg(matchId)
-                      .arg(m_server->options().feedBudgetMb));
+        serverLog(
+            QStringLiteral("match %1: the feeds held passed %2 MB in all, the rest of this feed is dropped")
+                .arg(matchId)
+                .arg(m_server->options().feedBudgetMb));
         f->full = true;
     }
     if (f->full || f->data.size() + bytes.size() > feed::MaxFeedBytes) {

@@ -91,7 +91,8 @@ void LobbyHub::create(Player *p, const QJsonObject &msg)
         return;
     if (m_lobbies.size() >= m_server->options().maxLobbies) {
         if (!m_capLogged)
-            serverLog(QStringLiteral("lobby refused: %1 lobbies, the most there may be").arg(m_lobbies.size()));
+            serverLog(
+                QStringLiteral("lobby refused: %1 lobbies, the most there may be").arg(m_lobbies.size()));
         m_capLogged = true;
         return c->sendError(msg, "too_many_lobbies", "The server has as many lobbies as it can hold.");
     }

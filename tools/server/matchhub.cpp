@@ -4,8 +4,8 @@
 #include "udphub.h"
 
 #include <QRandomGenerator>
-#include <algorithm>
 #include <QSet>
+#include <algorithm>
 
 MatchHub::MatchHub(Server *server) : QObject(server), m_server(server)
 {
@@ -148,14 +148,16 @@ QJsonObject MatchHub::gamesObject() const
     });
     QJsonObject games;
     for (qsizetype i = 0; i < qMin<qsizetype>(names.size(), MaxGamesListed); ++i)
-        games.insert(names[i], QJsonObject{{"matches", counts[names[i]].first}, {"searching", counts[names[i]].second}});
+        games.insert(names[i], QJsonObject{{"matches", counts[names[i]].first},
+                                           {"searching", counts[names[i]].second}});
     return games;
 }
 
 bool MatchHub::holds(int accountId) const
 {
     return m_matchOf.contains(accountId) || m_seriesOf.contains(accountId) ||
-           std::any_of(m_queue.begin(), m_queue.end(), [&](const Search &s) { return s.accountId == accountId; });
+           std::any_of(m_queue.begin(), m_queue.end(),
+                       [&](const Search &s) { return s.accountId == accountId; });
 }
 
 void MatchHub::sweep()

@@ -94,14 +94,15 @@ bool parseServerOptions(const QStringList &args, ServerOptions &out, QString *er
          "Seconds a connection may stay silent before it is closed (default 120: four of the "
          "launcher's pings).",
          "s"},
-        {"kdf-threads", "Threads hashing passwords, beside the one serving everybody (default 2; 0 hashes on the serving "
+        {"kdf-threads",
+         "Threads hashing passwords, beside the one serving everybody (default 2; 0 hashes on the serving "
          "thread itself, for comparison).",
          "n"},
         {"session-days", "Days an unused session token stays valid (default 30).", "days"},
         {"max-lobbies", "Lobbies that may exist at once (default 500).", "n"},
         {"feed-budget", "Megabytes all spectator feeds may hold together (default 256).", "mb"},
-        {"sweep-interval", "Seconds between two sweeps of what players who are gone left behind (default 60).",
-         "s"},
+        {"sweep-interval",
+         "Seconds between two sweeps of what players who are gone left behind (default 60).", "s"},
         {"crash-report-budget",
          "Crash, desync and pick reports kept per account in 24 hours; more are dropped (default 200).", "n"},
     });

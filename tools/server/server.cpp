@@ -228,7 +228,9 @@ void Server::sweep()
         ++dropped;
     }
     if (dropped > 0)
-        serverLog(QStringLiteral("%1 records of players who are gone dropped, %2 kept").arg(dropped).arg(m_players.size()));
+        serverLog(QStringLiteral("%1 records of players who are gone dropped, %2 kept")
+                      .arg(dropped)
+                      .arg(m_players.size()));
     m_hub->sweep();
     m_throttle.sweep(nowMs());
     for (auto it = m_refusalLogged.begin(); it != m_refusalLogged.end();)
