@@ -45,6 +45,9 @@ void MenuBridge::onServerMessage(const QJsonObject &msg)
         if (!id.isEmpty() && str(msg, "match") == id)
             m_connectingShown = true;
     } else if (type == QLatin1String("spectate")) {
+        // One lobby has one match at a time: a few names are plenty, whatever the server sends.
+        while (m_spectateNames.size() >= MaxSpectateNames)
+            m_spectateNames.erase(m_spectateNames.begin());
         m_spectateNames.insert(str(msg, "match"), {str(msg, "p1_name"), str(msg, "p2_name")});
         return;
     } else if (type == QLatin1String("spectate_end")) {
@@ -52,7 +55,7 @@ void MenuBridge::onServerMessage(const QJsonObject &msg)
         const int winner = msg.value(QStringLiteral("winner")).toInt();
         if (str(msg, "status") == QLatin1String("agreed") && names.size() == 2 &&
             (winner == 1 || winner == 2))
-            ++m_winsByName[names.at(winner - 1)];
+            countWin(names.at(winner - 1));
         return;
     } else if (type == QLatin1String("lobbies")) {
         m_lobbies = msg.value(QStringLiteral("lobbies")).toArray();
@@ -100,6 +103,14 @@ void MenuBridge::onLobby(const QJsonObject &lobby)
         bridgerules::checkVersions(lobby, self, QLatin1String(kLauncherVersion), cfg::buildLabel());
     m_versionWarning = check.warning;
     m_versionBlocks = check.blocks;
+}
+
+void MenuBridge::countWin(const QString &name)
+{
+    // Only members of the lobby held are shown with their wins; nobody else is counted, so the
+    // tally stays as small as the lobby.
+    if (!bridgerules::ownMember(m_lobby, name).isEmpty())
+        ++m_winsByName[name];
 }
 
 void MenuBridge::clearLobby()
@@ -190,7 +201,7 @@ void MenuBridge::onMatchFinished(const QJsonObject &result)
     const QString opponent = str(result, "opponent");
     if (!str(m_match->currentMatch(), "lobby").isEmpty() && result.contains(QStringLiteral("you_won"))) {
         const QString winner = result.value(QStringLiteral("you_won")).toBool() ? me() : opponent;
-        ++m_winsByName[winner];
+        countWin(winner);
     }
     setMessage(bridgerules::matchFinishedText(result), false);
     m_server->send(QJsonObject{{QStringLiteral("type"), QStringLiteral("profile")}});

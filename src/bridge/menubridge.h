@@ -82,6 +82,7 @@ private:
 
     // Updates (bridgeupdates.cpp)
     void onServerMessage(const QJsonObject &msg);
+    void countWin(const QString &name);
     void onServerState(ServerClient::State state);
     void onLobby(const QJsonObject &lobby);
     void onLobbyLeft(const QJsonObject &msg);
@@ -136,7 +137,8 @@ private:
     QElapsedTimer m_lobbiesAskedClock;
     QJsonObject m_lobby;
     QHash<QString, int> m_winsByName;
-    QHash<QString, QStringList> m_spectateNames;
+    QHash<QString, QStringList> m_spectateNames; // match -> its two names, for the wins
+    static constexpr qsizetype MaxSpectateNames = 8;
     QString m_lobbyPassword;
     QString m_createdPassword;
     QString m_versionWarning;

@@ -196,33 +196,38 @@ void ServerClient::onReadyRead()
     if (!m_socket)
         return;
     const quint64 generation = m_generation;
-    m_readBuffer.append(m_socket->readAll());
-    qsizetype start = 0;
-    for (;;) {
-        const qsizetype end = m_readBuffer.indexOf('\n', start);
-        if (end < 0)
-            break;
-        // A whole line over the limit is refused too, however the bytes happened to arrive.
-        if (end - start > MaxLineBytes) {
-            start = -1;
-            break;
+    // Read a piece at a time: a server that sends megabytes without a line feed costs at most one
+    // line's worth of buffer before it is dropped.
+    while (m_socket && generation == m_generation && m_socket->bytesAvailable() > 0) {
+        m_readBuffer.append(m_socket->read(MaxLineBytes));
+        qsizetype start = 0;
+        for (;;) {
+            const qsizetype end = m_readBuffer.indexOf('\n', start);
+            if (end < 0)
+                break;
+            // A whole line over the limit is refused too, however the bytes happened to arrive.
+            if (end - start > MaxLineBytes) {
+                start = -1;
+                break;
+            }
+            const QByteArray line = m_readBuffer.mid(start, end - start).trimmed();
+            start = end + 1;
+            if (!line.isEmpty())
+                handleLine(line);
+            if (generation != m_generation)
+                return; // a listener ended or replaced the connection
         }
-        const QByteArray line = m_readBuffer.mid(start, end - start).trimmed();
-        start = end + 1;
-        if (!line.isEmpty())
-            handleLine(line);
-        if (generation != m_generation)
-            return; // a listener ended or replaced the connection
-    }
-    if (start >= 0)
-        m_readBuffer.remove(0, start);
-    if (start < 0 || m_readBuffer.size() > MaxLineBytes) {
-        appendLog(QStringLiteral("server: line too long, dropping connection"));
-        m_readBuffer.clear();
-        ++m_generation;
-        m_socket->abort();
-        if (m_state != Offline)
-            handleDisconnection();
+        if (start >= 0)
+            m_readBuffer.remove(0, start);
+        if (start < 0 || m_readBuffer.size() > MaxLineBytes) {
+            appendLog(QStringLiteral("server: line too long, dropping connection"));
+            m_readBuffer.clear();
+            ++m_generation;
+            m_socket->abort();
+            if (m_state != Offline)
+                handleDisconnection();
+            return;
+        }
     }
 }
 

@@ -35,5 +35,7 @@ int main(int argc, char **argv)
     run(watch);
     TestReportScenarios reportScenarios;
     run(reportScenarios);
+    TestHostileServer hostile;
+    run(hostile);
     return failed;
 }

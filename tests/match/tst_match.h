@@ -176,3 +176,9 @@ private slots:
     void hashing();
     void hashingStopped();
 };
+
+class TestHostileServer : public QObject {
+    Q_OBJECT
+private slots:
+    void wrongTypesFloodsAndLongLines();
+};

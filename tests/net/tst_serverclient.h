@@ -66,6 +66,10 @@ private slots:
     void realServerSession();
     void realServerRefusesOutdatedClient();
 
+    // A hostile server (tst_serverclient_hostile.cpp)
+    void wrongTypesInEveryField();
+    void floodOfNotices();
+
 private:
     // A client with short timers: pings that do not interfere unless a test asks, quick retries.
     std::unique_ptr<ServerClient> makeClient(int reconnectFirstMs = 50);

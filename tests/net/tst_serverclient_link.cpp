@@ -55,6 +55,20 @@ void TestServerClient::framing_data()
     QTest::newRow("the same bytes with a line feed in time")
         << inPieces(objectLine("part1", 40000) + '\n' + objectLine("part2", 29999) + '\n', 10000)
         << QStringList{"part1", "part2"} << false;
+    QTest::newRow("nesting too deep to parse is ignored")
+        << QList<QByteArray>{QByteArray(60000, '[') + '\n' + QByteArray(20000, '{') + "\n{\"type\":\"c\"}\n"}
+        << QStringList{"c"} << false;
+    QTest::newRow("deep but parsable nesting is passed on")
+        << QList<QByteArray>{"{\"type\":\"deep\",\"x\":" + QByteArray(500, '[') + QByteArray(500, ']') +
+                             "}\n"}
+        << QStringList{"deep"} << false;
+    QTest::newRow("ten megabytes without a line feed in one write")
+        << QList<QByteArray>{"{\"type\":\"a\"}\n" + QByteArray(10 * 1024 * 1024, 'x')} << QStringList{"a"}
+        << true;
+    QTest::newRow("ten megabytes of short lines, then one too long")
+        << QList<QByteArray>{QByteArray("{\"type\":\"a\"}\n") + QByteArray(10 * 1024 * 1024, '\n') +
+                             objectLine("big", 70000) + '\n'}
+        << QStringList{"a"} << true;
     QTest::newRow("whole line over the limit in one write")
         << QList<QByteArray>{"{\"type\":\"a\"}\n" + objectLine("big", 65537) + '\n'} << QStringList{"a"}
         << true;

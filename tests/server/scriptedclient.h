@@ -286,6 +286,7 @@ public:
     }
     // The longest line received so far, without its line feed.
     qsizetype longestLine = 0;
+    int badLines = 0; // lines that were not a JSON object
 
     // Session helpers.
     QJsonObject hello(const QString &version = "0.1.8", int proto = 1)
@@ -417,7 +418,10 @@ private:
             const QByteArray line = m_buffer.left(nl).trimmed();
             m_buffer.remove(0, nl + 1);
             longestLine = qMax(longestLine, nl);
-            const QJsonObject msg = QJsonDocument::fromJson(line).object();
+            const QJsonDocument doc = QJsonDocument::fromJson(line);
+            if (!line.isEmpty() && !doc.isObject())
+                ++badLines;
+            const QJsonObject msg = doc.object();
             if (msg.value("type").toString() == "tunnel") {
                 const QByteArray packet = QByteArray::fromBase64(msg.value("data").toString().toLatin1());
                 onPacket(packet, [this](const QByteArray &b) { sendTunnel(b); });

@@ -117,6 +117,13 @@ private slots:
     void successfulSignInsAreThrottled();
     void floodingClientIsSlowedDown();
     void floodThroughTheTunnelDropsPacketsNotThePlayer();
+    // tst_bounds.cpp
+    void echoedFieldsAreCut();
+    void lobbyAndOnlineRepliesBoundedWhenFull();
+    void profileAndLeaderboardBoundedWhenFull();
+    void welcomeNoticeAndOfferBounded();
+    void gonePlayersRecordsAreDropped();
+    void lobbyCapRefusesTheExcess();
 
 public:
     enum class Path { Direct, Relay, Tunnel };

@@ -45,8 +45,12 @@ void Server::consoleLine(const QString &line)
     if ((cmd == "notice" || cmd == "warn") && !rest.isEmpty()) {
         broadcastNotice(rest.left(500), cmd == "warn" ? "warn" : "info");
     } else if (cmd == "online") {
-        std::printf("orx-server: online %s\n",
-                    QJsonDocument(onlineObject()).toJson(QJsonDocument::Compact).constData());
+        // Beside the counts the launchers see: the player records held and the throttle's keys, so
+        // an operator (and the tests) can see that they shrink.
+        QJsonObject o = onlineObject();
+        o.insert("records", int(m_players.size()));
+        o.insert("throttled", int(m_throttle.keys()));
+        std::printf("orx-server: online %s\n", QJsonDocument(o).toJson(QJsonDocument::Compact).constData());
         std::fflush(stdout);
     } else if (cmd == "feeds") {
         std::printf("orx-server: feeds %s\n",

@@ -81,6 +81,14 @@ void Connection::send(const QJsonObject &msg)
     if (!isOpen())
         return;
     QByteArray line = QJsonDocument(msg).toJson(QJsonDocument::Compact);
+    if (line.size() >= MaxLine) {
+        // Every message is cut to size where it is made; one that still is not would be a line
+        // the launcher drops the connection for, so it is never sent.
+        serverLog(QStringLiteral("%1: a \"%2\" of %3 bytes was not sent (too long)")
+                      .arg(peerAddress(), msg.value("type").toString().left(40))
+                      .arg(line.size()));
+        return;
+    }
     line.append('\n');
     m_socket->write(line);
     if (m_socket->bytesToWrite() > MaxBacklog) {
@@ -102,7 +110,7 @@ void Connection::sendError(const QJsonObject &request, const QString &code, cons
 {
     reply(request, QJsonObject{{"type", "error"},
                                {"code", code},
-                               {"re", request.value("type").toString()},
+                               {"re", request.value("type").toString().left(MaxEchoedType)},
                                {"message", message}});
 }
 

@@ -13,6 +13,8 @@ class Connection : public QObject {
     Q_OBJECT
 public:
     static constexpr qsizetype MaxLine = 65536;
+    // The request type an error answer names in "re" is cut to this.
+    static constexpr qsizetype MaxEchoedType = 40;
     // A client that stops reading while we keep writing is cut off before it costs us memory.
     static constexpr qint64 MaxBacklog = 8 * 1024 * 1024;
 

@@ -60,7 +60,7 @@ QJsonObject Db::statsObject(int accountId)
     QSqlQuery q(m_db);
     q.prepare(
         "SELECT game, mode, elo, set_wins, set_losses, casual_wins, casual_losses, draws FROM stats WHERE "
-        "account_id = ? ORDER BY game, mode");
+        "account_id = ? ORDER BY game, mode LIMIT 64");
     q.addBindValue(accountId);
     if (!q.exec())
         return games;

@@ -111,6 +111,7 @@ void FeedRelay::free(const QString &matchId)
                   .arg(matchId)
                   .arg(f->data.size() / 1024)
                   .arg(f->refused));
+    m_held -= f->data.size();
     delete f;
 }
 
@@ -133,7 +134,8 @@ void FeedRelay::handleFeed(Player *p, const QJsonObject &msg)
         return refuse(nullptr, QStringLiteral("no feed is taken for match \"%1\"").arg(matchId.left(40)),
                       p->name);
     if (f->feeder != p->accountId)
-        return refuse(f, QStringLiteral("not the player asked for the feed of %1").arg(matchId), p->name);
+        return refuse(f, QStringLiteral("not the player asked for the feed of %1").arg(matchId.left(40)),
+                      p->name);
     QByteArray bytes;
     if (!msg.value("data").isString() || !feed::decodeStrict(msg.value("data").toString(), &bytes))
         return refuse(f, "the data is not Base64", p->name);
@@ -142,6 +144,15 @@ void FeedRelay::handleFeed(Player *p, const QJsonObject &msg)
     if (feed::largestRecord(bytes) > feed::MaxRelayBytes)
         return refuse(f, "a record is too long to relay", p->name);
     // Once full, everything after is dropped: a watching game must not get a feed with a gap.
+    if (!f->full && m_held + bytes.size() > qint64(m_server->options().feedBudgetMb) * 1024 * 1024) {
+        // All feeds together stay within the budget: a match that would pass it loses the rest of
+        // its feed, as a full one does; the players are not touched.
+        serverLog(
+            QStringLiteral("match %1: the feeds held passed %2 MB in all, the rest of this feed is dropped")
+                .arg(matchId)
+                .arg(m_server->options().feedBudgetMb));
+        f->full = true;
+    }
     if (f->full || f->data.size() + bytes.size() > feed::MaxFeedBytes) {
         if (!f->full)
             serverLog(QStringLiteral("match %1: the feed passed %2 MB, the rest is dropped")
@@ -153,6 +164,7 @@ void FeedRelay::handleFeed(Player *p, const QJsonObject &msg)
     }
     ++m_accepted;
     m_bytes += bytes.size();
+    m_held += bytes.size();
     f->data += bytes;
     pumpAll(f);
 }

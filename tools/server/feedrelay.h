@@ -61,5 +61,6 @@ private:
 
     Server *m_server;
     QHash<QString, Feed *> m_feeds;
+    qint64 m_held = 0; // feed bytes kept by all feeds
     qint64 m_accepted = 0, m_bytes = 0, m_refused = 0, m_dropped = 0, m_relayed = 0, m_lagged = 0;
 };

@@ -10,6 +10,7 @@
 class KdfPool : public QObject {
     Q_OBJECT
 public:
+    // threads 0: every hash runs on the owner's thread at once, as before there were workers.
     explicit KdfPool(int threads, QObject *parent = nullptr);
     // Waits for the hashes under way; their results are not delivered.
     ~KdfPool() override;
@@ -22,4 +23,5 @@ public:
 private:
     QThreadPool m_pool;
     int m_inFlight = 0;
+    bool m_inline = false; // no workers: hashed on the owner's thread (the reference to compare with)
 };

@@ -89,8 +89,14 @@ void LobbyHub::create(Player *p, const QJsonObject &msg)
         return c->sendError(msg, "no_koth", "This server has no King of the Hill lobbies for your launcher.");
     if (refuseBusy(p, msg))
         return;
-    if (m_lobbies.size() >= lobby::MaxLobbies)
+    if (m_lobbies.size() >= m_server->options().maxLobbies) {
+        if (!m_capLogged)
+            serverLog(
+                QStringLiteral("lobby refused: %1 lobbies, the most there may be").arg(m_lobbies.size()));
+        m_capLogged = true;
         return c->sendError(msg, "too_many_lobbies", "The server has as many lobbies as it can hold.");
+    }
+    m_capLogged = false;
     m_server->hub()->leaveForLobby(p->accountId);
 
     auto *l = new Lobby;

@@ -90,4 +90,5 @@ private:
     // Wrong passwords per account and lobby ("account:code"), counted whatever the throttle says:
     // four digits would fall in seconds otherwise.
     QHash<QString, QList<qint64>> m_wrongPasswords;
+    bool m_capLogged = false;      // the lobby cap was reached and logged, since the last lobby made
 };

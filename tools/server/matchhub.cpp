@@ -5,6 +5,7 @@
 
 #include <QRandomGenerator>
 #include <QSet>
+#include <algorithm>
 
 MatchHub::MatchHub(Server *server) : QObject(server), m_server(server)
 {
@@ -142,10 +143,36 @@ QJsonObject MatchHub::gamesObject() const
     }
     for (const Search &s : m_queue)
         counts[s.game].second++;
+    // The busiest games only: every player may name a game of their own, and the answer must stay
+    // one short line.
+    QList<QString> names = counts.keys();
+    std::sort(names.begin(), names.end(), [&](const QString &a, const QString &b) {
+        const int x = counts[a].first + counts[a].second, y = counts[b].first + counts[b].second;
+        return x != y ? x > y : a < b;
+    });
     QJsonObject games;
-    for (auto it = counts.begin(); it != counts.end(); ++it)
-        games.insert(it.key(), QJsonObject{{"matches", it->first}, {"searching", it->second}});
+    for (qsizetype i = 0; i < qMin<qsizetype>(names.size(), MaxGamesListed); ++i)
+        games.insert(names[i], QJsonObject{{"matches", counts[names[i]].first},
+                                           {"searching", counts[names[i]].second}});
     return games;
+}
+
+bool MatchHub::holds(int accountId) const
+{
+    return m_matchOf.contains(accountId) || m_seriesOf.contains(accountId) ||
+           std::any_of(m_queue.begin(), m_queue.end(),
+                       [&](const Search &s) { return s.accountId == accountId; });
+}
+
+void MatchHub::sweep()
+{
+    const qint64 now = m_server->nowMs();
+    m_keepApart.removeIf([now](const auto &it) { return it.value() <= now; });
+    // A measured ping is kept while either player of the pair is still known.
+    m_measured.removeIf([this](const auto &it) {
+        const QStringList ids = it.key().split(':');
+        return ids.size() != 2 || (!m_server->player(ids[0].toInt()) && !m_server->player(ids[1].toInt()));
+    });
 }
 
 void MatchHub::send(int accountId, const QJsonObject &msg)

@@ -129,6 +129,13 @@ public:
     void lobbyMatchLeft(const QString &matchId, int accountId);
     void forgetPath(int a, int b);
 
+    static constexpr int MaxGamesListed = 32; // games in "online"
+
+    // Whether the player is in a search, a match or a series: their record must stay.
+    bool holds(int accountId) const;
+    // Forgets what pairs of players who are gone left behind (measured pings, expired separations).
+    void sweep();
+
     int searchingCount() const { return int(m_queue.size()); }
     int playingCount() const;
     QJsonObject gamesObject() const;

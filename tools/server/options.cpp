@@ -94,8 +94,15 @@ bool parseServerOptions(const QStringList &args, ServerOptions &out, QString *er
          "Seconds a connection may stay silent before it is closed (default 120: four of the "
          "launcher's pings).",
          "s"},
-        {"kdf-threads", "Threads hashing passwords, beside the one serving everybody (default 2).", "n"},
+        {"kdf-threads",
+         "Threads hashing passwords, beside the one serving everybody (default 2; 0 hashes on the serving "
+         "thread itself, for comparison).",
+         "n"},
         {"session-days", "Days an unused session token stays valid (default 30).", "days"},
+        {"max-lobbies", "Lobbies that may exist at once (default 500).", "n"},
+        {"feed-budget", "Megabytes all spectator feeds may hold together (default 256).", "mb"},
+        {"sweep-interval",
+         "Seconds between two sweeps of what players who are gone left behind (default 60).", "s"},
         {"crash-report-budget",
          "Crash, desync and pick reports kept per account in 24 hours; more are dropped (default 200).", "n"},
     });
@@ -179,8 +186,11 @@ bool parseServerOptions(const QStringList &args, ServerOptions &out, QString *er
            readInt(p, "max-per-address", 1, 100000, out.maxPerAddress, error) &&
            readInt(p, "handshake-timeout", 1, 600, out.handshakeS, error) &&
            readInt(p, "idle-timeout", 5, 86400, out.idleS, error) &&
-           readInt(p, "kdf-threads", 1, 64, out.kdfThreads, error) &&
+           readInt(p, "kdf-threads", 0, 64, out.kdfThreads, error) &&
            readInt(p, "session-days", 1, 3650, out.sessionDays, error) &&
+           readInt(p, "max-lobbies", 1, 100000, out.maxLobbies, error) &&
+           readInt(p, "feed-budget", 1, 65536, out.feedBudgetMb, error) &&
+           readInt(p, "sweep-interval", 1, 3600, out.sweepS, error) &&
            readInt(p, "report-limit", 1, 1024, out.reportLimitMb, error) &&
            readInt(p, "report-budget", 1, 1024 * 1024, out.reportBudgetMb, error) &&
            readInt(p, "crash-report-budget", 0, 1000000, out.reportBudget, error);

@@ -51,6 +51,11 @@ struct ServerOptions {
     int reportLimitMb = 64;
     int reportBudgetMb = 1024;
     int strictEloGap = 200;
+    // Memory: lobbies that may exist at once, the feed bytes all spectator feeds may hold, and how
+    // often records of players who are gone (and other per-player leftovers) are swept away.
+    int maxLobbies = 500;
+    int feedBudgetMb = 256;
+    int sweepS = 60;
     // Crash, desync and pick reports kept per account in any 24 hours; the rest is dropped, so a
     // launcher caught in a loop cannot fill the disk.
     int reportBudget = 200;

@@ -92,7 +92,7 @@ void Server::handleReport(Connection *c, const QJsonObject &msg)
 
 void Server::broadcastNotice(const QString &text, const QString &level)
 {
-    const QJsonObject notice{{"type", "notice"}, {"text", text}, {"level", level}};
+    const QJsonObject notice{{"type", "notice"}, {"text", text.left(MaxText)}, {"level", level}};
     for (Connection *c : std::as_const(m_connections)) {
         if (c->greeted)
             c->send(notice);
@@ -117,7 +117,8 @@ bool Server::reloadUpdateOffer()
         const QString url = o.value("url").toString();
         // Every launcher drops an offer against these rules: saying why here beats silence there.
         QString why;
-        if (!doc.isObject() || !versionRe.match(o.value("version").toString()).hasMatch() ||
+        if (!doc.isObject() || o.value("version").toString().size() > 32 ||
+            !versionRe.match(o.value("version").toString()).hasMatch() ||
             !shaRe.match(o.value("sha256").toString()).hasMatch() || !o.value("size").isDouble() ||
             url.isEmpty())
             why = QStringLiteral("it needs version, size, sha256, url");
@@ -131,8 +132,8 @@ bool Server::reloadUpdateOffer()
             serverLog(QStringLiteral("update offer %1 is not valid (%2): no offer is made")
                           .arg(m_options.updateFile, why));
         } else {
-            offer = QJsonObject{{"version", o.value("version")},
-                                {"build", o.value("build").toString()},
+            offer = QJsonObject{{"version", o.value("version").toString().left(32)},
+                                {"build", o.value("build").toString().left(64)},
                                 {"size", o.value("size")},
                                 {"sha256", o.value("sha256")},
                                 {"url", url}};

@@ -106,6 +106,9 @@ bool Server::start(QString *error)
         connect(&m_updateWatcher, &QFileSystemWatcher::fileChanged, this, reload);
         connect(&m_updateWatcher, &QFileSystemWatcher::directoryChanged, this, reload);
     }
+    auto *sweeper = new QTimer(this);
+    connect(sweeper, &QTimer::timeout, this, &Server::sweep);
+    sweeper->start(m_options.sweepS * 1000);
     startConsole();
     // The lines tests and scripts read: keep their form stable.
     if (m_options.tls)
@@ -204,6 +207,34 @@ void Server::onClosed(Connection *c)
         m_perAddress.remove(address);
     signOut(c);
     c->deleteLater();
+}
+
+void Server::sweep()
+{
+    // A player who is offline and in no search, match, series or lobby needs no record: signing in
+    // again makes a new one. Without this every account that ever signed in would stay in memory.
+    int dropped = 0;
+    for (auto it = m_players.begin(); it != m_players.end();) {
+        Player *p = it.value();
+        if (p->online() || p->conn || m_hub->holds(p->accountId) || m_lobbies->isMember(p->accountId)) {
+            ++it;
+            continue;
+        }
+        if (!p->udpToken.isEmpty())
+            m_udpTokens.remove(p->udpToken);
+        m_reportsOverBudget.remove(p->accountId);
+        it = m_players.erase(it);
+        delete p;
+        ++dropped;
+    }
+    if (dropped > 0)
+        serverLog(QStringLiteral("%1 records of players who are gone dropped, %2 kept")
+                      .arg(dropped)
+                      .arg(m_players.size()));
+    m_hub->sweep();
+    m_throttle.sweep(nowMs());
+    for (auto it = m_refusalLogged.begin(); it != m_refusalLogged.end();)
+        it = m_perAddress.contains(it.key()) ? std::next(it) : m_refusalLogged.erase(it);
 }
 
 Connection *Server::connectionOf(int accountId) const

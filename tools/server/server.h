@@ -30,6 +30,7 @@ public:
     static constexpr int HelloTimeoutMs = 30000;
     static constexpr int MaxHashing = 32;          // password hashes under way at once
     static constexpr int MaxHashingPerAddress = 4; // ... for one address
+    static constexpr int MaxText = 2000;           // message of the day, notices
 
     explicit Server(const ServerOptions &options, QObject *parent = nullptr);
     ~Server() override;
@@ -64,6 +65,8 @@ private:
     void onNewConnection(QTcpSocket *socket);
     void onMessage(Connection *c, const QJsonObject &msg);
     void onClosed(Connection *c);
+    // Drops the records of players who are gone and other leftovers (every --sweep-interval).
+    void sweep();
     // session.cpp
     void handleHello(Connection *c, const QJsonObject &msg);
     // accounts.cpp

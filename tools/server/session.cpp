@@ -33,7 +33,7 @@ void Server::handleHello(Connection *c, const QJsonObject &msg)
         c->closeGracefully();
         return;
     }
-    const QString version = msg.value("version").toString();
+    const QString version = msg.value("version").toString().left(32);
     if (!m_options.minClientVersion.isEmpty() && compareVersions(version, m_options.minClientVersion) < 0) {
         QJsonObject err{{"type", "error"},
                         {"code", "client_outdated"},
@@ -62,7 +62,7 @@ void Server::handleHello(Connection *c, const QJsonObject &msg)
         {"features", QJsonArray::fromStringList(m_options.features)},
         {"udp_port", int(m_udp->port())},
         {"direct_above_ms", m_options.directAboveMs},
-        {"motd", m_options.motd},
+        {"motd", m_options.motd.left(MaxText)},
     };
     if (!m_updateOffer.isEmpty())
         welcome.insert("update", m_updateOffer);

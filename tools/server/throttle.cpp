@@ -60,3 +60,14 @@ void Throttle::signedUp(const QString &address, qint64 now)
     if (m_enabled)
         m_signUps[address].append(now);
 }
+
+void Throttle::sweep(qint64 now)
+{
+    auto prune = [&](QHash<QString, QList<qint64>> &table, qint64 window) {
+        for (auto it = table.begin(); it != table.end();)
+            it = count(*it, now, window) == 0 ? table.erase(it) : std::next(it);
+    };
+    prune(m_failures, FailureWindowMs);
+    prune(m_signUps, SignUpWindowMs);
+    prune(m_signIns, SignInWindowMs);
+}

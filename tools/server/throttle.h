@@ -24,6 +24,9 @@ public:
     bool signInsBlocked(const QString &address, qint64 now);
     bool signUpBlocked(const QString &address, qint64 now);
     void signedUp(const QString &address, qint64 now);
+    // Forgets every key whose window ran out.
+    void sweep(qint64 now);
+    qsizetype keys() const { return m_failures.size() + m_signUps.size() + m_signIns.size(); }
 
 private:
     static int count(QList<qint64> &events, qint64 now, qint64 window);
