@@ -2,6 +2,7 @@
 
 #include "core/cfg.h"
 #include "core/log.h"
+#include "dev/testdriver.h"
 #include "match/matchcontroller.h"
 #include "net/fingerprint.h"
 #include "net/serverclient.h"
@@ -96,6 +97,7 @@ MainWindow::MainWindow(const LaunchOptions &opts, QWidget *parent)
         QTimer::singleShot(2500, this,
                            [this] { saveSnapshot(QStringLiteral("page-") + pageNames().at(currentPage())); });
     }
+    driver = new TestDriver(options, server, match, bridge, this);
     server->setToken(options.user.isEmpty() ? cfg::accountToken() : QString());
     refreshStatus();
     refreshBuildNotice();

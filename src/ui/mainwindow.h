@@ -21,6 +21,7 @@ class ReportSender;
 class Page;
 class PlayPage;
 class ServerClient;
+class TestDriver;
 class UpnpMapper;
 class Updater;
 
@@ -105,6 +106,7 @@ private:
     ServerClient *server = nullptr;
     MatchController *match = nullptr;
     MenuBridge *bridge = nullptr;
+    TestDriver *driver = nullptr;
     ReportSender *reports = nullptr;
     GamepadNav *gamepad = nullptr;
     PlayPage *play = nullptr;
