@@ -625,19 +625,28 @@ void TestTestGameNet::choiceAtTheResultScreen_data()
     QTest::addColumn<int>("winner");
     QTest::addColumn<int>("chooser");
     QTest::addColumn<QString>("choice");
+    QTest::addColumn<QString>("then"); // the choice at the next match's result screen
     // Each game knows what its player would choose; only the loser's game makes its choice.
     QTest::newRow("side 2 lost: CHARACTER SELECT")
         << quint64(4) << QStringList{"--choice", "leave", "--choice-ms", "0"}
-        << QStringList{"--choice", "select"} << 1 << 2 << "select";
+        << QStringList{"--choice", "select"} << 1 << 2 << "select"
+        << "select";
     QTest::newRow("side 1 lost: LEAVE")
         << quint64(5) << QStringList{"--choice", "leave"}
-        << QStringList{"--choice", "rematch", "--choice-ms", "0"} << 2 << 1 << "leave";
+        << QStringList{"--choice", "rematch", "--choice-ms", "0"} << 2 << 1 << "leave"
+        << "";
     QTest::newRow("a draw: side 1 chooses REMATCH")
         << quint64(5) << QStringList{"--draw", "--choice", "rematch"}
-        << QStringList{"--choice", "leave", "--choice-ms", "0"} << 0 << 1 << "rematch";
+        << QStringList{"--choice", "leave", "--choice-ms", "0"} << 0 << 1 << "rematch"
+        << "rematch";
     QTest::newRow("chosen by a script step")
         << quint64(4) << QStringList{} << QStringList{"--script", "@at 1500 choice rematch"} << 1 << 2
+        << "rematch"
         << "rematch";
+    QTest::newRow("a list: one choice per result screen, in order")
+        << quint64(5) << QStringList{"--draw", "--choice", "select,leave"}
+        << QStringList{"--choice", "rematch", "--choice-ms", "0"} << 0 << 1 << "select"
+        << "leave";
 }
 
 void TestTestGameNet::choiceAtTheResultScreen()
@@ -648,6 +657,7 @@ void TestTestGameNet::choiceAtTheResultScreen()
     QFETCH(int, winner);
     QFETCH(int, chooser);
     QFETCH(QString, choice);
+    QFETCH(QString, then);
     QTemporaryDir scripts;
     GamePair g;
     g.start(withScripts(scripts, aArgs, "a.txt"), withScripts(scripts, bArgs, "b.txt"));
@@ -696,7 +706,7 @@ void TestTestGameNet::choiceAtTheResultScreen()
     // characters, CHARACTER SELECT picks them again. The same loser chooses again.
     const quint64 next = seed + 2;
     g.both(QStringLiteral("rematch match=m2 seed=%1 p1=- p2=- choose=1").arg(next));
-    const QString chose2 = QString(chose).replace("match=m1", "match=m2");
+    const QString chose2 = QStringLiteral("chose choice=%1 chooser=%2 match=m2").arg(then).arg(chooser);
     QTRY_COMPARE_WITH_TIMEOUT(g.a.status(), chose2, waitMs);
     QTRY_COMPARE_WITH_TIMEOUT(g.b.status(), chose2, waitMs);
     QTRY_COMPARE_WITH_TIMEOUT(sinceMatch(g.a, "m2").size(), 3, waitMs);
