@@ -124,6 +124,54 @@ private slots:
         QCOMPARE(s1.value("casual_wins").toInt(), s2.value("casual_losses").toInt());
     }
 
+    // The players choose in their games at the result screen (every match a draw, so player 1
+    // chooses: REMATCH, CHARACTER SELECT, LEAVE); the driver, though told to choose, makes no choice.
+    void gamesChooseAtTheResultScreen()
+    {
+        Case c(game);
+        QString error;
+        QVERIFY2(c.startServer({}, &error), qPrintable(error));
+        const QStringList args{"--queue",     "casual", "--auto-accept",    "1",
+                               "--rematches", "3",      "--rematch-choice", "select"};
+        const QString pace =
+            quickGame() + QStringLiteral(" --draw --choice rematch,select,leave --choice-ms 200");
+        Launcher &one = c.launch(kOne, args, pace);
+        Launcher &two = c.launch(kTwo, args, pace);
+        QVERIFY(waitSeriesOver(c));
+        QVERIFY(waitIdle(one));
+        QVERIFY(waitIdle(two));
+        QVERIFY(c.stopAll());
+
+        const QList<QJsonObject> series = c.records(QStringLiteral("series"));
+        QCOMPARE(series.size(), 1);
+        QCOMPARE(series[0].value("outcome").toString(), QStringLiteral("left"));
+        const QList<QJsonObject> matches = c.records(QStringLiteral("matches"));
+        QCOMPARE(matches.size(), 3);
+        for (const QJsonObject &m : matches)
+            QCOMPARE(m.value("status").toString(), QStringLiteral("draw"));
+        // REMATCH kept both characters.
+        QCOMPARE(matches[1].value("p1_char").toString(), matches[0].value("p1_char").toString());
+        QCOMPARE(matches[1].value("p2_char").toString(), matches[0].value("p2_char").toString());
+        for (const Launcher *p : {&one, &two}) {
+            QVERIFY2(p->cliStartingWith(QStringLiteral("rematch ")).isEmpty(),
+                     qPrintable(p->cli().join('\n')));
+            QVERIFY(!p->cli().contains(QStringLiteral("leaving the series")));
+            const QStringList lines = p->matchLines();
+            QCOMPARE(lines.size(), 3);
+            // The next matches started from the result screen; CHARACTER SELECT let both pick.
+            QVERIFY2(lines[1].startsWith(QStringLiteral("rematch ")), qPrintable(lines[1]));
+            QVERIFY2(lines[2].startsWith(QStringLiteral("rematch ")), qPrintable(lines[2]));
+            QCOMPARE(charactersOf(lines[2]), QStringLiteral("- -"));
+        }
+        // Player 1's game made the three choices in order.
+        const Launcher &chooser = matches[0].value("p1_name").toString() == kOne ? one : two;
+        QStringList chosen;
+        for (const QString &l : chooser.gameLogs().split(QLatin1Char('\n')))
+            if (l.contains(QStringLiteral("orx versus: chose choice=")))
+                chosen << lineValue(l.mid(l.indexOf(QStringLiteral("chose "))), QStringLiteral("choice"));
+        QCOMPARE(chosen, QStringList({"rematch", "select", "leave"}));
+    }
+
     // A ranked set plays on by itself to its end: no rematch choices, the set won, the Elo changes
     // adding up to 0, titles and set counts stored, both launchers back in Idle.
     void rankedSetToItsEnd()
