@@ -142,6 +142,7 @@ private slots:
     void keptCharactersAndStage();
     void sparringHasNoWinner();
     void menuLeavesTheResultScreen();
+    void menuAfterEveryResultScreen();
     void parkIgnored_data();
     void parkIgnored();
     void choiceOfAMatchAlone();
@@ -808,6 +809,26 @@ void TestTestGameNet::menuLeavesTheResultScreen()
     QVERIFY(!portHeld(g.portA));
     QTRY_COMPARE_WITH_TIMEOUT(g.b.status(), seen.at(1), waitMs);
     QVERIFY(portHeld(g.portB));
+}
+
+void TestTestGameNet::menuAfterEveryResultScreen()
+{
+    GamePair g;
+    g.start({"--menu-after", "300"}, {});
+    if (QTest::currentTestFailed())
+        return;
+    // Unlike the one-off script step, the option leaves every result screen.
+    for (const QString match : {QStringLiteral("m1"), QStringLiteral("m2")}) {
+        g.startMatch(match == QLatin1String("m1") ? 5 : 7, match, " choose=1");
+        QTRY_COMPARE_WITH_TIMEOUT(sinceMatch(g.a, match).size(), 3, waitMs);
+        const QStringList seen = sinceMatch(g.a, match);
+        QVERIFY2(seen.at(1).startsWith("result winner=2 ") && seen.at(1).endsWith(" match=" + match),
+                 qPrintable(seen.at(1)));
+        QCOMPARE(seen.at(2), QString("ready"));
+        QVERIFY(!portHeld(g.portA));
+        QTRY_COMPARE_WITH_TIMEOUT(g.b.status(), seen.at(1), waitMs);
+    }
+    QCOMPARE(g.a.log().count("testgame: left the result screen for the online menu"), 2);
 }
 
 void TestTestGameNet::parkIgnored_data()

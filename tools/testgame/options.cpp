@@ -65,6 +65,13 @@ bool parseArgs(const QStringList &args, Options &o, QString &error)
         } else if (a == QLatin1String("--choice-ms")) {
             if (!takeNumber(args, i, o.choiceMs, error))
                 return false;
+        } else if (a == QLatin1String("--menu-after")) {
+            if (!takeNumber(args, i, o.menuAfterMs, error))
+                return false;
+            if (o.menuAfterMs < 0 || o.menuAfterMs > 600000) {
+                error = QStringLiteral("--menu-after needs a number from 0 to 600000");
+                return false;
+            }
         } else if (a == QLatin1String("--prepare-ms")) {
             if (!takeNumber(args, i, o.prepareMs, error))
                 return false;

@@ -390,6 +390,8 @@ void TestGame::matchEnded(const QString &ending)
     if (m_menuPending) {
         m_menuPending = false;
         scheduleMenu(m_menuMs);
+    } else if (m_options.menuAfterMs >= 0) {
+        scheduleMenu(m_options.menuAfterMs);
     }
 }
 
