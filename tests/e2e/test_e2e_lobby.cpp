@@ -11,6 +11,13 @@ const QString kHost = QStringLiteral("host1");
 const QString kJoiner = QStringLiteral("joiner1");
 const QString kWatcher = QStringLiteral("watcher1");
 
+// A lobby match's loser chooses nothing here: the games leave their result screens for the
+// lobby after a moment, and the driver says ready again there.
+QString lobbyGame()
+{
+    return quickGame() + QStringLiteral(" --menu-after 800");
+}
+
 QString codeIn(const QString &file)
 {
     return QString::fromLatin1(testutil::readAll(file)).trimmed();
@@ -55,9 +62,10 @@ private slots:
         QVERIFY2(c.startServer({}, &error), qPrintable(error));
         const QString codeFile = c.dir.filePath(QStringLiteral("lobby-code.txt"));
         const QString name = QStringLiteral("e2e duel");
-        Launcher &host =
-            c.launch(kHost, {"--lobby", "host", "--lobby-name", name, "--mode", mode, "--lobby-matches", "2",
-                             "--leave-lobby", "--lobby-code-file", codeFile});
+        Launcher &host = c.launch(kHost,
+                                  {"--lobby", "host", "--lobby-name", name, "--mode", mode, "--lobby-matches",
+                                   "2", "--leave-lobby", "--lobby-code-file", codeFile},
+                                  lobbyGame());
         QVERIFY(host.waitCliStartingWith(QStringLiteral("lobby code ")));
         const QString code = codeIn(codeFile);
         QCOMPARE(code.size(), 5);
@@ -67,8 +75,9 @@ private slots:
         QStringList joinArgs{"--lobby", "join", "--lobby-name", name, "--mode", mode, "--lobby-matches", "2"};
         if (byCode)
             joinArgs << "--lobby-code-file" << codeFile << "--lobby-own-first";
-        Launcher &joiner = c.launch(kJoiner, joinArgs);
-        Launcher &watcher = c.launch(kWatcher, {"--lobby", "watch", "--lobby-code-file", codeFile});
+        Launcher &joiner = c.launch(kJoiner, joinArgs, lobbyGame());
+        Launcher &watcher =
+            c.launch(kWatcher, {"--lobby", "watch", "--lobby-code-file", codeFile}, lobbyGame());
 
         QVERIFY(host.waitCli(QStringLiteral("lobby match 2 of 2 over"), 120000));
         QVERIFY(joiner.waitCli(QStringLiteral("lobby match 2 of 2 over"), 60000));
