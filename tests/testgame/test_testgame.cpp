@@ -339,6 +339,14 @@ void TestTestGame::badOptionsEndAtOnce_data()
                                   << "orx-testgame: --match-ms needs a number, not \"x\"";
     QTest::newRow("unknown choice") << QStringList{"--choice", "fight"}
                                     << "orx-testgame: --choice needs one of rematch, select, leave";
+    QTest::newRow("a list with an unknown choice")
+        << QStringList{"--choice", "rematch,fight"}
+        << "orx-testgame: --choice needs one of rematch, select, leave";
+    QTest::newRow("a list with an empty entry")
+        << QStringList{"--choice", "rematch,"}
+        << "orx-testgame: --choice needs one of rematch, select, leave";
+    QTest::newRow("menu time out of range")
+        << QStringList{"--menu-after", "-5"} << "orx-testgame: --menu-after needs a number from 0 to 600000";
     QTest::newRow("negative choice time")
         << QStringList{"--choice-ms", "-1"} << "orx-testgame: --choice-ms needs a number of 0 or more";
     QTest::newRow("unknown outcome")

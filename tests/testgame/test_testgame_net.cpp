@@ -142,6 +142,7 @@ private slots:
     void keptCharactersAndStage();
     void sparringHasNoWinner();
     void menuLeavesTheResultScreen();
+    void menuAfterEveryResultScreen();
     void parkIgnored_data();
     void parkIgnored();
     void choiceOfAMatchAlone();
@@ -625,19 +626,28 @@ void TestTestGameNet::choiceAtTheResultScreen_data()
     QTest::addColumn<int>("winner");
     QTest::addColumn<int>("chooser");
     QTest::addColumn<QString>("choice");
+    QTest::addColumn<QString>("then"); // the choice at the next match's result screen
     // Each game knows what its player would choose; only the loser's game makes its choice.
     QTest::newRow("side 2 lost: CHARACTER SELECT")
         << quint64(4) << QStringList{"--choice", "leave", "--choice-ms", "0"}
-        << QStringList{"--choice", "select"} << 1 << 2 << "select";
+        << QStringList{"--choice", "select"} << 1 << 2 << "select"
+        << "select";
     QTest::newRow("side 1 lost: LEAVE")
         << quint64(5) << QStringList{"--choice", "leave"}
-        << QStringList{"--choice", "rematch", "--choice-ms", "0"} << 2 << 1 << "leave";
+        << QStringList{"--choice", "rematch", "--choice-ms", "0"} << 2 << 1 << "leave"
+        << "";
     QTest::newRow("a draw: side 1 chooses REMATCH")
         << quint64(5) << QStringList{"--draw", "--choice", "rematch"}
-        << QStringList{"--choice", "leave", "--choice-ms", "0"} << 0 << 1 << "rematch";
+        << QStringList{"--choice", "leave", "--choice-ms", "0"} << 0 << 1 << "rematch"
+        << "rematch";
     QTest::newRow("chosen by a script step")
         << quint64(4) << QStringList{} << QStringList{"--script", "@at 1500 choice rematch"} << 1 << 2
+        << "rematch"
         << "rematch";
+    QTest::newRow("a list: one choice per result screen, in order")
+        << quint64(5) << QStringList{"--draw", "--choice", "select,leave"}
+        << QStringList{"--choice", "rematch", "--choice-ms", "0"} << 0 << 1 << "select"
+        << "leave";
 }
 
 void TestTestGameNet::choiceAtTheResultScreen()
@@ -648,6 +658,7 @@ void TestTestGameNet::choiceAtTheResultScreen()
     QFETCH(int, winner);
     QFETCH(int, chooser);
     QFETCH(QString, choice);
+    QFETCH(QString, then);
     QTemporaryDir scripts;
     GamePair g;
     g.start(withScripts(scripts, aArgs, "a.txt"), withScripts(scripts, bArgs, "b.txt"));
@@ -696,7 +707,7 @@ void TestTestGameNet::choiceAtTheResultScreen()
     // characters, CHARACTER SELECT picks them again. The same loser chooses again.
     const quint64 next = seed + 2;
     g.both(QStringLiteral("rematch match=m2 seed=%1 p1=- p2=- choose=1").arg(next));
-    const QString chose2 = QString(chose).replace("match=m1", "match=m2");
+    const QString chose2 = QStringLiteral("chose choice=%1 chooser=%2 match=m2").arg(then).arg(chooser);
     QTRY_COMPARE_WITH_TIMEOUT(g.a.status(), chose2, waitMs);
     QTRY_COMPARE_WITH_TIMEOUT(g.b.status(), chose2, waitMs);
     QTRY_COMPARE_WITH_TIMEOUT(sinceMatch(g.a, "m2").size(), 3, waitMs);
@@ -798,6 +809,26 @@ void TestTestGameNet::menuLeavesTheResultScreen()
     QVERIFY(!portHeld(g.portA));
     QTRY_COMPARE_WITH_TIMEOUT(g.b.status(), seen.at(1), waitMs);
     QVERIFY(portHeld(g.portB));
+}
+
+void TestTestGameNet::menuAfterEveryResultScreen()
+{
+    GamePair g;
+    g.start({"--menu-after", "300"}, {});
+    if (QTest::currentTestFailed())
+        return;
+    // Unlike the one-off script step, the option leaves every result screen.
+    for (const QString match : {QStringLiteral("m1"), QStringLiteral("m2")}) {
+        g.startMatch(match == QLatin1String("m1") ? 5 : 7, match, " choose=1");
+        QTRY_COMPARE_WITH_TIMEOUT(sinceMatch(g.a, match).size(), 3, waitMs);
+        const QStringList seen = sinceMatch(g.a, match);
+        QVERIFY2(seen.at(1).startsWith("result winner=2 ") && seen.at(1).endsWith(" match=" + match),
+                 qPrintable(seen.at(1)));
+        QCOMPARE(seen.at(2), QString("ready"));
+        QVERIFY(!portHeld(g.portA));
+        QTRY_COMPARE_WITH_TIMEOUT(g.b.status(), seen.at(1), waitMs);
+    }
+    QCOMPARE(g.a.log().count("testgame: left the result screen for the online menu"), 2);
 }
 
 void TestTestGameNet::parkIgnored_data()

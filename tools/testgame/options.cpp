@@ -49,14 +49,29 @@ bool parseArgs(const QStringList &args, Options &o, QString &error)
         } else if (a == QLatin1String("--choice")) {
             static const QStringList words{QStringLiteral("rematch"), QStringLiteral("select"),
                                            QStringLiteral("leave")};
-            if (i + 1 >= args.size() || !words.contains(args.at(i + 1))) {
+            // One choice, or a list of them for the result screens to come, the last repeating.
+            const QStringList list =
+                i + 1 < args.size() ? args.at(i + 1).split(QLatin1Char(',')) : QStringList();
+            bool valid = !list.isEmpty() && list.size() <= 64;
+            for (const QString &w : list)
+                valid = valid && words.contains(w);
+            if (!valid) {
                 error = QStringLiteral("--choice needs one of %1").arg(words.join(QStringLiteral(", ")));
                 return false;
             }
-            o.choice = args.at(++i);
+            ++i;
+            o.choice = list.first();
+            o.laterChoices = list.mid(1);
         } else if (a == QLatin1String("--choice-ms")) {
             if (!takeNumber(args, i, o.choiceMs, error))
                 return false;
+        } else if (a == QLatin1String("--menu-after")) {
+            if (!takeNumber(args, i, o.menuAfterMs, error))
+                return false;
+            if (o.menuAfterMs < 0 || o.menuAfterMs > 600000) {
+                error = QStringLiteral("--menu-after needs a number from 0 to 600000");
+                return false;
+            }
         } else if (a == QLatin1String("--prepare-ms")) {
             if (!takeNumber(args, i, o.prepareMs, error))
                 return false;

@@ -24,7 +24,9 @@ struct Options {
     bool ignoreQuit = false;  // neither "quit" nor a close request ends the game
     bool ignorePark = false;  // "park" changes nothing: the game stays where it is
     QString choice;           // what the player chooses at a result screen after a loss
+    QStringList laterChoices; // ... and at the following ones, in order (the last one repeats)
     int choiceMs = 1000;      // ... this long after the result
+    int menuAfterMs = -1;     // leave every result screen for the online menu this long after it (-1: never)
     int quitCode = 0;         // exit code after "quit" or a close request
     QString recordDir;        // where the records go; default: the session folder, else the working folder
     QString feedTrace;        // file noting when each frame record of a feed was written or read

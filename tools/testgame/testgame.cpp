@@ -76,6 +76,7 @@ TestGame::TestGame(const Options &options, const QStringList &arguments, QObject
 {
     connect(&m_captures, &CaptureWriter::logLine, this, [this](const QString &text) { m_log.line(text); });
     m_choice = m_options.choice;
+    m_laterChoices = m_options.laterChoices;
     if (!m_options.feedTrace.isEmpty() && !m_feedTrace.open(m_options.feedTrace))
         m_log.line(QStringLiteral("warning: cannot write the feed trace %1").arg(m_options.feedTrace));
     m_ignorePark = m_options.ignorePark;
@@ -291,6 +292,7 @@ void TestGame::runStep(const ScriptStep &step)
         break;
     case ScriptStep::Choice:
         m_choice = step.text == QLatin1String("none") ? QString() : step.text;
+        m_laterChoices.clear();
         // At the result screen, waiting for this player: it chooses now.
         if (m_atResult && !m_chosen && m_chooser != 0 && m_chooser == m_match.side && !m_choice.isEmpty())
             chooseNow();
@@ -388,6 +390,8 @@ void TestGame::matchEnded(const QString &ending)
     if (m_menuPending) {
         m_menuPending = false;
         scheduleMenu(m_menuMs);
+    } else if (m_options.menuAfterMs >= 0) {
+        scheduleMenu(m_options.menuAfterMs);
     }
 }
 
@@ -404,12 +408,15 @@ void TestGame::chooseNow()
         m_choice != QLatin1String("leave"))
         return;
     m_chosen = true;
-    m_match.choice = m_choice;
+    const QString choice = m_choice;
+    m_match.choice = choice;
+    if (!m_laterChoices.isEmpty())
+        m_choice = m_laterChoices.takeFirst();
     // Alone there is nobody to tell.
     const bool alone = m_options.solo || m_match.remote.isEmpty();
-    if (!alone && !m_net.choose(m_choice))
-        m_log.line(QStringLiteral("warning: the choice %1 could not be sent").arg(m_choice));
-    reportChoice(m_choice, m_match.side);
+    if (!alone && !m_net.choose(choice))
+        m_log.line(QStringLiteral("warning: the choice %1 could not be sent").arg(choice));
+    reportChoice(choice, m_match.side);
 }
 
 void TestGame::reportChoice(const QString &choice, int chooser)

@@ -77,8 +77,9 @@ private:
     QTimer m_choseTimer;  // a "chose" line waits until the result was shown long enough
     QTimer m_menuTimer;
     QElapsedTimer m_resultShown;
-    QString m_choice;   // what this player chooses when it lost (empty: nothing)
-    QString m_heldLine; // the "chose" line m_choseTimer will show
+    QString m_choice;           // what this player chooses when it lost (empty: nothing)
+    QStringList m_laterChoices; // the choices of the result screens after the next one
+    QString m_heldLine;         // the "chose" line m_choseTimer will show
     bool m_atResult = false;
     bool m_chosen = false; // a choice was made at this result screen
     int m_chooser = 0;     // who chooses at this result screen (0: nobody)
