@@ -4,8 +4,15 @@
 # Arguments are passed to the launcher (try ./run.sh --help).
 set -euo pipefail
 cd "$(dirname "$0")"
-./scripts/build.sh release
-bin="$PWD/build/release/bin"
+# ORX_RUN_BIN runs binaries built elsewhere instead (the tests use their own build); ORX_RUN_STATE
+# moves what the run keeps (server data, demo passwords, logs) out of build/.
+if [ -n "${ORX_RUN_BIN:-}" ]; then
+    bin="$ORX_RUN_BIN"
+else
+    ./scripts/build.sh release
+    bin="$PWD/build/release/bin"
+fi
+state_dir="${ORX_RUN_STATE:-$PWD/build}"
 exec_args=("$@")
 [ -x scripts/dev-setup.sh ] && source scripts/dev-setup.sh
 
@@ -14,7 +21,7 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLAT
     export QT_QPA_PLATFORM=offscreen
 fi
 if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
-    export XDG_RUNTIME_DIR="$PWD/build/runtime"
+    export XDG_RUNTIME_DIR="$state_dir/runtime"
     mkdir -p -m 700 "$XDG_RUNTIME_DIR"
 fi
 "$bin/orx-launcher" "${exec_args[@]}"

@@ -73,7 +73,8 @@ fi
 configured_game=""
 [ -f "$settings" ] && configured_game=$(sed -n 's/^orx\\folder=//p' "$settings" | head -n 1)
 if [ -z "$configured_game" ] && [ -z "${ORX_NO_DEMO:-}" ]; then
-    scripts/demo-game.sh "$bin" "$bin/game" >build/demo-game.log 2>&1 \
+    mkdir -p "$dev_state"
+    scripts/demo-game.sh "$bin" "$bin/game" >"$dev_state/demo-game.log" 2>&1 \
         && echo "run.sh: demo game ready in $bin/game" \
-        || echo "run.sh: the demo game could not be prepared (see build/demo-game.log)" >&2
+        || echo "run.sh: the demo game could not be prepared (see $dev_state/demo-game.log)" >&2
 fi
