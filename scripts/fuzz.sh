@@ -41,6 +41,7 @@ targets=(
     "fuzz_menu_request 4096 net"
     "fuzz_status_line 1024 -"
     "fuzz_controls 8192 -"
+    "fuzz_update_offer 8192 -"
     "fuzz_disc 300000 -"
     "fuzz_package 200000 -"
     "fuzz_xex 16384 -"
