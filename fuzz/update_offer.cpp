@@ -5,6 +5,7 @@
 #include "ui/updatedialogmodel.h"
 #include "update/updater.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 
