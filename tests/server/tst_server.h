@@ -106,6 +106,7 @@ private slots:
     void spectateMidMatchAndLinger();
     void spectateEndsWithTheMatch();
     void spectateFeedKeptUpTo16MiB();
+    void spectateFeedsShareOneBudget();
 
     // tst_limits.cpp
     void connectionCapsRefuseTheExcess_data();

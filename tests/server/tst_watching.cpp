@@ -507,3 +507,35 @@ void TestServer::spectateFeedKeptUpTo16MiB()
     QVERIFY(got == sent);
     QVERIFY(!server->errors().contains("does not read what it is sent"));
 }
+
+void TestServer::spectateFeedsShareOneBudget()
+{
+    QVERIFY(startServer({"--lobby-countdown", "0", "--feed-budget", "1"}));
+    ScriptedClient a, b, c, d;
+    LobbyMatch first, second;
+    QVERIFY(setUp(*this, a, b, {}, first));
+    QVERIFY(setUp(*this, c, d, {}, second));
+    const int recordBytes = 48002;
+    // The first match's feed holds 15 records, about 0.7 of the 1 MB all feeds may hold together.
+    for (int i = 0; i < 15; ++i)
+        sendFeed(*first.feeder, first.match, records({48000}, quint32(i)));
+    QVERIFY(settle(*first.feeder));
+    // The second match's feed would pass the budget part-way: it keeps what fits and loses the
+    // rest, even a record small enough to fit, so that no watcher gets a feed with a gap.
+    const int fitting = (1024 * 1024 - 15 * recordBytes) / recordBytes;
+    for (int i = 0; i < 10; ++i)
+        sendFeed(*second.feeder, second.match, records({i < 9 ? 48000 : 10}, quint32(100 + i)));
+    QVERIFY(settle(*second.feeder));
+    const QJsonObject stats = feedStats(*server);
+    QCOMPARE(stats.value("accepted").toInt(), 15 + fitting);
+    QCOMPARE(stats.value("dropped").toInt(), 10 - fitting);
+    QCOMPARE(stats.value("kept").toInteger(), qint64(15 + fitting) * recordBytes);
+    QCOMPARE(
+        server->errors().count(
+            QStringLiteral("match %1: the feeds held passed 1 MB in all, the rest of this feed is dropped")
+                .arg(second.match)),
+        1);
+    // Nobody is thrown off for it: both matches' players are served as before.
+    for (ScriptedClient *p : {first.feeder, first.other, second.feeder, second.other})
+        QVERIFY(settle(*p));
+}
