@@ -24,4 +24,16 @@ if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
     export XDG_RUNTIME_DIR="$state_dir/runtime"
     mkdir -p -m 700 "$XDG_RUNTIME_DIR"
 fi
-"$bin/orx-launcher" "${exec_args[@]}"
+# In the background so that a TERM or INT for this script reaches the launcher too (a shell that
+# waits for its child would leave it running); it then closes as its window would.
+"$bin/orx-launcher" "${exec_args[@]}" &
+launcher_pid=$!
+trap 'kill -TERM "$launcher_pid" 2>/dev/null' TERM INT
+status=0
+wait "$launcher_pid" || status=$?
+# A trapped signal ends the first wait early: wait for the launcher itself to end.
+while kill -0 "$launcher_pid" 2>/dev/null; do
+    status=0
+    wait "$launcher_pid" || status=$?
+done
+exit "$status"

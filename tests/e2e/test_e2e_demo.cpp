@@ -174,6 +174,10 @@ private slots:
                             LauncherProcess::logLinesOf(secondLog).join('\n')));
         two.stop();
         first.stop();
+        // Stopping the scripts stopped the launchers too: each closed as its window would.
+        for (const QString &log : {firstLog, secondLog})
+            QVERIFY2(LauncherProcess::logLinesOf(log).contains(QStringLiteral("launcher exiting (0)")),
+                     qPrintable(LauncherProcess::logLinesOf(log).join('\n')));
 
         // The server stored the match, agreed, between the two demo accounts.
         const QString db = state + QStringLiteral("/dev-server/orx-server.sqlite");
