@@ -21,6 +21,8 @@
 //     --packets N         game packets each side sends per match (default 10)
 //     --packet-ms MS      time between two game packets (default 100, so a match plays for
 //                         about a second)
+//     --kinds LIST        hostile kinds taking part, comma-separated (default all):
+//                         requests,relay,tunnel,idle,passwords,oversize
 //     --kdf-iterations N  PBKDF2 rounds for the accounts (default 1000; the server's own default
 //                         is 120000)
 //
@@ -57,6 +59,16 @@ namespace {
 
 using orxtest::ServerProcess;
 
+enum class Path { Direct, Relay, Tunnel };
+constexpr const char *PathNames[] = {"direct", "relay", "tunnel"};
+
+enum class Kind { Player, RequestFlood, RelayFlood, TunnelFlood, IdleTls, WrongPassword, Oversize };
+constexpr int HostileKinds = 6;
+constexpr const char *KindNames[] = {"well-behaved", "request flood",  "relay flood",  "tunnel flood",
+                                     "idle TLS",     "wrong password", "oversize line"};
+// The names --kinds takes.
+constexpr const char *KindOptions[] = {"requests", "relay", "tunnel", "idle", "passwords", "oversize"};
+
 struct Settings {
     int clients = 200;
     double hostileShare = 0.2;
@@ -66,15 +78,8 @@ struct Settings {
     int packets = 10;
     int packetMs = 100;
     int kdfIterations = 1000;
+    bool kinds[HostileKinds] = {true, true, true, true, true, true}; // hostile kinds taking part
 };
-
-enum class Path { Direct, Relay, Tunnel };
-constexpr const char *PathNames[] = {"direct", "relay", "tunnel"};
-
-enum class Kind { Player, RequestFlood, RelayFlood, TunnelFlood, IdleTls, WrongPassword, Oversize };
-constexpr int HostileKinds = 6;
-constexpr const char *KindNames[] = {"well-behaved", "request flood",  "relay flood",  "tunnel flood",
-                                     "idle TLS",     "wrong password", "oversize line"};
 
 // What one run saw.
 struct Figures {
@@ -86,7 +91,8 @@ struct Figures {
     std::map<QString, int> failures; // reason -> clients
     std::map<QString, int> outcomes; // match results other than "agreed" -> count
     int cancelled = 0, retries = 0;
-    std::map<QString, int> slowDowns; // request type -> "slow_down" answers
+    std::map<QString, int> cancelledFor; // reason -> matches called off
+    std::map<QString, int> slowDowns;    // request type -> "slow_down" answers
     qint64 gameSent = 0, gameLost = 0, lostOn[3] = {};
     std::vector<qint64> pingsUs, steadyPingsUs; // all, and those sent once everybody had signed in
     std::vector<qint64> loopLagUs;              // how late the benchmark's own 10 ms tick came
@@ -304,6 +310,8 @@ private:
     qint64 m_searchAt = 0;
     std::vector<qint64> m_matchMs;
     int m_matchesDone = 0, m_completed = 0, m_completedOn[3] = {}, m_cancelled = 0;
+    QString m_lastCancel;
+    std::map<QString, int> m_cancelledFor;
     std::map<QString, int> m_outcomes;
     qint64 m_gameSentTotal = 0, m_gameLostOn[3] = {};
     // Hostile figures.
@@ -628,6 +636,8 @@ void Client::onLine(const QJsonObject &msg)
             matchOver(msg);
     } else if (type == "match_cancelled" && msg.value("match").toString() == m_match) {
         ++m_cancelled;
+        m_lastCancel = msg.value("reason").toString();
+        ++m_cancelledFor[m_lastCancel];
         m_match.clear();
         if (msg.value("requeued").toBool())
             enter(State::Searching);
@@ -729,6 +739,7 @@ void Client::matchOver(const QJsonObject &result)
         ++m_outcomes[status];
     }
     m_match.clear();
+    m_lastCancel.clear();
     m_resultId = -1;
     if (m_matchesDone >= m_run.settings.matches) {
         // Done with the series too, as a player who closes the result screen.
@@ -781,6 +792,11 @@ void Client::tick(qint64 now)
         m_resendAt = -1;
     }
     // No step of a match waits this long on a server that serves its clients.
+    if (now - m_stateAt > 30000 && m_state == State::Searching &&
+        (m_lastCancel == "punch_failed" || m_lastCancel == "ping_timeout"))
+        return fail(QStringLiteral("still searching 30 s after a match called off with %1 (the server keeps "
+                                   "that pair apart for 2 minutes, and each pair searches alone)")
+                        .arg(m_lastCancel));
     if (now - m_stateAt > 30000)
         return fail(
             QStringLiteral("stalled %1 s while %2").arg((now - m_stateAt) / 1000).arg(stateName(m_state)));
@@ -942,7 +958,11 @@ void Client::collect(Figures &f, qint64 now) const
             for (const auto &[k, v] : m_outcomes)
                 f.outcomes[k] += v;
         }
-        f.cancelled += m_cancelled;
+        if (m_countsMatches) {
+            f.cancelled += m_cancelled;
+            for (const auto &[k, v] : m_cancelledFor)
+                f.cancelledFor[k] += v;
+        }
         f.matchMs.insert(f.matchMs.end(), m_matchMs.begin(), m_matchMs.end());
         for (const auto &[k, v] : m_slowDowns)
             f.slowDowns[k] += v;
@@ -1031,12 +1051,18 @@ Figures Run::play(qint64 limitMs)
     f.matchesWanted = n / 2 * settings.matches;
     if (m_withHostile) {
         const int h = int(settings.hostileShare * n + 0.5);
-        int count[HostileKinds];
+        int count[HostileKinds] = {}, kinds = 0;
         for (int k = 0; k < HostileKinds; ++k)
-            count[k] = h / HostileKinds + (k < h % HostileKinds ? 1 : 0);
-        // The flooding kinds come in pairs that play a match and then flood each other.
+            kinds += settings.kinds[k];
+        for (int k = 0, nth = 0; k < HostileKinds && kinds > 0; ++k) {
+            if (settings.kinds[k])
+                count[k] = h / kinds + (nth++ < h % kinds ? 1 : 0);
+        }
+        // The flooding kinds come in pairs that play a match and then flood each other; an odd one
+        // left over floods requests instead (or is left out).
         for (int k : {1, 2}) {
-            count[0] += count[k] % 2;
+            if (settings.kinds[0])
+                count[0] += count[k] % 2;
             count[k] -= count[k] % 2;
         }
         int hostileIndex = 0;
@@ -1246,6 +1272,8 @@ void printFigures(const Settings &s, const Figures &ref, const Figures &hos)
             std::printf("    %d well-behaved clients failed: %s\n", v, qPrintable(k));
         for (const auto &[k, v] : f->outcomes)
             std::printf("    %d matches ended %s\n", v, qPrintable(k));
+        for (const auto &[k, v] : f->cancelledFor)
+            std::printf("    %d matches called off: %s\n", v, qPrintable(k));
     }
     Q_UNUSED(s);
 }
@@ -1274,7 +1302,11 @@ int main(int argc, char **argv)
             s.timeLimitS = qMax(10, v.toInt());
         else if (k == "--ping-ms")
             s.pingMs = qMax(10, v.toInt());
-        else if (k == "--packet-ms")
+        else if (k == "--kinds") {
+            const QStringList names = v.split(',');
+            for (int j = 0; j < HostileKinds; ++j)
+                s.kinds[j] = names.contains(QLatin1String(KindOptions[j]));
+        } else if (k == "--packet-ms")
             s.packetMs = qMax(1, v.toInt());
         else if (k == "--packets")
             s.packets = qMax(1, v.toInt());
