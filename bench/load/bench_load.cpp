@@ -1172,7 +1172,7 @@ void printFigures(const Settings &s, const Figures &ref, const Figures &hos)
         const QByteArray label = QByteArray("  through ") + PathNames[p];
         both(label.constData(), [p](const Figures &f) { return num(f.completedOn[p]); });
     }
-    both("match time median / 99th percentile ms (search to verdict)", [](const Figures &f) {
+    both("match time p50/p99 ms, search to verdict", [](const Figures &f) {
         return QStringLiteral("%1/%2").arg(percentileUs(f.matchMs, 0.5)).arg(percentileUs(f.matchMs, 0.99));
     });
     both("matches with another result", [](const Figures &f) {
