@@ -5,6 +5,7 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QScopeGuard>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTcpSocket>
@@ -319,6 +320,8 @@ void TestServer::relayKeepsPacketsThroughAFloodBurst()
     QVERIFY(stranger.bind(QHostAddress::LocalHost, 0));
     const pid_t pid = pid_t(server->pid());
     QCOMPARE(::kill(pid, SIGSTOP), 0);
+    // Whatever fails below, the server must not be left stopped for the cleanup.
+    const auto resume = qScopeGuard([pid] { ::kill(pid, SIGCONT); });
     // About 1.5 MB of datagrams: several times what a socket holds by default.
     const QByteArray junk(1000, 'j');
     for (int i = 0; i < 1500; ++i) {
