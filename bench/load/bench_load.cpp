@@ -1149,7 +1149,7 @@ QString num(double v, int decimals = 0)
     return QString::number(v, 'f', decimals);
 }
 
-void printFigures(const Settings &s, const Figures &ref, const Figures &hos)
+void printFigures(const Figures &ref, const Figures &hos)
 {
     auto both = [&](const char *label, const std::function<QString(const Figures &)> &get) {
         row(label, ref.ran ? get(ref) : "-", hos.ran ? get(hos) : "-");
@@ -1275,7 +1275,6 @@ void printFigures(const Settings &s, const Figures &ref, const Figures &hos)
         for (const auto &[k, v] : f->cancelledFor)
             std::printf("    %d matches called off: %s\n", v, qPrintable(k));
     }
-    Q_UNUSED(s);
 }
 
 bool served(const Figures &f)
@@ -1344,7 +1343,7 @@ int main(int argc, char **argv)
         std::printf("%s run: %.1f s\n", r == 0 ? "reference" : "hostile", figures[r].seconds);
         std::fflush(stdout);
     }
-    printFigures(s, figures[0], figures[1]);
+    printFigures(figures[0], figures[1]);
     std::fflush(stdout);
     return served(figures[0]) && served(figures[1]) ? 0 : 2;
 }
