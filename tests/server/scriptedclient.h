@@ -135,6 +135,8 @@ public:
     }
 
     bool running() const { return m_proc && m_proc->state() == QProcess::Running; }
+    // The server's process id, for reading its figures from /proc (0 when not running).
+    qint64 pid() const { return running() ? m_proc->processId() : 0; }
     int exitCode() const { return m_proc ? m_proc->exitCode() : -1; }
     void command(const QString &line) { m_proc->write((line + "\n").toUtf8()); }
     QString output() const { return QString::fromUtf8(m_out); }

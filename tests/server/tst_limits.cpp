@@ -4,6 +4,8 @@
 #include "tst_server.h"
 
 #include <QElapsedTimer>
+#include <QFile>
+#include <QScopeGuard>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTcpSocket>
@@ -232,7 +234,8 @@ void TestServer::successfulSignInsAreThrottled()
     QVERIFY(greeted(y, server->tcpPort));
     const QJsonObject r = login(y, "often", "oftenpass");
     QCOMPARE(r.value("code").toString(), QString("too_many_tries"));
-    QCOMPARE(r.value("message").toString(), QString("Too many sign-ins from your address. Try again in a few minutes."));
+    QCOMPARE(r.value("message").toString(),
+             QString("Too many sign-ins from your address. Try again in a few minutes."));
     // A token resume costs no hash and still works.
     QCOMPARE(y.auth(c.token).value("type").toString(), QString("account"));
 }
@@ -295,4 +298,43 @@ void TestServer::floodThroughTheTunnelDropsPacketsNotThePlayer()
     // The match goes on to its result.
     a.send({{"type", "match_state"}, {"match", match}, {"state", "in_match"}});
     QCOMPARE(playResult(a, b, go, 0).value("status").toString(), QString("agreed"));
+}
+
+void TestServer::relayKeepsPacketsThroughAFloodBurst()
+{
+    // The one serving thread is busy for a moment (here: stopped) while a stranger floods the UDP
+    // port; the relay packet a player sends right after must still be waiting when it reads again.
+    QFile rmemMax("/proc/sys/net/core/rmem_max");
+    if (!rmemMax.open(QIODevice::ReadOnly) || rmemMax.readAll().trimmed().toLongLong() < 4 * 1024 * 1024)
+        QSKIP("this system caps UDP receive buffers below 4 MiB (net.core.rmem_max)");
+    QVERIFY(startServer());
+    ScriptedClient a, b;
+    QVERIFY(join(a, "alice") && join(b, "bob"));
+    const QString match = pairAndAccept(a, b, false, Path::Relay);
+    QVERIFY(!match.isEmpty());
+    const Go go = connectMatch(a, b, match);
+    QVERIFY(go.ok);
+    QCOMPARE(go.go[0].value("path").toString(), QString("relay"));
+
+    QUdpSocket stranger;
+    QVERIFY(stranger.bind(QHostAddress::LocalHost, 0));
+    const pid_t pid = pid_t(server->pid());
+    QCOMPARE(::kill(pid, SIGSTOP), 0);
+    // Whatever fails below, the server must not be left stopped for the cleanup.
+    const auto resume = qScopeGuard([pid] { ::kill(pid, SIGCONT); });
+    // About 1.5 MB of datagrams: several times what a socket holds by default.
+    const QByteArray junk(1000, 'j');
+    for (int i = 0; i < 1500; ++i) {
+        stranger.writeDatagram(junk, QHostAddress::LocalHost, server->udpPort);
+        if (i % 200 == 0)
+            QTest::qWait(1);
+    }
+    // As large as the junk, so it needs as much room in the buffer.
+    const QByteArray honest = QByteArray("after-the-burst").leftJustified(junk.size(), '.');
+    a.sendGame(honest, go.go[0].value("remote").toString(), false);
+    QCOMPARE(::kill(pid, SIGCONT), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(b.gamePackets().contains(honest), orxtest::scaled(5000));
+    QVERIFY(!b.gamePackets().contains(junk));
+    QVERIFY(pongs(a) && pongs(b));
+    QVERIFY(server->errors().contains("UDP receive buffer 8192 KB"));
 }

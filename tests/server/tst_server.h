@@ -118,6 +118,7 @@ private slots:
     void successfulSignInsAreThrottled();
     void floodingClientIsSlowedDown();
     void floodThroughTheTunnelDropsPacketsNotThePlayer();
+    void relayKeepsPacketsThroughAFloodBurst();
     // tst_bounds.cpp
     void echoedFieldsAreCut();
     void lobbyAndOnlineRepliesBoundedWhenFull();

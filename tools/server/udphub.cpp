@@ -19,6 +19,15 @@ bool UdpHub::bind(const QHostAddress &address, quint16 port, QString *error)
         *error = QStringLiteral("Cannot use UDP port %1: %2").arg(port).arg(m_socket.errorString());
         return false;
     }
+    m_socket.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, ReceiveBuffer);
+    // Linux reports twice what was asked for (its bookkeeping); less means the system capped it.
+    const int got = m_socket.socketOption(QAbstractSocket::ReceiveBufferSizeSocketOption).toInt();
+    serverLog(got >= ReceiveBuffer
+                  ? QStringLiteral("UDP receive buffer %1 KB").arg(got / 1024)
+                  : QStringLiteral("UDP receive buffer %1 KB, less than the %2 KB asked for: "
+                                   "the system caps it (net.core.rmem_max)")
+                        .arg(got / 1024)
+                        .arg(ReceiveBuffer / 1024));
     return true;
 }
 

@@ -12,6 +12,10 @@ class UdpHub : public QObject {
     Q_OBJECT
 public:
     static constexpr qint64 MaxDatagram = 2048;
+    // Room for the datagrams that come in while the one serving thread is busy: with the system's
+    // usual 208 KB a flood at this port pushes out the honest relay packets before the relay's
+    // per-player caps can tell them apart. The system may allow less (net.core.rmem_max).
+    static constexpr int ReceiveBuffer = 4 * 1024 * 1024;
 
     UdpHub(Server *server, QObject *parent);
     bool bind(const QHostAddress &address, quint16 port, QString *error);
