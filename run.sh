@@ -16,14 +16,8 @@ state_dir="${ORX_RUN_STATE:-$PWD/build}"
 exec_args=("$@")
 [ -x scripts/dev-setup.sh ] && source scripts/dev-setup.sh
 
-if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
-    echo "run.sh: no display found: running the launcher offscreen (its log: $bin/orx-launcher.log)"
-    export QT_QPA_PLATFORM=offscreen
-fi
-if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
-    export XDG_RUNTIME_DIR="$state_dir/runtime"
-    mkdir -p -m 700 "$XDG_RUNTIME_DIR"
-fi
+source scripts/launcher-env.sh
+launcher_env run.sh "$bin/orx-launcher.log" "$state_dir"
 # In the background so that a TERM or INT for this script reaches the launcher too (a shell that
 # waits for its child would leave it running); it then closes as its window would.
 "$bin/orx-launcher" "${exec_args[@]}" &

@@ -43,14 +43,8 @@ chmod 600 "$password_file"
 ORX_DEV_PASSWORD=$(cat "$password_file")
 export ORX_DEV_PASSWORD
 
-if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
-    echo "second-launcher: no display found: running offscreen (its log: $config_dir/orx-launcher.log)"
-    export QT_QPA_PLATFORM=offscreen
-fi
-if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
-    export XDG_RUNTIME_DIR="$state/runtime"
-    mkdir -p -m 700 "$XDG_RUNTIME_DIR"
-fi
+source scripts/launcher-env.sh
+launcher_env second-launcher "$config_dir/orx-launcher.log" "$state"
 echo "second-launcher: signing in as \"demo2\" on 127.0.0.1:$port, game port $game_port"
 exec "$bin/orx-launcher" --config "$settings" --server "127.0.0.1:$port" ${fingerprint:+--fingerprint "$fingerprint"} \
     --user demo2 --register "$@"

@@ -60,6 +60,20 @@ inline QString buildDemoGame(const QString &folder)
     return QString();
 }
 
+// The demo game folder the cases of one test program share, built before the first of them.
+struct DemoGame {
+    QTemporaryDir dir;
+    QString folder;
+    // Empty on success, else what went wrong.
+    QString build()
+    {
+        if (!dir.isValid())
+            return QStringLiteral("no temporary folder for the demo game");
+        folder = dir.filePath(QStringLiteral("game"));
+        return buildDemoGame(folder);
+    }
+};
+
 // A UDP port nobody holds right now (the kernel's pick), never one handed out before in this run.
 inline quint16 freeUdpPort()
 {

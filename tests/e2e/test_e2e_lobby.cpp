@@ -27,15 +27,12 @@ QString codeIn(const QString &file)
 
 class TestE2eLobby : public QObject {
     Q_OBJECT
-    QTemporaryDir gameDir;
-    QString game;
+    DemoGame demo;
 
 private slots:
     void initTestCase()
     {
-        QVERIFY(gameDir.isValid());
-        game = gameDir.filePath(QStringLiteral("game"));
-        const QString error = buildDemoGame(game);
+        const QString error = demo.build();
         QVERIFY2(error.isEmpty(), qPrintable(error));
     }
 
@@ -57,7 +54,7 @@ private slots:
         QFETCH(bool, byCode);
         QFETCH(QString, ending);
 
-        Case c(game);
+        Case c(demo.folder);
         QString error;
         QVERIFY2(c.startServer({}, &error), qPrintable(error));
         const QString codeFile = c.dir.filePath(QStringLiteral("lobby-code.txt"));
@@ -136,7 +133,7 @@ private slots:
     void kingOfTheHill()
     {
         // A countdown before each match, so that the third launcher is in the line for the first.
-        Case c(game);
+        Case c(demo.folder);
         QString error;
         QVERIFY2(c.startServer({"--lobby-countdown", "4"}, &error), qPrintable(error));
         const QString codeFile = c.dir.filePath(QStringLiteral("koth-code.txt"));
@@ -222,7 +219,7 @@ private slots:
         QFETCH(int, matchMs);
         QFETCH(bool, leaves);
 
-        Case c(game);
+        Case c(demo.folder);
         QString error;
         QVERIFY2(c.startServer({}, &error), qPrintable(error));
         const QString codeFile = c.dir.filePath(QStringLiteral("code.txt"));

@@ -36,15 +36,12 @@ QString charactersOf(const QString &line)
 
 class TestE2eSeries : public QObject {
     Q_OBJECT
-    QTemporaryDir gameDir;
-    QString game;
+    DemoGame demo;
 
 private slots:
     void initTestCase()
     {
-        QVERIFY(gameDir.isValid());
-        game = gameDir.filePath(QStringLiteral("game"));
-        const QString error = buildDemoGame(game);
+        const QString error = demo.build();
         QVERIFY2(error.isEmpty(), qPrintable(error));
     }
 
@@ -79,7 +76,7 @@ private slots:
         // Over the relay, without the server's "relay_choice", the games cannot choose at their
         // result screens: each match ends with the game parked (its ending plays for 3 s), and the
         // driver's choice, made 2 s into the pause, goes out once the game is back in its menu.
-        Case c(game);
+        Case c(demo.folder);
         QString error;
         QVERIFY2(c.startServer({"--features", "pick_refused,desync_detail,koth"}, &error), qPrintable(error));
         const QStringList args = QStringList{"--queue", "casual", "--auto-accept", "1"} + options;
@@ -165,7 +162,7 @@ private slots:
     // chooses: REMATCH, CHARACTER SELECT, LEAVE); the driver, though told to choose, makes no choice.
     void gamesChooseAtTheResultScreen()
     {
-        Case c(game);
+        Case c(demo.folder);
         QString error;
         QVERIFY2(c.startServer({}, &error), qPrintable(error));
         const QStringList args{"--queue",     "casual", "--auto-accept",    "1",
@@ -213,7 +210,7 @@ private slots:
     // adding up to 0, titles and set counts stored, both launchers back in Idle.
     void rankedSetToItsEnd()
     {
-        Case c(game);
+        Case c(demo.folder);
         QString error;
         QVERIFY2(c.startServer({"--set-wins", "2"}, &error), qPrintable(error));
         const QStringList args{"--queue", "ranked", "--auto-accept", "1", "--rematches", "3"};
@@ -262,7 +259,7 @@ private slots:
     // (no second password sign-in), the series going on to its end, and no result lost.
     void dropAtTheResultScreen()
     {
-        Case c(game);
+        Case c(demo.folder);
         QString error;
         QVERIFY2(c.startServer({}, &error), qPrintable(error));
         const QStringList args{"--queue", "casual", "--auto-accept", "1"};

@@ -6,15 +6,12 @@ using namespace e2e;
 
 class TestE2eSignIn : public QObject {
     Q_OBJECT
-    QTemporaryDir gameDir;
-    QString game;
+    DemoGame demo;
 
 private slots:
     void initTestCase()
     {
-        QVERIFY(gameDir.isValid());
-        game = gameDir.filePath(QStringLiteral("game"));
-        const QString error = buildDemoGame(game);
+        const QString error = demo.build();
         QVERIFY2(error.isEmpty(), qPrintable(error));
     }
 
@@ -51,7 +48,7 @@ private slots:
         QFETCH(QStringList, steps);
         QFETCH(bool, signedIn);
 
-        Case c(game);
+        Case c(demo.folder);
         QString error;
         QVERIFY2(c.startServer({}, &error), qPrintable(error));
         if (!existingPassword.isEmpty()) {
