@@ -1,5 +1,7 @@
 #include "dialogs.h"
 
+#include "devhooks.h"
+
 #include <QAbstractButton>
 #include <QGuiApplication>
 #include <QTimer>
@@ -7,7 +9,9 @@
 
 bool dialogsCloseThemselves()
 {
-    return qEnvironmentVariableIntValue("ORX_AUTO_CLOSE_DIALOGS") == 1 ||
+    // Offscreen nobody could answer a dialog; the variable is for scripted runs of development
+    // builds only, so a player's environment never answers for them.
+    return devhooks::value("ORX_AUTO_CLOSE_DIALOGS").value_or(QString()) == QLatin1String("1") ||
            QGuiApplication::platformName() == QLatin1String("offscreen");
 }
 
@@ -19,7 +23,7 @@ void armScriptedDialog(QDialog *dialog, const QString &title, const QString &tex
     std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
     std::fflush(stderr);
     bool ok = false;
-    int delay = qEnvironmentVariableIntValue("ORX_AUTO_CLOSE_MS", &ok);
+    int delay = devhooks::value("ORX_AUTO_CLOSE_MS").value_or(QString()).toInt(&ok);
     if (!ok || delay < 0)
         delay = 300;
     QTimer::singleShot(delay, dialog, [dialog] { dialog->done(QDialog::Rejected); });

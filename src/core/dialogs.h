@@ -1,8 +1,8 @@
 #pragma once
-// Message boxes that never hang a scripted run: without a display (the offscreen platform) or with
-// ORX_AUTO_CLOSE_DIALOGS=1, each box is written to standard error with its title and text and
-// closes by itself after a short delay (ORX_AUTO_CLOSE_MS, default 300 ms), answering with its
-// default button.
+// Message boxes that never hang a scripted run: without a display (the offscreen platform), or in
+// a development build with ORX_AUTO_CLOSE_DIALOGS=1, each box is written to standard error with
+// its title and text and closes by itself after a short delay (300 ms; a development build takes
+// ORX_AUTO_CLOSE_MS), answering with its default button.
 
 #include <QMessageBox>
 
