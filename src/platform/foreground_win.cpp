@@ -1,22 +1,13 @@
-// Which process owns the window in front, through Win32.
+// Which process owns the window in front, through the Win32 core.
 
+#include "native.h"
 #include "platform.h"
-
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
 
 namespace platform {
 
 bool foregroundIsOtherProcess()
 {
-    HWND front = GetForegroundWindow();
-    if (!front)
-        return false;
-    DWORD pid = 0;
-    GetWindowThreadProcessId(front, &pid);
-    return pid != 0 && pid != GetCurrentProcessId();
+    return native::foregroundBelongsToOtherProcess();
 }
 
 } // namespace platform

@@ -1,7 +1,9 @@
-// Key codes from the Win32 key data Qt keeps in a key event: the virtual key, and the scan code
-// with the extended-key flag (bit 8) that tells the right Ctrl and the right Shift apart.
+// Key codes from the Win32 key data Qt keeps in a key event (the core reads the virtual key and the
+// scan code with its extended-key flag); events without it, made by a program, go through the
+// Qt-key table.
 
 #include "keycode_table.h"
+#include "native.h"
 #include "platform.h"
 
 #include <QKeyEvent>
@@ -13,12 +15,7 @@ int virtualKeyCode(const QKeyEvent &event)
     const quint32 vk = event.nativeVirtualKey();
     if (vk == 0)
         return keys::fromQtKey(event.key(), event.modifiers());
-    const quint32 scan = event.nativeScanCode();
-    if (vk == 0x10) // VK_SHIFT
-        return (scan & 0xff) == 0x36 ? 161 : 160;
-    if (vk == 0x11) // VK_CONTROL
-        return (scan & 0x100) ? 163 : 162;
-    return int(vk);
+    return native::virtualKeyFromMessage(vk, event.nativeScanCode());
 }
 
 } // namespace platform

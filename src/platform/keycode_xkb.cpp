@@ -1,8 +1,9 @@
 // Key codes from the keysym that X11 and Wayland (both through xkb) put in a key event's native
-// virtual key: it tells the left and right modifier keys and the keypad apart. Anything else,
-// and events without native data, go through the Qt-key table.
+// virtual key (the core maps it); anything else, and events without native data, go through the
+// Qt-key table.
 
 #include "keycode_table.h"
+#include "native.h"
 #include "platform.h"
 
 #include <QKeyEvent>
@@ -11,46 +12,8 @@ namespace platform {
 
 int virtualKeyCode(const QKeyEvent &event)
 {
-    const quint32 keysym = event.nativeVirtualKey();
-    switch (keysym) {
-    case 0xffe1:
-        return 160; // Shift_L
-    case 0xffe2:
-        return 161; // Shift_R
-    case 0xffe3:
-        return 162; // Control_L
-    case 0xffe4:
-        return 163; // Control_R
-    case 0xffe9:
-        return 164; // Alt_L
-    case 0xffea:    // Alt_R
-    case 0xfe03:
-        return 165; // ISO_Level3_Shift (AltGr)
-    case 0xffeb:
-        return 91; // Super_L
-    case 0xffec:
-        return 92; // Super_R
-    case 0xff67:
-        return 93; // Menu
-    case 0xff8d:
-        return 13; // KP_Enter
-    case 0xffaa:
-        return 106; // KP_Multiply
-    case 0xffab:
-        return 107; // KP_Add
-    case 0xffad:
-        return 109; // KP_Subtract
-    case 0xffae:    // KP_Decimal
-    case 0xffac:
-        return 110; // KP_Separator
-    case 0xffaf:
-        return 111; // KP_Divide
-    default:
-        break;
-    }
-    if (keysym >= 0xffb0 && keysym <= 0xffb9) // KP_0 .. KP_9
-        return 96 + int(keysym - 0xffb0);
-    return keys::fromQtKey(event.key(), event.modifiers());
+    const int code = native::virtualKeyFromMessage(event.nativeVirtualKey(), event.nativeScanCode());
+    return code != 0 ? code : keys::fromQtKey(event.key(), event.modifiers());
 }
 
 } // namespace platform

@@ -54,6 +54,17 @@ RangeCopyOutcome copyRange(FileHandle in, std::int64_t inOffset, FileHandle out,
 // break or blank.
 std::string systemErrorText(int code);
 
+// A file's last-write time as Windows counts it (FILETIME: 100-nanosecond intervals since
+// 1601-01-01 UTC) and its size in bytes (GetFileAttributesExW; stat(2)). False when the file's
+// attributes cannot be read; either output may be null.
+bool fileWriteTime(const Path &path, std::uint64_t *fileTime, std::int64_t *size);
+
+// The one conversion from a time counted from 1970 (st_mtim) to FILETIME units.
+constexpr std::uint64_t fileTimeFromUnix(std::int64_t seconds, std::int64_t nanoseconds)
+{
+    return std::uint64_t(seconds + 11644473600LL) * 10000000ULL + std::uint64_t(nanoseconds / 100);
+}
+
 // --- processes -------------------------------------------------------------------------------
 
 // The contract of platform::processTree.
@@ -115,6 +126,16 @@ std::string osVersion();
 std::wstring systemFolder();
 std::wstring expandArchiveCommand(const std::wstring &archive, const std::wstring &destination);
 #endif
+
+// --- keys ------------------------------------------------------------------------------------
+
+// The Windows virtual-key code of a key, as the controls file keeps it, from the data the window
+// system's key message carries (what Qt keeps as a key event's native virtual key and scan code):
+// Windows: the virtual key, and the scan code with the extended-key flag in bit 8, which tell the
+// left and right Shift and Ctrl apart; X11 and Wayland (xkb): the keysym, which tells the left and
+// right modifier keys and the keypad keys apart (no scan code needed). 0 when the data does not
+// tell (none, or a keysym this mapping leaves to the toolkit's key).
+int virtualKeyFromMessage(std::uint32_t nativeKey, std::uint32_t scanCode);
 
 // --- windows and displays --------------------------------------------------------------------
 

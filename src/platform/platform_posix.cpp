@@ -13,7 +13,6 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <sys/utsname.h>
 #include <unistd.h>
 
@@ -247,13 +246,14 @@ int gameExitCode(int exitCode, bool crashed, bool stopping)
 
 bool fileWriteTime(const QString &path, quint64 *fileTime, qint64 *size)
 {
-    struct stat st {};
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+    std::uint64_t time = 0;
+    std::int64_t bytes = 0;
+    if (!native::fileWriteTime(native::Path(QFile::encodeName(path).toStdString()), &time, &bytes))
         return false;
-    if (size)
-        *size = qint64(st.st_size);
     if (fileTime)
-        *fileTime = fileTimeFromUnix(qint64(st.st_mtim.tv_sec), qint64(st.st_mtim.tv_nsec));
+        *fileTime = quint64(time);
+    if (size)
+        *size = qint64(bytes);
     return true;
 }
 

@@ -200,14 +200,14 @@ int gameExitCode(int exitCode, bool crashed, bool stopping)
 
 bool fileWriteTime(const QString &path, quint64 *fileTime, qint64 *size)
 {
-    WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (!GetFileAttributesExW(reinterpret_cast<LPCWSTR>(QDir::toNativeSeparators(path).utf16()),
-                              GetFileExInfoStandard, &data))
+    std::uint64_t time = 0;
+    std::int64_t bytes = 0;
+    if (!native::fileWriteTime(nativePath(path), &time, &bytes))
         return false;
     if (fileTime)
-        *fileTime = (quint64(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
+        *fileTime = quint64(time);
     if (size)
-        *size = qint64((quint64(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
+        *size = qint64(bytes);
     return true;
 }
 

@@ -1,4 +1,5 @@
-// Files on POSIX: atomic replace, shared read, replacing rename, range copy, error texts.
+// Files on POSIX: atomic replace, shared read, replacing rename, range copy, error texts, write
+// times.
 
 #include "platform/native.h"
 
@@ -212,6 +213,18 @@ std::string systemErrorText(int code)
     char buffer[256];
     const char *text = ::strerror_r(code, buffer, sizeof buffer); // the GNU form: returns the text
     return text ? std::string(text) : std::string();
+}
+
+bool fileWriteTime(const Path &path, std::uint64_t *fileTime, std::int64_t *size)
+{
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        return false;
+    if (size)
+        *size = std::int64_t(st.st_size);
+    if (fileTime)
+        *fileTime = fileTimeFromUnix(std::int64_t(st.st_mtim.tv_sec), std::int64_t(st.st_mtim.tv_nsec));
+    return true;
 }
 
 } // namespace platform::native

@@ -1,4 +1,5 @@
-// Files on Win32: atomic replace, shared read, replacing rename, range copy, error texts.
+// Files on Win32: atomic replace, shared read, replacing rename, range copy, error texts, write
+// times.
 
 #include "platform/native.h"
 #include "platform/win32/text.h"
@@ -149,6 +150,19 @@ std::string systemErrorText(int code)
     while (!out.empty() && (out.back() == L'\n' || out.back() == L'\r' || out.back() == L' '))
         out.pop_back();
     return utf8(out);
+}
+
+bool fileWriteTime(const Path &path, std::uint64_t *fileTime, std::int64_t *size)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data))
+        return false;
+    if (fileTime)
+        *fileTime =
+            (std::uint64_t(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
+    if (size)
+        *size = std::int64_t((std::uint64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
+    return true;
 }
 
 } // namespace platform::native

@@ -158,4 +158,15 @@ std::string keySystemName(int virtualKey)
     return n > 0 ? utf8(std::wstring_view(name, size_t(n))) : std::string();
 }
 
+int virtualKeyFromMessage(std::uint32_t virtualKey, std::uint32_t scanCode)
+{
+    // The generic Shift and Ctrl: the right Shift has a scan code of its own, the right Ctrl is the
+    // left one's with the extended-key flag.
+    if (virtualKey == VK_SHIFT)
+        return (scanCode & 0xff) == 0x36 ? VK_RSHIFT : VK_LSHIFT;
+    if (virtualKey == VK_CONTROL)
+        return (scanCode & 0x100) ? VK_RCONTROL : VK_LCONTROL;
+    return int(virtualKey);
+}
+
 } // namespace platform::native

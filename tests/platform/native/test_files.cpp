@@ -1,6 +1,11 @@
-// The file contracts: atomic replace, shared read, replacing rename, range copy, error texts.
+// The file contracts: atomic replace, shared read, replacing rename, range copy, error texts, write
+// times.
 
 #include "suite.h"
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 // --- atomic replace --------------------------------------------------------------------------
 
@@ -389,6 +394,172 @@ CASE(copyRangeNamesTheSideThatFailed)
         CHECK(!native::systemErrorText(got.systemError).empty());
         CHECK_EQ(got.copied, std::int64_t(0));
     }
+}
+
+// --- write times -----------------------------------------------------------------------------
+
+namespace {
+
+constexpr std::uint64_t ticksPerSecond = 10000000;              // FILETIME: 100 ns
+constexpr std::uint64_t unixEpochTicks = 116444736000000000ULL; // 1970-01-01 in FILETIME
+
+// Sets a file's last-write time with the system's own call (SetFileTime; utimensat).
+bool setWriteTime(const Path &path, std::uint64_t fileTime)
+{
+#ifdef _WIN32
+    HANDLE h = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    const FILETIME written{DWORD(fileTime & 0xffffffffu), DWORD(fileTime >> 32)};
+    const bool ok = SetFileTime(h, nullptr, nullptr, &written);
+    CloseHandle(h);
+    return ok;
+#else
+    const std::uint64_t since1970 = fileTime - unixEpochTicks;
+    timespec times[2]{};
+    times[0].tv_nsec = UTIME_OMIT;
+    times[1].tv_sec = time_t(since1970 / ticksPerSecond);
+    times[1].tv_nsec = long(since1970 % ticksPerSecond) * 100;
+    return ::utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
+#endif
+}
+
+// Makes a file `size` bytes long without writing them (sparse where the file system can).
+bool setLength(const Path &path, std::int64_t size)
+{
+#ifdef _WIN32
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    LARGE_INTEGER at{};
+    at.QuadPart = size;
+    const bool ok = SetFilePointerEx(h, at, nullptr, FILE_BEGIN) && SetEndOfFile(h);
+    CloseHandle(h);
+    return ok;
+#else
+    return ::truncate(path.c_str(), off_t(size)) == 0;
+#endif
+}
+
+// The write time as the C++ library reads it, in whole seconds since 1970 (a second way of
+// reading it; some libraries keep no finer part).
+std::int64_t libraryWriteSeconds(const Path &path)
+{
+    const auto written = std::chrono::file_clock::to_sys(std::filesystem::last_write_time(path));
+    return std::chrono::floor<std::chrono::seconds>(written).time_since_epoch().count();
+}
+
+std::int64_t unixSeconds(std::uint64_t fileTime)
+{
+    return std::int64_t(fileTime / ticksPerSecond) - std::int64_t(unixEpochTicks / ticksPerSecond);
+}
+
+std::uint64_t nowAsFileTime()
+{
+    const auto since1970 = std::chrono::duration_cast<std::chrono::nanoseconds>(
+        std::chrono::system_clock::now().time_since_epoch());
+    return unixEpochTicks + std::uint64_t(since1970.count() / 100);
+}
+
+// Within a minute of now: the write time counts in FILETIME units from 1601, not in other units or
+// from another epoch.
+bool recent(std::uint64_t fileTime)
+{
+    const std::uint64_t now = nowAsFileTime(), minute = 60 * ticksPerSecond;
+    return fileTime + minute > now && fileTime < now + minute;
+}
+
+} // namespace
+
+CASE(fileWriteTimeIsTheSystemsTimeAndSize)
+{
+    TempDir dir("writetime");
+    const Path file = dir.path / "game.exe";
+    support::writeAll(file, "12345");
+    std::uint64_t time = 0;
+    std::int64_t size = -1;
+    REQUIRE(native::fileWriteTime(file, &time, &size));
+    CHECK_EQ(size, std::int64_t(5));
+    CHECK(recent(time));
+    const std::int64_t library = libraryWriteSeconds(file);
+    CHECK(unixSeconds(time) >= library - 1 && unixSeconds(time) <= library + 1);
+
+    // Times set with the system's own call come back to the 100 ns.
+    struct Row {
+        const char *what;
+        std::uint64_t fileTime;
+        std::int64_t unixSeconds;
+    };
+    const Row rows[] = {
+        {"2021-03-04 05:06:07.1234567", 132593079670000000ULL + 1234567, 1614834367},
+        {"2000-01-01 00:00:00.0000001", 125911584000000000ULL + 1, 946684800},
+        {"1970-01-01 00:00:00", unixEpochTicks, 0},
+        {"2040-06-01 12:00:00.5 (past 32-bit seconds)", 138666384000000000ULL + 5000000, 2222164800},
+    };
+    for (const Row &row : rows) {
+        std::cout << "  row: " << row.what << std::endl;
+        REQUIRE(setWriteTime(file, row.fileTime));
+        time = 0;
+        size = -1;
+        CHECK(native::fileWriteTime(file, &time, &size));
+        CHECK_EQ(time, row.fileTime);
+        CHECK_EQ(size, std::int64_t(5));
+        CHECK_EQ(libraryWriteSeconds(file), row.unixSeconds);
+    }
+
+    // Either output may be left out.
+    time = 0;
+    CHECK(native::fileWriteTime(file, &time, nullptr));
+    CHECK_EQ(time, rows[3].fileTime);
+    size = -1;
+    CHECK(native::fileWriteTime(file, nullptr, &size));
+    CHECK_EQ(size, std::int64_t(5));
+    CHECK(native::fileWriteTime(file, nullptr, nullptr));
+}
+
+CASE(fileWriteTimeSizePast32Bits)
+{
+    TempDir dir("large");
+    const Path large = dir.path / "large.bin";
+    support::writeAll(large, "x");
+    const std::int64_t fiveGiB = std::int64_t(5) << 30;
+    if (!setLength(large, fiveGiB))
+        SKIP("the file system holds no 5 GiB file here");
+    std::int64_t size = -1;
+    CHECK(native::fileWriteTime(large, nullptr, &size));
+    CHECK_EQ(size, fiveGiB); // both halves of the system's answer
+    CHECK_EQ(std::uint64_t(size), std::uint64_t(std::filesystem::file_size(large)));
+}
+
+CASE(fileWriteTimeOfARewrittenFileIsLaterAndOfAMissingOneFalse)
+{
+    TempDir dir("rewritten");
+    const Path file = dir.path / "hashes.txt";
+    support::writeAll(file, "first");
+    const std::uint64_t old = nowAsFileTime() - 3600 * ticksPerSecond; // an hour ago
+    REQUIRE(setWriteTime(file, old));
+    std::uint64_t before = 0;
+    REQUIRE(native::fileWriteTime(file, &before, nullptr));
+    CHECK_EQ(before, old);
+
+    support::writeAll(file, "written again");
+    std::uint64_t after = 0;
+    std::int64_t size = -1;
+    CHECK(native::fileWriteTime(file, &after, &size));
+    CHECK(after > before);
+    CHECK(recent(after));
+    CHECK_EQ(size, std::int64_t(13));
+
+    for (const Path &missing : {dir.path / "no-such-file", dir.path / "no-such-folder" / "file"}) {
+        std::uint64_t t = 0;
+        std::int64_t s = 0;
+        CHECK(!native::fileWriteTime(missing, &t, &s));
+        CHECK(!native::fileWriteTime(missing, nullptr, nullptr));
+    }
+    std::filesystem::remove(file);
+    CHECK(!native::fileWriteTime(file, &after, &size));
 }
 
 // --- system error text -----------------------------------------------------------------------
