@@ -2,6 +2,8 @@
 // A scripted UPnP router on loopback: a real HTTP server that serves one device description and
 // answers SOAP calls from a script, recording every request.
 
+#include "httphead.h"
+
 #include <QByteArray>
 #include <QHash>
 #include <QList>
@@ -9,9 +11,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
-struct RouterRequest {
-    QByteArray method, path;
-    QHash<QByteArray, QByteArray> headers; // lower-case names
+struct RouterRequest : testutil::HttpHead {
     QByteArray body;
     QByteArray action() const
     {
@@ -82,24 +82,14 @@ private:
     {
         QByteArray &buf = m_buffers[s];
         buf += s->readAll();
-        const int end = buf.indexOf("\r\n\r\n");
-        if (end < 0)
-            return;
         RouterRequest req;
-        const QList<QByteArray> lines = buf.left(end).split('\n');
-        const QList<QByteArray> first = lines.value(0).trimmed().split(' ');
-        req.method = first.value(0);
-        req.path = first.value(1);
-        for (int i = 1; i < lines.size(); ++i) {
-            const int colon = lines.at(i).indexOf(':');
-            if (colon > 0)
-                req.headers.insert(lines.at(i).left(colon).trimmed().toLower(),
-                                   lines.at(i).mid(colon + 1).trimmed());
-        }
-        const int length = req.headers.value("content-length").toInt();
-        if (buf.size() < end + 4 + length)
+        const qsizetype bodyAt = testutil::readHttpHead(buf, req);
+        if (bodyAt < 0)
             return;
-        req.body = buf.mid(end + 4, length);
+        const int length = req.headers.value("content-length").toInt();
+        if (buf.size() < bodyAt + length)
+            return;
+        req.body = buf.mid(bodyAt, length);
         m_buffers.remove(s);
         requests << req;
         RouterAnswer answer{404, "not here"};

@@ -4,6 +4,8 @@
 // its Content-Length says, or hold a transfer part-way until told to go on. It records every
 // request and how far each transfer got before the client closed it.
 
+#include "httphead.h"
+
 #include <QByteArray>
 #include <QHash>
 #include <QList>
@@ -16,10 +18,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
-struct HostRequest {
-    QByteArray method, path;
-    QHash<QByteArray, QByteArray> headers; // lower-case names
-};
+using HostRequest = testutil::HttpHead;
 
 struct HostRoute {
     HostRoute() = default;
@@ -103,20 +102,9 @@ private:
     {
         QByteArray &buf = m_buffers[s];
         buf += s->readAll();
-        const int end = buf.indexOf("\r\n\r\n");
-        if (end < 0)
-            return;
         HostRequest req;
-        const QList<QByteArray> lines = buf.left(end).split('\n');
-        const QList<QByteArray> first = lines.value(0).trimmed().split(' ');
-        req.method = first.value(0);
-        req.path = first.value(1);
-        for (int i = 1; i < lines.size(); ++i) {
-            const int colon = lines.at(i).indexOf(':');
-            if (colon > 0)
-                req.headers.insert(lines.at(i).left(colon).trimmed().toLower(),
-                                   lines.at(i).mid(colon + 1).trimmed());
-        }
+        if (testutil::readHttpHead(buf, req) < 0)
+            return;
         m_buffers.remove(s);
         requests << req;
         m_route = routes.value(req.path, HostRoute{404, "not here"});
