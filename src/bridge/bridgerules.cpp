@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QStringList>
 
+#include <algorithm>
 #include <cmath>
 
 namespace bridgerules {
@@ -226,7 +227,8 @@ int acceptLeft(int acceptSeconds, qint64 elapsedMs)
 
 int startsInSeconds(double startsIn)
 {
-    return int(std::trunc(startsIn + 0.999));
+    // A server's figure past a day is cut there: past what an int holds the conversion is undefined.
+    return int(std::trunc(std::min(startsIn, 86400.0) + 0.999));
 }
 
 QString lobbyText(const LobbyFacts &f)

@@ -24,7 +24,8 @@ QString str(const QJsonObject &o, const char *key)
 QString num(const QJsonObject &o, const char *key)
 {
     const QJsonValue v = o.value(QLatin1String(key));
-    return QString::number(v.isDouble() ? qint64(v.toDouble()) : 0);
+    // Clamped first: a number past what a qint64 holds would make the conversion undefined.
+    return QString::number(v.isDouble() ? qint64(qBound(-9.0e18, v.toDouble(), 9.0e18)) : 0);
 }
 
 } // namespace

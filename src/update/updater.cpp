@@ -54,7 +54,9 @@ Updater::Offer Updater::Offer::fromJson(const QJsonObject &offer)
     Offer o;
     o.version = offer.value(QStringLiteral("version")).toString();
     o.build = offer.value(QStringLiteral("build")).toString();
-    o.size = qint64(offer.value(QStringLiteral("size")).toDouble(0));
+    // Past what a qint64 holds the conversion would be undefined; no offer may be that large anyway.
+    const double size = offer.value(QStringLiteral("size")).toDouble(0);
+    o.size = size > 0 && size <= double(maxSize) ? qint64(size) : 0;
     o.sha256 = offer.value(QStringLiteral("sha256")).toString();
     o.url = offer.value(QStringLiteral("url")).toString();
     o.notes = offer.value(QStringLiteral("notes")).toString();

@@ -522,6 +522,8 @@ void TestBridgeRules::queueTexts()
     QCOMPARE(startsInSeconds(2.0), 2);
     QCOMPARE(startsInSeconds(0.0), 0);
     QCOMPARE(startsInSeconds(0.0005), 0); // 0.9995 truncates to 0
+    // A server's figure past any int is cut at a day.
+    QCOMPARE(startsInSeconds(1e300), 86400);
 }
 
 void TestBridgeRules::rows()

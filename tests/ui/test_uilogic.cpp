@@ -62,6 +62,13 @@ private slots:
             << "Cy"
             << "Rank: Iron, 0 Elo" << kSignedInStatus.arg(0).arg(0).arg(0).arg(0) << "Iron"
             << "O";
+        QTest::newRow("signed in, figures past any integer")
+            << doc("signed_in", {{"name", "Di"}})
+            << QJsonObject{{"ranked", QJsonObject{{"title", "Iron"}, {"elo", 1e300}, {"wins", -1e300}}}}
+            << "Di"
+            << "Rank: Iron, 9000000000000000000 Elo"
+            << kSignedInStatus.arg(QStringLiteral("-9000000000000000000")).arg(0).arg(0).arg(0) << "Iron"
+            << "O";
         QTest::newRow("signed out") << doc("signed_out", {{"error", "ignored"}}) << QJsonObject()
                                     << "Not signed in"
                                     << "Sign in, or create an account, to play online."

@@ -121,6 +121,7 @@ void TestUpdateDownload::offers_data()
     QTest::newRow("size 1 GiB") << QJsonObject{{"size", 1073741824.0}} << labelled << true;
     QTest::newRow("size 1 GiB and one") << QJsonObject{{"size", 1073741825.0}} << labelled << false;
     QTest::newRow("size negative") << QJsonObject{{"size", -5}} << labelled << false;
+    QTest::newRow("size past any integer") << QJsonObject{{"size", 2e92}} << labelled << false;
     QTest::newRow("size a fraction") << QJsonObject{{"size", 10.5}} << labelled << false;
     QTest::newRow("size as text") << QJsonObject{{"size", "1234"}} << labelled << false;
     QTest::newRow("no url") << QJsonObject{{"url", QJsonValue()}} << labelled << false;
@@ -144,6 +145,11 @@ void TestUpdateDownload::offers()
     if (accepted)
         QCOMPARE(got, offer);
     QVERIFY(Updater::acceptOffer(QJsonValue(QJsonDocument(offer).toJson().constData())).isEmpty());
+    // Its fields read whatever it holds: a size no offer may have reads as none.
+    const qint64 size = Updater::Offer::fromJson(offer).size;
+    QVERIFY(size >= 0 && size <= Updater::maxSize);
+    if (accepted)
+        QCOMPARE(size, qint64(offer.value("size").toDouble()));
 }
 
 void TestUpdateDownload::versionsCompareNumberByNumber()
