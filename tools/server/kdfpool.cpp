@@ -27,9 +27,9 @@ void KdfPool::derive(const QString &password, const QByteArray &salt, int iterat
                      std::function<void(const QByteArray &hash)> done)
 {
     ++m_inFlight;
-    if (m_inline) {
-        // Hashed here and now, holding up everything else; the answer still comes later, as it
-        // does from a worker.
+    // The answer is always posted to the serving thread, so it comes later whoever hashed; from a
+    // worker it is dropped with the pool if that is gone by then.
+    auto work = [this, password, salt, iterations, done = std::move(done)] {
         const QByteArray h = hash(password, salt, iterations);
         QMetaObject::invokeMethod(
             this,
@@ -38,17 +38,9 @@ void KdfPool::derive(const QString &password, const QByteArray &salt, int iterat
                 done(h);
             },
             Qt::QueuedConnection);
-        return;
-    }
-    m_pool.start([this, password, salt, iterations, done = std::move(done)] {
-        const QByteArray h = hash(password, salt, iterations);
-        // Posted to the pool's own thread; dropped with the pool if it is gone by then.
-        QMetaObject::invokeMethod(
-            this,
-            [this, h, done] {
-                --m_inFlight;
-                done(h);
-            },
-            Qt::QueuedConnection);
-    });
+    };
+    if (m_inline)
+        work(); // hashed here and now, holding up everything else
+    else
+        m_pool.start(std::move(work));
 }
