@@ -170,10 +170,14 @@ public:
     explicit ScriptedClient(QString label = {}) : m_label(std::move(label)) {}
     ~ScriptedClient() { close(); }
 
-    bool connectPlain(quint16 port)
+    // `from` picks the loopback address the connection comes from (127.0.0.2 and so on), so one
+    // test can play several players' addresses.
+    bool connectPlain(quint16 port, const QHostAddress &from = {})
     {
         m_socket = std::make_unique<QTcpSocket>();
         wire();
+        if (!from.isNull() && !m_socket->bind(from, 0))
+            return false;
         m_socket->connectToHost(QHostAddress::LocalHost, port);
         return m_socket->waitForConnected(scaled(10000));
     }

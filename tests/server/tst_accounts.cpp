@@ -133,17 +133,42 @@ void TestServer::secondLoginKicksTheFirst()
 void TestServer::wrongPasswordsAreThrottled()
 {
     QVERIFY(startServer({"--throttle"}));
-    ScriptedClient c;
-    QVERIFY(c.connectPlain(server->tcpPort));
-    c.hello();
-    QCOMPARE(c.signUp("guarded", "rightpass").value("type").toString(), QString("account"));
-    c.send({{"type", "logout"}});
+    auto from = [&](int last) {
+        auto c = std::make_unique<ScriptedClient>();
+        if (!c->connectPlain(server->tcpPort, QHostAddress(QStringLiteral("127.0.0.%1").arg(last))))
+            return std::unique_ptr<ScriptedClient>();
+        c->hello();
+        return c;
+    };
+    auto guesser = from(1);
+    QVERIFY(guesser);
+    QCOMPARE(guesser->signUp("guarded", "rightpass").value("type").toString(), QString("account"));
+    guesser->send({{"type", "logout"}});
     for (int i = 0; i < 5; ++i)
-        QCOMPARE(c.login("guarded", "wrong!!").value("code").toString(), QString("wrong_password"));
-    // Now even the right password waits.
-    const QJsonObject r = c.login("guarded", "rightpass");
+        QCOMPARE(guesser->login("guarded", "wrong!!").value("code").toString(), QString("wrong_password"));
+    // From that address even the right password waits now...
+    QJsonObject r = guesser->login("guarded", "rightpass");
     QCOMPARE(r.value("code").toString(), QString("too_many_tries"));
     QCOMPARE(r.value("re").toString(), QString("login"));
+    // ...but the owner elsewhere is not locked out by a stranger's guesses, and the owner's sign-in
+    // does not unlock the stranger's address.
+    auto owner = from(2);
+    QVERIFY(owner);
+    QCOMPARE(owner->login("guarded", "rightpass").value("type").toString(), QString("account"));
+    QCOMPARE(guesser->login("guarded", "rightpass").value("code").toString(), QString("too_many_tries"));
+
+    // Guesses spread over addresses lock the name everywhere once there are 30 of them.
+    for (int last = 3; last <= 8; ++last) {
+        auto c = from(last);
+        QVERIFY(c);
+        for (int i = 0; i < 5; ++i)
+            QCOMPARE(c->login("guarded", "wrong!!").value("code").toString(), QString("wrong_password"));
+    }
+    auto late = from(9);
+    QVERIFY(late);
+    QCOMPARE(late->login("guarded", "rightpass").value("code").toString(), QString("too_many_tries"));
+    // Other names from those addresses are not held up by it.
+    QCOMPARE(late->signUp("another", "anotherpass").value("type").toString(), QString("account"));
 }
 
 void TestServer::databaseSurvivesRestart()

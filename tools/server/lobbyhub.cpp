@@ -163,7 +163,7 @@ void LobbyHub::join(Player *p, const QJsonObject &msg)
             return c->sendError(msg, "wrong_password", "Wrong lobby password.");
         }
         m_wrongPasswords.remove(mine);
-        t.loginSucceeded(key);
+        t.clearFailures(c->peerAddress(), key);
     }
     if (l->kind == Kind::Koth && !c->clientFeatures.contains("koth"))
         return c->sendError(msg, "no_koth", "Your launcher does not play King of the Hill lobbies.");

@@ -1,5 +1,14 @@
 #include "throttle.h"
 
+namespace {
+// Names past 16 characters are never accounts; cutting them keeps a key small whatever was sent.
+QString nameKey(const QString &name) { return "n:" + name.left(32).toLower(); }
+QString pairKey(const QString &address, const QString &name)
+{
+    return "p:" + address + '/' + name.left(32).toLower();
+}
+} // namespace
+
 int Throttle::count(QList<qint64> &events, qint64 now, qint64 window)
 {
     while (!events.isEmpty() && now - events.first() > window)
@@ -7,12 +16,20 @@ int Throttle::count(QList<qint64> &events, qint64 now, qint64 window)
     return int(events.size());
 }
 
+int Throttle::countIn(QHash<QString, QList<qint64>> &table, const QString &key, qint64 now, qint64 window)
+{
+    // Looked up without adding the key: asking must not grow the table.
+    const auto it = table.find(key);
+    return it == table.end() ? 0 : count(*it, now, window);
+}
+
 bool Throttle::loginBlocked(const QString &address, const QString &name, qint64 now)
 {
     if (!m_enabled)
         return false;
-    return count(m_failures["a:" + address], now, FailureWindowMs) >= MaxFailures * 4 ||
-           count(m_failures["n:" + name.toLower()], now, FailureWindowMs) >= MaxFailures;
+    auto failures = [&](const QString &key) { return countIn(m_failures, key, now, FailureWindowMs); };
+    return failures("a:" + address) >= MaxAddressFailures || failures(pairKey(address, name)) >= MaxFailures ||
+           failures(nameKey(name)) >= MaxNameFailures;
 }
 
 void Throttle::loginFailed(const QString &address, const QString &name, qint64 now)
@@ -25,17 +42,19 @@ void Throttle::loginFailed(const QString &address, const QString &name, qint64 n
             it = count(*it, now, FailureWindowMs) == 0 ? m_failures.erase(it) : std::next(it);
     }
     m_failures["a:" + address].append(now);
-    m_failures["n:" + name.toLower()].append(now);
+    m_failures[pairKey(address, name)].append(now);
+    m_failures[nameKey(name)].append(now);
 }
 
-void Throttle::loginSucceeded(const QString &name)
+void Throttle::clearFailures(const QString &address, const QString &name)
 {
-    m_failures.remove("n:" + name.toLower());
+    m_failures.remove(pairKey(address, name));
+    m_failures.remove(nameKey(name));
 }
 
 void Throttle::loginSucceeded(const QString &address, const QString &name, qint64 now)
 {
-    loginSucceeded(name);
+    clearFailures(address, name);
     if (!m_enabled)
         return;
     if (m_signIns.size() > 10000) {
@@ -47,12 +66,12 @@ void Throttle::loginSucceeded(const QString &address, const QString &name, qint6
 
 bool Throttle::signInsBlocked(const QString &address, qint64 now)
 {
-    return m_enabled && count(m_signIns[address], now, SignInWindowMs) >= MaxSignIns;
+    return m_enabled && countIn(m_signIns, address, now, SignInWindowMs) >= MaxSignIns;
 }
 
 bool Throttle::signUpBlocked(const QString &address, qint64 now)
 {
-    return m_enabled && count(m_signUps[address], now, SignUpWindowMs) >= MaxSignUps;
+    return m_enabled && countIn(m_signUps, address, now, SignUpWindowMs) >= MaxSignUps;
 }
 
 void Throttle::signedUp(const QString &address, qint64 now)
