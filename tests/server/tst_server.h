@@ -115,6 +115,7 @@ private slots:
     void silentConnectionIsClosed();
     void passwordHashingLeavesOthersServed();
     void sessionTokensAreHashedAndExpire();
+    void tokenSignInsKeepTheDatabaseLogSmall();
     void successfulSignInsAreThrottled();
     void floodingClientIsSlowedDown();
     void floodThroughTheTunnelDropsPacketsNotThePlayer();

@@ -163,7 +163,12 @@ int Db::accountForToken(const QString &token, qint64 maxAgeS)
         if (!q.exec() || !q.next())
             continue;
         const int id = q.value(0).toInt();
-        if (now - q.value(1).toLongLong() > maxAgeS) {
+        const qint64 created = q.value(1).toLongLong();
+        // Done reading before writing: a write made while this read is still open commits only
+        // when the read ends, and such a commit never folds the log back into the database, so
+        // the log would grow with every token sign-in.
+        q.finish();
+        if (now - created > maxAgeS) {
             removeSession(token);
             return -1;
         }
