@@ -100,10 +100,15 @@ for t in "${targets[@]}"; do
     [ "$net" = net ] && wrap=("${isolate[@]}")
     echo "fuzz.sh: $name for up to $seconds s or $runs executions"
     mark="$out/findings/.$name.start"
+    # A folder of temporary files per target, emptied first: a run that was killed leaves its
+    # server database and launcher folders behind.
+    tmp="$out/tmp/$name"
+    rm -rf "$tmp"
+    mkdir -p "$tmp"
     touch "$mark"
     set +e
     # stdin from /dev/null: the server reads its console there.
-    nice -n 10 "${wrap[@]}" "$out/bin/$name" "$out/corpus/$name" -runs="$runs" -max_total_time="$seconds" \
+    TMPDIR="$PWD/$tmp" nice -n 10 "${wrap[@]}" "$out/bin/$name" "$out/corpus/$name" -runs="$runs" -max_total_time="$seconds" \
         -max_len="$maxlen" -timeout=25 -rss_limit_mb=2560 -close_fd_mask=3 -print_final_stats=1 \
         -artifact_prefix="$out/findings/$name/" </dev/null >"$log" 2>&1
     rc=$?
