@@ -56,6 +56,8 @@ void TestServer::f3ReportFileNames_data()
     QTest::newRow("a backslash") << "a\\b.png" << false;
     QTest::newRow("a control character") << "a\tb.png" << false;
     QTest::newRow("a leading dot") << ".hidden.png" << false;
+    QTest::newRow("a leading colon") << ":5info.txt" << false;
+    QTest::newRow("a drive") << "c:info.txt" << false;
     QTest::newRow("dot dot") << ".." << false;
     QTest::newRow("empty") << "" << false;
 }

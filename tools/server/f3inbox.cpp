@@ -23,13 +23,16 @@ bool validReportId(const QString &id)
 }
 
 // File names come from the other side: plain names only, never paths or hidden files. Blanks and
-// letters of any language are fine (a texture may be called that way).
+// letters of any language are fine (a texture may be called that way). No colon: Qt takes a name
+// starting with one for a path of its own (written relative to the working folder), and Windows
+// for a drive or a stream.
 bool validFileName(const QString &name)
 {
     if (name.isEmpty() || name.size() > F3Inbox::MaxNameChars || name.startsWith(QLatin1Char('.')))
         return false;
     for (const QChar c : name)
-        if (c == QLatin1Char('/') || c == QLatin1Char('\\') || c.category() == QChar::Other_Control ||
+        if (c == QLatin1Char('/') || c == QLatin1Char('\\') || c == QLatin1Char(':') ||
+            c.category() == QChar::Other_Control ||
             c.category() == QChar::Other_Format)
             return false;
     return true;
@@ -202,7 +205,7 @@ void F3Inbox::handleFile(Connection *c, int accountId, const QString &accountNam
 bool F3Inbox::finishFile(Upload &u, const QString &name, qint64 room, bool *tooBig, QString *error)
 {
     const File f = u.files.value(name);
-    const QString final = QDir(u.folder).filePath(name);
+    const QString final = u.folder + QLatin1Char('/') + name;
     if (!f.zlib) {
         if (!QFile::rename(f.temporary, final))
             return false;
