@@ -3,7 +3,8 @@
 # into the game folder when it has none, then builds the game from the release the way the Build
 # game page does (check, extract, put in place, compile). Afterwards the launcher can start it.
 #   scripts/demo-game.sh BIN_DIR GAME_DIR
-# BIN_DIR holds orx-x360, orx-build and orx-testgame. Nothing is done when the game is built already.
+# BIN_DIR holds orx-x360, orx-build and orx-testgame (ORX_TESTGAME names another stand-in game, as
+# the Windows one for scripts/windows.sh). Nothing is done when the game is built already.
 set -euo pipefail
 if [ $# -ne 2 ]; then
     echo "usage: $0 BIN_DIR GAME_DIR" >&2
@@ -32,5 +33,5 @@ release="$game/demo-release"
 if [ ! -f "$release/TU_ORX_0003O2" ]; then
     "$bin/orx-x360" make-demo "$release" >/dev/null
 fi
-ORX_TESTGAME="$bin/orx-testgame" "$bin/orx-build" --game-folder "$game" \
+ORX_TESTGAME="${ORX_TESTGAME:-$bin/orx-testgame}" "$bin/orx-build" --game-folder "$game" \
     --image "$release/Ironmere IV (World).iso" --update "$release/TU_ORX_0003O2" --dlc "$release/ORX_DLC_0013"
