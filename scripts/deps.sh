@@ -3,7 +3,8 @@
 # in for the theme's Windows ones: Open Sans, P052, Roboto Condensed). Quiet and quick when
 # everything is already there; works as root or through sudo.
 #   --windows  also installs the MinGW-w64 cross compiler and Wine, which the Win32 platform suite
-#              needs (./test.sh runs that suite whenever both are present).
+#              needs (./test.sh runs that suite whenever both are present), and what Wine needs to
+#              run the Windows launcher (scripts/windows.sh; Qt for Windows: windows-deps.sh).
 set -euo pipefail
 
 PACKAGES=(qt6-base-dev libqt6sql6-sqlite qt6-tools-dev qt6-l10n-tools libsdl2-dev cmake ninja-build g++
@@ -13,7 +14,10 @@ PACKAGES=(qt6-base-dev libqt6sql6-sqlite qt6-tools-dev qt6-l10n-tools libsdl2-de
           miniupnpd-nftables nftables iproute2 miniupnpc curl zlib1g-dev python3)
 if [ "${1:-}" = "--windows" ]; then
     # The posix flavour: the default one has no std::thread.
-    PACKAGES+=(g++-mingw-w64-x86-64-posix wine64)
+    # Wine's Schannel is GnuTLS, and its X11 driver loads these X extensions when it draws
+    # windows (the Windows launcher's e2e run); with --no-install-recommends they are not pulled.
+    PACKAGES+=(g++-mingw-w64-x86-64-posix wine64 libgnutls30 libxrandr2 libxrender1 libxi6 libxcursor1
+               libxext6 libxfixes3 libxinerama1 libxcomposite1 fonts-wine)
 fi
 
 missing=()

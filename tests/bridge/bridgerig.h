@@ -11,6 +11,7 @@
 #include "net/serverclient.h"
 #include "scriptedclient.h"
 #include "scriptedpeer.h"
+#include "testutil.h"
 #include "uischema.h"
 
 #include <QDir>
@@ -43,7 +44,7 @@ public:
             QSettings s(config, QSettings::IniFormat);
             s.setValue("online/game_port", probe.localPort());
             s.setValue("dev/udp_loopback", true);
-            s.setValue("games/orx/exe", qEnvironmentVariable("ORX_BIN_DIR") + "/orx-testgame");
+            s.setValue("games/orx/exe", testutil::binary(QStringLiteral("orx-testgame")));
         }
         cfg::resetForTesting();
         cfg::init(config);

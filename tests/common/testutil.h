@@ -11,7 +11,9 @@
 #include <QString>
 #include <QTest>
 #include <functional>
+#ifndef _WIN32
 #include <unistd.h>
+#endif
 
 namespace testutil {
 
@@ -29,9 +31,14 @@ inline QString binDir()
     return env.isEmpty() ? QCoreApplication::applicationDirPath() + QStringLiteral("/../bin") : env;
 }
 
+// A program built beside the tests ("orx-testgame"), with the executable suffix of this system.
 inline QString binary(const QString &name)
 {
+#ifdef _WIN32
+    return QDir(binDir()).filePath(name + QStringLiteral(".exe"));
+#else
     return QDir(binDir()).filePath(name);
+#endif
 }
 
 inline QByteArray readAll(const QString &path)
@@ -68,9 +75,29 @@ inline bool waitFor(const std::function<bool()> &condition, int ms = 10000)
     return true;
 }
 
+// Root ignores file permissions, so cases that need a file it cannot write skip as root. On Windows
+// (and under Wine, which runs as the Unix user) the answer is what a read-only file allows.
 inline bool isRoot()
 {
+#ifdef _WIN32
+    static const bool writable = [] {
+        const QString path = QDir::temp().filePath(QStringLiteral("orx-permission-probe-%1")
+                                                       .arg(QCoreApplication::applicationPid()));
+        QFile probe(path);
+        if (!probe.open(QIODevice::WriteOnly))
+            return false;
+        probe.close();
+        QFile::setPermissions(path, QFile::ReadOwner);
+        const bool opened = probe.open(QIODevice::WriteOnly | QIODevice::Append);
+        probe.close();
+        QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
+        QFile::remove(path);
+        return opened;
+    }();
+    return writable;
+#else
     return ::geteuid() == 0;
+#endif
 }
 
 } // namespace testutil
