@@ -10,7 +10,7 @@ bg_pids=()
 xvfb_pid=""
 wineserver=/usr/lib/wine/wineserver64
 [ -x "$wineserver" ] || wineserver=$(command -v wineserver || echo true)
-export WINEPREFIX=$WORK/wine-prefix ORX_WINE_PREFIX=$WORK/wine-prefix
+export WINEPREFIX=$WORK/wine-prefix ORX_WINE_PREFIX=$WORK/wine-prefix ORX_WINE_DESKTOP=1920x1200
 export XDG_RUNTIME_DIR=$WORK/runtime
 mkdir -p -m 700 "$XDG_RUNTIME_DIR"
 
@@ -55,12 +55,12 @@ free_udp_port() {
 
 # A private Xvfb for Wine's windows and a fresh Wine prefix made on it.
 start_display_and_prefix() {
-    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$WORK/display" 2>/dev/null &
+    Xvfb -displayfd 3 -screen 0 1920x1200x24 -nolisten tcp 3>"$WORK/display" 2>/dev/null &
     xvfb_pid=$!
     wait_for 10 "X display" test -s "$WORK/display"
     export ORX_WINE_DISPLAY=":$(head -n1 "$WORK/display")"
     local begin=$SECONDS probe
-    probe=$(find /usr/lib/wine -name 'hostname.exe' -path '*x86_64-windows*' | head -1)
+    probe=$(find /usr/lib/x86_64-linux-gnu/wine /usr/lib/wine -name hostname.exe -path '*x86_64-windows*' 2>/dev/null | head -1)
     "$ROOT/scripts/wine-run.sh" "$probe" >/dev/null 2>&1 || true
     [ -f "$WINEPREFIX/.orx-ready" ] || failed "the Wine prefix was not made"
     prefix_seconds=$((SECONDS - begin))
@@ -81,14 +81,15 @@ start_server() {
 }
 
 # settings FILE GAME_FOLDER [KEY=VALUE...]: a launcher's settings file with its game folder (a
-# Windows path for the Windows launcher), a free game port and the router left alone; further
-# keys of the [games] group ("orx\update_package=...") follow.
+# Windows path for the Windows launcher; empty: the launcher's own), a free game port and the
+# router left alone; further keys of the [games] group ("orx\update_package=...") follow.
 settings() {
     local file=$1 folder=$2
     shift 2
     mkdir -p "$(dirname "$file")"
     {
-        printf '[games]\norx\\folder=%s\n' "${folder//\\/\\\\}"
+        printf '[games]\n'
+        [ -z "$folder" ] || printf 'orx\\folder=%s\n' "${folder//\\/\\\\}"
         local kv
         for kv in "$@"; do printf '%s=%s\n' "${kv%%=*}" "$(v=${kv#*=}; echo "${v//\\/\\\\}")"; done
         printf '\n[online]\ngame_port=%s\nupnp=false\n' "$(free_udp_port)"

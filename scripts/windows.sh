@@ -2,7 +2,8 @@
 # The Windows release, built here: Qt and SDL2 for MinGW-w64 from Debian's sources (once, cached
 # outside the checkout: scripts/windows-deps.sh), then the launcher with the `windows` preset, and
 # leaves in build/windows:
-#   ORX-Rovivi/                        the release folder as an update installs it
+#   ORX-Rovivi/                        the release folder as an update installs it (with games/orx,
+#                                      the demo game's build script and project)
 #   ORX-Rovivi-<version>-windows-x64.zip   that folder zipped, as an update offer points to
 #   demo-game/                         the demo game, with the Windows stand-in game as orx.exe
 #   tools/                             orx-testgame.exe and orx-x360.exe with their libraries
@@ -59,8 +60,9 @@ lib_dirs=("$ORX_WINDOWS_QT/bin" "$ORX_WINDOWS_SDL/bin" /usr/lib/gcc/x86_64-w64-m
 find_lib() {
     local d
     for d in "${lib_dirs[@]}"; do
-        [ -f "$d/$1" ] && { echo "$d/$1"; return; }
+        [ -f "$d/$1" ] && { echo "$d/$1"; return 0; }
     done
+    return 0
 }
 # Copies into folder $1 every library the files $2... import, and the libraries those import.
 copy_imports() {
@@ -75,7 +77,8 @@ copy_imports() {
             seen="$seen${name,,} "
             lib=$(find_lib "$name")
             [ -n "$lib" ] || continue
-            cp "$lib" "$dest/$name"
+            # Without their symbols: a third of Qt's size and most of the C++ runtime's.
+            "$strip" --strip-unneeded -o "$dest/$name" "$lib"
             queue+=("$lib")
         done < <("$objdump" -p "$f" | sed -n 's/^\s*DLL Name: //p')
     done
@@ -95,9 +98,16 @@ printf 'ORX-Rovivi %s, packaged %s\r\n' "$version" "$stamp" >"$stage/VERSION.txt
 plugins=(platforms/qwindows.dll styles/qwindowsvistastyle.dll tls/qschannelbackend.dll imageformats/qjpeg.dll)
 for p in "${plugins[@]}"; do
     mkdir -p "$stage/$(dirname "$p")"
-    cp "$ORX_WINDOWS_QT/plugins/$p" "$stage/$p"
+    "$strip" --strip-unneeded -o "$stage/$p" "$ORX_WINDOWS_QT/plugins/$p"
 done
 copy_imports "$stage" "$stage/ORXLauncher.exe" "${plugins[@]/#/$stage/}"
+# The game's folder makes it a released package (a launcher without one is a source build, which
+# takes no update offers): the build script and the project it builds from. The demo's project is
+# the stand-in game, which loads only libraries the launcher has too.
+mkdir -p "$stage/games/orx/project"
+cp resources/demo-game/build-game.cmd "$stage/games/orx/build-game.cmd"
+cp resources/demo-game/project/VERSION "$stage/games/orx/project/VERSION"
+"$strip" -o "$stage/games/orx/project/orx-testgame.exe" "$bin/orx-testgame.exe"
 rm -rf "$release"
 mv "$stage" "$release"
 

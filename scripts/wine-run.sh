@@ -5,6 +5,7 @@
 #   ORX_WINE_PREFIX   the Wine prefix (default build/windows/wine-prefix), made on first use
 #   ORX_WINE_DISPLAY  an X display to use; without it a private Xvfb serves this one run, and the
 #                     prefix's Wine processes end with the run
+#   ORX_WINE_DESKTOP  the size of Wine's virtual desktop in a new prefix (default 1280x1024)
 #   ORX_WINE_PATH     folders (Unix paths, ':' between them) added to the program's PATH, so that
 #                     it finds its libraries; the cross-built Qt, SDL2 and the MinGW runtime are
 #                     added when ORX_WINDOWS_QT / ORX_WINDOWS_SDL name them
@@ -66,16 +67,19 @@ else
     export DISPLAY=":$(head -n1 "$work/display")"
 fi
 
-# The prefix, once: made under a lock (test programs may start together), its windows on Wine's
-# virtual desktop so that no window manager is needed.
+# The prefix, once: made under a lock (test programs may start together), as Windows 10, its windows
+# on Wine's virtual desktop so that no window manager is needed.
 mkdir -p "$(dirname "$prefix")"
 (
     flock 9
     if [ ! -f "$prefix/.orx-ready" ]; then
         rm -rf "$prefix"
         "$wine" wineboot --init >/dev/null 2>&1 || true
+        # Qt 6 runs on Windows 10 and later: the prefix says it is one (Wine's default is older).
+        "$wine" winecfg /v win10 >/dev/null 2>&1 || true
         "$wine" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
-        "$wine" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1280x1024 /f >/dev/null 2>&1
+        "$wine" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d "${ORX_WINE_DESKTOP:-1280x1024}" /f \
+            >/dev/null 2>&1
         "$wineserver" -w
         touch "$prefix/.orx-ready"
     fi

@@ -4,7 +4,8 @@ rem cmd.exe in the game folder after it has put the disc, the title update and t
 rem content in place, with ORX_GAME_DIR (the extracted disc), ORX_UPDATE_DIR (the update's other
 rem files) and ORX_GAME_EXE (the executable to produce) set. A real game compiles its code here; the
 rem demo installs the stand-in game, orx-testgame.exe, as the executable. It is looked for in
-rem ORX_TESTGAME, ORX_BIN_DIR, beside the launcher (ORX_LAUNCHER_DIR), then on PATH.
+rem ORX_TESTGAME, ORX_BIN_DIR, the project folder (where the Windows release ships it), beside
+rem the launcher (ORX_LAUNCHER_DIR), then on PATH.
 setlocal EnableExtensions
 set "here=%~dp0"
 set "here=%here:~0,-1%"
@@ -35,6 +36,7 @@ echo Disc and title update found; %dlc_count% downloadable content package(s).
 set "game="
 if defined ORX_TESTGAME if exist "%ORX_TESTGAME%" set "game=%ORX_TESTGAME%"
 if not defined game if defined ORX_BIN_DIR if exist "%ORX_BIN_DIR%\orx-testgame.exe" set "game=%ORX_BIN_DIR%\orx-testgame.exe"
+if not defined game if exist "%here%\project\orx-testgame.exe" set "game=%here%\project\orx-testgame.exe"
 if not defined game if defined ORX_LAUNCHER_DIR if exist "%ORX_LAUNCHER_DIR%\orx-testgame.exe" set "game=%ORX_LAUNCHER_DIR%\orx-testgame.exe"
 if not defined game for %%G in (orx-testgame.exe) do set "game=%%~$PATH:G"
 if not defined game (
@@ -52,14 +54,31 @@ if not exist "%here%\build" mkdir "%here%\build"
 > "%exe_dir%%exe_name%.dll" echo demo game code library for %exe_name%
 > "%here%\build\march.ninja" echo march = x86_64
 
+rem (errorlevel, not "||": Wine's cmd takes "||" after a redirection for a failure.)
 echo Installing %game% as %ORX_GAME_EXE%
-copy /y /b "%game%" "%ORX_GAME_EXE%.tmp" >nul || (
+copy /y /b "%game%" "%ORX_GAME_EXE%.tmp" >nul
+if errorlevel 1 (
     echo error: could not copy %game%
     exit /b 4
 )
-move /y "%ORX_GAME_EXE%.tmp" "%ORX_GAME_EXE%" >nul || (
+move /y "%ORX_GAME_EXE%.tmp" "%ORX_GAME_EXE%" >nul
+if errorlevel 1 (
     echo error: could not put %ORX_GAME_EXE% in place
     exit /b 4
+)
+rem The stand-in's libraries (Qt, the C++ runtime) go beside it: from its own folder, else from
+rem the launcher's, which has the same ones.
+for %%G in ("%game%") do set "game_dir=%%~dpG"
+for %%D in (Qt6Core.dll Qt6Gui.dll Qt6Network.dll libgcc_s_seh-1.dll libstdc++-6.dll libwinpthread-1.dll) do (
+    if exist "%game_dir%%%D" (
+        copy /y /b "%game_dir%%%D" "%exe_dir%" >nul
+    ) else if defined ORX_LAUNCHER_DIR if exist "%ORX_LAUNCHER_DIR%\%%D" (
+        copy /y /b "%ORX_LAUNCHER_DIR%\%%D" "%exe_dir%" >nul
+    )
+    if not exist "%exe_dir%%%D" (
+        echo error: %%D, which the game needs, is neither beside %game% nor beside the launcher
+        exit /b 4
+    )
 )
 
 rem The launcher compares built.txt with project\VERSION to know whether this build is current.

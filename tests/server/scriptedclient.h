@@ -122,6 +122,7 @@ public:
         }
     }
 
+#ifndef _WIN32 // orx-server runs on Linux only; the Windows test programs use the scripted peer
     // SIGINT, as a terminal's Ctrl+C would send, and wait: true for a clean exit with code 0.
     bool interrupt()
     {
@@ -133,6 +134,7 @@ public:
         m_err += m_proc->readAllStandardError();
         return m_proc->exitStatus() == QProcess::NormalExit && m_proc->exitCode() == 0;
     }
+#endif
 
     bool running() const { return m_proc && m_proc->state() == QProcess::Running; }
     // The server's process id, for reading its figures from /proc (0 when not running).

@@ -47,8 +47,11 @@ QString recordFolder(const Options &o)
 void installCloseRequestHandler()
 {
     std::signal(SIGTERM, onTerminate);
+#ifdef SIGPIPE
     // Like a game with a window, it outlives a closed output pipe; only the launcher's tie ends it.
+    // (Windows has no such signal: a write to a closed pipe only fails.)
     std::signal(SIGPIPE, SIG_IGN);
+#endif
 }
 
 bool closeRequestPending()
