@@ -4,6 +4,7 @@
 #include "controls/controlsfile.h"
 #include "controls/keynames.h"
 #include "core/cfg.h"
+#include "testutil.h"
 
 #include <QDir>
 #include <QFile>
@@ -184,6 +185,8 @@ void TestControls::keyShownName()
 {
     QFETCH(int, code);
     QFETCH(QString, name);
+    if (testutil::underWine() && (code == 27 || code == 223))
+        QSKIP("Wine gives the system's key names as X keysyms (\"Escape\", \"ISO_Level3_Shift\")");
     QCOMPARE(::keyShownName(code), name);
 }
 
@@ -582,11 +585,14 @@ void TestControls::saveAndLoadThroughTheSettingsFolder()
     QVERIFY2(saveControls(fullMapping(), &error), qPrintable(error));
     QVERIFY(error.isEmpty());
     QVERIFY(!QFile::exists(path + QStringLiteral(".tmp")));
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QCOMPARE(file.readAll(), composeControlsFile(fullMapping()));
+    {
+        // Closed before the next save: Windows replaces no file that is held open this long.
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), composeControlsFile(fullMapping()));
+    }
     QVERIFY(loadControls() == fullMapping());
-    QVERIFY(saveControls(Controls(), &error));
+    QVERIFY2(saveControls(Controls(), &error), qPrintable(error));
     QVERIFY(loadControls() == Controls());
 }
 
