@@ -225,6 +225,18 @@ int main(int argc, char **argv)
         settle();
         w.saveSnapshot("page-" + MainWindow::pageNames().at(page));
     }
+    // Every page again at the smallest window size: they scroll, nothing is squeezed.
+    {
+        const QSize first = w.size();
+        w.resize(w.minimumSize());
+        for (int page = 0; page < MainWindow::pageNames().size(); ++page) {
+            w.showPage(page);
+            settle();
+            w.saveSnapshot("page-" + MainWindow::pageNames().at(page) + "-smallest");
+        }
+        w.resize(first);
+        settle();
+    }
     // The Build game page's prompt for the title update, as a build that found none shows it.
     {
         w.showPage(1);
