@@ -1,6 +1,7 @@
 // The Play page, the sign-in dialog and the Support page as widgets: the dialog against a real
 // orx-server, the Support buttons through a URL handler instead of a browser.
 #include "core/cfg.h"
+#include "gamedata/registry.h"
 #include "net/serverclient.h"
 #include "scriptedclient.h"
 #include "ui/logindialog.h"
@@ -282,6 +283,9 @@ private slots:
         const auto restore = qScopeGuard([] { cfg::setAppDirForTesting(QString()); });
         cfg::set(QStringLiteral("server/auto_connect"), false);
         cfg::set(QStringLiteral("online/upnp"), false);
+        // The shipped game definition: the Build game page shows the game and its step 2.
+        QString error;
+        QVERIFY2(GameRegistry::load(&error), qPrintable(error));
         LaunchOptions options;
         options.page = QStringLiteral("play");
         MainWindow window(options);
