@@ -403,15 +403,16 @@ private slots:
         closer.start(10);
         auto w = window(QString());
         QCOMPARE(w->currentPage(), 0);
-        QVERIFY2(waitFor([&] { return log().contains(reason + QLatin1Char('\n')); }), qPrintable(log()));
+        QVERIFY2(waitFor([&] { return log().contains(reason + QLatin1Char('\n')); }, 30000),
+                 qPrintable(log()));
         QCOMPARE(w->currentPage(), 1);
         QTEST(banner(*w)->text(), "notice");
         QVERIFY(!banner(*w)->isHidden());
         QFETCH(bool, error);
         QVERIFY(
             banner(*w)->styleSheet().contains(error ? QLatin1String("#6B3A0A") : QLatin1String("#101829")));
-        QVERIFY2(waitFor([&] { return log().contains(compile); }), qPrintable(log()));
-        QVERIFY(waitFor([&] { return !w->findChild<BuildPage *>()->isBusy(); }));
+        QVERIFY2(waitFor([&] { return log().contains(compile); }, 30000), qPrintable(log()));
+        QVERIFY(waitFor([&] { return !w->findChild<BuildPage *>()->isBusy(); }, 30000));
         QCOMPARE(!asked.isEmpty(), error); // asked for the update only when it is the wrong one
     }
 
