@@ -8,8 +8,14 @@
 #include "platform/platform.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
+
+namespace {
+// A request is one short line; a game gone wrong may write far more.
+constexpr qsizetype kMaxRequestBytes = 1024 * 1024;
+} // namespace
 
 MenuBridge::MenuBridge(ServerClient *server, MatchController *match, QObject *parent)
     : QObject(parent), m_server(server), m_match(match)
@@ -90,7 +96,14 @@ void MenuBridge::pollRequest()
     // One rename makes the request the launcher's; a game still writing it keeps it until the next tick.
     if (!platform::renameReplacing(ask, taken))
         return;
-    const QByteArray bytes = platform::readFileShared(taken);
+    // Only a plain file is read: opening a named pipe would wait for a writer, and the launcher
+    // with it. Once renamed the name is the launcher's, so what it checks is what it opens.
+    if (!QFileInfo(taken).isFile()) {
+        appendLog(QStringLiteral("bridge: ask.txt is not a file: left out"));
+        QFile::remove(taken);
+        return;
+    }
+    const QByteArray bytes = platform::readFileShared(taken).left(kMaxRequestBytes);
     const qsizetype lf = bytes.indexOf('\n');
     const QString line = QString::fromLatin1(lf < 0 ? bytes : bytes.left(lf)).trimmed();
     if (line.isEmpty())

@@ -88,6 +88,27 @@ int padButtonIndex(const QString &id)
     return -1;
 }
 
+int assignKey(std::array<QList<int>, XboxButtonCount> &all, int b, int slot, int code)
+{
+    int loser = -1;
+    for (int other = 0; other < XboxButtonCount; ++other) {
+        if (other != b && all[other].removeAll(code) > 0)
+            loser = other;
+    }
+    QList<int> &keys = all[b];
+    int placed = slot;
+    if (slot < keys.size()) {
+        keys[slot] = code;
+    } else {
+        keys.append(code);
+        placed = int(keys.size()) - 1;
+    }
+    for (int i = int(keys.size()) - 1; i >= 0; --i)
+        if (i != placed && keys.at(i) == code)
+            keys.removeAt(i);
+    return loser;
+}
+
 QList<int> defaultKeys(int xboxIndex)
 {
     switch (xboxIndex) {

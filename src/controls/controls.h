@@ -75,6 +75,11 @@ struct Controls {
     bool operator==(const Controls &other) const;
 };
 
+// Gives key `code` to Xbox button `xboxIndex` in `slot` (after its keys when the slot is past them):
+// every other button loses it, and this one holds it once. Returns the button that lost it (the
+// last, when several did), -1 for none.
+int assignKey(std::array<QList<int>, XboxButtonCount> &keys, int xboxIndex, int slot, int code);
+
 // "A+B+K": the role's letters in the order A, B, K, G joined with "+"; empty for the empty role.
 QString fightLetters(int role);
 

@@ -129,22 +129,7 @@ void KeyboardBox::applyKey(int b, int slot, int result, int code)
     }
     if (result != KeyDialog::KeyTaken || code == 0)
         return;
-    int loser = -1;
-    for (int other = 0; other < XboxButtonCount; ++other) {
-        if (other != b && m_controls.keys[other].removeAll(code) > 0)
-            loser = other;
-    }
-    QList<int> &keys = m_controls.keys[b];
-    int placed = slot;
-    if (slot < keys.size()) {
-        keys[slot] = code;
-    } else {
-        keys.append(code);
-        placed = int(keys.size()) - 1;
-    }
-    for (int i = int(keys.size()) - 1; i >= 0; --i)
-        if (i != placed && keys.at(i) == code)
-            keys.removeAt(i);
+    const int loser = assignKey(m_controls.keys, b, slot, code);
     if (loser >= 0)
         setStatus(
             tr("%1 presses %2 now, no longer %3.").arg(buttonText(b), keyShownName(code), buttonText(loser)),

@@ -3,7 +3,9 @@
 #include "devhooks.h"
 
 #include <QAbstractButton>
+#include <QEvent>
 #include <QGuiApplication>
+#include <QLayout>
 #include <QTimer>
 #include <cstdio>
 
@@ -44,4 +46,41 @@ QMessageBox::StandardButton showMessageBox(QWidget *parent, QMessageBox::Icon ic
     if (defaultButton != QMessageBox::NoButton)
         return defaultButton;
     return (buttons & QMessageBox::Ok) ? QMessageBox::Ok : QMessageBox::NoButton;
+}
+
+namespace {
+
+class WrappedTextKeeper : public QObject {
+public:
+    explicit WrappedTextKeeper(QDialog *dialog) : QObject(dialog), m_dialog(dialog) {}
+
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (watched == m_dialog && (event->type() == QEvent::Resize ||
+                                    event->type() == QEvent::LayoutRequest || event->type() == QEvent::Show))
+            fit();
+        return false;
+    }
+
+private:
+    void fit()
+    {
+        QLayout *layout = m_dialog->layout();
+        if (!layout)
+            return;
+        layout->activate();
+        const int need = layout->hasHeightForWidth() ? layout->totalHeightForWidth(m_dialog->width())
+                                                     : layout->totalMinimumSize().height();
+        if (need > 0 && m_dialog->minimumHeight() != need)
+            m_dialog->setMinimumHeight(need);
+    }
+
+    QDialog *m_dialog;
+};
+
+} // namespace
+
+void keepWrappedTextWhole(QDialog *dialog)
+{
+    dialog->installEventFilter(new WrappedTextKeeper(dialog));
 }

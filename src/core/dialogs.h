@@ -16,3 +16,8 @@ QMessageBox::StandardButton showMessageBox(QWidget *parent, QMessageBox::Icon ic
                                            const QString &text,
                                            QMessageBox::StandardButtons buttons = QMessageBox::Ok,
                                            QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
+
+// A dialog with word-wrapped texts: its minimum height follows its width (the height its layout
+// needs at that width), so making it narrower or switching what it shows never squeezes a text,
+// field or button. Qt leaves a window's height for its width to the window.
+void keepWrappedTextWhole(QDialog *dialog);

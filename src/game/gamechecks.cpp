@@ -8,9 +8,12 @@
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
+#include <QMutex>
 
 namespace {
 
@@ -21,10 +24,62 @@ QString tr(const char *text)
     return QCoreApplication::translate("GameProcess", text);
 }
 
+// A file's SHA-1 as last computed, kept while its size and modification time stay: the title update is
+// checked on every PLAY, every Build game page show and every build notice, and its files run to
+// tens of megabytes.
+struct HashedFile {
+    qint64 size = -1;
+    QDateTime modified;
+    QString sha1;
+};
+
+QMutex &hashMutex()
+{
+    static QMutex mutex;
+    return mutex;
+}
+
+QHash<QString, HashedFile> &hashCache()
+{
+    static QHash<QString, HashedFile> cache;
+    return cache;
+}
+
+HashedFile stamp(const QString &path)
+{
+    const QFileInfo info(path);
+    HashedFile h;
+    if (!info.isFile())
+        return h;
+    h.size = info.size();
+    h.modified = info.lastModified();
+    return h;
+}
+
+bool cachedSha1(const QString &path, const HashedFile &now, QString *hex)
+{
+    const QMutexLocker lock(&hashMutex());
+    const auto it = hashCache().constFind(path);
+    if (it == hashCache().cend() || it->size != now.size || it->modified != now.modified)
+        return false;
+    *hex = it->sha1;
+    return true;
+}
+
+void keepSha1(const QString &path, HashedFile now, const QString &hex)
+{
+    now.sha1 = hex;
+    const QMutexLocker lock(&hashMutex());
+    hashCache().insert(path, now);
+}
+
 // The SHA-1 of a file, read piece by piece (an update's data files run to hundreds of megabytes);
 // false when it does not open.
 bool fileSha1(const QString &path, QString *hex)
 {
+    const HashedFile now = stamp(path);
+    if (now.size >= 0 && cachedSha1(path, now, hex))
+        return true;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return false;
@@ -32,6 +87,8 @@ bool fileSha1(const QString &path, QString *hex)
     if (!hash.addData(&file))
         return false;
     *hex = QString::fromLatin1(hash.result().toHex());
+    if (now.size >= 0)
+        keepSha1(path, now, *hex);
     return true;
 }
 
@@ -66,14 +123,18 @@ QString titleUpdateProblem(const QString &gameId)
     if (!QFileInfo::exists(xexpPath))
         return QString(); // the game files check reports the missing file
 
-    QByteArray bytes;
-    QFile xexp(xexpPath);
-    if (xexp.open(QIODevice::ReadOnly) && xexp.size() < MaxXexpBytes)
-        bytes = xexp.readAll();
+    // One too large to be an update's executable is judged as empty.
+    QString foundSha1;
+    if (QFileInfo(xexpPath).size() >= MaxXexpBytes || !fileSha1(xexpPath, &foundSha1))
+        foundSha1 =
+            QString::fromLatin1(QCryptographicHash::hash(QByteArray(), QCryptographicHash::Sha1).toHex());
     const QString subject = tr("The title update on this PC is");
-    const QString foundSha1 =
-        QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha1).toHex());
     if (foundSha1.compare(game->titleUpdate.xexpSha1, Qt::CaseInsensitive) != 0) {
+        // Another update's executable says which one it is.
+        QByteArray bytes;
+        QFile xexp(xexpPath);
+        if (xexp.open(QIODevice::ReadOnly) && xexp.size() < MaxXexpBytes)
+            bytes = xexp.readAll();
         x360::XexInfo info;
         QString readError;
         QString foundVersion;
@@ -95,6 +156,62 @@ QString titleUpdateProblem(const QString &gameId)
                QStringLiteral("\n\n") + game->updateNeededText();
     }
     return QString();
+}
+
+QStringList titleUpdateFiles(const QString &gameId)
+{
+    QStringList paths;
+    const Game *game = GameRegistry::instance().find(gameId);
+    if (!game || game->titleUpdate.xexpSha1.isEmpty())
+        return paths;
+    paths << QDir(cfg::gameDiscDir(gameId)).filePath(QStringLiteral("default.xexp"));
+    const QDir updateDir(cfg::gameUpdateDir(gameId));
+    for (auto it = game->titleUpdate.files.cbegin(); it != game->titleUpdate.files.cend(); ++it) {
+        if (it.key() != QLatin1String("default.xexp"))
+            paths << updateDir.filePath(it.key());
+    }
+    return paths;
+}
+
+void hashAhead(const QStringList &paths)
+{
+    for (const QString &path : paths) {
+        QString hex;
+        fileSha1(path, &hex);
+    }
+}
+
+bool titleUpdateHashesKept(const QString &gameId)
+{
+    const Game *game = GameRegistry::instance().find(gameId);
+    if (!game || game->titleUpdate.xexpSha1.isEmpty())
+        return true;
+    // Walks the files as titleUpdateProblem does, which stops at the first that is not the update's.
+    enum Kept { Unknown, Matches, Differs };
+    const auto kept = [](const QString &path, const QString &wanted) {
+        const HashedFile now = stamp(path);
+        QString hex;
+        if (now.size < 0)
+            return Differs; // missing: nothing to hash
+        if (!cachedSha1(path, now, &hex))
+            return Unknown;
+        return wanted.isEmpty() || hex.compare(wanted, Qt::CaseInsensitive) == 0 ? Matches : Differs;
+    };
+    const QString xexpPath = QDir(cfg::gameDiscDir(gameId)).filePath(QStringLiteral("default.xexp"));
+    if (!QFileInfo::exists(xexpPath))
+        return true;
+    const Kept xexp = kept(xexpPath, game->titleUpdate.xexpSha1);
+    if (xexp != Matches)
+        return xexp == Differs;
+    const QDir updateDir(cfg::gameUpdateDir(gameId));
+    for (auto it = game->titleUpdate.files.cbegin(); it != game->titleUpdate.files.cend(); ++it) {
+        if (it.key() == QLatin1String("default.xexp"))
+            continue;
+        const Kept file = kept(updateDir.filePath(it.key()), it.value());
+        if (file != Matches)
+            return file == Differs;
+    }
+    return true;
 }
 
 bool rebuildNeeded(const QString &gameId)

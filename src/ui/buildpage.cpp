@@ -2,11 +2,13 @@
 
 #include "build/buildpipeline.h"
 #include "build/buildsummary.h"
+#include "build/workerthread.h"
 #include "core/cfg.h"
 #include "core/dialogs.h"
 #include "core/log.h"
 #include "core/logview.h"
 #include "core/pagekit.h"
+#include "game/gamechecks.h"
 #include "gamedata/registry.h"
 
 #include <QDir>
@@ -220,7 +222,21 @@ void BuildPage::cancel()
 void BuildPage::showEvent(QShowEvent *event)
 {
     Page::showEvent(event);
-    refreshSummary();
+    if (titleUpdateHashesKept(gameId())) {
+        refreshSummary();
+        return;
+    }
+    // The title update's files changed since they were hashed: tens of megabytes, hashed on a
+    // worker thread while the summary shown stays.
+    if (m_hashing)
+        return;
+    m_hashing = true;
+    runOnWorkerThread(
+        this, [paths = titleUpdateFiles(gameId())] { hashAhead(paths); },
+        [this] {
+            m_hashing = false;
+            refreshSummary();
+        });
 }
 
 void BuildPage::setInputsEnabled(bool enabled)

@@ -49,6 +49,7 @@ private:
     void store(const QString &keyName, const QVariant &value);
 
     BuildPipeline *m_pipeline = nullptr;
+    bool m_hashing = false; // the title update's files are being hashed for the summary
     QLabel *m_alert;
     QLabel *m_title;
     QLabel *m_gameInfo;

@@ -78,9 +78,13 @@ LoginDialog::LoginDialog(ServerClient *server, const QString &name, QWidget *par
 
     connect(m_mode, &QPushButton::clicked, this, [this] { setCreateMode(!m_create); });
     connect(m_action, &QPushButton::clicked, this, &LoginDialog::submit);
-    if (m_server)
+    if (m_server) {
         connect(m_server, &ServerClient::message, this, &LoginDialog::onMessage);
+        connect(m_server, &ServerClient::stateChanged, this,
+                [this](ServerClient::State state) { onServerState(int(state)); });
+    }
 
+    keepWrappedTextWhole(this);
     setCreateMode(false);
     if (!name.isEmpty())
         m_password->setFocus();
@@ -88,6 +92,8 @@ LoginDialog::LoginDialog(ServerClient *server, const QString &name, QWidget *par
 
 void LoginDialog::setCreateMode(bool create)
 {
+    // The warning that said the request was under way goes: so does the wait for its answer.
+    forgetRequest();
     m_create = create;
     m_title->setText(create ? tr("CREATE ACCOUNT") : tr("SIGN IN"));
     m_action->setText(create ? tr("Create account") : tr("Sign in"));
@@ -168,6 +174,21 @@ void LoginDialog::submit()
     warn(tr("Contacting the server..."));
 }
 
+void LoginDialog::forgetRequest()
+{
+    m_request = -1;
+    m_action->setEnabled(true);
+}
+
+void LoginDialog::onServerState(int state)
+{
+    // A dropped link never answers: the player may try again once it is back.
+    if (m_request < 0 || state == ServerClient::Rovivi || state == ServerClient::LoggedIn)
+        return;
+    forgetRequest();
+    warn(tr("Not connected to the server. Check the address in Settings."));
+}
+
 void LoginDialog::onMessage(const QJsonObject &msg)
 {
     if (m_request < 0)
@@ -175,8 +196,7 @@ void LoginDialog::onMessage(const QJsonObject &msg)
     const QJsonValue id = msg.value(QStringLiteral("id"));
     if (!id.isDouble() || id.toInt() != m_request)
         return;
-    m_request = -1;
-    m_action->setEnabled(true);
+    forgetRequest();
     if (msg.value(QStringLiteral("type")).toString() == QLatin1String("account")) {
         m_password->clear();
         m_repeat->clear();

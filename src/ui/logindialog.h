@@ -29,6 +29,8 @@ public:
 private:
     void submit();
     void onMessage(const QJsonObject &msg);
+    void onServerState(int state);
+    void forgetRequest();
     void warn(const QString &text);
     void fitContent();
 

@@ -3,6 +3,7 @@
 #include "core/cfg.h"
 #include "core/log.h"
 #include "dev/testdriver.h"
+#include "elidedlabel.h"
 #include "match/matchcontroller.h"
 #include "net/fingerprint.h"
 #include "net/serverclient.h"
@@ -81,6 +82,7 @@ MainWindow::MainWindow(const LaunchOptions &opts, QWidget *parent)
     wireParts();
     wireUpdate();
 
+    QTimer::singleShot(1500, this, [this] { checkRelease(); });
     connect(bannerTimer, &QTimer::timeout, banner, &QWidget::hide);
 
     if (!options.game.isEmpty() && options.game != QLatin1String("orx"))
@@ -174,13 +176,17 @@ QWidget *MainWindow::buildFooter()
     row->setContentsMargins(16, 6, 16, 6);
     statusDot = new QLabel(QString(QChar(0x25CF)), footer);
     statusDot->setObjectName(QStringLiteral("Dot"));
-    statusText = new QLabel(footer);
+    // A long status (a fingerprint that does not match, with its advice) is cut at the window's
+    // edge and read whole in its tool tip; the version always shows whole.
+    statusText = new ElidedLabel(footer);
     statusText->setObjectName(QStringLiteral("StatusText"));
     row->addWidget(statusDot);
-    row->addWidget(statusText);
-    row->addStretch();
-    row->addWidget(
-        new QLabel(QStringLiteral("Orvex Rovivi %1").arg(QCoreApplication::applicationVersion()), footer));
+    row->addWidget(statusText, 1);
+    auto *version =
+        new QLabel(QStringLiteral("Orvex Rovivi %1").arg(QCoreApplication::applicationVersion()), footer);
+    version->setObjectName(QStringLiteral("VersionText"));
+    version->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
+    row->addWidget(version);
     setStatus(QString::fromLatin1(kStatusNeutral), QString());
     return footer;
 }
@@ -188,7 +194,7 @@ QWidget *MainWindow::buildFooter()
 void MainWindow::setStatus(const QString &colour, const QString &text)
 {
     statusDot->setStyleSheet(QStringLiteral("color: %1;").arg(colour));
-    statusText->setText(text);
+    statusText->setFullText(text);
 }
 
 void MainWindow::showPage(int index)

@@ -1,16 +1,16 @@
 #pragma once
 #include "app/launchoptions.h"
-#include "updatedialog.h"
 #include "windowcontroller.h"
 #include "windowparts.h"
 
 #include <QJsonObject>
 #include <QList>
 #include <QMainWindow>
-#include <QPointer>
+#include <functional>
 #include <memory>
 
 class QButtonGroup;
+class ElidedLabel;
 class QLabel;
 class QStackedWidget;
 class QTimer;
@@ -23,6 +23,8 @@ class PlayPage;
 class ServerClient;
 class TestDriver;
 class UpnpMapper;
+class UpdateDialog;
+class UpdateFlow;
 class Updater;
 
 // The launcher's only top-level window: header, navigation bar, notice banner, the four pages
@@ -60,7 +62,7 @@ public:
     QString playNotice() const { return controller.playNotice(); }
     UpnpMapper *portMapper() const { return upnp; }
     Updater *selfUpdater() const { return updater; }
-    UpdateDialog *currentUpdateDialog() const { return updateDialog; }
+    UpdateDialog *currentUpdateDialog() const;
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -85,6 +87,12 @@ private:
     void showGame();
     void matchFoundChime(const QJsonObject &found);
     void smartAppControlCheck();
+    // A game built by another release, or a title update that is not this release's: built again.
+    // `hashed`: the title update's files were just hashed (once is enough).
+    void checkRelease(bool hashed = false);
+    void refreshBuildNoticeAfterHashing(bool hashed);
+    // Hashes the title update's files on a worker thread, then runs `next` on this one.
+    void hashTitleUpdateThen(std::function<void()> next);
     bool gameRunning() const;
     // The match controller's wiring: preparation notices, the local test of --local-test, the
     // check for new executables after start.
@@ -92,14 +100,8 @@ private:
     // The pages after Play (mainwindow_parts.cpp), and the bridge, F3 reports and gamepad.
     void createPages();
     void wireParts();
-    // Self-update (mainwindow_update.cpp): offers, the dialog, installing, the clean-up.
+    // Self-update (mainwindow_update.cpp): the update flow's wiring and the clean-up.
     void wireUpdate();
-    void onUpdateMessage(const QJsonObject &msg);
-    void takeUpdateOffer(const QJsonObject &candidate, bool required);
-    QString updateWaitReason() const;
-    void openUpdateDialog(bool required);
-    void tryInstallUpdate();
-    void retryPendingUpdate();
 
     LaunchOptions options;
     WindowController controller;
@@ -122,15 +124,10 @@ private:
     QLabel *banner = nullptr;
     QTimer *bannerTimer = nullptr;
     QLabel *statusDot = nullptr;
-    QLabel *statusText = nullptr;
+    ElidedLabel *statusText = nullptr;
     bool shownOnce = false;
+    bool titleUpdateHashing = false;
+    QList<std::function<void()>> afterTitleUpdateHashing;
     Updater *updater = nullptr;
-    QPointer<UpdateDialog> updateDialog;
-    QJsonObject offer;
-    QString dismissedVersion;
-    bool installPending = false;
-    bool dialogPending = false;
-    bool dialogRequired = false;
-    QString lastUpdateProgress;
-    int lastUpdatePercent = -1;
+    UpdateFlow *updates = nullptr;
 };

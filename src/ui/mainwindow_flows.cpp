@@ -1,5 +1,6 @@
 // The main window's flows around the Play page and the match controller: PLAY, signing in, the
 // first-run account prompt, bringing the game forward, the chime, Smart App Control and closing.
+#include "build/workerthread.h"
 #include "core/cfg.h"
 #include "core/dialogs.h"
 #include "core/log.h"
@@ -53,8 +54,33 @@ bool MainWindow::gameRunning() const
 
 void MainWindow::refreshBuildNotice()
 {
-    const QString notice = controller.buildNotice(gatherBuildFacts(QStringLiteral("orx")));
+    refreshBuildNoticeAfterHashing(false);
+}
+
+void MainWindow::refreshBuildNoticeAfterHashing(bool hashed)
+{
+    const BuildFacts facts = gatherBuildFacts(QStringLiteral("orx"), hashed);
+    if (facts.titleUpdateUnknown)
+        hashTitleUpdateThen([this] { refreshBuildNoticeAfterHashing(true); });
+    const QString notice = controller.buildNotice(facts);
     play->setBuildNotice(notice, WindowController::showBuildButton(notice, gameRunning()));
+}
+
+void MainWindow::hashTitleUpdateThen(std::function<void()> next)
+{
+    afterTitleUpdateHashing << std::move(next);
+    if (titleUpdateHashing)
+        return;
+    titleUpdateHashing = true;
+    // Tens of megabytes: never on the thread that draws the window.
+    runOnWorkerThread(
+        this, [paths = titleUpdateFiles(QStringLiteral("orx"))] { hashAhead(paths); },
+        [this] {
+            titleUpdateHashing = false;
+            const QList<std::function<void()>> waiting = std::exchange(afterTitleUpdateHashing, {});
+            for (const auto &run : waiting)
+                run();
+        });
 }
 
 void MainWindow::showGame()
@@ -108,6 +134,23 @@ void MainWindow::signInFlow(bool newAccount, bool firstAccount)
     cfg::set(QString::fromLatin1(cfg::keys::accountName.name), dialog.name());
     cfg::set(QString::fromLatin1(cfg::keys::accountToken.name),
              dialog.remember() ? server->account().value(QStringLiteral("token")).toString() : QString());
+}
+
+void MainWindow::checkRelease(bool hashed)
+{
+    const QString gameId = QStringLiteral("orx");
+    if (!hashed && !titleUpdateHashesKept(gameId)) {
+        hashTitleUpdateThen([this] { checkRelease(true); });
+        return;
+    }
+    const ReleaseAction action = WindowController::releaseCheck(gatherReleaseFacts(gameId), gameId);
+    if (!action.rebuild)
+        return;
+    showPage(1);
+    appendLog(action.logLine);
+    showNotice(action.notice, action.noticeIsError);
+    if (buildWork)
+        buildWork->compileAgain();
 }
 
 void MainWindow::firstRunPrompt()

@@ -12,6 +12,7 @@
 #include "settingspage.h"
 #include "supportpage.h"
 
+#include <QScrollArea>
 #include <QStackedWidget>
 #include <QTimer>
 
@@ -28,6 +29,18 @@ private:
     BuildPage *m_page;
 };
 
+// A page taller than the window scrolls rather than squeezes its labels and buttons. (The Settings
+// page has a scroll area of its own.)
+QWidget *scrolling(QWidget *page)
+{
+    auto *area = new QScrollArea;
+    area->setObjectName(page->objectName() + QStringLiteral("Scroll"));
+    area->setFrameShape(QFrame::NoFrame);
+    area->setWidgetResizable(true);
+    area->setWidget(page);
+    return area;
+}
+
 } // namespace
 
 void MainWindow::createPages()
@@ -39,8 +52,11 @@ void MainWindow::createPages()
     setBuildWork(buildWorkOwned.get());
     connect(settingsPage, &SettingsPage::reconnectRequested, this, &MainWindow::connectToServer);
     connect(buildPage, &BuildPage::busyChanged, this, [this](bool busy) {
-        if (!busy)
-            refreshBuildNotice();
+        if (busy)
+            return;
+        // "Still working" and a start that failed before this build are both out of date now.
+        controller.clearPlayNotice();
+        refreshBuildNotice();
     });
     const QList<Page *> all{play, buildPage, settingsPage, new SupportPage(stack)};
     for (int i = 0; i < all.size(); ++i) {
@@ -48,7 +64,7 @@ void MainWindow::createPages()
         page->setObjectName(pageNames().at(i));
         page->setGame(QStringLiteral("orx"));
         pages << page;
-        stack->addWidget(page);
+        stack->addWidget(page == settingsPage ? static_cast<QWidget *>(page) : scrolling(page));
     }
     if (!options.extractImage.isEmpty())
         QTimer::singleShot(500, this, [this, buildPage] { buildPage->extractImage(options.extractImage); });
@@ -62,7 +78,12 @@ void MainWindow::wireParts()
     connect(bridge, &MenuBridge::changed, play, &PlayPage::refresh);
 
     reports = new ReportSender(server, reportGames(), this);
-    connect(reports, &ReportSender::logLine, this, [](const QString &text) { appendLog(text); });
+    // The player learns what became of an F3 report here and, in the game, from its menu.
+    connect(reports, &ReportSender::logLine, this, [this](const QString &text) {
+        appendLog(QStringLiteral("report: ") + text);
+        showNotice(text, false);
+        bridge->setMessage(text, false);
+    });
 
     gamepad = new GamepadNav(this);
     const GamepadHooks hooks = gamepadHooks();

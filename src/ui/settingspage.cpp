@@ -9,6 +9,7 @@
 #include "net/upnpmapper.h"
 #include "platform/platform.h"
 #include "ui/settingsbinder.h"
+#include "ui/settingsrules.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -337,39 +338,19 @@ QGroupBox *SettingsPage::buildOnline()
 
 void SettingsPage::refreshDelayNote()
 {
-    if (m_delay->currentIndex() <= 0)
-        m_delayNote->setText(
-            tr("Auto: the delay comes from the ping between you and your opponent, the same in "
-               "both games."));
-    else
-        m_delayNote->setText(
-            tr("%1 of delay, or the other player's when it is larger (Auto counts as the ping's).")
-                .arg(m_delay->currentText()));
+    // The first choice is Auto; the others are 0, 1, 2... frames.
+    m_delayNote->setText(delayNote(m_delay->currentIndex() - 1, m_delay->currentText()));
 }
 
 void SettingsPage::refreshHideIpText()
 {
-    const int p = m_server ? m_server->roundTripMs() : 0;
-    const bool shown = m_hideIp->isChecked() && p > 0;
-    m_hideIpText->setVisible(shown);
-    if (!shown)
-        return;
-    const int d = m_server->welcome().value(QStringLiteral("direct_above_ms")).toInt(0);
-    if (m_hideIpAlways->isChecked() || d < 1)
-        m_hideIpText->setText(
-            tr("With this on, every match goes through the server in Virginia: at least %1 ms of "
-               "ping from here (your ping to it is %2 ms), even against a player next door.")
-                .arg(2 * p)
-                .arg(p));
-    else
-        m_hideIpText->setText(
-            tr("With this on, a match goes through the server in Virginia: at least %1 ms of ping "
-               "from here (your ping to it is %2 ms). When that is over %3 ms, the match tries "
-               "your opponent directly and plays that way if it is faster: they can then see your "
-               "address.")
-                .arg(2 * p)
-                .arg(p)
-                .arg(d));
+    const QString text =
+        m_server ? hideIpText(m_hideIp->isChecked(), m_hideIpAlways->isChecked(), m_server->roundTripMs(),
+                              m_server->welcome().value(QStringLiteral("direct_above_ms")).toInt(0))
+                 : QString();
+    m_hideIpText->setVisible(!text.isEmpty());
+    if (!text.isEmpty())
+        m_hideIpText->setText(text);
 }
 
 void SettingsPage::setUpnpMapper(UpnpMapper *mapper)

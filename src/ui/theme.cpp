@@ -1,6 +1,7 @@
 #include "theme.h"
 
 #include <QApplication>
+#include <QEvent>
 #include <QFont>
 #include <QHash>
 #include <QLocale>
@@ -230,8 +231,32 @@ QString styleSheet()
     return sheet;
 }
 
+namespace {
+
+// The focus rules draw a thicker border than the plain ones, so a widget with the focus has a
+// larger size hint; a layout only follows when told, or the border eats into the text.
+class FocusBorderWatcher : public QObject {
+public:
+    using QObject::QObject;
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if ((event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut) &&
+            watched->isWidgetType())
+            static_cast<QWidget *>(watched)->updateGeometry();
+        return false;
+    }
+};
+
+} // namespace
+
 void applyTheme(QApplication &app)
 {
+    const QString watcherName = QStringLiteral("FocusBorderWatcher");
+    if (!app.findChild<QObject *>(watcherName, Qt::FindDirectChildrenOnly)) {
+        auto *watcher = new FocusBorderWatcher(&app);
+        watcher->setObjectName(watcherName);
+        app.installEventFilter(watcher);
+    }
     for (const FontStandIn &f : kStandIns)
         QFont::insertSubstitutions(QString::fromLatin1(f.windowsFamily),
                                    {QString::fromLatin1(f.family), QStringLiteral("DejaVu Sans")});

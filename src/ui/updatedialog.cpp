@@ -1,6 +1,7 @@
 #include "updatedialog.h"
 
 #include "core/cfg.h"
+#include "core/dialogs.h"
 #include "core/log.h"
 #include "platform/platform.h"
 #include "theme.h"
@@ -23,6 +24,7 @@ UpdateDialog::UpdateDialog(const QJsonObject &offer, bool required, const QStrin
     // Not modal: the player keeps using the launcher while the update downloads.
     setModal(false);
     setMinimumWidth(560);
+    keepWrappedTextWhole(this);
     auto *column = new QVBoxLayout(this);
     column->setContentsMargins(28, 22, 28, 22);
     column->setSpacing(10);
@@ -83,11 +85,9 @@ UpdateDialog::UpdateDialog(const QJsonObject &offer, bool required, const QStrin
     m_primary->setObjectName(QStringLiteral("Primary"));
     m_primary->setProperty("compact", true);
     m_primary->setDefault(true);
-    m_primary->setMinimumHeight(40);
     m_second = new QPushButton(this);
     m_second->setObjectName(QStringLiteral("UpdateSecond"));
     m_second->setAutoDefault(false);
-    m_second->setMinimumHeight(40);
     buttons->addWidget(m_primary, 1);
     buttons->addWidget(m_second, 1);
     column->addLayout(buttons);
@@ -152,6 +152,12 @@ void UpdateDialog::refresh()
     m_primary->setText(m_model.primaryText());
     m_primary->setEnabled(m_model.primaryEnabled());
     m_second->setText(m_model.secondText());
+    // At least 40 pixels high. A taller hint (the theme's font and padding) is the layout's to give,
+    // and an explicit minimum would hold the button at the minimum instead.
+    for (QPushButton *button : {m_primary, m_second}) {
+        button->ensurePolished();
+        button->setMinimumHeight(button->sizeHint().height() < 40 ? 40 : 0);
+    }
     if (m_model.barBusy()) {
         m_bar->setRange(0, 0);
     } else {

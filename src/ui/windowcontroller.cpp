@@ -2,6 +2,7 @@
 
 #include "core/cfg.h"
 #include "game/gamechecks.h"
+#include "gamedata/registry.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -13,14 +14,16 @@ QString tr(const char *text)
 }
 } // namespace
 
-BuildFacts gatherBuildFacts(const QString &gameId)
+BuildFacts gatherBuildFacts(const QString &gameId, bool hashNow)
 {
     BuildFacts f;
     f.exe = cfg::gameExe(gameId);
     if (!f.exe.endsWith(QLatin1String(".exe"), Qt::CaseInsensitive))
         return f;
     f.discExtracted = !discExecutable(gameId).isEmpty();
-    if (f.discExtracted) {
+    if (f.discExtracted && !hashNow && !titleUpdateHashesKept(gameId)) {
+        f.titleUpdateUnknown = true;
+    } else if (f.discExtracted) {
         f.titleUpdateProblem = titleUpdateProblem(gameId);
         if (!f.titleUpdateProblem.isEmpty())
             f.buildHint = buildHint(gameId);
@@ -29,6 +32,43 @@ BuildFacts gatherBuildFacts(const QString &gameId)
     f.packaged = cfg::isPackaged();
     f.rebuildNeeded = f.exeExists && rebuildNeeded(gameId);
     return f;
+}
+
+ReleaseFacts gatherReleaseFacts(const QString &gameId)
+{
+    ReleaseFacts f;
+    f.packaged = cfg::isPackaged();
+    f.exeExists = QFileInfo(cfg::gameExe(gameId)).isFile();
+    if (!f.packaged || !f.exeExists)
+        return f;
+    f.builtByAnotherRelease = rebuildNeeded(gameId);
+    f.titleUpdateProblem = titleUpdateProblem(gameId);
+    if (const Game *game = GameRegistry::instance().find(gameId))
+        f.titleUpdateLabel = game->titleUpdate.label();
+    return f;
+}
+
+ReleaseAction WindowController::releaseCheck(const ReleaseFacts &f, const QString &gameId)
+{
+    ReleaseAction a;
+    if (!f.packaged || !f.exeExists || (f.titleUpdateProblem.isEmpty() && !f.builtByAnotherRelease))
+        return a;
+    a.rebuild = true;
+    if (!f.titleUpdateProblem.isEmpty()) {
+        a.logLine = QStringLiteral("build %1: the title update in place is not this release's: asking for it")
+                        .arg(gameId);
+        a.notice =
+            tr("Orvex Rovivi now needs %1. Choose it on Build game, step 2: the game is then built again.")
+                .arg(f.titleUpdateLabel.isEmpty() ? tr("another title update") : f.titleUpdateLabel);
+        a.noticeIsError = true;
+    } else {
+        a.logLine = QStringLiteral("build %1: built from another release than this one's: building again")
+                        .arg(gameId);
+        a.notice =
+            tr("This update changed the game itself: it is being put together again on Build game (once, a "
+               "few minutes at most).");
+    }
+    return a;
 }
 
 StatusLine WindowController::statusLine(ServerClient::State state, const QString &address,

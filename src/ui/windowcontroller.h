@@ -22,8 +22,31 @@ struct BuildFacts {
     bool exeExists = false;
     bool packaged = false;
     bool rebuildNeeded = false;
+    bool titleUpdateUnknown = false; // its files were not hashed yet: titleUpdateProblem is empty
 };
-BuildFacts gatherBuildFacts(const QString &gameId);
+// `hashNow` false: a title update whose files' hashes are not kept is left unknown rather than
+// hashed here (the caller hashes it on a worker thread).
+BuildFacts gatherBuildFacts(const QString &gameId, bool hashNow = true);
+
+// What the release check after start is decided on; gatherReleaseFacts reads it from the game's
+// folder.
+struct ReleaseFacts {
+    bool packaged = false;
+    bool exeExists = false;
+    bool builtByAnotherRelease = false;
+    QString titleUpdateProblem; // empty when the title update in place is this release's
+    QString titleUpdateLabel;   // the definition's title update, empty without a definition
+};
+ReleaseFacts gatherReleaseFacts(const QString &gameId);
+
+// What the release check does: nothing, or the Build game page with a log line, a notice and the
+// game compiled again.
+struct ReleaseAction {
+    bool rebuild = false;
+    QString logLine;
+    QString notice;
+    bool noticeIsError = false;
+};
 
 // What an update offer says in the log, on the Play page's card and in the game's menu.
 struct UpdateOfferTexts {
@@ -84,6 +107,10 @@ public:
                                          bool dialogOpen, const QString &version,
                                          const QString &dismissedVersion, bool required,
                                          const QString &waitReason);
+
+    // A packaged launcher whose game another release built, or whose title update is not this
+    // release's, builds the game again.
+    static ReleaseAction releaseCheck(const ReleaseFacts &facts, const QString &gameId);
 
     // Closing: ask while a game runs, unless the run is scripted (--user) or the system asked.
     CloseAction close(bool gameRunning, bool byTermination) const;

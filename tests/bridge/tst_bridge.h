@@ -34,6 +34,7 @@ private slots:
     void firstLineOnly();
     void emptyVerbs();
     void hugeRequest();
+    void pipeNamedAsk();
     void oldTakenReplaced();
     void sameTextTwice();
     void failedWrite();

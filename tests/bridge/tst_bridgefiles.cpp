@@ -9,6 +9,9 @@
 #include <QSaveFile>
 #include <QSignalSpy>
 #include <QtTest>
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
 
 namespace {
 
@@ -187,6 +190,25 @@ void TestBridgeFiles::hugeRequest()
     // Taken by the rename, whole; the log names the first 200 characters.
     QCOMPARE(QFileInfo(rig.file("ask.txt.taken")).size(), qint64(bytes.size()));
     QVERIFY(rig.log().contains("bridge: " + QString::fromLatin1(bytes.left(200)) + "\n"));
+}
+
+// A named pipe where the request goes: opened, it would wait for a writer that never comes.
+void TestBridgeFiles::pipeNamedAsk()
+{
+#ifdef Q_OS_UNIX
+    BridgeRig rig;
+    QVERIFY(rig.play());
+    QVERIFY(::mkfifo(QFile::encodeName(rig.file("ask.txt")).constData(), 0600) == 0);
+    QTRY_VERIFY_WITH_TIMEOUT(rig.log().contains("bridge: ask.txt is not a file: left out\n"),
+                             orxtest::scaled(10000));
+    QVERIFY(!QFileInfo::exists(rig.file("ask.txt")));
+    QVERIFY(!QFileInfo::exists(rig.file("ask.txt.taken")));
+    // The bridge goes on: the next request is answered.
+    QVERIFY(ask(rig, "ask n=2 after\n", 1));
+    QCOMPARE(rig.doc()["message"]["text"].toString(), unknown("after"));
+#else
+    QSKIP("no named pipes in the file system here");
+#endif
 }
 
 void TestBridgeFiles::oldTakenReplaced()

@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <algorithm>
 
 namespace {
 
@@ -57,6 +58,8 @@ class TestControls : public QObject {
 
 private slots:
     void initTestCase();
+    void assignKeys_data();
+    void assignKeys();
     void cleanupTestCase();
 
     void parseKeyName_data();
@@ -629,3 +632,58 @@ void TestControls::failedSaveKeepsTheOldFile()
 
 QTEST_GUILESS_MAIN(TestControls)
 #include "test_controls.moc"
+
+// Giving a key to a button: taken from every other, held once, in the slot asked or after the keys.
+void TestControls::assignKeys_data()
+{
+    QTest::addColumn<QList<int>>("a"); // the keys of A, B and X before
+    QTest::addColumn<QList<int>>("b");
+    QTest::addColumn<QList<int>>("x");
+    QTest::addColumn<int>("slot"); // of X, given key 32
+    QTest::addColumn<QList<int>>("aAfter");
+    QTest::addColumn<QList<int>>("bAfter");
+    QTest::addColumn<QList<int>>("xAfter");
+    QTest::addColumn<int>("loser");
+    using L = QList<int>;
+    QTest::newRow("free key, first slot")
+        << L{'K'} << L{'L'} << L{'J'} << 0 << L{'K'} << L{'L'} << L{32} << -1;
+    QTest::newRow("free key, second slot")
+        << L{'K'} << L{'L'} << L{'J'} << 1 << L{'K'} << L{'L'} << L{'J', 32} << -1;
+    QTest::newRow("slot past the keys: appended")
+        << L{'K'} << L{'L'} << L{} << 1 << L{'K'} << L{'L'} << L{32} << -1;
+    QTest::newRow("taken from A") << L{'K', 32} << L{'L'} << L{'J'} << 0 << L{'K'} << L{'L'} << L{32}
+                                  << int(XboxA);
+    QTest::newRow("taken from A and B: the last names it")
+        << L{32} << L{32, 'L'} << L{'J'} << 1 << L{} << L{'L'} << L{'J', 32} << int(XboxB);
+    QTest::newRow("already in the other slot: moved there, held once")
+        << L{'K'} << L{'L'} << L{32, 'J'} << 1 << L{'K'} << L{'L'} << L{32} << -1;
+    QTest::newRow("already in this slot")
+        << L{'K'} << L{'L'} << L{32, 'J'} << 0 << L{'K'} << L{'L'} << L{32, 'J'} << -1;
+}
+
+void TestControls::assignKeys()
+{
+    QFETCH(QList<int>, a);
+    QFETCH(QList<int>, b);
+    QFETCH(QList<int>, x);
+    QFETCH(int, slot);
+    std::array<QList<int>, XboxButtonCount> keys;
+    keys[XboxA] = a;
+    keys[XboxB] = b;
+    keys[XboxX] = x;
+    const int loser = assignKey(keys, XboxX, slot, 32);
+    // Element by element: Qt 6.4 compares two empty lists through memcmp with a null pointer.
+    const auto same = [](const QList<int> &a, const QList<int> &b) {
+        return a.size() == b.size() && std::equal(a.cbegin(), a.cend(), b.cbegin());
+    };
+    QFETCH(QList<int>, aAfter);
+    QFETCH(QList<int>, bAfter);
+    QFETCH(QList<int>, xAfter);
+    QVERIFY(same(keys[XboxA], aAfter));
+    QVERIFY(same(keys[XboxB], bAfter));
+    QVERIFY(same(keys[XboxX], xAfter));
+    QTEST(loser, "loser");
+    for (int i = 0; i < XboxButtonCount; ++i)
+        if (i != XboxA && i != XboxB && i != XboxX)
+            QVERIFY(keys[i].isEmpty());
+}

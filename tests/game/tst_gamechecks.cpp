@@ -64,6 +64,7 @@ private slots:
     void beforeTheStart_data();
     void beforeTheStart();
     void sharedChecks();
+    void titleUpdateHashesKept();
 
 private:
     void stage(bool exe, bool discFiles, const QByteArray &xexpKind, const QString &updateFiles,
@@ -301,3 +302,44 @@ int runGameCheckTests(int argc, char **argv)
 }
 
 #include "tst_gamechecks.moc"
+
+// The title update's SHA-1s are kept by path, size and modification time: asked again, nothing is read whole;
+// a file that changed (its time did) is hashed again.
+void TestGameChecks::titleUpdateHashesKept()
+{
+    stage(true, true, "tu3", "complete", "same");
+    const QStringList files = titleUpdateFiles("orx");
+    QCOMPARE(files.size(), 3); // default.xexp, patch.cpk, extra.bin
+    QVERIFY(!::titleUpdateHashesKept("orx"));
+    hashAhead(files); // as a worker thread does
+    QVERIFY(::titleUpdateHashesKept("orx"));
+    QVERIFY(titleUpdateProblem("orx").isEmpty());
+
+    // Changed in place with its size and times put back: the kept SHA-1 answers, so the file was
+    // not read again.
+    const QString cpk = QDir(cfg::gameUpdateDir("orx")).filePath("patch.cpk");
+    const QFileInfo before(cpk);
+    const QDateTime modified = before.lastModified();
+    {
+        QFile f(cpk);
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        QVERIFY(f.write(QByteArray(1, '!')) == 1);
+        f.close();
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        QVERIFY(f.setFileTime(modified, QFileDevice::FileModificationTime));
+    }
+    QCOMPARE(QFileInfo(cpk).size(), before.size());
+    QCOMPARE(QFileInfo(cpk).lastModified(), modified);
+    QVERIFY(::titleUpdateHashesKept("orx"));
+    QVERIFY(titleUpdateProblem("orx").isEmpty());
+    // A newer time: hashed again, and the change is found.
+    {
+        QFile f(cpk);
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        QVERIFY(f.setFileTime(modified.addSecs(5), QFileDevice::FileModificationTime));
+    }
+    QVERIFY(!::titleUpdateHashesKept("orx"));
+    QVERIFY(titleUpdateProblem("orx").startsWith("The title update on this PC is not complete: its file "
+                                                 "patch.cpk is missing or is not title update 3's."));
+    QVERIFY(::titleUpdateHashesKept("orx"));
+}

@@ -7,6 +7,7 @@
 #include "core/cfg.h"
 #include "core/log.h"
 #include "core/version.h"
+#include "gamedata/registry.h"
 #include "match/matchcontroller.h"
 #include "net/serverclient.h"
 #include "scriptedclient.h"
@@ -114,8 +115,13 @@ int main(int argc, char **argv)
     cfg::set("games/orx/exe", data.filePath("games/orx/orx.exe"));
     applyTheme(app);
 
-    orxtest::ServerProcess server;
     QString error;
+    // The shipped game definition, as the launcher loads it at start: the Build game page shows it.
+    if (!GameRegistry::load(&error)) {
+        std::fprintf(stderr, "orx-snapshots: no game definition: %s\n", qPrintable(error));
+        return 1;
+    }
+    orxtest::ServerProcess server;
     if (!server.start(data.filePath("server"), {}, &error)) {
         std::fprintf(stderr, "orx-snapshots: orx-server did not start: %s\n", qPrintable(error));
         return 1;
@@ -224,6 +230,18 @@ int main(int argc, char **argv)
         w.showPage(page);
         settle();
         w.saveSnapshot("page-" + MainWindow::pageNames().at(page));
+    }
+    // Every page again at the smallest window size: they scroll, nothing is squeezed.
+    {
+        const QSize first = w.size();
+        w.resize(w.minimumSize());
+        for (int page = 0; page < MainWindow::pageNames().size(); ++page) {
+            w.showPage(page);
+            settle();
+            w.saveSnapshot("page-" + MainWindow::pageNames().at(page) + "-smallest");
+        }
+        w.resize(first);
+        settle();
     }
     // The Build game page's prompt for the title update, as a build that found none shows it.
     {

@@ -1,22 +1,33 @@
 // The main window's side of the server link, against a scripted server on loopback: connecting at
 // start, the footer status, notices, the trust question and remembering the account.
+#include "bridge/menubridge.h"
 #include "core/cfg.h"
+#include "core/log.h"
 #include "game/gameprocess.h"
+#include "gamedata/registry.h"
 #include "match/matchcontroller.h"
 #include "net/serverclient.h"
 #include "net/upnpmapper.h"
+#include "report/reportsender.h"
 #include "scriptedpeer.h"
 #include "scriptedrouter.h"
 #include "testutil.h"
+#include "ui/buildpage.h"
+#include "ui/elidedlabel.h"
+#include "ui/logindialog.h"
 #include "ui/mainwindow.h"
+#include "ui/playpage.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDialog>
 #include <QDir>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QProcess>
+#include <QPushButton>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QUdpSocket>
 #include <QtTest>
@@ -71,6 +82,11 @@ class TestMainWindow : public QObject {
     static QString status(MainWindow &w)
     {
         return w.findChild<QLabel *>(QStringLiteral("StatusText"))->text();
+    }
+    static QString log()
+    {
+        QFile f(logFilePath());
+        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
     }
     static QLabel *banner(MainWindow &w) { return w.findChild<QLabel *>(QStringLiteral("Banner")); }
     // Plain TCP; an address without a scheme means TLS.
@@ -325,6 +341,207 @@ private slots:
                     .arg(tls)),
             qPrintable(seen));
         QVERIFY(seen.contains(digest.toUpper().left(2) + QLatin1Char(':') + digest.toUpper().mid(2, 2)));
+    }
+
+    // A packaged launcher whose game another release built, or whose title update is not this
+    // release's: the Build game page, the notice, and the game compiled again.
+    void releaseCheckAtStart_data()
+    {
+        QTest::addColumn<QByteArray>("xexp"); // "disc/default.xexp", none when empty
+        QTest::addColumn<QString>("notice");
+        QTest::addColumn<bool>("error");
+        QTest::addColumn<QString>("reason");  // the release check's log line
+        QTest::addColumn<QString>("compile"); // the compile step's log line
+        QTest::newRow("built by another release")
+            << QByteArray()
+            << "This update changed the game itself: it is being put together again on Build game (once, a "
+               "few "
+               "minutes at most)."
+            << false << "build orx: built from another release than this one's: building again"
+            << "build orx: running ";
+        QTest::newRow("wrong title update")
+            << QByteArray("not the update")
+            << "Orvex Rovivi now needs title update 3. Choose it on Build game, step 2: the game is then "
+               "built "
+               "again."
+            << true << "build orx: the title update in place is not this release's: asking for it"
+            << "build orx: not compiled: The title update on this PC is ";
+    }
+    void releaseCheckAtStart()
+    {
+        QFETCH(QByteArray, xexp);
+        QFETCH(QString, reason);
+        QFETCH(QString, compile);
+        QString definitionError;
+        QVERIFY2(GameRegistry::load(&definitionError), qPrintable(definitionError)); // the shipped one
+        cfg::set(QStringLiteral("server/auto_connect"), false);
+        const QString folder = dir->filePath(QStringLiteral("app/games/orx"));
+        const auto put = [&](const QString &name, const QByteArray &bytes) {
+            QVERIFY(QDir().mkpath(QFileInfo(folder + QLatin1Char('/') + name).absolutePath()));
+            QFile f(folder + QLatin1Char('/') + name);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(bytes);
+        };
+        put(QStringLiteral("project/VERSION"), "2\n");
+        put(QStringLiteral("built.txt"), "1\n");
+        put(QStringLiteral("orx.exe"), "MZ");
+        put(QStringLiteral("build-game.sh"), "echo compiled\n");
+        if (!xexp.isEmpty())
+            put(QStringLiteral("disc/default.xexp"), xexp);
+        cfg::set(QStringLiteral("games/orx/exe"), folder + QStringLiteral("/orx.exe"));
+        QVERIFY(cfg::isPackaged());
+
+        // The Build game page asks for the title update in a dialog of its own: closed once seen.
+        QString asked;
+        QTimer closer;
+        connect(&closer, &QTimer::timeout, &closer, [&] {
+            if (auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget())) {
+                asked = dialog->windowTitle();
+                dialog->reject();
+            }
+        });
+        closer.start(10);
+        auto w = window(QString());
+        QCOMPARE(w->currentPage(), 0);
+        QVERIFY2(waitFor([&] { return log().contains(reason + QLatin1Char('\n')); }, 30000),
+                 qPrintable(log()));
+        QCOMPARE(w->currentPage(), 1);
+        QTEST(banner(*w)->text(), "notice");
+        QVERIFY(!banner(*w)->isHidden());
+        QFETCH(bool, error);
+        QVERIFY(
+            banner(*w)->styleSheet().contains(error ? QLatin1String("#6B3A0A") : QLatin1String("#101829")));
+        QVERIFY2(waitFor([&] { return log().contains(compile); }, 30000), qPrintable(log()));
+        QVERIFY(waitFor([&] { return !w->findChild<BuildPage *>()->isBusy(); }, 30000));
+        QCOMPARE(!asked.isEmpty(), error); // asked for the update only when it is the wrong one
+    }
+
+    // What became of an F3 report: the log, the banner and the game's menu all say it.
+    void reportOutcomeReachesThePlayer_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::newRow("start") << "F3 report from orx: sending 4 files (120 KB) to the server";
+        QTest::newRow("sent") << "F3 report sent: 4 files, thank you";
+        QTest::newRow("dropped") << "F3 report not sent: the connection to the server dropped";
+        QTest::newRow("refused") << "F3 report not sent: reports are full";
+    }
+    void reportOutcomeReachesThePlayer()
+    {
+        QFETCH(QString, text);
+        cfg::set(QStringLiteral("server/auto_connect"), false);
+        auto w = window(QString());
+        emit w->reportSender()->logLine(text);
+        QVERIFY(log().contains(QStringLiteral("report: ") + text + QLatin1Char('\n')));
+        QCOMPARE(banner(*w)->text(), text);
+        QVERIFY(!banner(*w)->isHidden());
+        QVERIFY(banner(*w)->styleSheet().contains(QLatin1String("#101829")));
+        const QJsonObject message =
+            w->menuBridge()->composeState().value(QStringLiteral("message")).toObject();
+        QCOMPARE(message.value(QStringLiteral("text")).toString(), text);
+        QCOMPARE(message.value(QStringLiteral("kind")).toString(), QStringLiteral("info"));
+    }
+
+    // "Still working" and a failed start's reason go once the Build game page is idle again.
+    void playNoticeClearedWhenTheBuildEnds()
+    {
+        cfg::set(QStringLiteral("server/auto_connect"), false);
+        cfg::set(QStringLiteral("games/orx/exe"), dir->filePath(QStringLiteral("nowhere/orx-testgame")));
+        auto w = window(QString());
+        struct Work : BuildWork {
+            bool busy = true;
+            bool isBusy() const override { return busy; }
+            void compileAgain() override {}
+        } work;
+        w->setBuildWork(&work);
+        auto *buildPage = w->findChild<BuildPage *>();
+        emit w->playPage()->playClicked();
+        QCOMPARE(w->playNotice(), QStringLiteral("Build game is still working: press PLAY once it is done."));
+        work.busy = false;
+        emit buildPage->busyChanged(false);
+        QCOMPARE(w->playNotice(), QString());
+
+        // A start that failed: its reason stays until the next build ends.
+        emit w->playPage()->playClicked();
+        QVERIFY(!w->playNotice().isEmpty());
+        emit buildPage->busyChanged(true);
+        QVERIFY(!w->playNotice().isEmpty());
+        emit buildPage->busyChanged(false);
+        QCOMPARE(w->playNotice(), QString());
+    }
+
+    // A long status line is cut at the window's edge and read whole in its tool tip; the version
+    // shows whole.
+    void footerStatusElided()
+    {
+        cfg::set(QStringLiteral("server/auto_connect"), false);
+        auto w = window(QString());
+        w->resize(w->minimumSize());
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+        const QString digest = QString(64, QLatin1Char('a'));
+        const QString error =
+            QStringLiteral(
+                "The server's certificate has the SHA-256 fingerprint %1, not the pinned %2. Check the "
+                "fingerprint the server's operator published, and enter it in Settings.")
+                .arg(digest, QString(64, QLatin1Char('b')));
+        emit w->serverClient()->connectionError(error);
+        auto *statusLabel = w->findChild<ElidedLabel *>(QStringLiteral("StatusText"));
+        auto *version = w->findChild<QLabel *>(QStringLiteral("VersionText"));
+        QVERIFY(statusLabel && version);
+        QCOMPARE(statusLabel->text(), QStringLiteral("Offline: ") + error);
+        QCOMPARE(statusLabel->toolTip(), QStringLiteral("Offline: ") + error);
+        QCOMPARE(w->width(), w->minimumWidth());
+        QTRY_VERIFY(statusLabel->shownText().endsWith(QChar(0x2026)));
+        QVERIFY(statusLabel->fontMetrics().horizontalAdvance(statusLabel->shownText()) <=
+                statusLabel->contentsRect().width());
+        QVERIFY(version->width() >= version->sizeHint().width());
+        QVERIFY(version->geometry().right() < version->parentWidget()->width());
+        QVERIFY(statusLabel->geometry().right() < version->geometry().left());
+    }
+
+    // The link drops while the dialog waits: the player may try again, with the reason.
+    void signInDialogWhenTheLinkDrops()
+    {
+        peer->autoWelcome = welcome();
+        QVERIFY(peer->listen());
+        ServerClient client;
+        client.connectTo(address(), QString());
+        QVERIFY(waitFor([&] { return client.state() == ServerClient::Rovivi; }));
+        LoginDialog dialog(&client, QStringLiteral("Ann"));
+        auto *password = dialog.findChild<QLineEdit *>(QStringLiteral("PasswordField"));
+        auto *action = dialog.findChild<QPushButton *>(QStringLiteral("ActionButton"));
+        auto *mode = dialog.findChild<QPushButton *>(QStringLiteral("ModeButton"));
+        auto *warning = dialog.findChild<QLabel *>(QStringLiteral("Warning"));
+        QTest::keyClicks(password, QStringLiteral("secret1"));
+        action->click();
+        QVERIFY(waitFor([&] { return peer->count(QStringLiteral("login")) == 1; }));
+        const int id = dialog.pendingRequest();
+        QVERIFY(id >= 0);
+
+        // An answer to another request is not this one's.
+        QSignalSpy messages(&client, &ServerClient::message);
+        peer->send({{"type", "profile"}, {"id", id + 1}, {"message", "Not yours."}});
+        peer->send({{"type", "profile"}, {"message", "No id."}});
+        QVERIFY(waitFor([&] { return messages.size() == 2; }));
+        QVERIFY(!action->isEnabled());
+        QCOMPARE(warning->text(), QStringLiteral("Contacting the server..."));
+
+        // Switching the mode gives the button back.
+        mode->click();
+        QVERIFY(action->isEnabled());
+        QCOMPARE(dialog.pendingRequest(), -1);
+        mode->click();
+        QVERIFY(!dialog.isCreateMode());
+
+        action->click();
+        QVERIFY(waitFor([&] { return peer->count(QStringLiteral("login")) == 2; }));
+        QVERIFY(!action->isEnabled());
+        peer->closeClient();
+        QVERIFY(waitFor([&] { return action->isEnabled(); }));
+        QCOMPARE(warning->text(),
+                 QStringLiteral("Not connected to the server. Check the address in Settings."));
+        QCOMPARE(dialog.pendingRequest(), -1);
+        client.disconnectFromServer();
     }
 };
 

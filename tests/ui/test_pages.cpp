@@ -1,16 +1,22 @@
 // The Play page, the sign-in dialog and the Support page as widgets: the dialog against a real
 // orx-server, the Support buttons through a URL handler instead of a browser.
 #include "core/cfg.h"
+#include "gamedata/registry.h"
 #include "net/serverclient.h"
 #include "scriptedclient.h"
 #include "ui/logindialog.h"
+#include "ui/mainwindow.h"
 #include "ui/playpage.h"
 #include "ui/supportpage.h"
 #include "ui/theme.h"
+#include "ui/updatedialog.h"
 
+#include <QAbstractSpinBox>
 #include <QApplication>
+#include <QComboBox>
 #include <QDesktopServices>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -37,6 +43,57 @@ class TestPages : public QObject {
                 return b;
         }
         return nullptr;
+    }
+
+    // The visible buttons, fields and labels given less height than they need: their size hint,
+    // or for a word-wrapped label its height for its width.
+    static QStringList clipped(QWidget *root)
+    {
+        QStringList out;
+        for (QWidget *w : root->findChildren<QWidget *>()) {
+            if (!w->isVisible() || qobject_cast<QAbstractSpinBox *>(w->parentWidget()) ||
+                qobject_cast<QComboBox *>(w->parentWidget()))
+                continue; // the parts of a spin box or combo box are sized by it
+            int need = -1;
+            QString text;
+            if (auto *label = qobject_cast<QLabel *>(w)) {
+                if (label->text().isEmpty())
+                    continue;
+                need = label->wordWrap() ? label->heightForWidth(label->width()) : label->sizeHint().height();
+                text = label->text();
+            } else if (auto *button = qobject_cast<QAbstractButton *>(w)) {
+                need = button->sizeHint().height();
+                text = button->text();
+            } else if (qobject_cast<QLineEdit *>(w) || qobject_cast<QComboBox *>(w) ||
+                       qobject_cast<QAbstractSpinBox *>(w)) {
+                need = w->sizeHint().height();
+                text = w->objectName();
+            } else {
+                continue;
+            }
+            need = qMin(need, w->maximumHeight()); // a height fixed on purpose
+            if (w->height() < need)
+                out << QStringLiteral("%1 \"%2\" %3 high, needs %4")
+                           .arg(QString::fromLatin1(w->metaObject()->className()), text.left(40))
+                           .arg(w->height())
+                           .arg(need);
+        }
+        return out;
+    }
+
+    static void checkDialog(QDialog *dialog, const QString &name)
+    {
+        // Not activated, so no field has the focus: the focus rules draw a thicker border, and a
+        // layout does not follow a size hint that changes with the focus.
+        dialog->setAttribute(Qt::WA_ShowWithoutActivating);
+        dialog->show();
+        QVERIFY(QTest::qWaitForWindowExposed(dialog));
+        dialog->adjustSize();
+        QTRY_VERIFY2(clipped(dialog).isEmpty(), qPrintable(name + ": " + clipped(dialog).join("; ")));
+        dialog->resize(dialog->minimumSize());
+        QTRY_VERIFY2(clipped(dialog).isEmpty(),
+                     qPrintable(name + " at its smallest: " + clipped(dialog).join("; ")));
+        dialog->hide();
     }
 
 private slots:
@@ -213,6 +270,69 @@ private slots:
         QTEST(problems, "problems");
         SupportPage page(nullptr, json);
         QCOMPARE(page.findChildren<QPushButton *>(QStringLiteral("Primary")).size(), services.size());
+    }
+
+    // Every page at the window's first and smallest size, and every dialog at its opening and
+    // smallest size: no visible button, field or label is given less height than it needs.
+    void nothingClipped()
+    {
+        // The window cleans its application folder's "update" at start: a folder of its own.
+        QTemporaryDir app;
+        QVERIFY(app.isValid());
+        cfg::setAppDirForTesting(app.path());
+        const auto restore = qScopeGuard([] { cfg::setAppDirForTesting(QString()); });
+        cfg::set(QStringLiteral("server/auto_connect"), false);
+        cfg::set(QStringLiteral("online/upnp"), false);
+        // The shipped game definition: the Build game page shows the game and its step 2.
+        QString error;
+        QVERIFY2(GameRegistry::load(&error), qPrintable(error));
+        LaunchOptions options;
+        options.page = QStringLiteral("play");
+        MainWindow window(options);
+        // The Play page with everything it can show.
+        window.playPage()->setBuildNotice(
+            QStringLiteral(
+                "The title update on this PC is title update 1. Orvex Rovivi plays with title update "
+                "3 only: the game's code is built for it.\n\nOpen Build game, choose title update 3 "
+                "in step 2, then press CHECK AND BUILD."),
+            true);
+        window.playPage()->setUpdate(
+            QStringLiteral("UPDATE TO 0.1.9"),
+            QStringLiteral("Orvex Rovivi 0.1.9 is out. Players on another version cannot "
+                           "play you. It is installed once the game is closed."));
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        for (const QSize size : {QSize(1180, 820), window.minimumSize()}) {
+            window.resize(size);
+            for (int page = 0; page < MainWindow::pageNames().size(); ++page) {
+                window.showPage(page);
+                const QString where = QStringLiteral("%1 at %2x%3")
+                                          .arg(MainWindow::pageNames().at(page))
+                                          .arg(size.width())
+                                          .arg(size.height());
+                QTRY_VERIFY2(clipped(&window).isEmpty(),
+                             qPrintable(where + ": " + clipped(&window).join("; ")));
+            }
+        }
+
+        LoginDialog signIn(nullptr, QStringLiteral("Ann"));
+        checkDialog(&signIn, QStringLiteral("sign in"));
+        signIn.setCreateMode(true);
+        checkDialog(&signIn, QStringLiteral("create account"));
+        signIn.showWelcome();
+        checkDialog(&signIn, QStringLiteral("welcome"));
+        if (QTest::currentTestFailed())
+            return;
+        const QJsonObject offer{{"version", "0.1.9"},
+                                {"notes", "Faster matchmaking.\nA fix for the lobby list that lost a page."},
+                                {"page", "https://example.org/orx/0.1.9"}};
+        UpdateDialog update(offer, true, QString());
+        checkDialog(&update, QStringLiteral("update"));
+        UpdateDialog cannot(
+            offer, false,
+            QStringLiteral("This copy of Orvex Rovivi is in a folder it cannot write to: download "
+                           "the new release from its page."));
+        checkDialog(&cannot, QStringLiteral("update, not possible here"));
     }
 };
 

@@ -1,7 +1,9 @@
 // The main window's decisions and the Play page's content as tables: no widgets, no window.
 #include "core/cfg.h"
+#include "gamedata/registry.h"
 #include "ui/accountrules.h"
 #include "ui/playview.h"
+#include "ui/settingsrules.h"
 #include "ui/windowcontroller.h"
 
 #include <QDir>
@@ -336,6 +338,198 @@ private slots:
         // A stand-in game (no ".exe") never gets a notice, even without a disc.
         cfg::set(QStringLiteral("games/orx/exe"), dir.filePath(QStringLiteral("orx-testgame")));
         QCOMPARE(c.buildNotice(gatherBuildFacts(gameId)), QString());
+    }
+
+    void releaseCheckRules_data()
+    {
+        QTest::addColumn<bool>("packaged");
+        QTest::addColumn<bool>("exe");
+        QTest::addColumn<bool>("another");
+        QTest::addColumn<QString>("problem");
+        QTest::addColumn<QString>("label");
+        QTest::addColumn<QString>("log"); // empty: nothing happens
+        QTest::addColumn<QString>("notice");
+        QTest::addColumn<bool>("error");
+        const QString rebuildLog =
+            QStringLiteral("build orx: built from another release than this one's: building again");
+        const QString rebuildNotice = QStringLiteral(
+            "This update changed the game itself: it is being put together again on Build game (once, a few "
+            "minutes at most).");
+        const QString updateLog =
+            QStringLiteral("build orx: the title update in place is not this release's: asking for it");
+        QTest::newRow("built by another release") << true << true << true << ""
+                                                  << "title update 3" << rebuildLog << rebuildNotice << false;
+        QTest::newRow("wrong title update")
+            << true << true << false << "The title update on this PC is title update 1."
+            << "title update 3" << updateLog
+            << "Orvex Rovivi now needs title update 3. Choose it on Build game, step 2: the game is then "
+               "built "
+               "again."
+            << true;
+        QTest::newRow("wrong title update, built by another release: the update first")
+            << true << true << true << "The title update on this PC is title update 1."
+            << "title update 3" << updateLog
+            << "Orvex Rovivi now needs title update 3. Choose it on Build game, step 2: the game is then "
+               "built "
+               "again."
+            << true;
+        QTest::newRow("no definition")
+            << true << true << false << "The title update on this PC is not complete."
+            << "" << updateLog
+            << "Orvex Rovivi now needs another title update. Choose it on Build game, step 2: the game is "
+               "then "
+               "built again."
+            << true;
+        QTest::newRow("not packaged") << false << true << true << "Wrong."
+                                      << "title update 3"
+                                      << ""
+                                      << "" << false;
+        QTest::newRow("executable missing") << true << false << true << "Wrong."
+                                            << "title update 3"
+                                            << ""
+                                            << "" << false;
+        QTest::newRow("this release's game") << true << true << false << ""
+                                             << "title update 3"
+                                             << ""
+                                             << "" << false;
+    }
+    void releaseCheckRules()
+    {
+        QFETCH(bool, packaged);
+        QFETCH(bool, exe);
+        QFETCH(bool, another);
+        QFETCH(QString, problem);
+        QFETCH(QString, label);
+        QFETCH(QString, log);
+        ReleaseFacts f;
+        f.packaged = packaged;
+        f.exeExists = exe;
+        f.builtByAnotherRelease = another;
+        f.titleUpdateProblem = problem;
+        f.titleUpdateLabel = label;
+        const ReleaseAction a = WindowController::releaseCheck(f, QStringLiteral("orx"));
+        QCOMPARE(a.rebuild, !log.isEmpty());
+        QCOMPARE(a.logLine, log);
+        QTEST(a.notice, "notice");
+        QTEST(a.noticeIsError, "error");
+    }
+
+    // The facts of the release check from folders laid out here, as a packaged launcher has them.
+    void releaseFactsFromFolders_data()
+    {
+        QTest::addColumn<bool>("packaged");
+        QTest::addColumn<bool>("exe");
+        QTest::addColumn<QByteArray>("built"); // "built.txt" against "project/VERSION" 2
+        QTest::addColumn<QByteArray>("xexp");  // "disc/default.xexp", nothing when empty
+        QTest::addColumn<bool>("another");
+        QTest::addColumn<bool>("problem");
+        QTest::addColumn<QString>("label");
+        QTest::newRow("built by another release")
+            << true << true << QByteArray("1\n") << QByteArray() << true << false << "title update 3";
+        QTest::newRow("this release's build")
+            << true << true << QByteArray("2\n") << QByteArray() << false << false << "title update 3";
+        QTest::newRow("wrong title update")
+            << true << true << QByteArray("2\n") << QByteArray("not the update") << false << true
+            << "title update 3";
+        QTest::newRow("not packaged")
+            << false << true << QByteArray("1\n") << QByteArray("not the update") << false << false << "";
+        QTest::newRow("executable missing")
+            << true << false << QByteArray("1\n") << QByteArray("not the update") << false << false << "";
+    }
+    void releaseFactsFromFolders()
+    {
+        QFETCH(bool, packaged);
+        QFETCH(bool, exe);
+        QFETCH(QByteArray, built);
+        QFETCH(QByteArray, xexp);
+        QString error;
+        QVERIFY2(GameRegistry::load(&error), qPrintable(error)); // the shipped definition
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString app = dir.filePath(QStringLiteral("app"));
+        QVERIFY(QDir().mkpath(app));
+        if (packaged)
+            QVERIFY(QDir().mkpath(app + QStringLiteral("/games")));
+        cfg::setAppDirForTesting(app);
+        cfg::init(dir.filePath(QStringLiteral("orx-launcher.ini")));
+        const QString folder = dir.filePath(QStringLiteral("game"));
+        cfg::set(QStringLiteral("games/orx/folder"), folder);
+        cfg::set(QStringLiteral("games/orx/exe"), folder + QStringLiteral("/orx.exe"));
+        const auto put = [&](const QString &name, const QByteArray &bytes) {
+            QVERIFY(QDir().mkpath(QFileInfo(folder + QLatin1Char('/') + name).absolutePath()));
+            QFile f(folder + QLatin1Char('/') + name);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(bytes);
+        };
+        put(QStringLiteral("project/VERSION"), "2\n");
+        put(QStringLiteral("built.txt"), built);
+        if (exe)
+            put(QStringLiteral("orx.exe"), "MZ");
+        if (!xexp.isEmpty())
+            put(QStringLiteral("disc/default.xexp"), xexp);
+        const ReleaseFacts f = gatherReleaseFacts(QStringLiteral("orx"));
+        cfg::setAppDirForTesting(QString());
+        QCOMPARE(f.packaged, packaged);
+        QCOMPARE(f.exeExists, exe);
+        QTEST(f.builtByAnotherRelease, "another");
+        QTEST(!f.titleUpdateProblem.isEmpty(), "problem");
+        QTEST(f.titleUpdateLabel, "label");
+    }
+
+    void hideIpTexts_data()
+    {
+        QTest::addColumn<bool>("hide");
+        QTest::addColumn<bool>("always");
+        QTest::addColumn<int>("ping");
+        QTest::addColumn<int>("directAbove");
+        QTest::addColumn<QString>("text");
+        const QString every = QStringLiteral(
+            "With this on, every match goes through the server in Virginia: at least 80 ms of ping from here "
+            "(your ping to it is 40 ms), even against a player next door.");
+        QTest::newRow("off") << false << false << 40 << 150 << "";
+        QTest::newRow("off, always ticked") << false << true << 40 << 150 << "";
+        QTest::newRow("no ping yet") << true << false << 0 << 150 << "";
+        QTest::newRow("on, the server tries direct")
+            << true << false << 40 << 150
+            << "With this on, a match goes through the server in Virginia: at least 80 ms of ping from here "
+               "(your ping to it is 40 ms). When that is over 150 ms, the match tries your opponent directly "
+               "and "
+               "plays that way if it is faster: they can then see your address.";
+        QTest::newRow("on, always") << true << true << 40 << 150 << every;
+        QTest::newRow("on, the server names no limit") << true << false << 40 << 0 << every;
+    }
+    void hideIpTexts()
+    {
+        QFETCH(bool, hide);
+        QFETCH(bool, always);
+        QFETCH(int, ping);
+        QFETCH(int, directAbove);
+        QTEST(hideIpText(hide, always, ping, directAbove), "text");
+    }
+
+    void delayNotes_data()
+    {
+        QTest::addColumn<int>("frames");
+        QTest::addColumn<QString>("label");
+        QTest::addColumn<QString>("text");
+        const QString autoNote = QStringLiteral(
+            "Auto: the delay comes from the ping between you and your opponent, the same in both games.");
+        QTest::newRow("auto") << -1 << "Auto" << autoNote;
+        QTest::newRow("nothing chosen") << -2 << "" << autoNote;
+        QTest::newRow("0 frames")
+            << 0 << "0 frames"
+            << "0 frames of delay, or the other player's when it is larger (Auto counts as "
+               "the ping's).";
+        QTest::newRow("2 frames")
+            << 2 << "2 frames"
+            << "2 frames of delay, or the other player's when it is larger (Auto counts as "
+               "the ping's).";
+    }
+    void delayNotes()
+    {
+        QFETCH(int, frames);
+        QFETCH(QString, label);
+        QTEST(delayNote(frames, label), "text");
     }
 
     void buildNoticeRules_data()
