@@ -122,6 +122,10 @@ private slots:
         QFETCH(uint, nativeKey);
         QFETCH(int, code);
         QFETCH(int, accepted);
+#ifdef _WIN32
+        if (nativeKey != 0)
+            QSKIP("X11's native data (a keysym); the Win32 platform suite checks real Windows key messages");
+#endif
         const QKeyEvent event(QEvent::KeyPress, key, Qt::KeyboardModifiers(modifiers), 0, nativeKey, 0);
         QCOMPARE(platform::virtualKeyCode(event), code);
         QCOMPARE(KeyDialog::acceptedCode(code), accepted);
@@ -171,6 +175,10 @@ private slots:
         QFETCH(QList<int>, otherKeys);
         QFETCH(QString, status);
         QFETCH(QString, hint);
+#ifdef _WIN32
+        if (press == RightShiftX11)
+            QSKIP("an X11 key event (keysym and keycode); the Win32 platform suite checks real Windows key messages");
+#endif
 
         KeyboardBox box;
         box.show();

@@ -1,6 +1,7 @@
 #include "tst_gamedata.h"
 
 #include "core/cfg.h"
+#include "testutil.h"
 #include "gamedata/region.h"
 #include "gamedata/registry.h"
 #include "x360/disc.h"
@@ -150,7 +151,7 @@ void TestGameData::demoReleaseMatchesDefinition()
     const Game &game = loadedGame();
     const QString dir = m_dir.filePath(QStringLiteral("demo"));
     QProcess tool;
-    tool.start(qEnvironmentVariable("ORX_BIN_DIR") + QLatin1String("/orx-x360"), {"make-demo", dir});
+    tool.start(testutil::binary(QStringLiteral("orx-x360")), {"make-demo", dir});
     QVERIFY(tool.waitForFinished(120000));
     QCOMPARE(tool.exitCode(), 0);
 

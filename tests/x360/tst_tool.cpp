@@ -3,6 +3,7 @@
 #include "tst_tool.h"
 
 #include "fixtures.h"
+#include "testutil.h"
 #include "x360/package.h"
 #include "x360/writer/discwriter.h"
 
@@ -27,7 +28,7 @@ QByteArray sha1(const QByteArray &bytes)
 void TestTool::initTestCase()
 {
     QVERIFY(m_dir.isValid());
-    m_tool = qEnvironmentVariable("ORX_BIN_DIR") + QLatin1String("/orx-x360");
+    m_tool = testutil::binary(QStringLiteral("orx-x360"));
     QVERIFY2(QFileInfo(m_tool).isExecutable(), qPrintable(m_tool));
     const Result made = run({"make-demo", m_dir.filePath("demo")});
     QCOMPARE(made.code, 0);

@@ -7,6 +7,10 @@
 #include <QDir>
 #include <QFile>
 #include <cstdio>
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
 
 namespace {
 
@@ -33,6 +37,10 @@ int usageError(const QString &why)
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
+#ifdef _WIN32
+    // "cat" writes a file's bytes: standard output must not turn its line feeds into CR LF.
+    _setmode(_fileno(stdout), _O_BINARY);
+#endif
     Options options;
     QStringList args;
     for (const QString &arg : app.arguments().mid(1)) {
