@@ -88,6 +88,19 @@ fetch_source() {
     (cd "$dest" && apt-get source -qq "$pkg=$version" >/dev/null)
 }
 
+# finish_prefix NAME WORK PREFIX VERSION START: moves the installed WORK/prefix into place whole,
+# and only then marks it complete.
+finish_prefix() {
+    local name=$1 work=$2 prefix=$3 version=$4 start=$5
+    mv "$work/prefix" "$prefix"
+    # CMake files (and Qt's qt.toolchain.cmake) name the prefix they were installed to.
+    grep -rlF "$work/prefix" "$prefix" 2>/dev/null | while read -r f; do
+        sed -i "s|$work/prefix|$prefix|g" "$f"; done
+    echo "$version built in $((SECONDS - start)) s" >"$prefix/.complete"
+    rm -rf "$work"
+    say "$name built and cached in $prefix ($((SECONDS - start)) s)"
+}
+
 build_qt() {
     [ -f "$QT_PREFIX/.complete" ] && return
     local work="$QT_PREFIX.work" start=$SECONDS
@@ -109,13 +122,7 @@ build_qt() {
         say "Qt's build failed: $work/build.log"; exit 1; }
     cmake --install "$work/build" >"$work/install.log" 2>&1 || {
         tail -20 "$work/install.log" >&2; say "Qt's install failed"; exit 1; }
-    mv "$work/prefix" "$QT_PREFIX"
-    # Qt's cmake files and qt.toolchain.cmake name the prefix they were installed to.
-    grep -rlF "$work/prefix" "$QT_PREFIX" 2>/dev/null | while read -r f; do
-        sed -i "s|$work/prefix|$QT_PREFIX|g" "$f"; done
-    echo "$QT_VERSION_DEB built in $((SECONDS - start)) s" >"$QT_PREFIX/.complete"
-    rm -rf "$work"
-    say "Qt built and cached in $QT_PREFIX ($((SECONDS - start)) s)"
+    finish_prefix Qt "$work" "$QT_PREFIX" "$QT_VERSION_DEB" "$start"
 }
 
 build_sdl() {
@@ -131,12 +138,7 @@ build_sdl() {
           -DCMAKE_INSTALL_PREFIX="$work/prefix" "${SDL_OPTIONS[@]}" &&
       cmake --build "$work/build" && cmake --install "$work/build"; } >"$work/build.log" 2>&1 || {
         tail -30 "$work/build.log" >&2; say "SDL2's build failed: $work/build.log"; exit 1; }
-    mv "$work/prefix" "$SDL_PREFIX"
-    grep -rlF "$work/prefix" "$SDL_PREFIX" 2>/dev/null | while read -r f; do
-        sed -i "s|$work/prefix|$SDL_PREFIX|g" "$f"; done
-    echo "$SDL_VERSION_DEB built in $((SECONDS - start)) s" >"$SDL_PREFIX/.complete"
-    rm -rf "$work"
-    say "SDL2 built and cached in $SDL_PREFIX ($((SECONDS - start)) s)"
+    finish_prefix SDL2 "$work" "$SDL_PREFIX" "$SDL_VERSION_DEB" "$start"
 }
 
 mkdir -p "$CACHE"
