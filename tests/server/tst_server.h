@@ -120,6 +120,16 @@ private slots:
     void floodingClientIsSlowedDown();
     void floodThroughTheTunnelDropsPacketsNotThePlayer();
     void relayKeepsPacketsThroughAFloodBurst();
+    // tst_trust.cpp
+    void forgedResultsAreRefused_data();
+    void forgedResultsAreRefused();
+    void kingOfTheHillForgedOutcomeLosesTheHill();
+    void dropGraceCountsFromTheLatestDrop();
+    void storedTokenFormIsNeverAToken();
+    void oldDatabaseIsMigratedAtStart();
+    void failedWritesAreAnsweredAsFailures();
+    void pathRttIsClamped();
+
     // tst_bounds.cpp
     void echoedFieldsAreCut();
     void lobbyAndOnlineRepliesBoundedWhenFull();

@@ -39,6 +39,8 @@ bool validName(const QString &name)
     return re.match(name).hasMatch();
 }
 
+const QString CannotStore = QStringLiteral("The server cannot store that right now: try again in a moment.");
+
 bool validPassword(const QString &password)
 {
     return password.size() >= 6 && password.size() <= 128;
@@ -91,12 +93,15 @@ void Server::handleRegister(Connection *c, const QJsonObject &msg)
             return;
         conn->release();
         const int id = m_db.createAccount(name, salt, hash, iterations);
-        if (id < 0)
+        if (id == -1)
             return conn->sendError(msg, "name_taken", QStringLiteral("The name %1 is taken.").arg(name));
+        if (id < 0)
+            return conn->sendError(msg, "server_error", CannotStore);
         m_throttle.signedUp(address, nowMs());
         serverLog(QStringLiteral("new account %1 from %2").arg(name, address));
         const QString token = newToken();
-        m_db.addSession(token, id);
+        if (!m_db.addSession(token, id))
+            return conn->sendError(msg, "server_error", CannotStore);
         signIn(conn, msg, id, token);
     });
 }
@@ -129,7 +134,8 @@ void Server::handleLogin(Connection *c, const QJsonObject &msg)
                       }
                       m_throttle.loginSucceeded(address, name, nowMs());
                       const QString token = newToken();
-                      m_db.addSession(token, row.id);
+                      if (!m_db.addSession(token, row.id))
+                          return conn->sendError(msg, "server_error", CannotStore);
                       signIn(conn, msg, row.id, token);
                   });
 }

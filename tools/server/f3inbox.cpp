@@ -261,7 +261,10 @@ void F3Inbox::handleDone(Connection *c, int accountId, const QJsonObject &msg)
                              {"folder", QDir::toNativeSeparators(it->folder)},
                              {"files", QJsonArray::fromStringList(it->order)},
                              {"bytes", it->bytes}};
-    m_db.storeReport(accountId, "f3_report", record);
+    if (!m_db.storeReport(accountId, "f3_report", record)) {
+        // Not recorded, so not kept: an untracked folder would never be counted or cleared.
+        return failToStore(c, accountId, msg);
+    }
     m_accountBytes[accountId] += it->bytes;
     serverLog(QStringLiteral("F3 report %1 stored in %2").arg(it->id, QDir::toNativeSeparators(it->folder)));
     const QString id = it->id;

@@ -72,7 +72,7 @@ lobby::Member LobbyHub::newMember(Player *p, const QJsonObject &msg) const
     if (m.character.isEmpty())
         m.character = "-";
     m.link = msg.value("link").toString().left(16);
-    m.serverRtt = msg.value("server_rtt").isDouble() ? qBound(0, msg.value("server_rtt").toInt(), 60000) : -1;
+    m.serverRtt = matchrules::clampRtt(msg.value("server_rtt"), -1);
     return m;
 }
 

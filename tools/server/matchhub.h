@@ -1,5 +1,6 @@
 #pragma once
 
+#include "matchrules.h"
 #include "players.h"
 
 #include <QHash>
@@ -69,6 +70,7 @@ struct Match {
     qint64 seed = 0;
     bool haveResult[2] = {false, false};
     QJsonObject result[2];
+    int drops[2] = {0, 0}; // connection drops while playing: each starts a grace of its own
     QTimer timer; // the deadline of the current stage
 };
 
@@ -178,7 +180,7 @@ private:
     void decideResult(Match *m);
     // series.cpp
     Series *newSeries(Match *m);
-    void seriesAfterMatch(Series *s, const QJsonObject &result);
+    void seriesAfterMatch(Series *s, const MatchVerdict &verdict);
     void seriesReady(Player *p, const QJsonObject &msg);
     void seriesDeadline(const QString &id);
     void seriesLeave(Series *s, int side);
@@ -196,6 +198,8 @@ private:
     void rememberForReturn(int accountId, const QJsonObject &msg);
     void sayAgainOnReturn(int accountId);
     Player *player(int accountId) const;
+    // The player's name, empty when the server holds no record of them.
+    QString nameOf(int accountId) const;
     int sideOf(const Match *m, int accountId) const;
     QString newId(char prefix) const;
 

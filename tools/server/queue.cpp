@@ -43,7 +43,7 @@ void MatchHub::queueJoin(Player *p, const QJsonObject &msg)
     s.relay = msg.value("relay").toBool();
     s.hideAlways = msg.value("hide_always").toBool();
     s.link = msg.value("link").toString().left(16);
-    s.serverRtt = msg.value("server_rtt").isDouble() ? qBound(0, msg.value("server_rtt").toInt(), 60000) : -1;
+    s.serverRtt = matchrules::clampRtt(msg.value("server_rtt"), -1);
     s.delay = qBound(0, msg.value("delay").toInt(1), 10);
     s.delayAuto = msg.value("delay_auto").toBool();
     s.joinedMs = m_server->nowMs();
