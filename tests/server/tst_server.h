@@ -120,6 +120,10 @@ private slots:
     void floodingClientIsSlowedDown();
     void floodThroughTheTunnelDropsPacketsNotThePlayer();
     void relayKeepsPacketsThroughAFloodBurst();
+    void newConnectionsPerAddressAreRated();
+    void badLinesCountAgainstTheRate();
+    void emptyLinesDoNotKeepAConnection();
+    void writeBacklogOfAllConnectionsIsBounded();
     // tst_trust.cpp
     void forgedResultsAreRefused_data();
     void forgedResultsAreRefused();

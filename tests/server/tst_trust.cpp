@@ -46,8 +46,7 @@ void TestServer::forgedResultsAreRefused_data()
     QTest::newRow("casual draw") << false << QJsonObject{{"outcome", "draw"}};
     QTest::newRow("agreed without a winner") << false << QJsonObject{{"outcome", "agreed"}};
     QTest::newRow("an unknown word") << true << QJsonObject{{"outcome", "walkover"}};
-    QTest::newRow("side 3 wins") << true
-                                 << QJsonObject{{"winner", 3}, {"p1_rounds", 0}, {"p2_rounds", 0}};
+    QTest::newRow("side 3 wins") << true << QJsonObject{{"winner", 3}, {"p1_rounds", 0}, {"p2_rounds", 0}};
     QTest::newRow("no winner, no outcome") << false << QJsonObject{{"p1_rounds", 2}};
     QTest::newRow("winner as text") << true << QJsonObject{{"winner", "1"}};
 }

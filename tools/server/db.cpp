@@ -27,8 +27,8 @@ bool Db::run(QSqlQuery &q, const QString &sql)
     if (sql.isEmpty() ? q.exec() : q.exec(sql))
         return true;
     // SQLite's own words: a full disk, a locked file, a broken constraint.
-    qWarning("orx-server: database: %s failed: %s", qPrintable((sql.isEmpty() ? q.lastQuery() : sql).left(60)),
-             qPrintable(q.lastError().text()));
+    qWarning("orx-server: database: %s failed: %s",
+             qPrintable((sql.isEmpty() ? q.lastQuery() : sql).left(60)), qPrintable(q.lastError().text()));
     return false;
 }
 
@@ -330,7 +330,8 @@ bool Db::recordMatch(const QJsonObject &match, const CasualCount *casual)
 {
     if (!begin())
         return false;
-    if ((casual && !countCasual(*casual)) || !insertRecord("matches", match.value("match").toString(), match)) {
+    if ((casual && !countCasual(*casual)) ||
+        !insertRecord("matches", match.value("match").toString(), match)) {
         rollback();
         return false;
     }

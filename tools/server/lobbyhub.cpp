@@ -154,16 +154,16 @@ void LobbyHub::join(Player *p, const QJsonObject &msg)
         const QString mine = QStringLiteral("%1:%2").arg(p->accountId).arg(l->id);
         QList<qint64> &tries = m_wrongPasswords[mine];
         tries.removeIf([now](qint64 at) { return now - at >= Throttle::FailureWindowMs; });
-        if (tries.size() >= Throttle::MaxFailures || t.loginBlocked(c->peerAddress(), key, now))
+        if (tries.size() >= Throttle::MaxFailures || t.loginBlocked(c->addressKey(), key, now))
             return c->sendError(msg, "too_many_tries",
                                 "Too many wrong passwords. Try again in a few minutes.");
         if (msg.value("password").toString() != l->password) {
             tries.append(now);
-            t.loginFailed(c->peerAddress(), key, now);
+            t.loginFailed(c->addressKey(), key, now);
             return c->sendError(msg, "wrong_password", "Wrong lobby password.");
         }
         m_wrongPasswords.remove(mine);
-        t.clearFailures(c->peerAddress(), key);
+        t.clearFailures(c->addressKey(), key);
     }
     if (l->kind == Kind::Koth && !c->clientFeatures.contains("koth"))
         return c->sendError(msg, "no_koth", "Your launcher does not play King of the Hill lobbies.");

@@ -109,8 +109,7 @@ QString parseCreate(const QJsonObject &msg, const QString &hostName, int default
     if (out.character.isEmpty())
         out.character = QStringLiteral("-");
     out.link = msg.value("link").toString().left(16);
-    out.serverRtt =
-        matchrules::clampRtt(msg.value("server_rtt"), -1);
+    out.serverRtt = matchrules::clampRtt(msg.value("server_rtt"), -1);
     return {};
 }
 

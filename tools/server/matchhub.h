@@ -71,7 +71,7 @@ struct Match {
     bool haveResult[2] = {false, false};
     QJsonObject result[2];
     int drops[2] = {0, 0}; // connection drops while playing: each starts a grace of its own
-    QTimer timer; // the deadline of the current stage
+    QTimer timer;          // the deadline of the current stage
 };
 
 // A ranked set or casual series between two players; index 0 is side 1 in all its matches.

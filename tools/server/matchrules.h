@@ -5,7 +5,17 @@
 #include <QString>
 
 // What the server made of a match's reports. Decided here, never taken from what a client sent.
-enum class MatchStatus { Agreed, Draw, Disputed, Desync, Error, Sparring, Disconnected, Abandoned, Unconfirmed };
+enum class MatchStatus {
+    Agreed,
+    Draw,
+    Disputed,
+    Desync,
+    Error,
+    Sparring,
+    Disconnected,
+    Abandoned,
+    Unconfirmed
+};
 
 // The status as the protocol writes it.
 QString statusName(MatchStatus status);

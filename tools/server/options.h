@@ -42,6 +42,12 @@ struct ServerOptions {
     // handshakeS, and a connection silent for idleS (four of the launcher's pings) is closed.
     int maxConnections = 1024;
     int maxPerAddress = 16;
+    // New connections from one address (an IPv6 address by its /64): a bucket of connBurst that
+    // refills connRate a second, checked before any TLS work.
+    int connBurst = 20;
+    double connRate = 2;
+    // What all connections together may have waiting to be written, in MB.
+    int backlogTotalMb = 256;
     int handshakeS = 10;
     int idleS = 120;
     // Password hashing threads, and how long an unused session token stays valid.

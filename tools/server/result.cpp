@@ -6,7 +6,6 @@
 
 #include <QJsonArray>
 
-
 void MatchHub::matchState(Player *p, const QJsonObject &msg)
 {
     Match *m = matchOf(p, msg, false);
@@ -26,7 +25,8 @@ void MatchHub::result(Player *p, const QJsonObject &msg)
     if (i < 0)
         return;
     if (m->haveResult[i])
-        return p->conn->reply(msg, QJsonObject{{"type", "result_ack"}, {"match", m->id}}); // a repeat changes nothing
+        return p->conn->reply(
+            msg, QJsonObject{{"type", "result_ack"}, {"match", m->id}}); // a repeat changes nothing
     // Only what a launcher sends is taken; anything else is refused and the player may still send
     // a proper result before the wait ends.
     QString why;

@@ -50,7 +50,8 @@ QJsonObject MatchHub::seriesObject(const Series *s, int i) const
                   {"you_ready", s->ready[i]},
                   {"them_ready", s->ready[1 - i]}};
     if (s->ranked)
-        o.insert("keeps", sideIndex(s->lastWinner) >= 0 ? nameOf(s->acc[sideIndex(s->lastWinner)]) : QString());
+        o.insert("keeps",
+                 sideIndex(s->lastWinner) >= 0 ? nameOf(s->acc[sideIndex(s->lastWinner)]) : QString());
     if (s->state == Series::State::Between)
         o.insert("seconds_left", int(qMax<qint64>(0, (s->deadlineMs - m_server->nowMs() + 999) / 1000)));
     if (s->state == Series::State::Over) {
