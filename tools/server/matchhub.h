@@ -18,6 +18,7 @@ struct Search {
     QString game, mode, region, character, link;
     bool ranked = false, strict = false, relay = false, hideAlways = false, delayAuto = false;
     int maxPing = 0, serverRtt = -1, delay = 1;
+    int elo = 0; // ranked: the player's Elo in this game and mode when the search began
     qint64 joinedMs = 0;
 };
 
@@ -139,6 +140,9 @@ public:
     void sweep();
 
     int searchingCount() const { return int(m_queue.size()); }
+    // How long the last pairing pass took, and the longest so far (microseconds).
+    qint64 lastPassUs() const { return m_lastPassUs; }
+    qint64 longestPassUs() const { return m_longestPassUs; }
     int playingCount() const;
     QJsonObject gamesObject() const;
 
@@ -148,6 +152,9 @@ private:
     void queueLeave(Player *p, const QJsonObject &msg);
     void removeFromQueue(int accountId);
     void requeue(const Search &s);
+    // Asks for a pairing pass on the next turn of the event loop: however many searches come in
+    // meanwhile, one pass.
+    void schedulePass();
     void pairPass();
     bool compatible(const Search &a, const Search &b, qint64 now, int *estimate) const;
     int effectiveLimit(const Search &s, qint64 now) const;
@@ -222,4 +229,6 @@ private:
     static constexpr qint64 KeepApartMs = 120000;
     static constexpr qint64 ReturnSlackMs = 10000;
     QTimer m_pairTimer;
+    bool m_passPending = false;
+    qint64 m_lastPassUs = 0, m_longestPassUs = 0;
 };
