@@ -46,6 +46,7 @@ private slots:
     void f3ReportLimitsCountWhatIsStored_data();
     void f3ReportLimitsCountWhatIsStored();
     void f3ReportEmptyPackedFile();
+    void f3ReportsCountedFromDiskAndExpired();
 
     // tst_accounts.cpp
     void signUpRules_data();

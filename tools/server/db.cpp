@@ -88,6 +88,26 @@ const QStringList SchemaV1 = {
 
 } // namespace
 
+bool Db::hashPlainSessions()
+{
+    // Session rows from before hashing held the token itself: stored hashed from now on, and the
+    // stored form is the only one ever looked up.
+    QSqlQuery plain(m_db);
+    bool ok = run(plain, "SELECT token FROM sessions WHERE token NOT LIKE 'h:%'");
+    QStringList tokens;
+    while (ok && plain.next())
+        tokens << plain.value(0).toString();
+    plain.finish();
+    for (const QString &t : std::as_const(tokens)) {
+        QSqlQuery q(m_db);
+        q.prepare("UPDATE OR REPLACE sessions SET token = ? WHERE token = ?");
+        q.addBindValue(storedToken(t));
+        q.addBindValue(t);
+        ok = ok && run(q);
+    }
+    return ok;
+}
+
 bool Db::migrate(int from, QString *error)
 {
     // Each step and its new version in one transaction: a stop half-way leaves the old version.
@@ -101,20 +121,7 @@ bool Db::migrate(int from, QString *error)
             for (const QString &sql : SchemaV1)
                 ok = ok && exec(sql);
         } else if (version == 2) {
-            // Session rows from before hashing held the token itself: stored hashed from now on.
-            QSqlQuery plain(m_db);
-            ok = run(plain, "SELECT token FROM sessions WHERE token NOT LIKE 'h:%'");
-            QStringList tokens;
-            while (ok && plain.next())
-                tokens << plain.value(0).toString();
-            plain.finish();
-            for (const QString &t : std::as_const(tokens)) {
-                QSqlQuery q(m_db);
-                q.prepare("UPDATE OR REPLACE sessions SET token = ? WHERE token = ?");
-                q.addBindValue(storedToken(t));
-                q.addBindValue(t);
-                ok = ok && run(q);
-            }
+            ok = hashPlainSessions();
         }
         QSqlQuery v(m_db);
         v.prepare("UPDATE schema_version SET version = ?");
@@ -181,6 +188,11 @@ bool Db::open(const QString &path, QString *error)
                      .arg(path)
                      .arg(SchemaVersion)
                      .arg(why);
+        return false;
+    }
+    // Also at every start: a plain row put back from an old backup is never a way in as it is.
+    if (!hashPlainSessions()) {
+        *error = QStringLiteral("Cannot rewrite the session tokens of %1 hashed.").arg(path);
         return false;
     }
     return true;
@@ -378,6 +390,32 @@ qint64 Db::reportBytes(int accountId, const QString &type)
     while (q.next())
         total += QJsonDocument::fromJson(q.value(0).toByteArray()).object().value("bytes").toInteger();
     return total;
+}
+
+QList<Db::StoredReport> Db::storedReports(const QString &type, qint64 before)
+{
+    QList<StoredReport> out;
+    QSqlQuery q(m_db);
+    q.prepare("SELECT id, account_id, data FROM reports WHERE type = ? AND at < ?");
+    q.addBindValue(type);
+    q.addBindValue(before);
+    if (!run(q))
+        return out;
+    while (q.next()) {
+        const QString folder =
+            QJsonDocument::fromJson(q.value(2).toByteArray()).object().value("folder").toString();
+        if (!folder.isEmpty())
+            out.append({q.value(0).toLongLong(), q.value(1).toInt(), QDir::fromNativeSeparators(folder)});
+    }
+    return out;
+}
+
+bool Db::removeReport(qint64 id)
+{
+    QSqlQuery q(m_db);
+    q.prepare("DELETE FROM reports WHERE id = ?");
+    q.addBindValue(id);
+    return run(q);
 }
 
 int Db::countAccountReports(int accountId, qint64 since)

@@ -3,8 +3,10 @@
 #include <QByteArray>
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QList>
 #include <QSqlDatabase>
 #include <QString>
+#include <climits>
 #include <functional>
 
 class QSqlQuery;
@@ -93,6 +95,14 @@ public:
     int countReports(const QString &type);
     // The "bytes" of one account's stored reports of that type, added up.
     qint64 reportBytes(int accountId, const QString &type);
+    struct StoredReport {
+        qint64 id = 0;
+        int accountId = -1;
+        QString folder;
+    };
+    // Reports of that type with a "folder", stored before `before` (seconds since the epoch).
+    QList<StoredReport> storedReports(const QString &type, qint64 before = LLONG_MAX);
+    bool removeReport(qint64 id);
     // Crash, desync and pick reports of one account stored since `since` (seconds since the epoch).
     int countAccountReports(int accountId, qint64 since);
 
@@ -105,6 +115,7 @@ private:
     bool commit();
     void rollback();
     bool migrate(int from, QString *error);
+    bool hashPlainSessions();
     bool insertRecord(const char *table, const QString &id, const QJsonObject &data);
     bool countCasual(const CasualCount &c);
     QSqlDatabase m_db;

@@ -5,9 +5,12 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QJsonArray>
 #include <QRegularExpression>
+#include <QSet>
+#include <QStorageInfo>
 #include <QtEndian>
 
 #ifdef ORX_SERVER_HAVE_ZLIB
@@ -72,10 +75,77 @@ bool unpack(const QByteArray &packed, qint64 limit, QByteArray &out)
 
 } // namespace
 
-F3Inbox::F3Inbox(const QString &dataDir, Db &db, qint64 reportLimit, qint64 accountBudget)
+F3Inbox::F3Inbox(const QString &dataDir, Db &db, qint64 reportLimit, qint64 accountBudget, qint64 total,
+                 int days)
     : m_root(QDir(dataDir).filePath("reports")), m_db(db), m_reportLimit(reportLimit),
-      m_accountBudget(accountBudget)
+      m_accountBudget(accountBudget), m_total(total), m_days(days)
 {
+    expire();
+    countFromDisk();
+}
+
+namespace {
+
+qint64 folderBytes(const QString &folder)
+{
+    qint64 n = 0;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        it.next();
+        n += it.fileInfo().size();
+    }
+    return n;
+}
+
+} // namespace
+
+void F3Inbox::countFromDisk()
+{
+    m_accountBytes.clear();
+    m_totalBytes = 0;
+    QSet<QString> known;
+    for (const Db::StoredReport &r : m_db.storedReports("f3_report")) {
+        const QString folder = QDir(r.folder).absolutePath();
+        known.insert(folder);
+        const qint64 n = folderBytes(folder);
+        m_accountBytes[r.accountId] += n;
+        m_totalBytes += n;
+    }
+    const QStringList folders = QDir(m_root).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    int strays = 0;
+    for (const QString &name : folders) {
+        const QString folder = QDir(QDir(m_root).filePath(name)).absolutePath();
+        if (!known.contains(folder) && QDir(folder).removeRecursively())
+            ++strays;
+    }
+    if (strays > 0)
+        serverLog(QStringLiteral("%1 report folders without a record deleted").arg(strays));
+}
+
+int F3Inbox::expire()
+{
+    const qint64 before = QDateTime::currentSecsSinceEpoch() - qint64(m_days) * 86400;
+    int gone = 0;
+    for (const Db::StoredReport &r : m_db.storedReports("f3_report", before)) {
+        const qint64 n = folderBytes(r.folder);
+        if (!QDir(r.folder).removeRecursively() || !m_db.removeReport(r.id))
+            continue;
+        m_accountBytes[r.accountId] -= qMin(n, m_accountBytes.value(r.accountId));
+        m_totalBytes -= qMin(n, m_totalBytes);
+        ++gone;
+    }
+    if (gone > 0)
+        serverLog(QStringLiteral("%1 F3 reports older than %2 days deleted").arg(gone).arg(m_days));
+    return gone;
+}
+
+bool F3Inbox::diskNearlyFull() const
+{
+    QStorageInfo disk(QFileInfo(m_root).absolutePath());
+    if (!disk.isValid())
+        return false;
+    return disk.bytesAvailable() < FreeFloorBytes ||
+           disk.bytesAvailable() < disk.bytesTotal() / 100 * FreeFloorPercent;
 }
 
 F3Inbox::~F3Inbox()
@@ -111,14 +181,23 @@ void F3Inbox::failToStore(Connection *c, int accountId, const QJsonObject &msg)
 
 qint64 F3Inbox::room(int accountId, const Upload &u)
 {
-    if (!m_accountBytes.contains(accountId))
-        m_accountBytes.insert(accountId, m_db.reportBytes(accountId, "f3_report"));
+    // The uploads under way count against the total too, so many at once cannot pass it together.
+    qint64 underWay = 0;
+    for (const Upload &other : std::as_const(m_uploads))
+        underWay += &other == &u ? 0 : other.bytes;
     const qint64 budgetLeft = m_accountBudget - m_accountBytes.value(accountId);
-    return qMin(m_reportLimit, budgetLeft) - u.bytes;
+    const qint64 totalLeft = m_total - m_totalBytes - underWay;
+    return qMin(qMin(m_reportLimit, budgetLeft), totalLeft) - u.bytes;
 }
 
 QString F3Inbox::limitText(int accountId, const Upload &u)
 {
+    qint64 underWay = 0;
+    for (const Upload &other : std::as_const(m_uploads))
+        underWay += &other == &u ? 0 : other.bytes;
+    if (m_total - m_totalBytes - underWay <
+        qMin(m_reportLimit, m_accountBudget - m_accountBytes.value(accountId)))
+        return QStringLiteral("The server has no room for more reports right now.");
     if (m_reportLimit - u.bytes <= m_accountBudget - m_accountBytes.value(accountId) - u.bytes)
         return QStringLiteral("That report is larger than the server takes (%1 MB).")
             .arg(m_reportLimit / (1024 * 1024));
@@ -151,6 +230,11 @@ void F3Inbox::handleFile(Connection *c, int accountId, const QString &accountNam
     if (u && u->id != id) {
         forget(accountId); // a new report replaces an unfinished one
         u = nullptr;
+    }
+    if (!u && diskNearlyFull()) {
+        serverLog(QStringLiteral("F3 report refused: the data folder's disk is nearly full"));
+        m_refused.insert(accountId, id);
+        return c->sendError(msg, "server_error", "The server has no room for more reports right now.");
     }
     if (!u) {
         Upload fresh;
@@ -266,6 +350,7 @@ void F3Inbox::handleDone(Connection *c, int accountId, const QJsonObject &msg)
         return failToStore(c, accountId, msg);
     }
     m_accountBytes[accountId] += it->bytes;
+    m_totalBytes += it->bytes;
     serverLog(QStringLiteral("F3 report %1 stored in %2").arg(it->id, QDir::toNativeSeparators(it->folder)));
     const QString id = it->id;
     m_uploads.erase(it); // kept on disk

@@ -98,6 +98,8 @@ bool parseServerOptions(const QStringList &args, ServerOptions &out, QString *er
          "s"},
         {"report-limit", "Megabytes one F3 report may store, unpacked (default 64).", "mb"},
         {"report-budget", "Megabytes all F3 reports of one account may store together (default 1024).", "mb"},
+        {"report-total", "Megabytes all F3 reports may store together (default 10240).", "mb"},
+        {"report-days", "Days an F3 report is kept (default 90).", "days"},
         {"watcher-lag",
          "Bytes of feed a watcher may fall behind before it is cut off (default 1048576, at most 4194304).",
          "bytes"},
@@ -217,5 +219,7 @@ bool parseServerOptions(const QStringList &args, ServerOptions &out, QString *er
            readInt(p, "sweep-interval", 1, 3600, out.sweepS, error) &&
            readInt(p, "report-limit", 1, 1024, out.reportLimitMb, error) &&
            readInt(p, "report-budget", 1, 1024 * 1024, out.reportBudgetMb, error) &&
+           readInt(p, "report-total", 1, 1024 * 1024 * 1024, out.reportTotalMb, error) &&
+           readInt(p, "report-days", 1, 36500, out.reportDays, error) &&
            readInt(p, "crash-report-budget", 0, 1000000, out.reportBudget, error);
 }

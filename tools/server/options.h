@@ -56,6 +56,9 @@ struct ServerOptions {
     // F3 reports: the most one report may store, and the most one account's reports may store.
     int reportLimitMb = 64;
     int reportBudgetMb = 1024;
+    // F3 reports: the most all reports may store, and the days a report is kept.
+    int reportTotalMb = 10 * 1024;
+    int reportDays = 90;
     int strictEloGap = 200;
     // Memory: lobbies that may exist at once, the feed bytes all spectator feeds may hold, and how
     // often records of players who are gone (and other per-player leftovers) are swept away.

@@ -80,7 +80,8 @@ bool Server::start(QString *error)
     m_lobbies = new LobbyHub(this);
     m_feeds = new FeedRelay(this);
     m_f3 = new F3Inbox(m_options.dataDir, m_db, qint64(m_options.reportLimitMb) * 1024 * 1024,
-                       qint64(m_options.reportBudgetMb) * 1024 * 1024);
+                       qint64(m_options.reportBudgetMb) * 1024 * 1024,
+                       qint64(m_options.reportTotalMb) * 1024 * 1024, m_options.reportDays);
     m_kdf = new KdfPool(m_options.kdfThreads, this);
     // Sessions unused for their term go now and every hour.
     auto prune = [this] {
@@ -91,6 +92,7 @@ bool Server::start(QString *error)
     };
     prune();
     auto *pruner = new QTimer(this);
+    connect(pruner, &QTimer::timeout, this, [this] { m_f3->expire(); });
     connect(pruner, &QTimer::timeout, this, prune);
     pruner->start(3600 * 1000);
     if (!m_options.updateFile.isEmpty()) {
