@@ -66,8 +66,10 @@ bool measure(int waiting, Figures &out)
     std::vector<std::unique_ptr<ScriptedClient>> idle;
     for (int i = 0; i < waiting; ++i) {
         auto c = std::make_unique<ScriptedClient>();
-        if (!signedUp(*c, server.tcpPort, QStringLiteral("w%1").arg(i)))
+        if (!signedUp(*c, server.tcpPort, QStringLiteral("wait%1").arg(i))) {
+            std::fprintf(stderr, "waiting search %d could not sign up\n", i);
             return false;
+        }
         if (c->waitReply(c->send(search(QStringLiteral("r%1").arg(i), true))).value("type") != "queued")
             return false;
         c->inbox().clear();
@@ -76,8 +78,10 @@ bool measure(int waiting, Figures &out)
     std::vector<std::unique_ptr<ScriptedClient>> players;
     for (int i = 0; i < 200; ++i) {
         players.push_back(std::make_unique<ScriptedClient>());
-        if (!signedUp(*players.back(), server.tcpPort, QStringLiteral("p%1").arg(i)))
+        if (!signedUp(*players.back(), server.tcpPort, QStringLiteral("play%1").arg(i))) {
+            std::fprintf(stderr, "player %d could not sign up\n", i);
             return false;
+        }
     }
     ScriptedClient bystander;
     if (!bystander.connectPlain(server.tcpPort) || bystander.hello().value("type") != "welcome")
@@ -116,8 +120,10 @@ bool measure(int waiting, Figures &out)
                     pingTick();
                     return b.has("match_found");
                 },
-                60000))
+                60000)) {
+            std::fprintf(stderr, "pair %d was not found\n", i / 2);
             return false;
+        }
         out.foundUs.push_back(found.nsecsElapsed() / 1000);
         ++out.pairs;
     }

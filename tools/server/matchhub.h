@@ -18,7 +18,8 @@ struct Search {
     QString game, mode, region, character, link;
     bool ranked = false, strict = false, relay = false, hideAlways = false, delayAuto = false;
     int maxPing = 0, serverRtt = -1, delay = 1;
-    int elo = 0; // ranked: the player's Elo in this game and mode when the search began
+    int elo = 0;    // ranked: the player's Elo in this game and mode when the search began
+    QString bucket; // game, mode and ranked in one key: only searches of one bucket can pair
     qint64 joinedMs = 0;
 };
 

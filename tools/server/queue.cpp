@@ -50,6 +50,7 @@ void MatchHub::queueJoin(Player *p, const QJsonObject &msg)
     // Looked up once here, not for every pair the passes consider.
     if (s.ranked)
         s.elo = m_server->db().stats(s.accountId, s.game, s.mode).elo;
+    s.bucket = s.game + QChar(0) + s.mode + (s.ranked ? QChar('r') : QChar('c'));
     s.joinedMs = m_server->nowMs();
     for (const Search &old : std::as_const(m_queue)) {
         if (old.accountId == p->accountId)
@@ -149,7 +150,7 @@ void MatchHub::pairPass()
     QHash<QString, Bucket> buckets;
     for (qsizetype i = 0; i < m_queue.size(); ++i) {
         const Search &s = m_queue[i];
-        Bucket &b = buckets[s.game + QChar(0) + s.mode + (s.ranked ? QChar('r') : QChar('c'))];
+        Bucket &b = buckets[s.bucket];
         if (s.strict) {
             b.strictIn[s.region].append(i);
         } else {
@@ -165,9 +166,14 @@ void MatchHub::pairPass()
         if (taken[size_t(i)])
             continue;
         const Search &a = m_queue[i];
-        Bucket &b = buckets[a.game + QChar(0) + a.mode + (a.ranked ? QChar('r') : QChar('c'))];
-        const QList<qsizetype> *groups[2] = {&b.strictIn[a.region],
-                                             a.strict ? &b.looseIn[a.region] : &b.loose};
+        const Bucket &b = *buckets.constFind(a.bucket);
+        static const QList<qsizetype> none;
+        auto in = [](const QHash<QString, QList<qsizetype>> &byRegion, const QString &region) {
+            const auto it = byRegion.constFind(region);
+            return it == byRegion.cend() ? &none : &*it;
+        };
+        const QList<qsizetype> *groups[2] = {in(b.strictIn, a.region),
+                                             a.strict ? in(b.looseIn, a.region) : &b.loose};
         qsizetype best = -1;
         int bestScore = INT_MAX;
         for (const QList<qsizetype> *group : groups) {
