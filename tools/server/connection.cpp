@@ -24,7 +24,8 @@ Connection::Connection(QTcpSocket *socket, quint64 serial, QObject *parent)
 
 Connection::~Connection()
 {
-    if (m_backlogTotal)
+    // A finished connection has given its part back already (and may outlive the server's sum).
+    if (m_backlogTotal && m_counted != 0)
         *m_backlogTotal -= m_counted;
 }
 
