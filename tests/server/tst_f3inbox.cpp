@@ -237,3 +237,31 @@ void TestServer::f3ReportsCountedFromDiskAndExpired()
     c.login("latecomer");
     QCOMPARE(store(c, 4), QString("report_saved"));
 }
+
+void TestServer::f3ReportNotRecordedIsNotSaved()
+{
+    QVERIFY(startServer());
+    ScriptedClient c;
+    QVERIFY(c.connectPlain(server->tcpPort));
+    c.hello();
+    c.signUp("unlucky");
+    const QString id = "00000000000000aa";
+    c.send(part(id, "frame.txt", 0, 1, "picture"));
+    // Another program holds the database's write lock past the server's wait when the report ends.
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "f3-lock");
+        db.setDatabaseName(server->databaseFile());
+        QVERIFY(db.open());
+        QSqlQuery lock(db);
+        QVERIFY(lock.exec("BEGIN IMMEDIATE"));
+        const QJsonObject answer = c.waitReply(c.send({{"type", "report_done"}, {"report", id}}));
+        QCOMPARE(answer.value("code").toString(), QString("server_error"));
+        QVERIFY(lock.exec("ROLLBACK"));
+        lock.finish();
+        db.close();
+    }
+    QSqlDatabase::removeDatabase("f3-lock");
+    // Not recorded, so not kept: no folder is left that nothing counts.
+    QCOMPARE(QDir(dir->filePath("data/reports")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(), 0);
+    QVERIFY(server->errors().contains("database is locked"));
+}

@@ -47,6 +47,7 @@ private slots:
     void f3ReportLimitsCountWhatIsStored();
     void f3ReportEmptyPackedFile();
     void f3ReportsCountedFromDiskAndExpired();
+    void f3ReportNotRecordedIsNotSaved();
 
     // tst_accounts.cpp
     void signUpRules_data();
