@@ -8,6 +8,7 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QJsonArray>
+#include <QPointer>
 #include <QRegularExpression>
 #include <QSet>
 #include <QStorageInfo>
@@ -150,6 +151,8 @@ bool F3Inbox::diskNearlyFull() const
 
 F3Inbox::~F3Inbox()
 {
+    // The workers finish first: their results, queued to m_context, then go with it.
+    m_pool.waitForDone();
     const QList<int> ids = m_uploads.keys();
     for (int id : ids)
         forget(id);
@@ -274,6 +277,10 @@ void F3Inbox::handleFile(Connection *c, int accountId, const QString &accountNam
         bool tooBig = false;
         // The packed bytes give way to the unpacked ones, which must fit in what is left.
         u->bytes -= f.packed;
+#ifdef ORX_SERVER_HAVE_ZLIB
+        if (f.zlib)
+            return inflateOffThread(c, accountId, msg, name, room(accountId, *u));
+#endif
         if (!finishFile(*u, name, room(accountId, *u), &tooBig, &error)) {
             if (tooBig)
                 return fail(c, accountId, msg, limitText(accountId, *u));
@@ -283,6 +290,76 @@ void F3Inbox::handleFile(Connection *c, int accountId, const QString &accountNam
         }
     }
 }
+
+#ifdef ORX_SERVER_HAVE_ZLIB
+namespace {
+
+struct Inflated {
+    qint64 bytes = -1; // stored, or -1
+    bool tooBig = false;
+    bool notZlib = false;
+};
+
+// Runs on a worker: reads the packed file, unpacks it within `room` and writes it in place.
+Inflated inflateFile(const QString &temporary, const QString &final, qint64 room)
+{
+    Inflated r;
+    QFile in(temporary);
+    if (!in.open(QIODevice::ReadOnly))
+        return r;
+    const QByteArray packed = in.readAll();
+    in.close();
+    QFile::remove(temporary);
+    QByteArray plain;
+    if (!unpack(packed, qMax<qint64>(0, room), plain)) {
+        // Too big unpacked for what is left, or not zlib at all.
+        if (packed.size() >= 4 && qint64(qFromBigEndian<quint32>(packed.constData())) > room)
+            r.tooBig = true;
+        else
+            r.notZlib = true;
+        return r;
+    }
+    QFile out(final);
+    if (out.open(QIODevice::WriteOnly) && out.write(plain) == plain.size() && out.flush())
+        r.bytes = plain.size();
+    return r;
+}
+
+} // namespace
+
+void F3Inbox::inflateOffThread(Connection *c, int accountId, const QJsonObject &msg, const QString &name,
+                               qint64 room)
+{
+    const Upload &u = m_uploads[accountId];
+    const QString id = u.id, temporary = u.files.value(name).temporary;
+    const QString final = u.folder + QLatin1Char('/') + name;
+    c->hold();
+    QPointer<Connection> conn(c);
+    m_pool.start([=, this] {
+        const Inflated r = inflateFile(temporary, final, room);
+        QMetaObject::invokeMethod(
+            &m_context,
+            [=, this] {
+                if (!conn)
+                    return;
+                conn->release();
+                const auto it = m_uploads.find(accountId);
+                if (it == m_uploads.end() || it->id != id)
+                    return; // dropped meanwhile, folder and all
+                if (r.bytes >= 0) {
+                    it->bytes += r.bytes;
+                    return;
+                }
+                if (r.tooBig)
+                    return fail(conn, accountId, msg, limitText(accountId, *it));
+                if (r.notZlib)
+                    return fail(conn, accountId, msg, QStringLiteral("%1 is not zlib data.").arg(name));
+                failToStore(conn, accountId, msg);
+            },
+            Qt::QueuedConnection);
+    });
+}
+#endif
 
 // Puts a complete file in place: unpacked when it came packed, counted in `u.bytes` as stored.
 // False with `error` empty when storing failed, or with a sentence when the file is refused.

@@ -2,8 +2,10 @@
 
 #include <QHash>
 #include <QJsonObject>
+#include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QThreadPool>
 
 class Connection;
 class Db;
@@ -56,6 +58,10 @@ private:
         qint64 bytes = 0; // stored: received parts, and complete files as unpacked
     };
     bool finishFile(Upload &u, const QString &name, qint64 room, bool *tooBig, QString *error);
+    // A packed file is unpacked and written on a worker thread; the sender's later requests wait
+    // (the connection is held) until it is done.
+    void inflateOffThread(Connection *c, int accountId, const QJsonObject &msg, const QString &name,
+                          qint64 room);
     void fail(Connection *c, int accountId, const QJsonObject &msg, const QString &text);
     void failToStore(Connection *c, int accountId, const QJsonObject &msg);
     // What this upload may still store: the report's limit and the account's budget.
@@ -76,4 +82,6 @@ private:
     // a stop in the middle of an upload).
     void countFromDisk();
     bool diskNearlyFull() const;
+    QThreadPool m_pool; // unpacking and writing packed files
+    QObject m_context;  // where the workers' results come back to, on the serving thread
 };
