@@ -564,7 +564,7 @@ void TestLobbyRules::connectionBucketPerKey()
     QVERIFY(b.take("b", 1000)); // another key has its own bucket
     QVERIFY(!b.take("a", 1400));
     QVERIFY(b.take("a", 1500)); // two a second: one more after half a second
-    b.sweep(1500); // "b" has refilled, "a" has not
+    b.sweep(1500);              // "b" has refilled, "a" has not
     QCOMPARE(b.keys(), 1);
     b.sweep(10000); // full again: forgotten
     QCOMPARE(b.keys(), 0);
