@@ -78,6 +78,7 @@ struct Settings {
     int packets = 10;
     int packetMs = 100;
     int kdfIterations = 1000;
+    int maxConnections = 0;                                          // 0: the server's own cap
     bool kinds[HostileKinds] = {true, true, true, true, true, true}; // hostile kinds taking part
 };
 
@@ -1020,10 +1021,12 @@ bool Run::start(QString *error)
         *error = "no temporary folder";
         return false;
     }
-    // TLS, throttling and rate limits as shipped; only the password hashing is set here.
-    return server.start(m_data.path(),
-                        {"--tls", "--throttle", "--kdf-iterations", QString::number(settings.kdfIterations)},
-                        error);
+    // TLS, throttling and rate limits as shipped; only the password hashing is set here, and the
+    // cap of open connections for runs with more clients than it allows.
+    QStringList options{"--tls", "--throttle", "--kdf-iterations", QString::number(settings.kdfIterations)};
+    if (settings.maxConnections > 0)
+        options << "--max-connections" << QString::number(settings.maxConnections);
+    return server.start(m_data.path(), options, error);
 }
 
 Figures Run::play(qint64 limitMs)
@@ -1311,6 +1314,8 @@ int main(int argc, char **argv)
             s.packets = qMax(1, v.toInt());
         else if (k == "--kdf-iterations")
             s.kdfIterations = qMax(1, v.toInt());
+        else if (k == "--max-connections")
+            s.maxConnections = qMax(0, v.toInt());
         else {
             std::fprintf(stderr, "unknown option %s\n", qPrintable(k));
             return 1;

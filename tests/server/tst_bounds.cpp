@@ -76,7 +76,7 @@ QJsonObject consoleOnline(ServerProcess &s)
 void TestServer::echoedFieldsAreCut()
 {
     // Requests whose type or version fill a whole line: the answers name them, cut.
-    QVERIFY(startServer({"--min-client-version", "9.9", "--max-per-address", "64"}));
+    QVERIFY(startServer({"--min-client-version", "9.9", "--max-per-address", "64", "--conn-burst", "1000"}));
     const QString longType(65500, 'x');
     ScriptedClient early, outdated, greetedOnly, flood;
     QVERIFY(early.connectPlain(server->tcpPort));
@@ -117,7 +117,7 @@ void TestServer::lobbyAndOnlineRepliesBoundedWhenFull()
     // 136 players: the first holds a King of the Hill lobby that the next 15 fill, 104 hold a lobby
     // each, 16 search each in a game of their own; every name is as long and as costly to write as
     // the server takes.
-    QVERIFY(startServer({"--max-per-address", "200"}));
+    QVERIFY(startServer({"--max-per-address", "200", "--conn-burst", "1000"}));
     std::vector<std::unique_ptr<ScriptedClient>> clients;
     QString code;
     QJsonObject full;
@@ -265,7 +265,8 @@ void TestServer::welcomeNoticeAndOfferBounded()
 
 void TestServer::gonePlayersRecordsAreDropped()
 {
-    QVERIFY(startServer({"--sweep-interval", "1", "--drop-grace", "8000", "--max-per-address", "64"}));
+    QVERIFY(startServer({"--sweep-interval", "1", "--drop-grace", "8000", "--max-per-address", "64",
+                         "--conn-burst", "1000"}));
     ScriptedClient well, host, member;
     QVERIFY(join(well, "stays"));
     QVERIFY(join(host, "hostgone"));

@@ -4,6 +4,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QtTest>
 
 namespace {
@@ -117,6 +119,9 @@ void TestServer::f3ReportLimitsCountWhatIsStored_data()
     QTest::newRow("the account's budget")
         << QStringList{"--report-limit", "2", "--report-budget", "3"} << 3 << 2
         << "Your reports have used up the space the server keeps for one player (3 MB).";
+    QTest::newRow("all reports of the server")
+        << QStringList{"--report-limit", "2", "--report-total", "3"} << 3 << 2
+        << "The server has no room for more reports right now.";
 }
 
 void TestServer::f3ReportLimitsCountWhatIsStored()
@@ -174,4 +179,89 @@ void TestServer::f3ReportEmptyPackedFile()
     const QString folder = onlyFolder(dir->filePath("data/reports"));
     QVERIFY(QFile::exists(QDir(folder).filePath("frame.txt")));
     QCOMPARE(QFile(QDir(folder).filePath("frame.txt")).size(), 0);
+}
+
+void TestServer::f3ReportsCountedFromDiskAndExpired()
+{
+    // Two reports of 1.2 MB unpacked each under a total of 3 MB; the server restarts in between.
+    const QStringList options{"--report-limit", "2", "--report-total", "3", "--report-days", "30"};
+    QVERIFY(startServer(options));
+    const QByteArray packed = qCompress(QByteArray(400 * 1024, '\0'), 9);
+    auto store = [&](ScriptedClient &c, int r) {
+        const QString id = QStringLiteral("%1").arg(r, 16, 16, QLatin1Char('0'));
+        for (int f = 0; f < 3; ++f)
+            c.send(part(id, QStringLiteral("f%1.txt").arg(f), 0, 1, packed, true));
+        return c.waitReply(c.send({{"type", "report_done"}, {"report", id}})).value("type").toString();
+    };
+    {
+        ScriptedClient c;
+        QVERIFY(c.connectPlain(server->tcpPort));
+        c.hello();
+        c.signUp("keeper");
+        QCOMPARE(store(c, 1), QString("report_saved"));
+        QCOMPARE(store(c, 2), QString("report_saved"));
+    }
+    // A folder no record names (a stop in the middle of an upload) is not kept.
+    QVERIFY(QDir().mkpath(dir->filePath("data/reports/20260101-000000-stray-00000000000000ff")));
+    QVERIFY(server->stop());
+    QVERIFY(startServer(options));
+    QVERIFY(!QDir(dir->filePath("data/reports/20260101-000000-stray-00000000000000ff")).exists());
+    {
+        // After the restart what is on disk still counts, for another account too.
+        ScriptedClient c;
+        QVERIFY(c.connectPlain(server->tcpPort));
+        c.hello();
+        c.signUp("latecomer");
+        QCOMPARE(store(c, 3), QString("error"));
+        QVERIFY(c.inbox().size() > 0);
+    }
+    // One report grows old: at the next start it is deleted, folder and record, and there is room.
+    QVERIFY(server->stop());
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "f3-age");
+        db.setDatabaseName(server->databaseFile());
+        QVERIFY(db.open());
+        QSqlQuery q(db);
+        QVERIFY(q.exec("UPDATE reports SET at = at - 31 * 86400 WHERE id = (SELECT MIN(id) FROM reports)"));
+        QCOMPARE(q.numRowsAffected(), 1);
+        q.finish();
+        db.close();
+    }
+    QSqlDatabase::removeDatabase("f3-age");
+    QVERIFY(startServer(options));
+    QCOMPARE(QDir(dir->filePath("data/reports")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(), 1);
+    QVERIFY(server->errors().contains("1 F3 reports older than 30 days deleted"));
+    ScriptedClient c;
+    QVERIFY(c.connectPlain(server->tcpPort));
+    c.hello();
+    c.login("latecomer");
+    QCOMPARE(store(c, 4), QString("report_saved"));
+}
+
+void TestServer::f3ReportNotRecordedIsNotSaved()
+{
+    QVERIFY(startServer());
+    ScriptedClient c;
+    QVERIFY(c.connectPlain(server->tcpPort));
+    c.hello();
+    c.signUp("unlucky");
+    const QString id = "00000000000000aa";
+    c.send(part(id, "frame.txt", 0, 1, "picture"));
+    // Another program holds the database's write lock past the server's wait when the report ends.
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "f3-lock");
+        db.setDatabaseName(server->databaseFile());
+        QVERIFY(db.open());
+        QSqlQuery lock(db);
+        QVERIFY(lock.exec("BEGIN IMMEDIATE"));
+        const QJsonObject answer = c.waitReply(c.send({{"type", "report_done"}, {"report", id}}));
+        QCOMPARE(answer.value("code").toString(), QString("server_error"));
+        QVERIFY(lock.exec("ROLLBACK"));
+        lock.finish();
+        db.close();
+    }
+    QSqlDatabase::removeDatabase("f3-lock");
+    // Not recorded, so not kept: no folder is left that nothing counts.
+    QCOMPARE(QDir(dir->filePath("data/reports")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(), 0);
+    QVERIFY(server->errors().contains("database is locked"));
 }

@@ -68,7 +68,8 @@ void TestServer::connectionCapsRefuseTheExcess()
 void TestServer::handshakeDeadlineFreesIdleSockets()
 {
     // Forty connections that never start their handshake, from the address a real client also uses.
-    QVERIFY(startServer({"--tls", "--handshake-timeout", "1", "--max-per-address", "64"}));
+    QVERIFY(startServer(
+        {"--tls", "--handshake-timeout", "1", "--max-per-address", "64", "--conn-burst", "1000"}));
     std::vector<std::unique_ptr<QTcpSocket>> idle;
     for (int i = 0; i < 40; ++i) {
         auto s = std::make_unique<QTcpSocket>();
@@ -250,7 +251,7 @@ void TestServer::tokenSignInsKeepTheDatabaseLogSmall()
 
 void TestServer::successfulSignInsAreThrottled()
 {
-    QVERIFY(startServer({"--throttle", "--max-per-address", "64"}));
+    QVERIFY(startServer({"--throttle", "--max-per-address", "64", "--conn-burst", "1000"}));
     ScriptedClient c;
     QVERIFY(greeted(c, server->tcpPort));
     QCOMPARE(c.signUp("often", "oftenpass").value("type").toString(), QString("account"));
@@ -368,4 +369,88 @@ void TestServer::relayKeepsPacketsThroughAFloodBurst()
     QVERIFY(!b.gamePackets().contains(junk));
     QVERIFY(pongs(a) && pongs(b));
     QVERIFY(server->errors().contains("UDP receive buffer 8192 KB"));
+}
+
+void TestServer::newConnectionsPerAddressAreRated()
+{
+    QVERIFY(startServer({"--conn-burst", "5", "--conn-rate", "0.2"}));
+    // One address opening and closing connections in a row: each is closed before the next, so
+    // the cap of open ones never bites; the rate does.
+    const QHostAddress cycler("127.0.0.3");
+    int welcomed = 0, refused = 0;
+    for (int i = 0; i < 10; ++i) {
+        ScriptedClient c;
+        QVERIFY(c.connectPlain(server->tcpPort, cycler));
+        if (c.hello().value("type") == "welcome")
+            ++welcomed;
+        else
+            ++refused;
+    }
+    QCOMPARE(welcomed, 5);
+    QCOMPARE(refused, 5);
+    QVERIFY(server->errors().contains("refused a connection from 127.0.0.3: more than 5 new connections"));
+    // Another address is not held up by it.
+    ScriptedClient other;
+    QVERIFY(other.connectPlain(server->tcpPort, QHostAddress("127.0.0.4")));
+    QCOMPARE(other.hello().value("type").toString(), QString("welcome"));
+}
+
+void TestServer::badLinesCountAgainstTheRate()
+{
+    QVERIFY(startServer());
+    ScriptedClient junk;
+    QVERIFY(greeted(junk, server->tcpPort));
+    // Lines that are no request cost the server an answer each, like requests: the same rate.
+    for (int i = 0; i < 50; ++i)
+        junk.sendRaw(i % 2 ? "not json\n" : "{\"no\":\"type\"}\n");
+    QVERIFY(orxtest::waitUntil([&] { return junk.inbox().size() >= 50; }));
+    int bad = 0, slowed = 0;
+    for (const QJsonObject &o : junk.inbox()) {
+        bad += o.value("code") == "bad_json" || o.value("code") == "bad_request" ? 1 : 0;
+        slowed += o.value("code") == "slow_down" ? 1 : 0;
+    }
+    QVERIFY2(bad >= 25 && bad < 40, qPrintable(QString::number(bad))); // the hello took one
+    QCOMPARE(bad + slowed, 50);
+    // And they use up what real requests may send.
+    QCOMPARE(junk.waitReply(junk.send({{"type", "queue_leave"}})).value("code").toString(),
+             QString("slow_down"));
+}
+
+void TestServer::emptyLinesDoNotKeepAConnection()
+{
+    QVERIFY(startServer({"--idle-timeout", "5"}));
+    ScriptedClient blank;
+    QVERIFY(greeted(blank, server->tcpPort));
+    // A line feed every half second is not the client speaking: the idle limit still ends it.
+    QElapsedTimer since;
+    since.start();
+    QVERIFY(orxtest::waitUntil(
+        [&] {
+            if (since.elapsed() >= 500) {
+                since.restart();
+                blank.sendRaw("\n \r\n");
+            }
+            return !blank.connected();
+        },
+        30000));
+    QVERIFY(server->errors().contains("127.0.0.1: silent for 5 s, closing the connection"));
+}
+
+void TestServer::writeBacklogOfAllConnectionsIsBounded()
+{
+    QVERIFY(startServer({"--backlog-total", "1", "--no-rate-limit"}));
+    ScriptedClient reader, stalled;
+    QVERIFY(greeted(reader, server->tcpPort) && greeted(stalled, server->tcpPort));
+    // One client asks for far more than it reads; the server holds at most the total for all.
+    stalled.pauseReading();
+    const QByteArray ask = QByteArray("{\"type\":\"online\"}\n").repeated(2000);
+    QVERIFY(orxtest::waitUntil(
+        [&] {
+            stalled.sendRaw(ask);
+            return server->errors().contains("the write backlog of all connections is full");
+        },
+        60000));
+    QVERIFY(!server->errors().contains("does not read what it is sent"));
+    // Everybody else is served on.
+    QVERIFY(pongs(reader));
 }

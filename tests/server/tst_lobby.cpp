@@ -795,7 +795,7 @@ void TestServer::lobbyListIsBounded()
     // More public lobbies than a list holds, with the longest names and regions: the list stops at
     // its cap, far below the line limit; lobbies of another game and private ones stay out of it.
     // Every host stays connected (a lobby goes with its last member), all from this address.
-    QVERIFY(startServer({"--max-per-address", "200"}));
+    QVERIFY(startServer({"--max-per-address", "200", "--conn-burst", "1000"}));
     std::vector<std::unique_ptr<ScriptedClient>> hosts;
     const int cap = 100;
     for (int i = 0; i < cap + 5; ++i) {

@@ -2,6 +2,7 @@
 // characters of a next match; and the spectator feed's framing, Base64 and chunking.
 #include "feedrules.h"
 #include "lobbyrules.h"
+#include "matchrules.h"
 #include "ratelimit.h"
 
 #include <QJsonArray>
@@ -36,6 +37,13 @@ private slots:
     void rateBuckets();
     void feedBase64_data();
     void feedBase64();
+    void addressKeys_data();
+    void addressKeys();
+    void connectionBucketPerKey();
+    void resultReports_data();
+    void resultReports();
+    void rttClamp_data();
+    void rttClamp();
 };
 
 void TestLobbyRules::codeAlphabetHasNoLookAlikes()
@@ -519,6 +527,96 @@ void TestLobbyRules::rateBuckets()
     while (r.take(pings, 10'000'000))
         ++taken;
     QCOMPARE(taken, int(pings.burst));
+}
+
+void TestLobbyRules::addressKeys_data()
+{
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<QString>("key");
+    QTest::newRow("IPv4") << "192.0.2.7"
+                          << "192.0.2.7";
+    QTest::newRow("IPv4 mapped into IPv6") << "::ffff:192.0.2.7"
+                                           << "192.0.2.7";
+    QTest::newRow("IPv6 host part dropped") << "2001:db8:1:2:aaaa:bbbb:cccc:dddd"
+                                            << "2001:db8:1:2::/64";
+    QTest::newRow("same /64, other host") << "2001:db8:1:2::1"
+                                          << "2001:db8:1:2::/64";
+    QTest::newRow("next /64") << "2001:db8:1:3::1"
+                              << "2001:db8:1:3::/64";
+    QTest::newRow("loopback") << "::1"
+                              << "::/64";
+}
+
+void TestLobbyRules::addressKeys()
+{
+    QFETCH(QString, address);
+    QFETCH(QString, key);
+    QCOMPARE(addressKey(QHostAddress(address)), key);
+}
+
+void TestLobbyRules::connectionBucketPerKey()
+{
+    KeyedBucket b(3, 2);
+    int taken = 0;
+    while (b.take("a", 1000))
+        ++taken;
+    QCOMPARE(taken, 3);
+    QVERIFY(b.take("b", 1000)); // another key has its own bucket
+    QVERIFY(!b.take("a", 1400));
+    QVERIFY(b.take("a", 1500)); // two a second: one more after half a second
+    b.sweep(1500);              // "b" has refilled, "a" has not
+    QCOMPARE(b.keys(), 1);
+    b.sweep(10000); // full again: forgotten
+    QCOMPARE(b.keys(), 0);
+}
+
+void TestLobbyRules::resultReports_data()
+{
+    QTest::addColumn<QJsonObject>("report");
+    QTest::addColumn<bool>("taken");
+    QTest::newRow("a win") << QJsonObject{{"winner", 2}, {"p1_rounds", 1}, {"p2_rounds", 2}} << true;
+    QTest::newRow("a draw") << QJsonObject{{"winner", 0}, {"p1_rounds", 2}, {"p2_rounds", 2}} << true;
+    for (const char *o : {"left", "error", "sparring", "desync", "disconnected"})
+        QTest::addRow("outcome %s", o) << QJsonObject{{"outcome", o}} << true;
+    QTest::newRow("side 3") << QJsonObject{{"winner", 3}} << false;
+    QTest::newRow("side -1") << QJsonObject{{"winner", -1}} << false;
+    QTest::newRow("side 1.5") << QJsonObject{{"winner", 1.5}} << false;
+    QTest::newRow("winner text") << QJsonObject{{"winner", "1"}} << false;
+    QTest::newRow("rounds past 99") << QJsonObject{{"winner", 1}, {"p1_rounds", 100}} << false;
+    QTest::newRow("outcome abandoned") << QJsonObject{{"outcome", "abandoned"}} << false;
+    QTest::newRow("outcome draw") << QJsonObject{{"outcome", "draw"}} << false;
+    QTest::newRow("outcome agreed") << QJsonObject{{"outcome", "agreed"}} << false;
+    QTest::newRow("outcome number") << QJsonObject{{"outcome", 1}} << false;
+    QTest::newRow("nothing") << QJsonObject{} << false;
+}
+
+void TestLobbyRules::resultReports()
+{
+    QFETCH(QJsonObject, report);
+    QFETCH(bool, taken);
+    QString why;
+    const QJsonObject clean = matchrules::cleanResult(report, &why);
+    QCOMPARE(!clean.isEmpty(), taken);
+    QCOMPARE(why.isEmpty(), taken);
+}
+
+void TestLobbyRules::rttClamp_data()
+{
+    QTest::addColumn<QJsonValue>("value");
+    QTest::addColumn<int>("ms");
+    QTest::newRow("ordinary") << QJsonValue(42) << 42;
+    QTest::newRow("negative") << QJsonValue(-5) << 0;
+    QTest::newRow("int max") << QJsonValue(2147483647) << 10000;
+    QTest::newRow("beyond int") << QJsonValue(1e300) << 10000;
+    QTest::newRow("text") << QJsonValue("12") << -1;
+    QTest::newRow("missing") << QJsonValue(QJsonValue::Undefined) << -1;
+}
+
+void TestLobbyRules::rttClamp()
+{
+    QFETCH(QJsonValue, value);
+    QFETCH(int, ms);
+    QCOMPARE(matchrules::clampRtt(value, -1), ms);
 }
 
 QTEST_GUILESS_MAIN(TestLobbyRules)

@@ -46,6 +46,8 @@ private slots:
     void f3ReportLimitsCountWhatIsStored_data();
     void f3ReportLimitsCountWhatIsStored();
     void f3ReportEmptyPackedFile();
+    void f3ReportsCountedFromDiskAndExpired();
+    void f3ReportNotRecordedIsNotSaved();
 
     // tst_accounts.cpp
     void signUpRules_data();
@@ -120,6 +122,20 @@ private slots:
     void floodingClientIsSlowedDown();
     void floodThroughTheTunnelDropsPacketsNotThePlayer();
     void relayKeepsPacketsThroughAFloodBurst();
+    void newConnectionsPerAddressAreRated();
+    void badLinesCountAgainstTheRate();
+    void emptyLinesDoNotKeepAConnection();
+    void writeBacklogOfAllConnectionsIsBounded();
+    // tst_trust.cpp
+    void forgedResultsAreRefused_data();
+    void forgedResultsAreRefused();
+    void kingOfTheHillForgedOutcomeLosesTheHill();
+    void dropGraceCountsFromTheLatestDrop();
+    void storedTokenFormIsNeverAToken();
+    void oldDatabaseIsMigratedAtStart();
+    void failedWritesAreAnsweredAsFailures();
+    void pathRttIsClamped();
+
     // tst_bounds.cpp
     void echoedFieldsAreCut();
     void lobbyAndOnlineRepliesBoundedWhenFull();

@@ -137,7 +137,10 @@ void MatchHub::matchAccept(Player *p, const QJsonObject &msg)
     Match *m = matchOf(p, msg);
     if (!m || m->stage != Match::Stage::Accepting)
         return;
-    m->accepted[sideOf(m, p->accountId) - 1] = true;
+    const int i = sideIndex(sideOf(m, p->accountId));
+    if (i < 0)
+        return;
+    m->accepted[i] = true;
     if (m->accepted[0] && m->accepted[1]) {
         m->stage = Match::Stage::WaitingUdp;
         m->timer.start(m_server->options().udpWaitMs);
@@ -151,8 +154,10 @@ void MatchHub::matchDecline(Player *p, const QJsonObject &msg)
     if (!m || m->stage == Match::Stage::Playing)
         return;
     const int side = sideOf(m, p->accountId);
+    if (sideIndex(side) < 0)
+        return;
     bool requeue[2] = {false, false};
-    requeue[2 - side] = m->fromSearch;
+    requeue[1 - sideIndex(side)] = m->fromSearch;
     cancelMatch(m, "declined", requeue, side);
 }
 

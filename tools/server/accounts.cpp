@@ -8,6 +8,7 @@
 
 #include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QTimer>
 
 namespace {
 
@@ -39,6 +40,8 @@ bool validName(const QString &name)
     return re.match(name).hasMatch();
 }
 
+const QString CannotStore = QStringLiteral("The server cannot store that right now: try again in a moment.");
+
 bool validPassword(const QString &password)
 {
     return password.size() >= 6 && password.size() <= 128;
@@ -49,7 +52,7 @@ bool validPassword(const QString &password)
 bool Server::takeHashSlot(Connection *c, const QJsonObject &msg)
 {
     // Hashing is slow on purpose: a few at a time from one address, a bounded number in all.
-    const QString address = c->peerAddress();
+    const QString address = c->addressKey();
     if (m_hashing.value(address) >= MaxHashingPerAddress || m_kdf->inFlight() >= MaxHashing) {
         slowDown(c, msg, QStringLiteral("sign-ins"));
         return false;
@@ -73,7 +76,7 @@ void Server::handleRegister(Connection *c, const QJsonObject &msg)
         return c->sendError(msg, "bad_name", "Names are 3-16 letters, digits, '_' or '-'.");
     if (!validPassword(password))
         return c->sendError(msg, "bad_password", "Passwords are 6-128 characters.");
-    const QString address = c->peerAddress();
+    const QString address = c->addressKey();
     if (m_throttle.signUpBlocked(address, nowMs()))
         return c->sendError(msg, "too_many_tries",
                             "Too many new accounts from your address: try again later.");
@@ -91,12 +94,15 @@ void Server::handleRegister(Connection *c, const QJsonObject &msg)
             return;
         conn->release();
         const int id = m_db.createAccount(name, salt, hash, iterations);
-        if (id < 0)
+        if (id == -1)
             return conn->sendError(msg, "name_taken", QStringLiteral("The name %1 is taken.").arg(name));
+        if (id < 0)
+            return conn->sendError(msg, "server_error", CannotStore);
         m_throttle.signedUp(address, nowMs());
         serverLog(QStringLiteral("new account %1 from %2").arg(name, address));
         const QString token = newToken();
-        m_db.addSession(token, id);
+        if (!m_db.addSession(token, id))
+            return conn->sendError(msg, "server_error", CannotStore);
         signIn(conn, msg, id, token);
     });
 }
@@ -104,7 +110,7 @@ void Server::handleRegister(Connection *c, const QJsonObject &msg)
 void Server::handleLogin(Connection *c, const QJsonObject &msg)
 {
     const QString name = msg.value("name").toString(), password = msg.value("password").toString();
-    const QString address = c->peerAddress();
+    const QString address = c->addressKey();
     if (m_throttle.loginBlocked(address, name, nowMs()))
         return c->sendError(msg, "too_many_tries", "Too many wrong passwords. Try again in a few minutes.");
     if (m_throttle.signInsBlocked(address, nowMs()))
@@ -117,21 +123,36 @@ void Server::handleLogin(Connection *c, const QJsonObject &msg)
     // The same work for unknown names, so the answer time does not tell which names exist.
     const QByteArray salt = found ? row.salt : QByteArray(16, 'x');
     QPointer<Connection> conn(c);
-    m_kdf->derive(password.left(128), salt, found ? row.iterations : m_options.kdfIterations,
-                  [=, this](const QByteArray &hash) {
-                      giveHashSlot(address);
-                      if (!conn || m_shutDown || !conn->isOpen())
-                          return;
-                      conn->release();
-                      if (!found || !sameBytes(hash, row.hash)) {
-                          m_throttle.loginFailed(address, name, nowMs());
-                          return conn->sendError(msg, "wrong_password", "Wrong name or password.");
-                      }
-                      m_throttle.loginSucceeded(address, name, nowMs());
-                      const QString token = newToken();
-                      m_db.addSession(token, row.id);
-                      signIn(conn, msg, row.id, token);
-                  });
+    auto check = [=, this] {
+        m_kdf->derive(password.left(128), salt, found ? row.iterations : m_options.kdfIterations,
+                      [=, this](const QByteArray &hash) {
+                          giveHashSlot(address);
+                          if (!conn || m_shutDown || !conn->isOpen())
+                              return;
+                          conn->release();
+                          if (!found || !sameBytes(hash, row.hash)) {
+                              m_throttle.loginFailed(address, name, nowMs());
+                              return conn->sendError(msg, "wrong_password", "Wrong name or password.");
+                          }
+                          m_throttle.loginSucceeded(address, name, nowMs());
+                          const QString token = newToken();
+                          if (!m_db.addSession(token, row.id))
+                              return conn->sendError(msg, "server_error", CannotStore);
+                          signIn(conn, msg, row.id, token);
+                      });
+    };
+    // A name many addresses guess at is checked one try at a time, the owner's among them: slower,
+    // but never closed to them. The connection waits (held) and keeps its hash slot meanwhile.
+    const qint64 wait = m_throttle.nameCheckWait(name, nowMs());
+    if (wait <= 0)
+        return check();
+    QTimer::singleShot(int(wait), this, [=, this] {
+        if (m_shutDown)
+            return;
+        if (!conn || !conn->isOpen())
+            return giveHashSlot(address);
+        check();
+    });
 }
 
 void Server::handleAuth(Connection *c, const QJsonObject &msg)

@@ -50,6 +50,8 @@ void Server::consoleLine(const QString &line)
         QJsonObject o = onlineObject();
         o.insert("records", int(m_players.size()));
         o.insert("throttled", int(m_throttle.keys()));
+        o.insert("pass_us", m_hub->lastPassUs());
+        o.insert("longest_pass_us", m_hub->longestPassUs());
         std::printf("orx-server: online %s\n", QJsonDocument(o).toJson(QJsonDocument::Compact).constData());
         std::fflush(stdout);
     } else if (cmd == "feeds") {

@@ -12,14 +12,45 @@ Connection::Connection(QTcpSocket *socket, quint64 serial, QObject *parent)
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     connect(socket, &QTcpSocket::readyRead, this, &Connection::onReadyRead);
     connect(socket, &QTcpSocket::disconnected, this, &Connection::finish);
-    connect(socket, &QTcpSocket::bytesWritten, this, &Connection::wrote);
+    connect(socket, &QTcpSocket::bytesWritten, this, [this] {
+        countBacklog();
+        emit wrote();
+    });
     connect(socket, &QAbstractSocket::errorOccurred, this, [this] {
         if (m_socket && m_socket->state() != QAbstractSocket::ConnectedState)
             finish();
     });
 }
 
-Connection::~Connection() = default;
+Connection::~Connection()
+{
+    // A finished connection has given its part back already (and may outlive the server's sum).
+    if (m_backlogTotal && m_counted != 0)
+        *m_backlogTotal -= m_counted;
+}
+
+void Connection::setBacklogBudget(qint64 *total, qint64 cap)
+{
+    m_backlogTotal = total;
+    m_backlogCap = cap;
+}
+
+bool Connection::countBacklog()
+{
+    if (!m_backlogTotal)
+        return true;
+    const qint64 pending = m_socket && !m_finished ? m_socket->bytesToWrite() : 0;
+    *m_backlogTotal += pending - m_counted;
+    m_counted = pending;
+    if (*m_backlogTotal <= m_backlogCap || pending < SmallBacklog)
+        return true;
+    serverLog(QStringLiteral("%1: %2 bytes wait for it while the write backlog of all connections is full, "
+                             "dropping the connection")
+                  .arg(peerAddress())
+                  .arg(pending));
+    abort();
+    return false;
+}
 
 void Connection::hold()
 {
@@ -76,6 +107,11 @@ QString Connection::peerAddress() const
     return ok ? QHostAddress(v4).toString() : a.toString();
 }
 
+QString Connection::addressKey() const
+{
+    return m_socket ? ::addressKey(m_socket->peerAddress()) : QString();
+}
+
 void Connection::send(const QJsonObject &msg)
 {
     if (!isOpen())
@@ -91,6 +127,8 @@ void Connection::send(const QJsonObject &msg)
     }
     line.append('\n');
     m_socket->write(line);
+    if (!countBacklog())
+        return;
     if (m_socket->bytesToWrite() > MaxBacklog) {
         serverLog(
             QStringLiteral("%1: does not read what it is sent, dropping the connection").arg(peerAddress()));
@@ -122,6 +160,8 @@ void Connection::sendTunnel(const QByteArray &packet)
     line += packet.toBase64();
     line += "\"}\n";
     m_socket->write(line);
+    if (!countBacklog())
+        return;
     if (m_socket->bytesToWrite() > MaxBacklog)
         abort();
 }
@@ -148,8 +188,6 @@ void Connection::abort()
 
 void Connection::onReadyRead()
 {
-    if (m_idle && m_socket && m_socket->bytesAvailable() > 0)
-        m_idle->start();
     while (m_socket && !m_finished && !m_held) {
         qsizetype nl;
         while (!m_finished && !m_held && (nl = m_buffer.indexOf('\n')) >= 0) {
@@ -179,28 +217,19 @@ void Connection::handleLine(QByteArray line)
 {
     line = line.trimmed();
     if (line.isEmpty())
-        return;
+        return; // keeps nothing alive: only a line with something in it is the client speaking
+    if (m_idle)
+        m_idle->start();
     QJsonParseError err;
     const QJsonDocument doc = QJsonDocument::fromJson(line, &err);
-    if (err.error != QJsonParseError::NoError) {
-        send(QJsonObject{{"type", "error"},
-                         {"code", "bad_json"},
-                         {"re", ""},
-                         {"message", QStringLiteral("That line is not JSON: %1.").arg(err.errorString())}});
-        return;
-    }
-    if (!doc.isObject()) {
-        send(QJsonObject{{"type", "error"},
-                         {"code", "bad_json"},
-                         {"re", ""},
-                         {"message", "Each line must be a JSON object."}});
-        return;
-    }
+    if (err.error != QJsonParseError::NoError)
+        return emit badLine({}, "bad_json",
+                            QStringLiteral("That line is not JSON: %1.").arg(err.errorString()));
+    if (!doc.isObject())
+        return emit badLine({}, "bad_json", "Each line must be a JSON object.");
     const QJsonObject msg = doc.object();
-    if (!msg.value("type").isString()) {
-        sendError(msg, "bad_request", "A message needs a \"type\" text.");
-        return;
-    }
+    if (!msg.value("type").isString())
+        return emit badLine(msg, "bad_request", "A message needs a \"type\" text.");
     emit messageReceived(msg);
 }
 
@@ -209,5 +238,6 @@ void Connection::finish()
     if (m_finished)
         return;
     m_finished = true;
+    countBacklog();
     emit closed();
 }

@@ -37,11 +37,18 @@ public:
     void hold();
     void release();
 
-    // Closes the connection once nothing came from the client for this long (0: never).
+    // Closes the connection once nothing came from the client for this long (0: never). Empty
+    // lines are nothing.
     void setIdleLimit(int ms);
+    // What all connections have waiting to be written, shared, and its cap: a connection with a
+    // backlog of its own that finds the sum over the cap is dropped.
+    void setBacklogBudget(qint64 *total, qint64 cap);
+    static constexpr qint64 SmallBacklog = 64 * 1024; // a reader keeping up has less waiting
 
     bool isOpen() const;
     QString peerAddress() const;
+    // What per-address limits count this connection by (an IPv6 address by its /64).
+    QString addressKey() const;
     quint64 serial() const { return m_serial; }
 
     // Session state kept by the server.
@@ -55,6 +62,9 @@ public:
 
 signals:
     void messageReceived(const QJsonObject &msg);
+    // A line that is no request: the receiver answers it (code "bad_json" or "bad_request"), so
+    // that it counts against the connection's rates like any request.
+    void badLine(const QJsonObject &request, const QString &code, const QString &message);
     // Emitted once when the connection is gone, whatever ended it.
     void closed();
     // Some of what was written went out.
@@ -64,6 +74,8 @@ private:
     void onReadyRead();
     void handleLine(QByteArray line);
     void finish();
+    // Brings the shared backlog sum up to date; false when this connection was dropped for it.
+    bool countBacklog();
 
     QPointer<QTcpSocket> m_socket;
     QTimer *m_idle = nullptr;
@@ -71,4 +83,7 @@ private:
     quint64 m_serial;
     bool m_finished = false;
     bool m_held = false;
+    qint64 *m_backlogTotal = nullptr;
+    qint64 m_backlogCap = 0;
+    qint64 m_counted = 0; // this connection's part of *m_backlogTotal
 };

@@ -1,12 +1,13 @@
 #include "db.h"
 #include "elo.h"
 
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QVariant>
 
 namespace {
 
-void ensureRow(QSqlDatabase &db, int accountId, const QString &game, const QString &mode)
+bool ensureRow(QSqlDatabase &db, int accountId, const QString &game, const QString &mode)
 {
     QSqlQuery q(db);
     q.prepare("INSERT OR IGNORE INTO stats (account_id, game, mode, elo) VALUES (?, ?, ?, ?)");
@@ -14,7 +15,10 @@ void ensureRow(QSqlDatabase &db, int accountId, const QString &game, const QStri
     q.addBindValue(game);
     q.addBindValue(mode);
     q.addBindValue(elo::Start);
-    q.exec();
+    if (q.exec())
+        return true;
+    qWarning("orx-server: database: a stats row failed: %s", qPrintable(q.lastError().text()));
+    return false;
 }
 
 bool setElo(QSqlDatabase &db, int accountId, const QString &game, const QString &mode, int value, bool won)
@@ -28,7 +32,11 @@ bool setElo(QSqlDatabase &db, int accountId, const QString &game, const QString 
     q.addBindValue(accountId);
     q.addBindValue(game);
     q.addBindValue(mode);
-    return q.exec() && q.numRowsAffected() == 1;
+    if (!q.exec()) {
+        qWarning("orx-server: database: an Elo update failed: %s", qPrintable(q.lastError().text()));
+        return false;
+    }
+    return q.numRowsAffected() == 1;
 }
 
 } // namespace
@@ -85,56 +93,60 @@ QJsonObject Db::statsObject(int accountId)
     return games;
 }
 
-void Db::addCasualResult(int winnerId, int loserId, const QString &game, const QString &mode, bool draw)
+bool Db::countCasual(const CasualCount &c)
 {
-    m_db.transaction();
-    for (int id : {winnerId, loserId})
-        ensureRow(m_db, id, game, mode);
+    for (int id : {c.winnerId, c.loserId}) {
+        if (!ensureRow(m_db, id, c.game, c.mode))
+            return false;
+    }
     auto bump = [&](int id, const char *column) {
         QSqlQuery q(m_db);
         q.prepare(
             QStringLiteral("UPDATE stats SET %1 = %1 + 1 WHERE account_id = ? AND game = ? AND mode = ?")
                 .arg(QLatin1String(column)));
         q.addBindValue(id);
-        q.addBindValue(game);
-        q.addBindValue(mode);
-        q.exec();
+        q.addBindValue(c.game);
+        q.addBindValue(c.mode);
+        return run(q);
     };
-    if (draw) {
-        bump(winnerId, "draws");
-        bump(loserId, "draws");
-    } else {
-        bump(winnerId, "casual_wins");
-        bump(loserId, "casual_losses");
-    }
-    m_db.commit();
+    return c.draw ? bump(c.winnerId, "draws") && bump(c.loserId, "draws")
+                  : bump(c.winnerId, "casual_wins") && bump(c.loserId, "casual_losses");
 }
 
 bool Db::applySet(int winnerId, int loserId, const QString &game, const QString &mode, EloChange &winner,
-                  EloChange &loser)
+                  EloChange &loser, const std::function<QJsonObject()> &record)
 {
-    if (!m_db.transaction())
+    if (!begin())
         return false;
-    ensureRow(m_db, winnerId, game, mode);
-    ensureRow(m_db, loserId, game, mode);
+    if (!ensureRow(m_db, winnerId, game, mode) || !ensureRow(m_db, loserId, game, mode)) {
+        rollback();
+        return false;
+    }
     const StatsRow w = stats(winnerId, game, mode), l = stats(loserId, game, mode);
     const int d = elo::delta(w.elo, l.elo);
     winner = {w.elo, w.elo + d, w.setWins + w.setLosses > 0 ? elo::titleFor(w.elo) : QString(),
               elo::titleFor(w.elo + d)};
     loser = {l.elo, l.elo - d, l.setWins + l.setLosses > 0 ? elo::titleFor(l.elo) : QString(),
              elo::titleFor(l.elo - d)};
+    const QJsonObject data = record();
     if (!setElo(m_db, winnerId, game, mode, winner.after, true) ||
-        !setElo(m_db, loserId, game, mode, loser.after, false)) {
-        m_db.rollback();
+        !setElo(m_db, loserId, game, mode, loser.after, false) ||
+        !insertRecord("series", data.value("series").toString(), data)) {
+        rollback();
         return false;
     }
-    return m_db.commit();
+    return commit();
 }
 
 bool Db::setRankedElo(int accountId, const QString &game, const QString &mode, int value)
 {
-    ensureRow(m_db, accountId, game, mode);
-    return setElo(m_db, accountId, game, mode, value, true);
+    if (!begin())
+        return false;
+    if (!ensureRow(m_db, accountId, game, mode) || !setElo(m_db, accountId, game, mode, value, true)) {
+        rollback();
+        return false;
+    }
+    return commit();
 }
 
 QJsonArray Db::leaderboard(const QString &game, const QString &mode, int limit)

@@ -5,9 +5,13 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QJsonArray>
+#include <QPointer>
 #include <QRegularExpression>
+#include <QSet>
+#include <QStorageInfo>
 #include <QtEndian>
 
 #ifdef ORX_SERVER_HAVE_ZLIB
@@ -72,14 +76,83 @@ bool unpack(const QByteArray &packed, qint64 limit, QByteArray &out)
 
 } // namespace
 
-F3Inbox::F3Inbox(const QString &dataDir, Db &db, qint64 reportLimit, qint64 accountBudget)
+F3Inbox::F3Inbox(const QString &dataDir, Db &db, qint64 reportLimit, qint64 accountBudget, qint64 total,
+                 int days)
     : m_root(QDir(dataDir).filePath("reports")), m_db(db), m_reportLimit(reportLimit),
-      m_accountBudget(accountBudget)
+      m_accountBudget(accountBudget), m_total(total), m_days(days)
 {
+    expire();
+    countFromDisk();
+}
+
+namespace {
+
+qint64 folderBytes(const QString &folder)
+{
+    qint64 n = 0;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        it.next();
+        n += it.fileInfo().size();
+    }
+    return n;
+}
+
+} // namespace
+
+void F3Inbox::countFromDisk()
+{
+    m_accountBytes.clear();
+    m_totalBytes = 0;
+    QSet<QString> known;
+    for (const Db::StoredReport &r : m_db.storedReports("f3_report")) {
+        const QString folder = QDir(r.folder).absolutePath();
+        known.insert(folder);
+        const qint64 n = folderBytes(folder);
+        m_accountBytes[r.accountId] += n;
+        m_totalBytes += n;
+    }
+    const QStringList folders = QDir(m_root).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    int strays = 0;
+    for (const QString &name : folders) {
+        const QString folder = QDir(QDir(m_root).filePath(name)).absolutePath();
+        if (!known.contains(folder) && QDir(folder).removeRecursively())
+            ++strays;
+    }
+    if (strays > 0)
+        serverLog(QStringLiteral("%1 report folders without a record deleted").arg(strays));
+}
+
+int F3Inbox::expire()
+{
+    const qint64 before = QDateTime::currentSecsSinceEpoch() - qint64(m_days) * 86400;
+    int gone = 0;
+    for (const Db::StoredReport &r : m_db.storedReports("f3_report", before)) {
+        const qint64 n = folderBytes(r.folder);
+        if (!QDir(r.folder).removeRecursively() || !m_db.removeReport(r.id))
+            continue;
+        m_accountBytes[r.accountId] -= qMin(n, m_accountBytes.value(r.accountId));
+        m_totalBytes -= qMin(n, m_totalBytes);
+        ++gone;
+    }
+    if (gone > 0)
+        serverLog(QStringLiteral("%1 F3 reports older than %2 days deleted").arg(gone).arg(m_days));
+    return gone;
+}
+
+bool F3Inbox::diskNearlyFull() const
+{
+    QStorageInfo disk(QFileInfo(m_root).absolutePath());
+    if (!disk.isValid())
+        return false;
+    return disk.bytesAvailable() < FreeFloorBytes ||
+           disk.bytesAvailable() < disk.bytesTotal() / 100 * FreeFloorPercent;
 }
 
 F3Inbox::~F3Inbox()
 {
+    // The workers finish first: their results, queued to m_context, then go with it.
+    m_pool.waitForDone();
     const QList<int> ids = m_uploads.keys();
     for (int id : ids)
         forget(id);
@@ -111,14 +184,23 @@ void F3Inbox::failToStore(Connection *c, int accountId, const QJsonObject &msg)
 
 qint64 F3Inbox::room(int accountId, const Upload &u)
 {
-    if (!m_accountBytes.contains(accountId))
-        m_accountBytes.insert(accountId, m_db.reportBytes(accountId, "f3_report"));
+    // The uploads under way count against the total too, so many at once cannot pass it together.
+    qint64 underWay = 0;
+    for (const Upload &other : std::as_const(m_uploads))
+        underWay += &other == &u ? 0 : other.bytes;
     const qint64 budgetLeft = m_accountBudget - m_accountBytes.value(accountId);
-    return qMin(m_reportLimit, budgetLeft) - u.bytes;
+    const qint64 totalLeft = m_total - m_totalBytes - underWay;
+    return qMin(qMin(m_reportLimit, budgetLeft), totalLeft) - u.bytes;
 }
 
 QString F3Inbox::limitText(int accountId, const Upload &u)
 {
+    qint64 underWay = 0;
+    for (const Upload &other : std::as_const(m_uploads))
+        underWay += &other == &u ? 0 : other.bytes;
+    if (m_total - m_totalBytes - underWay <
+        qMin(m_reportLimit, m_accountBudget - m_accountBytes.value(accountId)))
+        return QStringLiteral("The server has no room for more reports right now.");
     if (m_reportLimit - u.bytes <= m_accountBudget - m_accountBytes.value(accountId) - u.bytes)
         return QStringLiteral("That report is larger than the server takes (%1 MB).")
             .arg(m_reportLimit / (1024 * 1024));
@@ -151,6 +233,11 @@ void F3Inbox::handleFile(Connection *c, int accountId, const QString &accountNam
     if (u && u->id != id) {
         forget(accountId); // a new report replaces an unfinished one
         u = nullptr;
+    }
+    if (!u && diskNearlyFull()) {
+        serverLog(QStringLiteral("F3 report refused: the data folder's disk is nearly full"));
+        m_refused.insert(accountId, id);
+        return c->sendError(msg, "server_error", "The server has no room for more reports right now.");
     }
     if (!u) {
         Upload fresh;
@@ -190,6 +277,10 @@ void F3Inbox::handleFile(Connection *c, int accountId, const QString &accountNam
         bool tooBig = false;
         // The packed bytes give way to the unpacked ones, which must fit in what is left.
         u->bytes -= f.packed;
+#ifdef ORX_SERVER_HAVE_ZLIB
+        if (f.zlib)
+            return inflateOffThread(c, accountId, msg, name, room(accountId, *u));
+#endif
         if (!finishFile(*u, name, room(accountId, *u), &tooBig, &error)) {
             if (tooBig)
                 return fail(c, accountId, msg, limitText(accountId, *u));
@@ -199,6 +290,76 @@ void F3Inbox::handleFile(Connection *c, int accountId, const QString &accountNam
         }
     }
 }
+
+#ifdef ORX_SERVER_HAVE_ZLIB
+namespace {
+
+struct Inflated {
+    qint64 bytes = -1; // stored, or -1
+    bool tooBig = false;
+    bool notZlib = false;
+};
+
+// Runs on a worker: reads the packed file, unpacks it within `room` and writes it in place.
+Inflated inflateFile(const QString &temporary, const QString &final, qint64 room)
+{
+    Inflated r;
+    QFile in(temporary);
+    if (!in.open(QIODevice::ReadOnly))
+        return r;
+    const QByteArray packed = in.readAll();
+    in.close();
+    QFile::remove(temporary);
+    QByteArray plain;
+    if (!unpack(packed, qMax<qint64>(0, room), plain)) {
+        // Too big unpacked for what is left, or not zlib at all.
+        if (packed.size() >= 4 && qint64(qFromBigEndian<quint32>(packed.constData())) > room)
+            r.tooBig = true;
+        else
+            r.notZlib = true;
+        return r;
+    }
+    QFile out(final);
+    if (out.open(QIODevice::WriteOnly) && out.write(plain) == plain.size() && out.flush())
+        r.bytes = plain.size();
+    return r;
+}
+
+} // namespace
+
+void F3Inbox::inflateOffThread(Connection *c, int accountId, const QJsonObject &msg, const QString &name,
+                               qint64 room)
+{
+    const Upload &u = m_uploads[accountId];
+    const QString id = u.id, temporary = u.files.value(name).temporary;
+    const QString final = u.folder + QLatin1Char('/') + name;
+    c->hold();
+    QPointer<Connection> conn(c);
+    m_pool.start([=, this] {
+        const Inflated r = inflateFile(temporary, final, room);
+        QMetaObject::invokeMethod(
+            &m_context,
+            [=, this] {
+                if (!conn)
+                    return;
+                conn->release();
+                const auto it = m_uploads.find(accountId);
+                if (it == m_uploads.end() || it->id != id)
+                    return; // dropped meanwhile, folder and all
+                if (r.bytes >= 0) {
+                    it->bytes += r.bytes;
+                    return;
+                }
+                if (r.tooBig)
+                    return fail(conn, accountId, msg, limitText(accountId, *it));
+                if (r.notZlib)
+                    return fail(conn, accountId, msg, QStringLiteral("%1 is not zlib data.").arg(name));
+                failToStore(conn, accountId, msg);
+            },
+            Qt::QueuedConnection);
+    });
+}
+#endif
 
 // Puts a complete file in place: unpacked when it came packed, counted in `u.bytes` as stored.
 // False with `error` empty when storing failed, or with a sentence when the file is refused.
@@ -261,8 +422,12 @@ void F3Inbox::handleDone(Connection *c, int accountId, const QJsonObject &msg)
                              {"folder", QDir::toNativeSeparators(it->folder)},
                              {"files", QJsonArray::fromStringList(it->order)},
                              {"bytes", it->bytes}};
-    m_db.storeReport(accountId, "f3_report", record);
+    if (!m_db.storeReport(accountId, "f3_report", record)) {
+        // Not recorded, so not kept: an untracked folder would never be counted or cleared.
+        return failToStore(c, accountId, msg);
+    }
     m_accountBytes[accountId] += it->bytes;
+    m_totalBytes += it->bytes;
     serverLog(QStringLiteral("F3 report %1 stored in %2").arg(it->id, QDir::toNativeSeparators(it->folder)));
     const QString id = it->id;
     m_uploads.erase(it); // kept on disk

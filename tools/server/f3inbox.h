@@ -2,8 +2,10 @@
 
 #include <QHash>
 #include <QJsonObject>
+#include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QThreadPool>
 
 class Connection;
 class Db;
@@ -20,16 +22,26 @@ public:
     static constexpr int MaxParts = 10000;
     static constexpr int MaxPartBytes = 11400;
 
+    static constexpr qint64 DefaultTotalBytes = 10LL * 1024 * 1024 * 1024;
+    // New reports are refused while the data folder's disk has less free than this, or than
+    // FreeFloorPercent of its size.
+    static constexpr qint64 FreeFloorBytes = 2LL * 1024 * 1024 * 1024;
+    static constexpr int FreeFloorPercent = 5;
+
     // `reportLimit`: bytes one report may store (unpacked); `accountBudget`: bytes all stored reports
-    // of one account may take together.
+    // of one account may take together; `total`: bytes all stored reports may take; reports older
+    // than `days` are deleted. What is stored is counted from the disk at start.
     F3Inbox(const QString &dataDir, Db &db, qint64 reportLimit = DefaultReportBytes,
-            qint64 accountBudget = DefaultAccountBytes);
+            qint64 accountBudget = DefaultAccountBytes, qint64 total = DefaultTotalBytes, int days = 90);
     ~F3Inbox();
 
     void handleFile(Connection *c, int accountId, const QString &accountName, const QJsonObject &msg);
     void handleDone(Connection *c, int accountId, const QJsonObject &msg);
     // Drops an unfinished report (the sender went away).
     void forget(int accountId);
+    // Deletes the reports older than the days kept, folders and records; how many went.
+    int expire();
+    qint64 storedBytes() const { return m_totalBytes; }
 
 private:
     struct File {
@@ -46,6 +58,10 @@ private:
         qint64 bytes = 0; // stored: received parts, and complete files as unpacked
     };
     bool finishFile(Upload &u, const QString &name, qint64 room, bool *tooBig, QString *error);
+    // A packed file is unpacked and written on a worker thread; the sender's later requests wait
+    // (the connection is held) until it is done.
+    void inflateOffThread(Connection *c, int accountId, const QJsonObject &msg, const QString &name,
+                          qint64 room);
     void fail(Connection *c, int accountId, const QJsonObject &msg, const QString &text);
     void failToStore(Connection *c, int accountId, const QJsonObject &msg);
     // What this upload may still store: the report's limit and the account's budget.
@@ -58,5 +74,14 @@ private:
     qint64 m_accountBudget;
     QHash<int, Upload> m_uploads;
     QHash<int, QString> m_refused;     // the last refused report id per account
-    QHash<int, qint64> m_accountBytes; // stored reports per account, read from the database once
+    QHash<int, qint64> m_accountBytes; // stored reports per account, counted from disk at start
+    qint64 m_total;                    // the most all reports may store
+    qint64 m_totalBytes = 0;           // what they store now
+    int m_days;
+    // Counts what the recorded reports hold on disk, and deletes folders no record names (left by
+    // a stop in the middle of an upload).
+    void countFromDisk();
+    bool diskNearlyFull() const;
+    QThreadPool m_pool; // unpacking and writing packed files
+    QObject m_context;  // where the workers' results come back to, on the serving thread
 };

@@ -72,7 +72,7 @@ lobby::Member LobbyHub::newMember(Player *p, const QJsonObject &msg) const
     if (m.character.isEmpty())
         m.character = "-";
     m.link = msg.value("link").toString().left(16);
-    m.serverRtt = msg.value("server_rtt").isDouble() ? qBound(0, msg.value("server_rtt").toInt(), 60000) : -1;
+    m.serverRtt = matchrules::clampRtt(msg.value("server_rtt"), -1);
     return m;
 }
 
@@ -154,16 +154,16 @@ void LobbyHub::join(Player *p, const QJsonObject &msg)
         const QString mine = QStringLiteral("%1:%2").arg(p->accountId).arg(l->id);
         QList<qint64> &tries = m_wrongPasswords[mine];
         tries.removeIf([now](qint64 at) { return now - at >= Throttle::FailureWindowMs; });
-        if (tries.size() >= Throttle::MaxFailures || t.loginBlocked(c->peerAddress(), key, now))
+        if (tries.size() >= Throttle::MaxFailures || t.loginBlocked(c->addressKey(), key, now))
             return c->sendError(msg, "too_many_tries",
                                 "Too many wrong passwords. Try again in a few minutes.");
         if (msg.value("password").toString() != l->password) {
             tries.append(now);
-            t.loginFailed(c->peerAddress(), key, now);
+            t.loginFailed(c->addressKey(), key, now);
             return c->sendError(msg, "wrong_password", "Wrong lobby password.");
         }
         m_wrongPasswords.remove(mine);
-        t.clearFailures(c->peerAddress(), key);
+        t.clearFailures(c->addressKey(), key);
     }
     if (l->kind == Kind::Koth && !c->clientFeatures.contains("koth"))
         return c->sendError(msg, "no_koth", "Your launcher does not play King of the Hill lobbies.");

@@ -50,7 +50,7 @@ public:
 
     // From the match hub.
     void matchWent(const Match &m);
-    void matchOver(const QString &lobbyId, const QString &matchId, const QJsonObject &result);
+    void matchOver(const QString &lobbyId, const QString &matchId, const MatchVerdict &verdict);
     void matchCancelled(const QString &lobbyId, const QString &matchId);
 
 private:

@@ -48,7 +48,7 @@ void LobbyHub::ready(Player *p, const QJsonObject &msg)
         if (msg.contains("link"))
             m->link = msg.value("link").toString().left(16);
         if (msg.contains("server_rtt"))
-            m->serverRtt = qBound(0, msg.value("server_rtt").toInt(), 60000);
+            m->serverRtt = matchrules::clampRtt(msg.value("server_rtt"), -1);
         m->delay = qBound(0, msg.value("delay").toInt(1), 10);
         m->delayAuto = msg.value("delay_auto").toBool();
     }
@@ -190,34 +190,44 @@ void LobbyHub::matchCancelled(const QString &lobbyId, const QString &matchId)
     broadcast(l);
 }
 
-void LobbyHub::matchOver(const QString &lobbyId, const QString &matchId, const QJsonObject &result)
+void LobbyHub::matchOver(const QString &lobbyId, const QString &matchId, const MatchVerdict &v)
 {
     Lobby *l = m_lobbies.value(lobbyId);
     if (!l || l->matchId != matchId)
         return;
     l->matchId.clear();
-    const QString status = result.value("status").toString();
-    const int side = result.value("winner").toInt();
-    const bool decided = (status == "agreed" || status == "abandoned") && (side == 1 || side == 2);
-    const int winnerId = decided ? l->lastAcc[side - 1] : -1;
-    l->lastWinner = status == "agreed" ? side : 0;
+    const int si = sideIndex(v.winner);
+    const bool agreed = v.status == MatchStatus::Agreed && si >= 0;
+    const bool decided = (agreed || v.status == MatchStatus::Abandoned) && si >= 0;
+    const int winnerId = decided ? l->lastAcc[si] : -1;
+    l->lastWinner = agreed ? v.winner : 0;
     for (int i = 0; i < 2; ++i) {
-        const QString c = result.value(i == 0 ? "p1_char" : "p2_char").toString();
-        if (!c.isEmpty())
-            l->lastChars[i] = c;
+        if (!v.chars[i].isEmpty())
+            l->lastChars[i] = v.chars[i];
     }
     Member *winner = l->member(winnerId);
-    if (winner && status == "agreed" && l->kind != Kind::Practice)
+    if (winner && agreed && l->kind != Kind::Practice)
         ++winner->wins;
     if (l->kind == Kind::Koth) {
-        // The winner stays on; without a winner the king stays and the challenger goes back.
+        // The winner stays on. After a draw both agreed to, the king stays and the challenger goes
+        // back. A match that ends without a verdict both sides gave (disputed, unconfirmed, an
+        // error, ...) keeps nobody on: either side could have made it so, so both go to the back
+        // of the line, the king last, and the line comes in.
         if (winner)
             l->kingId = winnerId;
-        const int loserId = winnerId >= 0 ? (l->lastAcc[0] == winnerId ? l->lastAcc[1] : l->lastAcc[0])
-                                          : (l->lastAcc[0] == l->kingId ? l->lastAcc[1] : l->lastAcc[0]);
-        lobby::kothAfterMatch(l->members, loserId);
-        l->kingId = lobby::kingOf(l->members, l->kingId);
-        if (winner && status == "agreed") {
+        const int kingBefore = l->kingId;
+        if (!winner && v.status != MatchStatus::Draw) {
+            const int challenger = l->lastAcc[0] == kingBefore ? l->lastAcc[1] : l->lastAcc[0];
+            lobby::kothAfterMatch(l->members, challenger);
+            lobby::kothAfterMatch(l->members, kingBefore);
+            l->kingId = lobby::kingOf(l->members, -1);
+        } else {
+            const int loserId = winnerId >= 0 ? (l->lastAcc[0] == winnerId ? l->lastAcc[1] : l->lastAcc[0])
+                                              : (l->lastAcc[0] == kingBefore ? l->lastAcc[1] : l->lastAcc[0]);
+            lobby::kothAfterMatch(l->members, loserId);
+            l->kingId = lobby::kingOf(l->members, l->kingId);
+        }
+        if (winner && agreed) {
             QJsonArray raters;
             for (const Member &m : std::as_const(l->members)) {
                 if (m.accountId != winnerId)

@@ -1,4 +1,5 @@
 #include "lobbyrules.h"
+#include "matchrules.h"
 
 #include <algorithm>
 
@@ -108,8 +109,7 @@ QString parseCreate(const QJsonObject &msg, const QString &hostName, int default
     if (out.character.isEmpty())
         out.character = QStringLiteral("-");
     out.link = msg.value("link").toString().left(16);
-    out.serverRtt =
-        msg.value("server_rtt").isDouble() ? qBound(0, msg.value("server_rtt").toInt(), 60000) : -1;
+    out.serverRtt = matchrules::clampRtt(msg.value("server_rtt"), -1);
     return {};
 }
 

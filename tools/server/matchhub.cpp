@@ -68,20 +68,23 @@ void MatchHub::playerGone(Player *p)
         if (m->stage == Match::Stage::Playing) {
             // The player may come back (a dropped connection resumes with its token) and send the
             // result it kept; past the grace the match counts as left.
+            // Each drop has a grace of its own: a drop after a return is timed from itself.
             const QString id = m->id;
             const int account = p->accountId;
-            QTimer::singleShot(m_server->options().dropGraceMs, this, [this, id, account] {
+            const int drop = sideIndex(side) >= 0 ? ++m->drops[sideIndex(side)] : 0;
+            QTimer::singleShot(m_server->options().dropGraceMs, this, [this, id, account, drop] {
                 Match *mm = m_matches.value(id);
                 Player *pp = player(account);
                 if (!mm || mm->stage != Match::Stage::Playing || !pp || pp->online())
                     return;
-                const int s = sideOf(mm, account);
-                if (s > 0 && !mm->haveResult[s - 1])
+                const int i = sideIndex(sideOf(mm, account));
+                if (i >= 0 && mm->drops[i] == drop && !mm->haveResult[i])
                     decideResult(mm);
             });
         } else if (m->stage != Match::Stage::Done) {
             bool requeue[2] = {false, false};
-            requeue[2 - side] = m->fromSearch;
+            if (sideIndex(side) >= 0)
+                requeue[1 - sideIndex(side)] = m->fromSearch;
             cancelMatch(m, "peer_left", requeue, side);
         }
     }
@@ -212,6 +215,12 @@ Player *MatchHub::player(int accountId) const
     return m_server->player(accountId);
 }
 
+QString MatchHub::nameOf(int accountId) const
+{
+    const Player *p = player(accountId);
+    return p ? p->name : QString();
+}
+
 int MatchHub::sideOf(const Match *m, int accountId) const
 {
     return m->acc[0] == accountId ? 1 : m->acc[1] == accountId ? 2 : 0;
@@ -219,7 +228,13 @@ int MatchHub::sideOf(const Match *m, int accountId) const
 
 QString MatchHub::newId(char prefix) const
 {
-    // 12 characters: short enough for every field that carries a match id.
-    const quint64 r = QRandomGenerator::system()->generate64();
-    return QString(QChar(prefix)) + QString::number(r, 16).rightJustified(16, '0').left(11);
+    // 12 characters: short enough for every field that carries a match id. One in use, here or in
+    // the records, is drawn again: a record is never written over.
+    const char *table = prefix == 's' ? "series" : "matches";
+    for (;;) {
+        const quint64 r = QRandomGenerator::system()->generate64();
+        const QString id = QString(QChar(prefix)) + QString::number(r, 16).rightJustified(16, '0').left(11);
+        if (!m_matches.contains(id) && !m_series.contains(id) && !m_server->db().recordTaken(table, id))
+            return id;
+    }
 }

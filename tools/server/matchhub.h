@@ -1,5 +1,6 @@
 #pragma once
 
+#include "matchrules.h"
 #include "players.h"
 
 #include <QHash>
@@ -17,6 +18,8 @@ struct Search {
     QString game, mode, region, character, link;
     bool ranked = false, strict = false, relay = false, hideAlways = false, delayAuto = false;
     int maxPing = 0, serverRtt = -1, delay = 1;
+    int elo = 0;    // ranked: the player's Elo in this game and mode when the search began
+    QString bucket; // game, mode and ranked in one key: only searches of one bucket can pair
     qint64 joinedMs = 0;
 };
 
@@ -69,7 +72,8 @@ struct Match {
     qint64 seed = 0;
     bool haveResult[2] = {false, false};
     QJsonObject result[2];
-    QTimer timer; // the deadline of the current stage
+    int drops[2] = {0, 0}; // connection drops while playing: each starts a grace of its own
+    QTimer timer;          // the deadline of the current stage
 };
 
 // A ranked set or casual series between two players; index 0 is side 1 in all its matches.
@@ -137,6 +141,9 @@ public:
     void sweep();
 
     int searchingCount() const { return int(m_queue.size()); }
+    // How long the last pairing pass took, and the longest so far (microseconds).
+    qint64 lastPassUs() const { return m_lastPassUs; }
+    qint64 longestPassUs() const { return m_longestPassUs; }
     int playingCount() const;
     QJsonObject gamesObject() const;
 
@@ -146,6 +153,9 @@ private:
     void queueLeave(Player *p, const QJsonObject &msg);
     void removeFromQueue(int accountId);
     void requeue(const Search &s);
+    // Asks for a pairing pass on the next turn of the event loop: however many searches come in
+    // meanwhile, one pass.
+    void schedulePass();
     void pairPass();
     bool compatible(const Search &a, const Search &b, qint64 now, int *estimate) const;
     int effectiveLimit(const Search &s, qint64 now) const;
@@ -178,7 +188,7 @@ private:
     void decideResult(Match *m);
     // series.cpp
     Series *newSeries(Match *m);
-    void seriesAfterMatch(Series *s, const QJsonObject &result);
+    void seriesAfterMatch(Series *s, const MatchVerdict &verdict);
     void seriesReady(Player *p, const QJsonObject &msg);
     void seriesDeadline(const QString &id);
     void seriesLeave(Series *s, int side);
@@ -196,6 +206,8 @@ private:
     void rememberForReturn(int accountId, const QJsonObject &msg);
     void sayAgainOnReturn(int accountId);
     Player *player(int accountId) const;
+    // The player's name, empty when the server holds no record of them.
+    QString nameOf(int accountId) const;
     int sideOf(const Match *m, int accountId) const;
     QString newId(char prefix) const;
 
@@ -218,4 +230,6 @@ private:
     static constexpr qint64 KeepApartMs = 120000;
     static constexpr qint64 ReturnSlackMs = 10000;
     QTimer m_pairTimer;
+    bool m_passPending = false;
+    qint64 m_lastPassUs = 0, m_longestPassUs = 0;
 };

@@ -20,6 +20,21 @@ bool readInt(const QCommandLineParser &p, const QString &name, int min, int max,
     return true;
 }
 
+bool readDouble(const QCommandLineParser &p, const QString &name, double min, double max, double &out,
+                QString *error)
+{
+    if (!p.isSet(name))
+        return true;
+    bool ok = false;
+    const double v = p.value(name).toDouble(&ok);
+    if (!ok || !(v >= min && v <= max)) {
+        *error = QStringLiteral("--%1 must be a number from %2 to %3.").arg(name).arg(min).arg(max);
+        return false;
+    }
+    out = v;
+    return true;
+}
+
 bool readPort(const QCommandLineParser &p, const QString &name, quint16 &out, QString *error)
 {
     int v = out;
@@ -83,11 +98,19 @@ bool parseServerOptions(const QStringList &args, ServerOptions &out, QString *er
          "s"},
         {"report-limit", "Megabytes one F3 report may store, unpacked (default 64).", "mb"},
         {"report-budget", "Megabytes all F3 reports of one account may store together (default 1024).", "mb"},
+        {"report-total", "Megabytes all F3 reports may store together (default 10240).", "mb"},
+        {"report-days", "Days an F3 report is kept (default 90).", "days"},
         {"watcher-lag",
          "Bytes of feed a watcher may fall behind before it is cut off (default 1048576, at most 4194304).",
          "bytes"},
         {"max-connections", "Connections open at most, from everywhere (default 1024).", "n"},
         {"max-per-address", "Connections open at most from one address (default 16).", "n"},
+        {"conn-burst", "New connections one address may open at once (default 20).", "n"},
+        {"conn-rate", "New connections one address may open a second, after the burst (default 2).", "n"},
+        {"backlog-total",
+         "Megabytes all connections together may have waiting to be written; past it the slowest readers "
+         "are dropped (default 256).",
+         "mb"},
         {"handshake-timeout",
          "Seconds a TLS handshake may take before the connection is dropped (default 10).", "s"},
         {"idle-timeout",
@@ -185,6 +208,9 @@ bool parseServerOptions(const QStringList &args, ServerOptions &out, QString *er
            readInt(p, "max-connections", 1, 100000, out.maxConnections, error) &&
            readInt(p, "max-per-address", 1, 100000, out.maxPerAddress, error) &&
            readInt(p, "handshake-timeout", 1, 600, out.handshakeS, error) &&
+           readInt(p, "conn-burst", 1, 100000, out.connBurst, error) &&
+           readDouble(p, "conn-rate", 0.01, 100000, out.connRate, error) &&
+           readInt(p, "backlog-total", 1, 65536, out.backlogTotalMb, error) &&
            readInt(p, "idle-timeout", 5, 86400, out.idleS, error) &&
            readInt(p, "kdf-threads", 0, 64, out.kdfThreads, error) &&
            readInt(p, "session-days", 1, 3650, out.sessionDays, error) &&
@@ -193,5 +219,7 @@ bool parseServerOptions(const QStringList &args, ServerOptions &out, QString *er
            readInt(p, "sweep-interval", 1, 3600, out.sweepS, error) &&
            readInt(p, "report-limit", 1, 1024, out.reportLimitMb, error) &&
            readInt(p, "report-budget", 1, 1024 * 1024, out.reportBudgetMb, error) &&
+           readInt(p, "report-total", 1, 1024 * 1024 * 1024, out.reportTotalMb, error) &&
+           readInt(p, "report-days", 1, 36500, out.reportDays, error) &&
            readInt(p, "crash-report-budget", 0, 1000000, out.reportBudget, error);
 }

@@ -42,6 +42,12 @@ struct ServerOptions {
     // handshakeS, and a connection silent for idleS (four of the launcher's pings) is closed.
     int maxConnections = 1024;
     int maxPerAddress = 16;
+    // New connections from one address (an IPv6 address by its /64): a bucket of connBurst that
+    // refills connRate a second, checked before any TLS work.
+    int connBurst = 20;
+    double connRate = 2;
+    // What all connections together may have waiting to be written, in MB.
+    int backlogTotalMb = 256;
     int handshakeS = 10;
     int idleS = 120;
     // Password hashing threads, and how long an unused session token stays valid.
@@ -50,6 +56,9 @@ struct ServerOptions {
     // F3 reports: the most one report may store, and the most one account's reports may store.
     int reportLimitMb = 64;
     int reportBudgetMb = 1024;
+    // F3 reports: the most all reports may store, and the days a report is kept.
+    int reportTotalMb = 10 * 1024;
+    int reportDays = 90;
     int strictEloGap = 200;
     // Memory: lobbies that may exist at once, the feed bytes all spectator feeds may hold, and how
     // often records of players who are gone (and other per-player leftovers) are swept away.

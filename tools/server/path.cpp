@@ -135,7 +135,9 @@ void MatchHub::pingReport(Player *p, const QJsonObject &msg)
     Match *m = matchOf(p, msg);
     if (!m || m->stage != Match::Stage::Connecting)
         return;
-    const int i = sideOf(m, p->accountId) - 1;
+    const int i = sideIndex(sideOf(m, p->accountId));
+    if (i < 0)
+        return;
     m->report[i] = msg;
     m->haveReport[i] = true;
     if (m->haveReport[0] && m->haveReport[1])
@@ -147,8 +149,8 @@ void MatchHub::udpTunnel(Player *p, const QJsonObject &msg)
     Match *m = matchOf(p, msg);
     if (!m)
         return;
-    const int i = sideOf(m, p->accountId) - 1;
-    if (m->wantTunnel[i])
+    const int i = sideIndex(sideOf(m, p->accountId));
+    if (i < 0 || m->wantTunnel[i])
         return;
     m->wantTunnel[i] = true;
     if (m->stage == Match::Stage::WaitingUdp) {
@@ -168,7 +170,8 @@ void MatchHub::decidePath(Match *m)
         return r.value("ok").toBool() && !r.value("remote").toString().trimmed().isEmpty();
     };
     const bool ok[2] = {success(m->report[0]), success(m->report[1])};
-    const int rtt = qMax(m->report[0].value("rtt_ms").toInt(), m->report[1].value("rtt_ms").toInt());
+    const int rtt = qMax(matchrules::clampRtt(m->report[0].value("rtt_ms"), 0),
+                         matchrules::clampRtt(m->report[1].value("rtt_ms"), 0));
     if (!ok[0] || !ok[1]) {
         switch (m->step) {
         case Match::Step::Direct:

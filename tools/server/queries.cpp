@@ -86,7 +86,9 @@ void Server::handleReport(Connection *c, const QJsonObject &msg)
     } else {
         report.insert("reason", msg.value("reason").toString().left(400));
     }
-    m_db.storeReport(c->accountId, type, report);
+    if (!m_db.storeReport(c->accountId, type, report))
+        return serverLog(
+            QStringLiteral("%1 from %2 could not be stored").arg(type, m_players.value(c->accountId)->name));
     serverLog(QStringLiteral("%1 from %2 stored").arg(type, m_players.value(c->accountId)->name));
 }
 

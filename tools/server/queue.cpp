@@ -3,6 +3,7 @@
 #include "matchhub.h"
 #include "server.h"
 
+#include <QElapsedTimer>
 #include <algorithm>
 #include <cmath>
 
@@ -43,9 +44,13 @@ void MatchHub::queueJoin(Player *p, const QJsonObject &msg)
     s.relay = msg.value("relay").toBool();
     s.hideAlways = msg.value("hide_always").toBool();
     s.link = msg.value("link").toString().left(16);
-    s.serverRtt = msg.value("server_rtt").isDouble() ? qBound(0, msg.value("server_rtt").toInt(), 60000) : -1;
+    s.serverRtt = matchrules::clampRtt(msg.value("server_rtt"), -1);
     s.delay = qBound(0, msg.value("delay").toInt(1), 10);
     s.delayAuto = msg.value("delay_auto").toBool();
+    // Looked up once here, not for every pair the passes consider.
+    if (s.ranked)
+        s.elo = m_server->db().stats(s.accountId, s.game, s.mode).elo;
+    s.bucket = s.game + QChar(0) + s.mode + (s.ranked ? QChar('r') : QChar('c'));
     s.joinedMs = m_server->nowMs();
     for (const Search &old : std::as_const(m_queue)) {
         if (old.accountId == p->accountId)
@@ -59,7 +64,7 @@ void MatchHub::queueJoin(Player *p, const QJsonObject &msg)
                               {"ranked", s.ranked},
                               {"searching", int(m_queue.size())},
                               {"ping_widen", pingWiden()}});
-    pairPass();
+    schedulePass();
 }
 
 void MatchHub::queueLeave(Player *p, const QJsonObject &msg)
@@ -82,6 +87,14 @@ void MatchHub::requeue(const Search &s)
     m_queue.append(s);
     std::stable_sort(m_queue.begin(), m_queue.end(),
                      [](const Search &a, const Search &b) { return a.joinedMs < b.joinedMs; });
+    schedulePass();
+}
+
+void MatchHub::schedulePass()
+{
+    if (m_passPending)
+        return;
+    m_passPending = true;
     QTimer::singleShot(0, this, &MatchHub::pairPass);
 }
 
@@ -102,20 +115,13 @@ bool MatchHub::compatible(const Search &a, const Search &b, qint64 now, int *est
 {
     if (a.accountId == b.accountId || a.game != b.game || a.mode != b.mode || a.ranked != b.ranked)
         return false;
-    if (m_keepApart.value(pairKey(a.accountId, b.accountId)) > now)
+    if ((a.strict || b.strict) &&
+        (a.region != b.region || (a.ranked && std::abs(a.elo - b.elo) > m_server->options().strictEloGap)))
+        return false;
+    const QString key = pairKey(a.accountId, b.accountId);
+    if (m_keepApart.value(key) > now)
         return false; // their last match could not connect them
-
-    if (a.strict || b.strict) {
-        if (a.region != b.region)
-            return false;
-        if (a.ranked) {
-            const int ea = m_server->db().stats(a.accountId, a.game, a.mode).elo;
-            const int eb = m_server->db().stats(b.accountId, b.game, b.mode).elo;
-            if (std::abs(ea - eb) > m_server->options().strictEloGap)
-                return false;
-        }
-    }
-    int est = m_measured.value(pairKey(a.accountId, b.accountId), -1);
+    int est = m_measured.value(key, -1);
     if (est < 0 && a.serverRtt >= 0 && b.serverRtt >= 0)
         est = a.serverRtt + b.serverRtt;
     *estimate = est;
@@ -131,35 +137,77 @@ bool MatchHub::compatible(const Search &a, const Search &b, qint64 now, int *est
 
 void MatchHub::pairPass()
 {
+    m_passPending = false;
+    QElapsedTimer took;
+    took.start();
     const qint64 now = m_server->nowMs();
-    bool paired = true;
-    while (paired) {
-        paired = false;
-        for (qsizetype i = 0; i < m_queue.size() && !paired; ++i) {
-            // The longest waiting search takes the best fit: same region first, then the lowest ping.
-            qsizetype best = -1;
-            int bestScore = INT_MAX;
-            for (qsizetype j = 0; j < m_queue.size(); ++j) {
-                if (j == i)
+    // Only searches that could pair are ever compared: one bucket per game, mode and ranked, and
+    // inside it strict searches by region (a strict search pairs only within its region).
+    struct Bucket {
+        QList<qsizetype> loose;                             // not strict, every region
+        QHash<QString, QList<qsizetype>> looseIn, strictIn; // by region
+    };
+    QHash<QString, Bucket> buckets;
+    for (qsizetype i = 0; i < m_queue.size(); ++i) {
+        const Search &s = m_queue[i];
+        Bucket &b = buckets[s.bucket];
+        if (s.strict) {
+            b.strictIn[s.region].append(i);
+        } else {
+            b.loose.append(i);
+            b.looseIn[s.region].append(i);
+        }
+    }
+    std::vector<bool> taken(size_t(m_queue.size()), false);
+    QList<QPair<qsizetype, qsizetype>> pairs;
+    // In the queue's order: the longest waiting search takes the best fit, same region first, then
+    // the lowest ping.
+    for (qsizetype i = 0; i < m_queue.size(); ++i) {
+        if (taken[size_t(i)])
+            continue;
+        const Search &a = m_queue[i];
+        const Bucket &b = *buckets.constFind(a.bucket);
+        static const QList<qsizetype> none;
+        auto in = [](const QHash<QString, QList<qsizetype>> &byRegion, const QString &region) {
+            const auto it = byRegion.constFind(region);
+            return it == byRegion.cend() ? &none : &*it;
+        };
+        const QList<qsizetype> *groups[2] = {in(b.strictIn, a.region),
+                                             a.strict ? in(b.looseIn, a.region) : &b.loose};
+        qsizetype best = -1;
+        int bestScore = INT_MAX;
+        for (const QList<qsizetype> *group : groups) {
+            for (qsizetype j : *group) {
+                if (j == i || taken[size_t(j)])
                     continue;
                 int est = -1;
-                if (!compatible(m_queue[i], m_queue[j], now, &est))
+                if (!compatible(a, m_queue[j], now, &est))
                     continue;
-                const int score =
-                    (m_queue[i].region == m_queue[j].region ? 0 : 100000) + (est < 0 ? 5000 : est);
-                if (score < bestScore) {
+                const int score = (a.region == m_queue[j].region ? 0 : 100000) + (est < 0 ? 5000 : est);
+                if (score < bestScore || (score == bestScore && j < best)) {
                     bestScore = score;
                     best = j;
                 }
             }
-            if (best >= 0) {
-                const Search a = m_queue[i], b = m_queue[best];
-                removeFromQueue(a.accountId);
-                removeFromQueue(b.accountId);
-                Match *m = newMatch(a, b);
-                sendFound(m);
-                paired = true;
-            }
+        }
+        if (best >= 0) {
+            taken[size_t(i)] = taken[size_t(best)] = true;
+            pairs.append({i, best});
         }
     }
+    QList<QPair<Search, Search>> found;
+    for (const auto &p : std::as_const(pairs))
+        found.append({m_queue[p.first], m_queue[p.second]});
+    if (!found.isEmpty()) {
+        QList<Search> rest;
+        for (qsizetype i = 0; i < m_queue.size(); ++i) {
+            if (!taken[size_t(i)])
+                rest.append(m_queue[i]);
+        }
+        m_queue = rest;
+    }
+    m_lastPassUs = took.nsecsElapsed() / 1000;
+    m_longestPassUs = qMax(m_longestPassUs, m_lastPassUs);
+    for (const auto &p : std::as_const(found))
+        sendFound(newMatch(p.first, p.second));
 }

@@ -50,3 +50,37 @@ bool RateLimiter::take(const RateRule &rule, qint64 nowMs)
     b.tokens -= 1;
     return true;
 }
+
+QString addressKey(const QHostAddress &address)
+{
+    bool v4 = false;
+    const quint32 a = address.toIPv4Address(&v4);
+    if (v4)
+        return QHostAddress(a).toString();
+    if (address.protocol() != QAbstractSocket::IPv6Protocol)
+        return address.toString();
+    Q_IPV6ADDR bytes = address.toIPv6Address();
+    for (int i = 8; i < 16; ++i)
+        bytes[i] = 0;
+    return QHostAddress(bytes).toString() + QStringLiteral("/64");
+}
+
+bool KeyedBucket::take(const QString &key, qint64 nowMs)
+{
+    auto it = m_buckets.find(key);
+    if (it == m_buckets.end())
+        it = m_buckets.insert(key, Bucket{m_burst, nowMs});
+    it->tokens = std::min(m_burst, it->tokens + double(nowMs - it->atMs) * m_perSecond / 1000.0);
+    it->atMs = nowMs;
+    if (it->tokens < 1)
+        return false;
+    it->tokens -= 1;
+    return true;
+}
+
+void KeyedBucket::sweep(qint64 nowMs)
+{
+    m_buckets.removeIf([&](const auto &it) {
+        return it.value().tokens + double(nowMs - it.value().atMs) * m_perSecond / 1000.0 >= m_burst;
+    });
+}

@@ -5,6 +5,7 @@
 // trickle. The spectator feed and the tunnel have byte caps of their own and are not counted here.
 
 #include <QHash>
+#include <QHostAddress>
 #include <QString>
 
 struct RateRule {
@@ -27,4 +28,26 @@ private:
         qint64 atMs = 0;
     };
     QHash<const RateRule *, Bucket> m_buckets;
+};
+
+// The key per-address limits count by: an IPv4 address (also one mapped into IPv6) as itself, an
+// IPv6 address by its /64, which one subscriber usually holds whole.
+QString addressKey(const QHostAddress &address);
+
+// A token bucket per key (new connections per address): `burst` at once, refilling `perSecond`.
+// Keys whose bucket is full again are forgotten, so the table holds only recent senders.
+class KeyedBucket {
+public:
+    KeyedBucket(double burst, double perSecond) : m_burst(burst), m_perSecond(perSecond) {}
+    bool take(const QString &key, qint64 nowMs);
+    void sweep(qint64 nowMs);
+    qsizetype keys() const { return m_buckets.size(); }
+
+private:
+    struct Bucket {
+        double tokens = 0;
+        qint64 atMs = 0;
+    };
+    double m_burst, m_perSecond;
+    QHash<QString, Bucket> m_buckets;
 };

@@ -6,50 +6,12 @@
 
 #include <QJsonArray>
 
-namespace {
-
-// Keeps only the fields of a "result" that mean something, each within bounds.
-QJsonObject cleanResult(const QJsonObject &msg)
-{
-    QJsonObject r;
-    if (msg.value("winner").isDouble()) {
-        r.insert("winner", qBound(0, msg.value("winner").toInt(), 2));
-        r.insert("p1_rounds", qBound(0, msg.value("p1_rounds").toInt(), 99));
-        r.insert("p2_rounds", qBound(0, msg.value("p2_rounds").toInt(), 99));
-    } else {
-        r.insert("outcome", msg.value("outcome").toString("error").left(32));
-    }
-    for (const char *k : {"p1_char", "p2_char", "exit"}) {
-        if (msg.value(k).isString())
-            r.insert(k, msg.value(k).toString().left(k[0] == 'e' ? 200 : 64));
-    }
-    for (const char *k : {"exit_code", "frame"}) {
-        if (msg.value(k).isDouble())
-            r.insert(k, msg.value(k).toInteger());
-    }
-    QJsonArray lines;
-    for (const QJsonValue &v : msg.value("lines").toArray()) {
-        if (lines.size() < 40)
-            lines.append(v.toString().left(200));
-    }
-    if (!lines.isEmpty())
-        r.insert("lines", lines);
-    return r;
-}
-
-bool sameScore(const QJsonObject &a, const QJsonObject &b)
-{
-    return a.value("winner") == b.value("winner") && a.value("p1_rounds") == b.value("p1_rounds") &&
-           a.value("p2_rounds") == b.value("p2_rounds");
-}
-
-} // namespace
-
 void MatchHub::matchState(Player *p, const QJsonObject &msg)
 {
     Match *m = matchOf(p, msg, false);
-    if (m && m->stage == Match::Stage::Playing && msg.value("state").toString() == "in_match")
-        m->inMatch[sideOf(m, p->accountId) - 1] = true;
+    const int i = m ? sideIndex(sideOf(m, p->accountId)) : -1;
+    if (i >= 0 && m->stage == Match::Stage::Playing && msg.value("state").toString() == "in_match")
+        m->inMatch[i] = true;
 }
 
 void MatchHub::result(Player *p, const QJsonObject &msg)
@@ -59,11 +21,20 @@ void MatchHub::result(Player *p, const QJsonObject &msg)
         return;
     if (m->stage != Match::Stage::Playing)
         return p->conn->sendError(msg, "not_started", "That match has not started yet.");
-    const int i = sideOf(m, p->accountId) - 1;
-    p->conn->reply(msg, QJsonObject{{"type", "result_ack"}, {"match", m->id}});
+    const int i = sideIndex(sideOf(m, p->accountId));
+    if (i < 0)
+        return;
     if (m->haveResult[i])
-        return; // a repeated report (after a reconnection) changes nothing
-    m->result[i] = cleanResult(msg);
+        return p->conn->reply(
+            msg, QJsonObject{{"type", "result_ack"}, {"match", m->id}}); // a repeat changes nothing
+    // Only what a launcher sends is taken; anything else is refused and the player may still send
+    // a proper result before the wait ends.
+    QString why;
+    const QJsonObject clean = matchrules::cleanResult(msg, &why);
+    if (clean.isEmpty())
+        return p->conn->sendError(msg, "bad_request", why);
+    p->conn->reply(msg, QJsonObject{{"type", "result_ack"}, {"match", m->id}});
+    m->result[i] = clean;
     m->haveResult[i] = true;
     if (m->haveResult[0] && m->haveResult[1])
         return decideResult(m);
@@ -83,52 +54,27 @@ void MatchHub::decideResult(Match *m)
     m->timer.stop();
     const QJsonObject *r[2] = {m->haveResult[0] ? &m->result[0] : nullptr,
                                m->haveResult[1] ? &m->result[1] : nullptr};
-    QString status;
-    int winner = 0, leftSide = 0;
-    QJsonObject score; // the result whose rounds are reported
-    for (int i = 0; i < 2 && !leftSide; ++i) {
-        if (r[i] && r[i]->value("outcome").toString() == "left")
-            leftSide = i + 1;
-    }
-    for (int i = 0; i < 2 && !leftSide; ++i) {
+    bool offline[2];
+    for (int i = 0; i < 2; ++i) {
         const Player *p = player(m->acc[i]);
-        if (!r[i] && (!p || !p->online()))
-            leftSide = i + 1;
+        offline[i] = !p || !p->online();
     }
-    auto outcome = [&](int i) { return r[i] ? r[i]->value("outcome").toString() : QString(); };
-    if (leftSide) {
-        status = "abandoned";
-        winner = 3 - leftSide;
-    } else if (!r[0] || !r[1]) {
-        status = "unconfirmed";
-    } else if (outcome(0) == "desync" || outcome(1) == "desync") {
-        status = "desync";
-    } else if (r[0]->contains("winner") && r[1]->contains("winner")) {
-        if (sameScore(*r[0], *r[1])) {
-            winner = r[0]->value("winner").toInt();
-            status = winner == 0 ? "draw" : "agreed";
-            score = *r[0];
-        } else {
-            status = "disputed";
-        }
-    } else if (outcome(0) == "error" || outcome(1) == "error") {
-        status = "error";
-    } else {
-        status = !outcome(0).isEmpty() ? outcome(0) : outcome(1);
-    }
+    const MatchVerdict verdict = matchrules::decide(r, offline);
+    const QString status = statusName(verdict.status);
+    const int winner = verdict.winner, leftSide = verdict.leftSide;
+    const bool scored = verdict.status == MatchStatus::Agreed || verdict.status == MatchStatus::Draw;
     QJsonObject res{{"type", "match_result"},
                     {"match", m->id},
                     {"status", status},
                     {"winner", winner},
-                    {"p1_rounds", score.value("p1_rounds").toInt()},
-                    {"p2_rounds", score.value("p2_rounds").toInt()},
+                    {"p1_rounds", scored ? r[0]->value("p1_rounds").toInt() : 0},
+                    {"p2_rounds", scored ? r[0]->value("p2_rounds").toInt() : 0},
                     {"ranked", m->ranked}};
     if (leftSide)
         res.insert("left_side", leftSide);
-    for (const char *k : {"p1_char", "p2_char"}) {
-        const QString c = score.value(k).toString();
-        if (!c.isEmpty())
-            res.insert(k, c);
+    for (int i = 0; i < 2; ++i) {
+        if (!verdict.chars[i].isEmpty())
+            res.insert(i == 0 ? "p1_char" : "p2_char", verdict.chars[i]);
     }
     if (!m->seriesId.isEmpty())
         res.insert("series", m->seriesId);
@@ -142,12 +88,13 @@ void MatchHub::decideResult(Match *m)
     if (!m->counts) {
         const QString lobbyId = m->lobbyId, id = m->id;
         finishMatch(m);
-        m_server->lobbies()->matchOver(lobbyId, id, res);
+        m_server->lobbies()->matchOver(lobbyId, id, verdict);
         return;
     }
-    if (!m->ranked && (status == "agreed" || status == "draw"))
-        m_server->db().addCasualResult(m->acc[winner == 2 ? 1 : 0], m->acc[winner == 2 ? 0 : 1], m->game,
-                                       m->mode, status == "draw");
+    CasualCount casual;
+    if (!m->ranked && scored)
+        casual = {m->acc[winner == 2 ? 1 : 0], m->acc[winner == 2 ? 0 : 1], m->game, m->mode,
+                  verdict.status == MatchStatus::Draw};
     QJsonObject record = res;
     record.remove("type");
     record.insert("game", m->game);
@@ -159,12 +106,13 @@ void MatchHub::decideResult(Match *m)
         record.insert("lobby", m->lobbyId);
         record.insert("kind", m->lobbyKind);
     }
-    m_server->db().recordMatch(record);
+    if (!m_server->db().recordMatch(record, casual.winnerId >= 0 ? &casual : nullptr))
+        serverLog(QStringLiteral("match %1: its record and stats could not be stored").arg(m->id));
     Series *s = m_series.value(m->seriesId);
     const QString lobbyId = m->lobbyId, id = m->id;
     finishMatch(m);
     if (s)
-        seriesAfterMatch(s, res);
+        seriesAfterMatch(s, verdict);
     if (!lobbyId.isEmpty())
-        m_server->lobbies()->matchOver(lobbyId, id, res);
+        m_server->lobbies()->matchOver(lobbyId, id, verdict);
 }

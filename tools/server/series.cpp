@@ -42,7 +42,7 @@ QJsonObject MatchHub::seriesObject(const Series *s, int i) const
                   {"ranked", s->ranked},
                   {"game", s->game},
                   {"mode", s->mode},
-                  {"opponent", player(s->acc[1 - i])->name},
+                  {"opponent", nameOf(s->acc[1 - i])},
                   {"you", s->wins[i]},
                   {"them", s->wins[1 - i]},
                   {"need", s->need},
@@ -50,7 +50,8 @@ QJsonObject MatchHub::seriesObject(const Series *s, int i) const
                   {"you_ready", s->ready[i]},
                   {"them_ready", s->ready[1 - i]}};
     if (s->ranked)
-        o.insert("keeps", s->lastWinner ? player(s->acc[s->lastWinner - 1])->name : QString());
+        o.insert("keeps",
+                 sideIndex(s->lastWinner) >= 0 ? nameOf(s->acc[sideIndex(s->lastWinner)]) : QString());
     if (s->state == Series::State::Between)
         o.insert("seconds_left", int(qMax<qint64>(0, (s->deadlineMs - m_server->nowMs() + 999) / 1000)));
     if (s->state == Series::State::Over) {
@@ -69,31 +70,28 @@ void MatchHub::sendSeries(Series *s)
         send(s->acc[i], seriesObject(s, i));
 }
 
-void MatchHub::seriesAfterMatch(Series *s, const QJsonObject &result)
+void MatchHub::seriesAfterMatch(Series *s, const MatchVerdict &v)
 {
     if (s->state == Series::State::Over)
         return;
     s->currentMatch.clear();
     ++s->played;
-    const QString status = result.value("status").toString();
-    const int winner = result.value("winner").toInt();
-    if (status == "abandoned") {
-        const int left = result.value("left_side").toInt();
+    if (v.status == MatchStatus::Abandoned && sideIndex(v.leftSide) >= 0) {
+        const int left = v.leftSide;
         return s->ranked ? endSeries(s, "forfeit", 3 - left, left) : endSeries(s, "left", 0, left);
     }
     s->lastWinner = 0;
-    if (status == "agreed" && (winner == 1 || winner == 2)) {
-        ++s->wins[winner - 1];
-        s->lastWinner = winner;
+    if (v.status == MatchStatus::Agreed && sideIndex(v.winner) >= 0) {
+        ++s->wins[sideIndex(v.winner)];
+        s->lastWinner = v.winner;
     }
-    if (status == "agreed" || status == "draw") {
-        const QString chars[2] = {result.value("p1_char").toString(), result.value("p2_char").toString()};
+    if (v.status == MatchStatus::Agreed || v.status == MatchStatus::Draw) {
         for (int i = 0; i < 2; ++i) {
-            if (!chars[i].isEmpty())
-                s->lastChars[i] = chars[i];
+            if (!v.chars[i].isEmpty())
+                s->lastChars[i] = v.chars[i];
         }
     }
-    if (s->ranked && s->lastWinner && s->wins[s->lastWinner - 1] >= s->need)
+    if (s->ranked && sideIndex(s->lastWinner) >= 0 && s->wins[sideIndex(s->lastWinner)] >= s->need)
         return endSeries(s, "won", s->lastWinner, 0);
     s->state = Series::State::Between;
     s->ready[0] = s->ready[1] = false;
@@ -199,15 +197,26 @@ void MatchHub::endSeries(Series *s, const QString &outcome, int winnerSide, int 
 {
     if (s->state == Series::State::Over)
         return;
+    // Only side 1 or 2 names a player; anything else names nobody.
+    const int wi = sideIndex(winnerSide), li = sideIndex(leftSide);
     s->state = Series::State::Over;
     s->timer.stop();
     s->outcome = outcome;
-    s->winnerName = winnerSide ? player(s->acc[winnerSide - 1])->name : QString();
-    s->leftName = leftSide ? player(s->acc[leftSide - 1])->name : QString();
-    if (s->ranked && winnerSide && (outcome == "won" || outcome == "forfeit")) {
+    s->winnerName = wi >= 0 ? nameOf(s->acc[wi]) : QString();
+    s->leftName = li >= 0 ? nameOf(s->acc[li]) : QString();
+    auto record = [this, s] {
+        QJsonObject r = seriesObject(s, 0);
+        r.remove("type");
+        r.remove("you_ready");
+        r.remove("them_ready");
+        r.insert("p1_name", nameOf(s->acc[0]));
+        r.insert("p2_name", nameOf(s->acc[1]));
+        return r;
+    };
+    bool stored = false;
+    if (s->ranked && wi >= 0 && (outcome == "won" || outcome == "forfeit")) {
         EloChange w, l;
-        const int wi = winnerSide - 1;
-        if (m_server->db().applySet(s->acc[wi], s->acc[1 - wi], s->game, s->mode, w, l)) {
+        auto withElo = [&] {
             auto entry = [](const EloChange &c) {
                 return QJsonObject{{"before", c.before},
                                    {"after", c.after},
@@ -215,19 +224,20 @@ void MatchHub::endSeries(Series *s, const QString &outcome, int winnerSide, int 
                                    {"title_before", c.titleBefore},
                                    {"title_after", c.titleAfter}};
             };
-            s->elo.insert(player(s->acc[wi])->name, entry(w));
-            s->elo.insert(player(s->acc[1 - wi])->name, entry(l));
-        }
+            s->elo = QJsonObject{{nameOf(s->acc[wi]), entry(w)}, {nameOf(s->acc[1 - wi]), entry(l)}};
+            return record();
+        };
+        // The Elo and the set's record go together or not at all.
+        stored = m_server->db().applySet(s->acc[wi], s->acc[1 - wi], s->game, s->mode, w, l, withElo);
+        if (!stored)
+            s->elo = QJsonObject();
+    } else {
+        stored = m_server->db().recordSeries(record());
     }
+    if (!stored)
+        serverLog(QStringLiteral("series %1: its record could not be stored").arg(s->id));
     serverLog(QStringLiteral("series %1 over: %2 %3-%4").arg(s->id, outcome).arg(s->wins[0]).arg(s->wins[1]));
     sendSeries(s);
-    QJsonObject record = seriesObject(s, 0);
-    record.remove("type");
-    record.remove("you_ready");
-    record.remove("them_ready");
-    record.insert("p1_name", player(s->acc[0])->name);
-    record.insert("p2_name", player(s->acc[1])->name);
-    m_server->db().recordSeries(record);
     for (int a : s->acc) {
         if (m_seriesOf.value(a) == s->id)
             m_seriesOf.remove(a);

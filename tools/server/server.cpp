@@ -21,7 +21,8 @@ void serverLog(const QString &text)
     std::fflush(stderr);
 }
 
-Server::Server(const ServerOptions &options, QObject *parent) : QObject(parent), m_options(options)
+Server::Server(const ServerOptions &options, QObject *parent)
+    : QObject(parent), m_options(options), m_newConnections(options.connBurst, options.connRate)
 {
     m_clock.start();
     m_throttle.setEnabled(options.throttle);
@@ -79,7 +80,8 @@ bool Server::start(QString *error)
     m_lobbies = new LobbyHub(this);
     m_feeds = new FeedRelay(this);
     m_f3 = new F3Inbox(m_options.dataDir, m_db, qint64(m_options.reportLimitMb) * 1024 * 1024,
-                       qint64(m_options.reportBudgetMb) * 1024 * 1024);
+                       qint64(m_options.reportBudgetMb) * 1024 * 1024,
+                       qint64(m_options.reportTotalMb) * 1024 * 1024, m_options.reportDays);
     m_kdf = new KdfPool(m_options.kdfThreads, this);
     // Sessions unused for their term go now and every hour.
     auto prune = [this] {
@@ -90,6 +92,7 @@ bool Server::start(QString *error)
     };
     prune();
     auto *pruner = new QTimer(this);
+    connect(pruner, &QTimer::timeout, this, [this] { m_f3->expire(); });
     connect(pruner, &QTimer::timeout, this, prune);
     pruner->start(3600 * 1000);
     if (!m_options.updateFile.isEmpty()) {
@@ -152,13 +155,15 @@ void Server::onNewConnection(QTcpSocket *s)
 {
     // Caps by address and in all, so one client cannot take every slot; refused before any TLS
     // work is spent on it.
-    QString address = s->peerAddress().toString();
-    bool v4 = false;
-    if (const quint32 a = s->peerAddress().toIPv4Address(&v4); v4)
-        address = QHostAddress(a).toString();
+    const QString address = addressKey(s->peerAddress());
     const int fromThere = m_perAddress.value(address);
     QString refusal;
-    if (m_connections.size() >= m_options.maxConnections)
+    // The rate first: one address cycling connections would otherwise keep this thread in
+    // handshakes even while it stays under the cap of open ones.
+    if (!m_newConnections.take(address, nowMs()))
+        refusal =
+            QStringLiteral("more than %1 new connections at once from that address").arg(m_options.connBurst);
+    else if (m_connections.size() >= m_options.maxConnections)
         refusal = QStringLiteral("%1 connections open, the most there may be").arg(m_connections.size());
     else if (fromThere >= m_options.maxPerAddress)
         refusal = QStringLiteral("%1 connections from that address already").arg(fromThere);
@@ -178,6 +183,14 @@ void Server::onNewConnection(QTcpSocket *s)
     m_connections.insert(c);
     connect(c, &Connection::messageReceived, this, [this, c](const QJsonObject &msg) { onMessage(c, msg); });
     connect(c, &Connection::closed, this, [this, c] { onClosed(c); });
+    connect(c, &Connection::badLine, this,
+            [this, c](const QJsonObject &request, const QString &code, const QString &message) {
+                // Counted like requests: a stream of junk is slowed down as a stream of requests is.
+                if (m_options.rateLimit && !c->rates.take(*rateRuleFor(QString()), nowMs()))
+                    return slowDown(c, request, QString::fromLatin1(rateRuleFor(QString())->family));
+                c->sendError(request, code, message);
+            });
+    c->setBacklogBudget(&m_backlogTotal, qint64(m_options.backlogTotalMb) * 1024 * 1024);
     c->setIdleLimit(m_options.idleS * 1000);
     if (auto *ssl = qobject_cast<QSslSocket *>(s)) {
         // A client that never finishes its handshake is not kept waiting for the hello's time.
@@ -233,6 +246,7 @@ void Server::sweep()
                       .arg(m_players.size()));
     m_hub->sweep();
     m_throttle.sweep(nowMs());
+    m_newConnections.sweep(nowMs());
     for (auto it = m_refusalLogged.begin(); it != m_refusalLogged.end();)
         it = m_perAddress.contains(it.key()) ? std::next(it) : m_refusalLogged.erase(it);
 }

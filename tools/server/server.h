@@ -3,6 +3,7 @@
 #include "db.h"
 #include "options.h"
 #include "players.h"
+#include "ratelimit.h"
 #include "throttle.h"
 
 #include <QElapsedTimer>
@@ -111,7 +112,9 @@ private:
     QString m_fingerprint;
     quint64 m_nextSerial = 1;
     QSet<Connection *> m_connections;
-    QHash<QString, int> m_perAddress;    // open connections by peer address
+    QHash<QString, int> m_perAddress;    // open connections by address key
+    KeyedBucket m_newConnections;        // new connections by address key
+    qint64 m_backlogTotal = 0;           // bytes waiting to be written, all connections together
     QHash<QString, int> m_refusalLogged; // address -> its count when a refusal was last logged
     QHash<int, Player *> m_players;
     QSet<int> m_reportsOverBudget; // accounts whose dropped reports were logged already

@@ -28,8 +28,17 @@ bool Throttle::loginBlocked(const QString &address, const QString &name, qint64 
     if (!m_enabled)
         return false;
     auto failures = [&](const QString &key) { return countIn(m_failures, key, now, FailureWindowMs); };
-    return failures("a:" + address) >= MaxAddressFailures || failures(pairKey(address, name)) >= MaxFailures ||
-           failures(nameKey(name)) >= MaxNameFailures;
+    return failures("a:" + address) >= MaxAddressFailures || failures(pairKey(address, name)) >= MaxFailures;
+}
+
+qint64 Throttle::nameCheckWait(const QString &name, qint64 now)
+{
+    if (!m_enabled || countIn(m_failures, nameKey(name), now, FailureWindowMs) < NameSlowAfter)
+        return 0;
+    const QString key = nameKey(name);
+    const qint64 turn = qMax(now, m_nameTurn.value(key, now));
+    m_nameTurn.insert(key, turn + NameCheckEveryMs);
+    return turn - now;
 }
 
 void Throttle::loginFailed(const QString &address, const QString &name, qint64 now)
@@ -50,6 +59,7 @@ void Throttle::clearFailures(const QString &address, const QString &name)
 {
     m_failures.remove(pairKey(address, name));
     m_failures.remove(nameKey(name));
+    m_nameTurn.remove(nameKey(name));
 }
 
 void Throttle::loginSucceeded(const QString &address, const QString &name, qint64 now)
@@ -89,4 +99,5 @@ void Throttle::sweep(qint64 now)
     prune(m_failures, FailureWindowMs);
     prune(m_signUps, SignUpWindowMs);
     prune(m_signIns, SignInWindowMs);
+    m_nameTurn.removeIf([now](const auto &it) { return it.value() <= now; });
 }

@@ -25,8 +25,10 @@ bool generate(const QString &certPath, const QString &keyPath, QString *error)
     QFile::remove(keyTmp);
     QProcess p;
     p.setProcessChannelMode(QProcess::MergedChannels);
-    p.start("openssl", {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-sha256", "-days", "3650", "-subj",
-                        "/CN=orx-server", "-keyout", keyTmp, "-out", certTmp});
+    // ECDSA P-256: each handshake costs the server a fraction of what an RSA key's does.
+    p.start("openssl",
+            {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes", "-sha256",
+             "-days", "3650", "-subj", "/CN=orx-server", "-keyout", keyTmp, "-out", certTmp});
     if (!p.waitForStarted(10000)) {
         *error =
             QStringLiteral("Cannot run openssl to make the server's certificate: %1").arg(p.errorString());

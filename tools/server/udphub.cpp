@@ -70,6 +70,6 @@ void UdpHub::handleHello(const QJsonObject &msg, const QHostAddress &from, quint
     p->helloMatch = msg.value("match").toString().left(64);
     p->helloAtMs = m_server->nowMs();
     if (msg.value("rtt").isDouble())
-        p->udpRtt = msg.value("rtt").toInt();
+        p->udpRtt = matchrules::clampRtt(msg.value("rtt"), -1);
     m_server->hub()->onUdpHello(p);
 }
