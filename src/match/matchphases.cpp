@@ -56,9 +56,6 @@ void MatchController::replaceMatch(const QJsonObject &found)
     next.resultTimer.reset(new QTimer(this));
     next.resultTimer->setSingleShot(true);
     connect(next.resultTimer.get(), &QTimer::timeout, m_seriesFlow, &MatchSeries::resultScreenTimedOut);
-    next.reconnectTimer.reset(new QTimer(this));
-    next.reconnectTimer->setSingleShot(true);
-    connect(next.reconnectTimer.get(), &QTimer::timeout, m_seriesFlow, &MatchSeries::reconnectCheck);
     m_match = std::move(next); // the old match's timers stop here
 }
 

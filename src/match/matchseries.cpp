@@ -11,6 +11,8 @@ MatchSeries::MatchSeries(MatchController *controller) : QObject(controller), m_c
 {
     m_parkCheck.setSingleShot(true);
     connect(&m_parkCheck, &QTimer::timeout, this, &MatchSeries::parkCheck);
+    m_reconnectCheck.setSingleShot(true);
+    connect(&m_reconnectCheck, &QTimer::timeout, this, &MatchSeries::reconnectCheck);
 }
 
 bool MatchSeries::choiceRule() const
@@ -165,6 +167,9 @@ void MatchSeries::gameLeftResultScreen()
     if (expected && m_series.value(QStringLiteral("state")).toString() == QLatin1String("between") &&
         !m_series.value(QStringLiteral("you_ready")).toBool() && !m_readyPending)
         setPending(QStringLiteral("select"));
+    // The match ends here as at any other end: its feed goes, and nothing of it stays in hand.
+    m_c->replaceMatch();
+    m_c->handOverFeed();
     m_c->setPhase(MatchController::Idle, tr("Match over"));
 }
 
@@ -296,8 +301,10 @@ void MatchSeries::afterPhaseChange()
     const MatchController::Phase phase = m_c->m_phase;
     const bool lobbyMatch = !m_c->m_match.found.value(QStringLiteral("lobby")).toString().isEmpty();
     GameProcess *game = m_c->m_game;
+    // A watch that ended has parked the game already: a spectator's game stays open, as everywhere
+    // else a lobby is left.
     if (((phase == MatchController::Starting || phase == MatchController::Playing) && lobbyMatch) ||
-        phase == MatchController::Finishing) {
+        (phase == MatchController::Finishing && !m_c->m_match.watch)) {
         if (game && game->isRunning()) {
             if (!m_quitLogged) {
                 m_quitLogged = true;
@@ -309,10 +316,8 @@ void MatchSeries::afterPhaseChange()
         m_c->matchOver();
     } else if (phase == MatchController::Idle && m_series.isEmpty() && !m_c->hasLobbyMatchesToWatch()) {
         m_leftLobby = false;
-        if (game && game->isRunning()) {
-            m_lobbyGameClosed = true;
+        if (game && game->isRunning())
             m_c->closeMatchGame(tr("Left the lobby: its game closes"));
-        }
     }
 }
 
@@ -357,17 +362,18 @@ void MatchSeries::parkCheck()
 void MatchSeries::backOnServer()
 {
     m_seriesSinceLogin = false;
-    if (m_c->m_phase != MatchController::AtResult)
-        return;
-    if (!m_c->m_match.found.value(QStringLiteral("lobby")).toString().isEmpty()) {
+    const bool atResult = m_c->m_phase == MatchController::AtResult;
+    if (atResult && !m_c->m_match.found.value(QStringLiteral("lobby")).toString().isEmpty()) {
         m_c->log(tr(
             "Back on the server after a dropped connection: the lobby's next match is off, the game parks"));
         m_c->matchOver();
         emit m_c->notice(tr("Your connection to the server dropped after the match. Get ready again in the "
                             "lobby for the next one."));
-        return;
     }
-    m_c->m_match.reconnectTimer->start(m_c->m_timing.reconnectCheckMs);
+    // The server names a series it still has at once; its "over" may have gone to the dropped
+    // connection, whatever the phase was then.
+    if (atResult || !m_series.isEmpty())
+        m_reconnectCheck.start(m_c->m_timing.reconnectCheckMs);
 }
 
 void MatchSeries::verdictAfterReturn()
@@ -376,21 +382,34 @@ void MatchSeries::verdictAfterReturn()
     // may have ended meanwhile, which the check below finds out as after any return.
     if (m_c->m_phase == MatchController::AtResult && !m_seriesSinceLogin &&
         m_c->m_match.found.value(QStringLiteral("lobby")).toString().isEmpty())
-        m_c->m_match.reconnectTimer->start(m_c->m_timing.reconnectCheckMs);
+        m_reconnectCheck.start(m_c->m_timing.reconnectCheckMs);
 }
 
 void MatchSeries::reconnectCheck()
 {
-    if (m_c->m_phase != MatchController::AtResult || !m_c->m_match.playersChoose || m_seriesSinceLogin)
+    if (m_seriesSinceLogin)
         return;
-    const QString opponent = m_c->opponentName();
-    m_c->log(tr("Back on the server: the series against %1 is over, the game leaves its result screen")
-                 .arg(opponent));
+    const MatchController::Phase phase = m_c->m_phase;
+    if (phase == MatchController::AtResult && m_c->m_match.playersChoose &&
+        m_c->m_match.found.value(QStringLiteral("lobby")).toString().isEmpty()) {
+        const QString opponent = m_c->opponentName();
+        m_c->log(tr("Back on the server: the series against %1 is over, the game leaves its result screen")
+                     .arg(opponent));
+        m_series = QJsonObject();
+        m_readyPending = false;
+        emit m_c->seriesChanged(m_series);
+        m_c->matchOver();
+        emit m_c->notice(
+            tr("Your connection to the server dropped, and the series against %1 ended meanwhile. Your game "
+               "goes back to its online menu.")
+                .arg(opponent));
+        return;
+    }
+    if (m_series.isEmpty())
+        return;
     m_series = QJsonObject();
+    m_readyPending = false;
     emit m_c->seriesChanged(m_series);
-    m_c->matchOver();
-    emit m_c->notice(
-        tr("Your connection to the server dropped, and the series against %1 ended meanwhile. Your game "
-           "goes back to its online menu.")
-            .arg(opponent));
+    if (phase == MatchController::Idle)
+        afterPhaseChange();
 }

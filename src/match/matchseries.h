@@ -60,7 +60,7 @@ private:
     QString m_readyChoice = QStringLiteral("rematch");
     seriesrules::LastReady m_lastReady;
     bool m_leftLobby = false;
-    bool m_lobbyGameClosed = false;
     bool m_quitLogged = false;
     QTimer m_parkCheck;
+    QTimer m_reconnectCheck; // after a sign-in: a series the server no longer names is over
 };

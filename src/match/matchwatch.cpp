@@ -80,15 +80,24 @@ QString MatchWatch::names(const QJsonObject &offer) const
 void MatchWatch::onOffer(const QJsonObject &offer)
 {
     const QString id = offer.value(QStringLiteral("match")).toString();
-    if (id.isEmpty() || id == m_watchedMatch)
+    if (id.isEmpty())
         return;
+    // The relay of an offer starts at "from" (a match offered again goes on there).
+    const qint64 from = qMax<qint64>(0, offer.value(QStringLiteral("from")).toInteger(0));
+    if (id == m_watchedMatch) {
+        m_places[id].at = from;
+        return;
+    }
     for (const QJsonObject &o : std::as_const(m_offers))
-        if (o.value(QStringLiteral("match")).toString() == id)
+        if (o.value(QStringLiteral("match")).toString() == id) {
+            m_places[id].at = from;
             return;
+        }
     while (m_offers.size() > 1)
         dropOffer(m_offers.first().value(QStringLiteral("match")).toString());
     m_offers.append(offer);
     m_buffers.insert(id, QByteArray());
+    m_places.insert(id, feedrules::Place{from, 0});
     m_c->log(tr("Lobby match %1 vs %2 to watch")
                  .arg(offer.value(QStringLiteral("p1_name")).toString(),
                       offer.value(QStringLiteral("p2_name")).toString()));
@@ -103,23 +112,30 @@ void MatchWatch::dropOffer(const QString &matchId)
             break;
         }
     m_buffers.remove(matchId);
+    m_places.remove(matchId);
 }
 
 void MatchWatch::onFeed(const QJsonObject &msg)
 {
     const QString id = msg.value(QStringLiteral("match")).toString();
     const QByteArray data = QByteArray::fromBase64(msg.value(QStringLiteral("data")).toString().toLatin1());
-    if (!m_watchedMatch.isEmpty() && id == m_watchedMatch) {
+    const bool watched = !m_watchedMatch.isEmpty() && id == m_watchedMatch;
+    auto it = m_buffers.find(id);
+    if (!watched && it == m_buffers.end())
+        return;
+    // Nothing passes twice: bytes relayed again after a dropped link were taken already.
+    const qsizetype repeated = feedrules::takeRelayed(m_places[id], data.size());
+    if (repeated >= data.size())
+        return;
+    const QByteArray fresh = repeated > 0 ? data.mid(repeated) : data;
+    if (watched) {
         if (m_watch)
-            m_watch->deliver(data);
+            m_watch->deliver(fresh);
         return;
     }
-    auto it = m_buffers.find(id);
-    if (it == m_buffers.end())
-        return;
     // The same cap as the link that would take it: what it would refuse is not kept either.
-    if (it->size() + data.size() <= FeedLink::Limit)
-        it->append(data);
+    if (it->size() + fresh.size() <= FeedLink::Limit)
+        it->append(fresh);
 }
 
 void MatchWatch::onEnd(const QJsonObject &msg)
@@ -177,6 +193,7 @@ void MatchWatch::tryStartWatch()
     m_watchRunning = false;
     m_endedEarly.stop();
     m_c->replaceMatch();
+    m_c->m_match.watch = true;
     m_c->m_match.endText = tr("Done watching");
     m_c->m_match.pendingStart = matchrules::watchLine(offer, link->endpoint());
     m_c->setPhase(MatchController::Watching,
@@ -192,6 +209,9 @@ void MatchWatch::onStatus(const QString &line)
     if (line.startsWith(QLatin1String("error exited"))) {
         // The game itself ended, not the watched match: its exit says so.
         stopWatching(tr("The game closed while watching"));
+    } else if ((word == QLatin1String("ready") || word == QLatin1String("away")) && m_c->m_match.startSent) {
+        // The game took the watch line and went back to its menu: the player left the watch.
+        stopWatching(tr("Done watching %1").arg(names(m_watchedOffer)));
     } else if (word == QLatin1String("ready")) {
         m_c->tryHoldPoint();
     } else if (word == QLatin1String("in_match")) {
@@ -215,9 +235,11 @@ void MatchWatch::stopWatching(const QString &text)
     m_endedEarly.stop();
     m_watchRunning = false;
     m_watchedOffer = QJsonObject();
+    m_places.remove(m_watchedMatch);
     m_watchedMatch.clear();
     const bool lineWritten = m_c->m_match.startSent;
     m_c->replaceMatch();
+    m_c->m_match.watch = true;
     m_c->m_match.endText = text;
     GameProcess *game = m_c->m_game;
     const QString word = game ? game->statusWord() : QString();
@@ -236,6 +258,7 @@ void MatchWatch::stopWatchingAll()
 {
     m_offers.clear();
     m_buffers.clear();
+    m_places.clear();
     if (m_c->m_phase == MatchController::Watching)
         stopWatching(tr("Stopped watching"));
 }

@@ -10,6 +10,8 @@
 #include <QPointer>
 #include <QTimer>
 
+#include "match/feedrules.h"
+
 class FeedLink;
 class MatchController;
 
@@ -48,6 +50,9 @@ private:
     bool m_watchRunning = false; // "in_match" seen
     QList<QJsonObject> m_offers; // oldest first, at most two
     QHash<QString, QByteArray> m_buffers;
+    // Where each queued or watched match's relayed feed stands: a server that offers the match
+    // again after a dropped link relays part of it a second time.
+    QHash<QString, feedrules::Place> m_places;
     QTimer m_neverCame;
     QTimer m_endedEarly;
 };

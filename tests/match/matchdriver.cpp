@@ -6,8 +6,8 @@
 // for the server's figures after each welcome as the main window does; --bridge-grace MS shortens
 // how long its spectator watches on after the server link dropped.
 // Commands: connect, register NAME PASSWORD, play, queue MODE [casual|ranked [CHARACTER]], accept,
-// decline, cancel, ready CHOICE, unready, leavelobby, lobbyleft, raw JSON (to the server), drop,
-// inject JSON (as if from the server), gamecmd LINE, quitgame (asks the player's game to end),
+// decline, cancel, ready CHOICE, unready, leavelobby, lobbyleft, stopwatching, raw JSON (to the server),
+// drop, inject JSON (as if from the server), gamecmd LINE, quitgame (asks the player's game to end),
 // localtest [P1 P2], stoplocal, rebuild, shutdown, set KEY VALUE, ask, quit.
 
 #include "bridge/menubridge.h"
@@ -227,6 +227,8 @@ int main(int argc, char **argv)
                 match.leaveLobby();
             } else if (cmd == QLatin1String("lobbyleft")) {
                 match.lobbyLeft();
+            } else if (cmd == QLatin1String("stopwatching")) {
+                match.stopWatchingAll();
             } else if (cmd == QLatin1String("raw")) {
                 client.send(QJsonDocument::fromJson(rest.toUtf8()).object());
             } else if (cmd == QLatin1String("inject")) {

@@ -107,6 +107,7 @@ private slots:
     void spectateEndsWithTheMatch();
     void spectateFeedKeptUpTo16MiB();
     void spectateFeedsShareOneBudget();
+    void spectateWatcherBackResumes();
 
     // tst_limits.cpp
     void connectionCapsRefuseTheExcess_data();
