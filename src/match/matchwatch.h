@@ -13,12 +13,12 @@
 #include "match/feedrules.h"
 
 class FeedLink;
-class MatchController;
+class MatchHost;
 
 class MatchWatch : public QObject {
     Q_OBJECT
 public:
-    explicit MatchWatch(MatchController *controller);
+    MatchWatch(MatchHost *host, QObject *parent);
 
     // The outgoing feed of a played match.
     QString openFeed(const QJsonObject &go); // a fresh match_go: its endpoint, or empty
@@ -38,11 +38,14 @@ public:
     void stopWatchingAll();
     void dropWatchLink();
 
+signals:
+    void gameShown();
+
 private:
     QString names(const QJsonObject &offer) const;
     void dropOffer(const QString &matchId);
 
-    MatchController *m_c;
+    MatchHost *m_h;
     QPointer<FeedLink> m_feed;  // the played match's, mode Outgoing
     QPointer<FeedLink> m_watch; // the watched match's, mode Incoming
     QString m_watchedMatch;

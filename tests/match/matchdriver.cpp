@@ -15,6 +15,8 @@
 #include "game/gameprocess.h"
 #include "gamedata/registry.h"
 #include "match/matchcontroller.h"
+#include "match/matchseries.h"
+#include "match/matchwatch.h"
 #include "net/serverclient.h"
 #include "net/udprendezvous.h"
 
@@ -220,15 +222,15 @@ int main(int argc, char **argv)
             } else if (cmd == QLatin1String("drop")) {
                 client.dropForTest();
             } else if (cmd == QLatin1String("ready")) {
-                match.setSeriesReady(true, rest);
+                match.seriesFlow()->setSeriesReady(true, rest);
             } else if (cmd == QLatin1String("unready")) {
-                match.setSeriesReady(false, QString());
+                match.seriesFlow()->setSeriesReady(false, QString());
             } else if (cmd == QLatin1String("leavelobby")) {
-                match.leaveLobby();
+                match.seriesFlow()->leaveLobby();
             } else if (cmd == QLatin1String("lobbyleft")) {
-                match.lobbyLeft();
+                match.seriesFlow()->lobbyLeft();
             } else if (cmd == QLatin1String("stopwatching")) {
-                match.stopWatchingAll();
+                match.watchFlow()->stopWatchingAll();
             } else if (cmd == QLatin1String("raw")) {
                 client.send(QJsonDocument::fromJson(rest.toUtf8()).object());
             } else if (cmd == QLatin1String("inject")) {

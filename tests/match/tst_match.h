@@ -191,3 +191,10 @@ class TestHostileServer : public QObject {
 private slots:
     void wrongTypesFloodsAndLongLines();
 };
+
+class TestResultKeeper : public QObject {
+    Q_OBJECT
+private slots:
+    void acknowledgedOnce();
+    void unknownToTheServer();
+};
