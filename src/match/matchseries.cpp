@@ -167,9 +167,12 @@ void MatchSeries::gameLeftResultScreen()
     if (expected && m_series.value(QStringLiteral("state")).toString() == QLatin1String("between") &&
         !m_series.value(QStringLiteral("you_ready")).toBool() && !m_readyPending)
         setPending(QStringLiteral("select"));
-    // The match ends here as at any other end: its feed goes, and nothing of it stays in hand.
-    m_h->replaceMatch();
-    m_h->handOverFeed();
+    // The result screen's match ends here as at any other end: its feed goes, and nothing of it
+    // stays in hand. A next match found meanwhile (waiting for the game port) stays in hand.
+    if (m.verdictSeen) {
+        m_h->replaceMatch();
+        m_h->handOverFeed();
+    }
     m_h->setPhase(MatchController::Idle, tr("Match over"));
 }
 

@@ -107,7 +107,7 @@ private slots:
     void spectateEndsWithTheMatch();
     void spectateFeedKeptUpTo16MiB();
     void spectateFeedsShareOneBudget();
-    void spectateWatcherBackResumes();
+    void spectateOfferSaysWhereTheRelayStarts();
 
     // tst_limits.cpp
     void connectionCapsRefuseTheExcess_data();

@@ -49,18 +49,16 @@ void FeedRelay::watch(const QString &matchId, int accountId)
     Connection *c = m_server->connectionOf(accountId);
     if (!f || f->ended || !c || accountId == f->feeder)
         return;
+    // A watcher back on a new connection gets it all again: what its old connection was still
+    // carrying when it dropped may never have arrived. The offer says where the relay starts, so
+    // its launcher passes on only what it did not have.
     dropWatcher(f, accountId);
-    // Back from a dropped link: its launcher has the feed up to where it stood, and its game has
-    // read it; a second copy would make the game read the match again from its start.
-    const qsizetype from = f->places.take(accountId);
     QJsonObject offer = f->offer;
-    if (from > 0)
-        offer.insert("from", from);
+    offer.insert("from", 0);
     c->send(offer);
     Watcher w;
     w.accountId = accountId;
     w.conn = c;
-    w.cursor = from;
     w.mark = f->data.size();
     w.wrote = connect(c, &Connection::wrote, this, [this, matchId, accountId] {
         if (Feed *ff = m_feeds.value(matchId))
@@ -84,21 +82,8 @@ void FeedRelay::dropWatcher(Feed *f, int accountId)
 
 void FeedRelay::stopWatching(int accountId)
 {
-    for (Feed *f : std::as_const(m_feeds)) {
-        f->places.remove(accountId);
+    for (Feed *f : std::as_const(m_feeds))
         dropWatcher(f, accountId);
-    }
-}
-
-void FeedRelay::watcherGone(int accountId)
-{
-    for (Feed *f : std::as_const(m_feeds)) {
-        for (const Watcher &w : std::as_const(f->watchers)) {
-            if (w.accountId == accountId && w.cursor > 0)
-                f->places.insert(accountId, w.cursor);
-        }
-        dropWatcher(f, accountId);
-    }
 }
 
 void FeedRelay::end(const QString &matchId, const QString &status, int winner)

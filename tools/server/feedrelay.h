@@ -23,14 +23,12 @@ public:
     void open(const QString &matchId, int feeder, const QJsonObject &offer);
     // The match is going and its result is not decided yet.
     bool isRunning(const QString &matchId) const;
-    // Offers a running match to a watcher and relays the feed from its start; a watcher back from
-    // a dropped link within the grace goes on where its feed stood, and the offer says where
-    // ("from", the feed offset the relay starts at).
+    // Offers a running match to a watcher and relays the feed from its start; the offer says so
+    // ("from": the feed offset the relay starts at), so a watcher back from a dropped link knows
+    // which bytes it has already.
     void watch(const QString &matchId, int accountId);
-    // The member left the lobby: no more feed for them, wherever they watched.
+    // The member left the lobby or went offline: no more feed for them, wherever they watched.
     void stopWatching(int accountId);
-    // The member went offline: no more feed for now, but each watch keeps its place for a return.
-    void watcherGone(int accountId);
     // The match's result is decided or it is called off: "spectate_end" to its watchers. The feed
     // is still taken for a while, so the last flush of the players' link arrives.
     void end(const QString &matchId, const QString &status, int winner);
@@ -52,7 +50,6 @@ private:
         QJsonObject offer;
         QByteArray data;
         QList<Watcher> watchers;
-        QHash<int, qsizetype> places; // where the watchers that went offline stood
         bool ended = false, full = false;
         qint64 refused = 0;
     };

@@ -269,7 +269,7 @@ void LobbyHub::playerGone(Player *p)
     Member *m = l ? l->member(p->accountId) : nullptr;
     if (!m)
         return;
-    m_server->feeds()->watcherGone(p->accountId);
+    m_server->feeds()->stopWatching(p->accountId);
     // The place is kept for the grace, not the readiness.
     m->online = false;
     m->ready = false;
