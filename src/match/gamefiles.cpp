@@ -16,6 +16,10 @@
 #include <QSet>
 #include <QThread>
 
+#include <algorithm>
+#include <numeric>
+#include <vector>
+
 namespace gamefiles {
 
 namespace {
@@ -185,9 +189,21 @@ TreeHash hashTree(const QString &discDir, const QHash<QString, CacheEntry> &cach
     });
     if (stopped)
         return result;
-    sums.sort();
-    result.cacheLines.sort();
-    result.digest = shortSha1(sums.join(QLatin1Char('\n')).toUtf8());
+    // One sort for both lists: each line starts with its path and a '|', so the cache lines and
+    // the digest lines fall in the same order.
+    std::vector<qsizetype> order(size_t(sums.size()));
+    std::iota(order.begin(), order.end(), qsizetype(0));
+    std::sort(order.begin(), order.end(),
+              [&](qsizetype a, qsizetype b) { return result.cacheLines.at(a) < result.cacheLines.at(b); });
+    QStringList lines, sorted;
+    lines.reserve(sums.size());
+    sorted.reserve(sums.size());
+    for (const qsizetype i : order) {
+        lines << result.cacheLines.at(i);
+        sorted << sums.at(i);
+    }
+    result.cacheLines = lines;
+    result.digest = shortSha1(sorted.join(QLatin1Char('\n')).toUtf8());
     result.complete = true;
     return result;
 }
