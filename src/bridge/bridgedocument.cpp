@@ -4,6 +4,7 @@
 #include "bridge/bridgerules.h"
 #include "bridge/menubridge.h"
 #include "core/cfg.h"
+#include "match/searchsession.h"
 
 #include <QDateTime>
 
@@ -110,19 +111,19 @@ QJsonObject MenuBridge::queueSection() const
     const bool idle = state == QLatin1String("idle");
     const bool searching = state == QLatin1String("searching");
 
-    const bool ranked =
-        found.isEmpty() ? m_match->lastSearch().ranked : found.value(QStringLiteral("ranked")).toBool();
+    const bool ranked = found.isEmpty() ? m_match->search()->lastSearch().ranked
+                                        : found.value(QStringLiteral("ranked")).toBool();
     const QJsonObject opponent = found.value(QStringLiteral("opponent")).toObject();
     const QJsonObject connection = found.value(QStringLiteral("connection")).toObject();
     const int estimate = connection.value(QStringLiteral("estimate")).toInt(-1);
     const int ping = estimate >= 0 ? estimate : connection.value(QStringLiteral("ping")).toInt();
-    const int secs = searching ? m_match->searchSeconds() : 0;
+    const int secs = searching ? m_match->search()->searchSeconds() : 0;
     const int acceptLeft = state == QLatin1String("found") && m_foundClock.isValid()
                                ? bridgerules::acceptLeft(m_acceptSeconds, m_foundClock.elapsed())
                                : 0;
     QString text;
     if (searching)
-        text = bridgerules::searchingText(ranked, secs, m_match->widenedPingLimit());
+        text = bridgerules::searchingText(ranked, secs, m_match->search()->widenedPingLimit());
     else if (state == QLatin1String("found"))
         text = bridgerules::foundText(str(opponent, "name"), acceptLeft);
     else if (state == QLatin1String("accepted"))

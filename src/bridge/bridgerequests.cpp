@@ -7,6 +7,8 @@
 #include "core/cfg.h"
 #include "core/log.h"
 #include "gamedata/registry.h"
+#include "match/matchseries.h"
+#include "match/matchwatch.h"
 
 #include <QCoreApplication>
 #include <QRandomGenerator>
@@ -80,10 +82,10 @@ void MenuBridge::handleRequest(const QString &line)
             m_match->decline();
         }
     } else if (verb == QLatin1String("leave")) {
-        if (m_match->series().isEmpty())
+        if (m_match->seriesFlow()->series().isEmpty())
             refuse(verb, tr("You are not in a set or a series."));
         else
-            m_match->setSeriesReady(false, QStringLiteral("rematch"));
+            m_match->seriesFlow()->setSeriesReady(false, QStringLiteral("rematch"));
     } else if (verb == QLatin1String("side")) {
         const QString side = args.value(QStringLiteral("value"));
         if (side == QLatin1String("off") || side == QLatin1String("left") || side == QLatin1String("right"))
@@ -103,7 +105,7 @@ void MenuBridge::handleRequest(const QString &line)
             refuse(verb, tr("You are not in a lobby."));
         } else {
             // The lobby stays until the server confirms with "lobby_left".
-            m_match->stopWatchingAll();
+            m_match->watchFlow()->stopWatchingAll();
             m_server->send(typed("lobby_leave"));
         }
     } else if (verb == QLatin1String("leaderboard")) {
@@ -117,11 +119,11 @@ void MenuBridge::handleRequest(const QString &line)
                                        {QStringLiteral("limit"), 100},
                                        {QStringLiteral("by"), QStringLiteral("elo")}});
     } else if (verb == QLatin1String("rematch")) {
-        const QJsonObject series = m_match->series();
+        const QJsonObject series = m_match->seriesFlow()->series();
         if (series.isEmpty() || str(series, "state") != QLatin1String("between"))
             refuse(verb, tr("No next match is being chosen."));
         else
-            m_match->setSeriesReady(true, args.value(QStringLiteral("value")));
+            m_match->seriesFlow()->setSeriesReady(true, args.value(QStringLiteral("value")));
     } else {
         refuse(verb, bridgerules::unknownVerbText(verb));
     }
@@ -315,9 +317,9 @@ void MenuBridge::onServerError(const QJsonObject &msg)
         return;
     } else if (code == QLatin1String("not_in_lobby")) {
         if (lobbyHeld()) {
-            m_match->stopWatchingAll();
+            m_match->watchFlow()->stopWatchingAll();
             clearLobby();
-            m_match->leaveLobby();
+            m_match->seriesFlow()->leaveLobby();
         }
     } else if (code == QLatin1String("busy") && lobbyRequest && lobbyHeld() && !m_retriedBusy &&
                !m_pendingLobbyRequest.isEmpty() &&
@@ -367,13 +369,13 @@ void MenuBridge::onGameStatus(const QString &text)
 void MenuBridge::onPlayerGame(bool running)
 {
     if (!running) {
-        if (!m_match->series().isEmpty()) {
+        if (!m_match->seriesFlow()->series().isEmpty()) {
             appendLog(QStringLiteral("bridge: the game closed: leaving the set or series"));
-            m_match->setSeriesReady(false, QStringLiteral("rematch"));
+            m_match->seriesFlow()->setSeriesReady(false, QStringLiteral("rematch"));
         }
         if (lobbyHeld()) {
             appendLog(QStringLiteral("bridge: the game closed: leaving the lobby"));
-            m_match->stopWatchingAll();
+            m_match->watchFlow()->stopWatchingAll();
             m_server->send(typed("lobby_leave"));
         }
         if (searching(m_match->phase()))

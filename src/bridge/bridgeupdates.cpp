@@ -6,6 +6,8 @@
 #include "bridge/menubridge.h"
 #include "core/cfg.h"
 #include "core/version.h"
+#include "match/matchseries.h"
+#include "match/matchwatch.h"
 
 #include <QDateTime>
 
@@ -96,7 +98,7 @@ void MenuBridge::onLobby(const QJsonObject &lobby)
     m_lobby = lobby;
     m_spectatorInLobby = bridgerules::ownMember(lobby, self).value(QStringLiteral("spectator")).toBool();
     if (!m_spectatorInLobby && !lobby.value(QStringLiteral("koth")).toBool())
-        m_match->stopWatchingAll();
+        m_match->watchFlow()->stopWatchingAll();
     if (m_spectatorInLobby)
         m_spectatorGraceTimer.stop();
     const bridgerules::VersionCheck check =
@@ -129,12 +131,12 @@ void MenuBridge::onLobbyLeft(const QJsonObject &msg)
     if (lobbyHeld() && str(msg, "lobby") != str(m_lobby, "id"))
         return;
     const bool joinedElsewhere = msg.contains(QStringLiteral("joined")) || m_leftForRetry;
-    m_match->stopWatchingAll();
+    m_match->watchFlow()->stopWatchingAll();
     clearLobby();
     if (joinedElsewhere)
-        m_match->lobbyLeft();
+        m_match->seriesFlow()->lobbyLeft();
     else
-        m_match->leaveLobby();
+        m_match->seriesFlow()->leaveLobby();
     scheduleWrite();
 }
 
@@ -149,7 +151,7 @@ void MenuBridge::onServerState(ServerClient::State state)
             if (state == ServerClient::Offline && m_spectatorInLobby)
                 m_spectatorGraceTimer.start();
             else
-                m_match->stopWatchingAll();
+                m_match->watchFlow()->stopWatchingAll();
         }
         m_series = QJsonObject();
         m_leaderboardRows = QJsonArray();
@@ -160,7 +162,7 @@ void MenuBridge::onServerState(ServerClient::State state)
 void MenuBridge::onSpectatorGraceOver()
 {
     if (!lobbyHeld())
-        m_match->stopWatchingAll();
+        m_match->watchFlow()->stopWatchingAll();
 }
 
 void MenuBridge::refreshLobbyList()

@@ -4,6 +4,7 @@
 #include "core/log.h"
 #include "dev/driverrules.h"
 #include "game/gameprocess.h"
+#include "match/matchseries.h"
 #include "platform/platform.h"
 
 #include <QFile>
@@ -208,7 +209,7 @@ void TestDriver::onSeriesChanged(const QJsonObject &series)
         ++rematchCount;
         logCli(QStringLiteral("rematch %1 of %2 (%3)").arg(rematchCount).arg(options.rematches).arg(choice));
         QTimer::singleShot(2000, this, [this, seriesId, choice] {
-            const QJsonObject now = match->series();
+            const QJsonObject now = match->seriesFlow()->series();
             if (str(now, "series") == seriesId && str(now, "state") == QLatin1String("between") &&
                 !now.value(QLatin1String("you_ready")).toBool())
                 bridge->handleRequest(QStringLiteral("rematch value=%1").arg(choice));
@@ -216,7 +217,7 @@ void TestDriver::onSeriesChanged(const QJsonObject &series)
     } else if (options.leaveSeries) {
         logCli(QStringLiteral("leaving the series"));
         QTimer::singleShot(2000, this, [this, seriesId] {
-            if (str(match->series(), "series") == seriesId)
+            if (str(match->seriesFlow()->series(), "series") == seriesId)
                 ask(QStringLiteral("leave"));
         });
     }

@@ -3,7 +3,7 @@
 #include "core/cfg.h"
 #include "game/gameprocess.h"
 #include "gamedata/registry.h"
-#include "match/matchcontroller.h"
+#include "match/matchhost.h"
 #include "match/matchreports.h"
 #include "platform/platform.h"
 
@@ -54,7 +54,7 @@ QString refusal(const QStringList &queue, const QString &gameId,
 
 } // namespace codeprep
 
-CodePrep::CodePrep(MatchController *controller) : QObject(controller), m_c(controller) {}
+CodePrep::CodePrep(MatchHost *host, QObject *parent) : QObject(parent), m_h(host) {}
 
 QString CodePrep::nameOf(const QString &gameId)
 {
@@ -69,7 +69,7 @@ bool CodePrep::rebuildCode(const QStringList &gameIds)
     if (!m_queue.isEmpty())
         return true;
     for (const QString &id : gameIds) {
-        if (m_c->m_game && m_c->m_game->isRunning() && m_c->m_game->gameId() == id)
+        if (m_h->game() && m_h->game()->isRunning() && m_h->game()->gameId() == id)
             continue; // a game in play keeps its code; its next start prepares it
         if (codeprep::codePrepNeeded(cfg::gameExe(id)))
             m_queue << id;
@@ -78,7 +78,7 @@ bool CodePrep::rebuildCode(const QStringList &gameIds)
         return false;
     m_total = int(m_queue.size());
     m_notFinished.clear();
-    m_c->log(tr("New executables: building the code again for %1").arg(m_queue.join(QStringLiteral(", "))));
+    m_h->log(tr("New executables: building the code again for %1").arg(m_queue.join(QStringLiteral(", "))));
     prepareNext();
     return true;
 }
@@ -99,22 +99,21 @@ void CodePrep::prepareNext()
         const QString id = m_queue.constFirst();
         auto *game = new GameProcess(id, 1, this);
         game->setArguments({QStringLiteral("--prepare")});
-        m_c->m_reports->watchGame(game, QStringLiteral("preparing"));
+        m_h->watchGame(game, QStringLiteral("preparing"));
         QString error;
         if (game->start(cfg::gameExe(id), &error, false)) {
             m_game = game;
             connect(game, &GameProcess::exited, this,
                     [this, game](int exitCode, bool crashed) { prepared(game, exitCode, crashed); });
-            emit m_c->codePrepChanged(
-                tr("Preparing %1 for this version (%2 of %3), its window shows how far it "
-                   "is: it can be played once that is done.")
-                    .arg(nameOf(id))
-                    .arg(m_total - m_queue.size() + 1)
-                    .arg(m_total),
-                false);
+            emit changed(tr("Preparing %1 for this version (%2 of %3), its window shows how far it "
+                            "is: it can be played once that is done.")
+                             .arg(nameOf(id))
+                             .arg(m_total - m_queue.size() + 1)
+                             .arg(m_total),
+                         false);
             return;
         }
-        m_c->log(tr("Preparing %1: %2").arg(nameOf(id), error));
+        m_h->log(tr("Preparing %1: %2").arg(nameOf(id), error));
         delete game;
         m_notFinished << id;
         m_queue.removeFirst();
@@ -123,12 +122,12 @@ void CodePrep::prepareNext()
     for (const QString &id : std::as_const(m_notFinished))
         names << nameOf(id);
     if (!names.isEmpty())
-        emit m_c->codePrepChanged(tr("Preparing %1 did not finish: it is done on its next start.")
-                                      .arg(names.join(QStringLiteral(", "))),
-                                  true);
+        emit changed(tr("Preparing %1 did not finish: it is done on its next start.")
+                         .arg(names.join(QStringLiteral(", "))),
+                     true);
     else
-        emit m_c->codePrepChanged(tr("The games are ready for this version."), true);
-    emit m_c->gameStatusChanged(m_c->gameStatusText());
+        emit changed(tr("The games are ready for this version."), true);
+    m_h->gameStatusTextChanged();
 }
 
 void CodePrep::prepared(GameProcess *game, int exitCode, bool crashed)
@@ -140,12 +139,12 @@ void CodePrep::prepared(GameProcess *game, int exitCode, bool crashed)
     if (!m_queue.isEmpty() && m_queue.constFirst() == id)
         m_queue.removeFirst();
     if (exitCode != 0 || crashed) {
-        m_c->log(tr("Preparing %1 did not finish (exit code %2): its next start does it")
+        m_h->log(tr("Preparing %1 did not finish (exit code %2): its next start does it")
                      .arg(nameOf(id))
                      .arg(exitCode));
         m_notFinished << id;
     } else {
-        m_c->log(tr("%1 is ready for this version").arg(nameOf(id)));
+        m_h->log(tr("%1 is ready for this version").arg(nameOf(id)));
     }
     prepareNext();
 }

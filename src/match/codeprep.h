@@ -9,7 +9,7 @@
 #include <functional>
 
 class GameProcess;
-class MatchController;
+class MatchHost;
 
 namespace codeprep {
 
@@ -25,7 +25,7 @@ QString refusal(const QStringList &queue, const QString &gameId,
 class CodePrep : public QObject {
     Q_OBJECT
 public:
-    explicit CodePrep(MatchController *controller);
+    CodePrep(MatchHost *host, QObject *parent);
 
     // Starts a round for the given games (in order) whose executables need it; true when a round
     // runs (also one that ran already).
@@ -35,12 +35,15 @@ public:
     void shutdown();
     QStringList queue() const { return m_queue; }
 
+signals:
+    void changed(const QString &text, bool done);
+
 private:
     void prepareNext();
     void prepared(GameProcess *game, int exitCode, bool crashed);
     static QString nameOf(const QString &gameId);
 
-    MatchController *m_c;
+    MatchHost *m_h;
     QStringList m_queue; // the first one is being prepared
     int m_total = 0;
     QStringList m_notFinished;

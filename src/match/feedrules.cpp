@@ -44,4 +44,12 @@ QList<QByteArray> chunks(const QByteArray &prefix, qsizetype maxChunk)
     return out;
 }
 
+qsizetype takeRelayed(Place &place, qsizetype size)
+{
+    const qint64 repeated = qBound<qint64>(0, place.taken - place.at, size);
+    place.at += size;
+    place.taken = qMax(place.taken, place.at);
+    return qsizetype(repeated);
+}
+
 } // namespace feedrules

@@ -15,4 +15,16 @@ bool wholeRecords(const QByteArray &bytes);
 // bytes; a record larger than that is a chunk of its own.
 QList<QByteArray> chunks(const QByteArray &prefix, qsizetype maxChunk);
 
+// Where the launcher stands in one match's relayed feed: `at` is the feed offset of the next
+// bytes the server sends, `taken` how far the feed was taken already. A server that offers the
+// match again (after a dropped link) says where its relay starts again ("from"), 0 when it does
+// not say.
+struct Place {
+    qint64 at = 0;
+    qint64 taken = 0;
+};
+// How many leading bytes of the next `size` relayed bytes were taken before (and must not be
+// passed on twice); moves the place past them.
+qsizetype takeRelayed(Place &place, qsizetype size);
+
 } // namespace feedrules

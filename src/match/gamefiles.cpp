@@ -7,7 +7,6 @@
 
 #include <QCryptographicHash>
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QMutex>
@@ -16,6 +15,10 @@
 #include <QRegularExpression>
 #include <QSet>
 #include <QThread>
+
+#include <algorithm>
+#include <numeric>
+#include <vector>
 
 namespace gamefiles {
 
@@ -71,29 +74,22 @@ QString sha1Of(const QString &path, const std::atomic_bool &stop)
     return QString::fromLatin1(hash.result().toHex());
 }
 
-template <typename Visit> void walk(const QString &discDir, Visit visit)
+// The cache's key of a path relative to the disc folder: lower case. ASCII names (all of a disc's)
+// are lowered into `key` in place, so an unchanged file costs no allocation.
+void lowerKey(QByteArrayView utf8, QString &key)
 {
-    const QString root = QDir::cleanPath(discDir);
-    QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        if (!visit(path, path.mid(root.size() + 1).toLower(), it.fileInfo()))
+    for (const char c : utf8) {
+        if (uchar(c) >= 0x80) {
+            key = QString::fromUtf8(utf8).toLower();
             return;
+        }
     }
-}
-
-// Size and milliseconds since the epoch from one look at the file: a QDateTime in local time costs
-// more than all the rest of a cached file's check.
-void sizeAndTime(const QString &path, const QFileInfo &info, qint64 *size, qint64 *mtimeMs)
-{
-    quint64 fileTime = 0;
-    if (!platform::fileWriteTime(path, &fileTime, size)) {
-        *size = info.size();
-        *mtimeMs = info.lastModified().toMSecsSinceEpoch();
-        return;
+    key.resize(utf8.size());
+    QChar *out = key.data();
+    for (qsizetype i = 0; i < utf8.size(); ++i) {
+        const char c = utf8.at(i);
+        out[i] = QLatin1Char(c >= 'A' && c <= 'Z' ? char(c + ('a' - 'A')) : c);
     }
-    *mtimeMs = qint64(fileTime / 10000) - 11644473600000LL;
 }
 
 void hashGameFiles(const QString &gameId, const QString &discDir, const QString &cacheFile)
@@ -127,6 +123,8 @@ bool parseCacheLine(const QString &line, QString *path, CacheEntry *entry)
     e.sha1 = fields.at(3);
     if (!sizeOk || !timeOk || e.size < 0 || !sha1.match(e.sha1).hasMatch())
         return false;
+    e.line = QStringLiteral("%1|%2|%3|%4").arg(fields.at(0)).arg(e.size).arg(e.mtimeMs).arg(e.sha1);
+    e.sum = fields.at(0) + QLatin1Char('|') + e.sha1;
     if (path)
         *path = fields.at(0);
     if (entry)
@@ -155,39 +153,57 @@ TreeHash hashTree(const QString &discDir, const QHash<QString, CacheEntry> &cach
 {
     TreeHash result;
     QStringList sums;
+    sums.reserve(cache.size());
+    result.cacheLines.reserve(cache.size());
+    const QString root = QDir::cleanPath(discDir);
+    QString key;
+    key.reserve(512);
     bool stopped = false;
-    walk(discDir, [&](const QString &path, const QString &relative, const QFileInfo &info) {
+    platform::walkFiles(root, [&](QByteArrayView relative, qint64 size, quint64 fileTime) {
         if (stop.load()) {
             stopped = true;
             return false;
         }
-        qint64 size = 0, mtime = 0;
-        sizeAndTime(path, info, &size, &mtime);
-        QString sha1;
-        const auto cached = cache.constFind(relative);
-        if (cached != cache.constEnd() && cached->size == size && cached->mtimeMs == mtime) {
-            sha1 = cached->sha1;
+        const qint64 mtime = qint64(fileTime / 10000) - 11644473600000LL;
+        lowerKey(relative, key);
+        const auto cached = cache.constFind(key);
+        if (cached != cache.constEnd() && cached->size == size && cached->mtimeMs == mtime &&
+            !cached->line.isEmpty()) {
+            sums << cached->sum;
+            result.cacheLines << cached->line;
             ++result.reused;
-        } else {
-            sha1 = sha1Of(path, stop);
-            if (stop.load()) {
-                stopped = true;
-                return false;
-            }
-            if (sha1.isEmpty())
-                return true; // unreadable: left out, hashed again next time
-            ++result.hashed;
-            state().hashedFiles.fetch_add(1);
+            return true;
         }
-        sums << relative + QLatin1Char('|') + sha1;
-        result.cacheLines << QStringLiteral("%1|%2|%3|%4").arg(relative).arg(size).arg(mtime).arg(sha1);
+        const QString sha1 = sha1Of(root + QLatin1Char('/') + QString::fromUtf8(relative), stop);
+        if (stop.load()) {
+            stopped = true;
+            return false;
+        }
+        if (sha1.isEmpty())
+            return true; // unreadable: left out, hashed again next time
+        ++result.hashed;
+        state().hashedFiles.fetch_add(1);
+        sums << key + QLatin1Char('|') + sha1;
+        result.cacheLines << QStringLiteral("%1|%2|%3|%4").arg(key).arg(size).arg(mtime).arg(sha1);
         return true;
     });
     if (stopped)
         return result;
-    sums.sort();
-    result.cacheLines.sort();
-    result.digest = shortSha1(sums.join(QLatin1Char('\n')).toUtf8());
+    // One sort for both lists: each line starts with its path and a '|', so the cache lines and
+    // the digest lines fall in the same order.
+    std::vector<qsizetype> order(size_t(sums.size()));
+    std::iota(order.begin(), order.end(), qsizetype(0));
+    std::sort(order.begin(), order.end(),
+              [&](qsizetype a, qsizetype b) { return result.cacheLines.at(a) < result.cacheLines.at(b); });
+    QStringList lines, sorted;
+    lines.reserve(sums.size());
+    sorted.reserve(sums.size());
+    for (const qsizetype i : order) {
+        lines << result.cacheLines.at(i);
+        sorted << sums.at(i);
+    }
+    result.cacheLines = lines;
+    result.digest = shortSha1(sorted.join(QLatin1Char('\n')).toUtf8());
     result.complete = true;
     return result;
 }
@@ -255,9 +271,11 @@ QString gameFilesLine(const QString &gameId)
         qint64 total = 0;
         const QString discDir = discFolder(gameId);
         if (!discDir.isEmpty() && QFileInfo(discDir).isDir()) {
-            walk(discDir, [&](const QString &, const QString &relative, const QFileInfo &info) {
-                lines << QStringLiteral("%1|%2").arg(relative).arg(info.size());
-                total += info.size();
+            QString key;
+            platform::walkFiles(QDir::cleanPath(discDir), [&](QByteArrayView relative, qint64 size, quint64) {
+                lowerKey(relative, key);
+                lines << QStringLiteral("%1|%2").arg(key).arg(size);
+                total += size;
                 return true;
             });
         }

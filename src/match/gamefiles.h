@@ -17,6 +17,10 @@ struct CacheEntry {
     qint64 size = 0;
     qint64 mtimeMs = 0;
     QString sha1; // 40 lower-case hexadecimal digits
+    // The cache line and the digest's "path|sha1" line of a file that did not change, made once
+    // when the cache is read so that the re-check of an unchanged file allocates nothing.
+    QString line;
+    QString sum;
 };
 
 // False for a line that is not four fields with a size, a time and a 40-digit hash.
@@ -30,7 +34,8 @@ struct TreeHash {
     int hashed = 0;         // files read
     int reused = 0;         // files whose cached hash still held
 };
-// Walks `discDir` (hidden files too), reusing a cached hash where size and time both match.
+// Walks `discDir` (hidden files too) with one look at each file through the platform's own folder
+// listing, reusing a cached hash where size and time both match.
 TreeHash hashTree(const QString &discDir, const QHash<QString, CacheEntry> &cache,
                   const std::atomic_bool &stop);
 

@@ -3,7 +3,7 @@
 #include "core/cfg.h"
 #include "game/gameprocess.h"
 #include "match/codeprep.h"
-#include "match/matchcontroller.h"
+#include "match/matchhost.h"
 #include "match/matchreports.h"
 
 #include <QRandomGenerator>
@@ -36,23 +36,23 @@ QString resultPart(const QString &statusLine)
 
 } // namespace localtest
 
-LocalTest::LocalTest(MatchController *controller) : QObject(controller), m_c(controller) {}
+LocalTest::LocalTest(MatchHost *host, QObject *parent) : QObject(parent), m_h(host) {}
 
 bool LocalTest::start(const QString &gameId, const QString &mode, const QString &p1, const QString &p2,
                       QString *reason)
 {
-    if (m_c->phase() != MatchController::Idle) {
+    if (m_h->phase() != MatchController::Idle) {
         if (reason)
-            *reason = tr("Busy: %1").arg(m_c->phaseText());
+            *reason = tr("Busy: %1").arg(m_h->phaseText());
         return false;
     }
-    if (!m_c->prepCheck(gameId, reason))
+    if (!m_h->prepCheck(gameId, reason))
         return false;
     stop();
     auto *one = new GameProcess(gameId, 1, this);
     auto *two = new GameProcess(gameId, 2, this);
-    m_c->m_reports->watchGame(one, QStringLiteral("local test"));
-    m_c->m_reports->watchGame(two, QStringLiteral("local test"));
+    m_h->watchGame(one, QStringLiteral("local test"));
+    m_h->watchGame(two, QStringLiteral("local test"));
     const QString exe = cfg::gameExe(gameId);
     QString error;
     if (!one->start(exe, &error, true) || !two->start(exe, &error, true)) {
@@ -82,7 +82,7 @@ bool LocalTest::start(const QString &gameId, const QString &mode, const QString 
             localtest::startLine(gameId, mode, side, port1, port2, delay, seed, p1, p2, matchId);
     m_result[0].clear();
     m_result[1].clear();
-    m_c->setPhase(
+    m_h->setPhase(
         MatchController::LocalTest,
         tr("Local test: two instances on ports %1/%2, waiting for both to be ready").arg(port1).arg(port2));
     return true;
@@ -116,22 +116,22 @@ void LocalTest::update()
 {
     if (!m_one || !m_two)
         return;
-    emit m_c->gameStatusChanged(m_c->gameStatusText());
+    m_h->gameStatusTextChanged();
     if (!m_pending[0].isEmpty() && m_one->statusWord() == QLatin1String("ready") &&
         m_two->statusWord() == QLatin1String("ready")) {
         m_one->sendCommand(m_pending[0]);
         m_two->sendCommand(m_pending[1]);
         m_pending[0].clear();
         m_pending[1].clear();
-        m_c->setPhase(MatchController::LocalTest,
+        m_h->setPhase(MatchController::LocalTest,
                       tr("Local test: start lines written, both instances starting"));
     }
     if (!m_result[0].isEmpty() && !m_result[1].isEmpty()) {
         if (m_result[0] == m_result[1])
-            m_c->setPhase(MatchController::LocalTest,
+            m_h->setPhase(MatchController::LocalTest,
                           tr("Local test: both instances agree: %1").arg(m_result[0]));
         else
-            m_c->setPhase(MatchController::LocalTest,
+            m_h->setPhase(MatchController::LocalTest,
                           tr("Local test: results differ: %1 / %2").arg(m_result[0], m_result[1]));
         m_result[0].clear();
         m_result[1].clear();
@@ -139,7 +139,7 @@ void LocalTest::update()
         m_two->sendCommand(QStringLiteral("park"));
     }
     if (!m_one->isRunning() && !m_two->isRunning()) {
-        m_c->log(tr("Local test: both instances exited"));
+        m_h->log(tr("Local test: both instances exited"));
         // Possibly inside one of their own exit signals: let them go on the next turn.
         m_one->disconnect(this);
         m_two->disconnect(this);
@@ -147,8 +147,8 @@ void LocalTest::update()
         m_two->deleteLater();
         m_one = nullptr;
         m_two = nullptr;
-        if (m_c->phase() == MatchController::LocalTest)
-            m_c->setPhase(MatchController::Idle, tr("Local test finished"));
+        if (m_h->phase() == MatchController::LocalTest)
+            m_h->setPhase(MatchController::Idle, tr("Local test finished"));
     }
 }
 
@@ -165,6 +165,6 @@ void LocalTest::stop()
     }
     m_pending[0].clear();
     m_pending[1].clear();
-    if (m_c->phase() == MatchController::LocalTest)
-        m_c->setPhase(MatchController::Idle, tr("Local test stopped"));
+    if (m_h->phase() == MatchController::LocalTest)
+        m_h->setPhase(MatchController::Idle, tr("Local test stopped"));
 }

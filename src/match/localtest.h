@@ -7,7 +7,7 @@
 #include <QString>
 
 class GameProcess;
-class MatchController;
+class MatchHost;
 
 namespace localtest {
 
@@ -22,7 +22,7 @@ QString resultPart(const QString &statusLine);
 class LocalTest : public QObject {
     Q_OBJECT
 public:
-    explicit LocalTest(MatchController *controller);
+    LocalTest(MatchHost *host, QObject *parent);
 
     bool start(const QString &gameId, const QString &mode, const QString &p1, const QString &p2,
                QString *reason);
@@ -35,7 +35,7 @@ private:
     void onExited();
     void update();
 
-    MatchController *m_c;
+    MatchHost *m_h;
     QPointer<GameProcess> m_one;
     QPointer<GameProcess> m_two;
     QString m_pending[2];

@@ -4,8 +4,9 @@
 // matchphases.cpp (phases, search, match found), matchpath.cpp (peer path, tunnel, input delay),
 // matchstart.cpp (start line, hold point, status words), matchresult.cpp (result, end of a match,
 // game exits), playergame.cpp (the player's game and the game check), matchshutdown.cpp (the
-// local test, code preparation and the controller's shutdown). Reports, the local test and code
-// preparation are objects of their own (matchreports.h, localtest.h, codeprep.h).
+// local test, code preparation and the controller's shutdown). The series, the watch, the search,
+// the kept result, reports, the local test and code preparation are objects of their own that
+// reach the controller only through its host interface (matchhost.h, matchhost.cpp).
 
 #include <QElapsedTimer>
 #include <QJsonArray>
@@ -16,6 +17,7 @@
 #include <QTimer>
 
 #include <functional>
+#include <memory>
 
 #include "match/matchstate.h"
 #include "net/serverclient.h"
@@ -23,19 +25,17 @@
 class CodePrep;
 class GameProcess;
 class LocalTest;
+class MatchHost;
 class MatchReports;
 class MatchSeries;
 class MatchWatch;
+class ResultKeeper;
+class SearchSession;
 class TunnelBridge;
 class UdpRendezvous;
 
 class MatchController : public QObject {
     Q_OBJECT
-    friend class MatchSeries;
-    friend class MatchWatch;
-    friend class MatchReports;
-    friend class CodePrep;
-    friend class ::LocalTest;
 
 public:
     enum Phase {
@@ -95,14 +95,6 @@ public:
 
     // Search and match found
     bool queue(const SearchRequest &request, QString *reason = nullptr);
-    // Series and lobbies
-    void setSeriesReady(bool ready, const QString &choice);
-    void leaveLobby();
-    void lobbyLeft();
-    QJsonObject series() const;
-    // Spectating
-    void stopWatchingAll();
-    QList<QJsonObject> watchOffers() const;
     bool choiceExpected() const { return m_match.choiceExpected; }
     void cancel();
     void accept();
@@ -137,17 +129,17 @@ public:
     QString phaseText() const { return m_phaseText; }
     QJsonObject currentMatch() const { return m_match.found; }
     QJsonObject matchGo() const { return m_match.go; }
-    QJsonObject lastQueued() const { return m_lastQueued; }
-    QJsonObject pingWiden() const { return m_pingWiden; }
-    SearchRequest lastSearch() const { return m_search; }
-    int widenedPingLimit() const;
-    int searchSeconds() const;
-    int serverRtt() const;
     QString lastPath() const { return m_lastVia; }
     bool udpFallback() const { return m_udpFallback; }
-    bool hasStoredResult() const { return !m_storedResult.isEmpty(); }
+    int serverRtt() const;
+    bool hasStoredResult() const;
     QString opponentName() const;
     UdpRendezvous *rendezvous() const { return m_rendezvous; }
+
+    // The objects hung off the controller that the menu and the window talk to themselves.
+    MatchSeries *seriesFlow() const { return m_seriesFlow; }
+    MatchWatch *watchFlow() const { return m_watchFlow; }
+    SearchSession *search() const { return m_search; }
 
     void onServerMessage(const QJsonObject &msg);
 
@@ -166,15 +158,15 @@ signals:
     void notice(const QString &text);
 
 private:
-    // Phases and search (matchphases.cpp)
+    class Host; // the host interface of the objects hung off the controller (matchhost.cpp)
+    std::unique_ptr<MatchHost> makeHost();
+
+    // Phases (matchphases.cpp)
     void setPhase(Phase phase, const QString &text);
     void setPhaseSilently(Phase phase, const QString &text);
     void log(const QString &text);
     bool bindGamePort(QString *error = nullptr);
     void sendHello(const QString &matchId, int timeoutMs);
-    void keepAliveTick();
-    void onQueued(const QJsonObject &msg);
-    void onQueueLeft(const QJsonObject &msg);
     void onMatchFound(const QJsonObject &msg);
     void takeMatch(const QJsonObject &msg);
     void whenPortReady(int tries, const std::function<void()> &action);
@@ -188,6 +180,7 @@ private:
     void onHelloAcked();
     void gameLeftOnlineMenu();
     QString matchId() const;
+    QString opponentRawName() const;
 
     // Peer path (matchpath.cpp)
     void onMatchPeer(const QJsonObject &msg);
@@ -209,25 +202,12 @@ private:
     void reportResult(QJsonObject result);
     void gameEndedDuringMatch();
     void onMatchResult(const QJsonObject &msg);
-    void onResultAck(const QJsonObject &msg);
+    void resultUnknownToServer(const QJsonObject &error);
     void matchOver(const QString &endText = QString());
+    void finishInGame(const QString &text);
     void leaveFinishing();
     void onGameExited(int exitCode, bool crashed);
     void onLoggedIn();
-    void parkGame();
-    bool enterResultScreen(const QJsonObject &result);
-    void sendPendingSeriesReady();
-    QString seriesKeys() const;
-    bool playersChoose() const;
-    QString opponentRawName() const;
-
-    // Spectating (matchwatch.cpp)
-    void handOverFeed();
-    bool isWatching() const;
-    bool hasLobbyMatchesToWatch() const;
-
-    // Reports (matchreports.cpp)
-    void reportDesync(int frame, bool again);
 
     // The player's game (playergame.cpp)
     bool gameCheck(const QString &gameId, QString *reason) const;
@@ -241,26 +221,18 @@ private:
 
     Phase m_phase = Idle;
     QString m_phaseText;
-    QJsonObject m_lastQueued;
-    QJsonObject m_pingWiden;
-    SearchRequest m_search;
-    QElapsedTimer m_searchClock;
     bool m_udpFallback = false;
     QString m_lastVia; // the path of the last successful punch; a next match in place keeps it
-    // The result until the server acknowledges it (sent again after a dropped connection, which
-    // may have lost it on the way); outlives its match.
-    QJsonObject m_storedResult;
-    int m_storedResultRequest = -1; // the request id of its last sending
-    void resultUnknownToServer(const QJsonObject &error);
 
     MatchState m_match; // the match in hand, replaced whole (replaceMatch)
     quint64 m_matchSerial = 0;
 
-    QTimer m_keepAlive;
     QTimer m_endingTimer;
-    QElapsedTimer m_parkClock;
+    std::unique_ptr<MatchHost> m_host; // before the objects that use it
     MatchSeries *m_seriesFlow;
     MatchWatch *m_watchFlow;
+    SearchSession *m_search;
+    ResultKeeper *m_result;
     MatchReports *m_reports;
     CodePrep *m_codePrep;
     ::LocalTest *m_localTest;

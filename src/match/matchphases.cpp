@@ -6,24 +6,25 @@
 #include "match/codeprep.h"
 #include "match/gamefiles.h"
 #include "match/localtest.h"
-#include "match/matchcontroller.h"
+#include "match/matchhost.h"
 #include "match/matchreports.h"
 #include "match/matchrules.h"
 #include "match/matchseries.h"
 #include "match/matchwatch.h"
-#include "match/seriesrules.h"
+#include "match/resultkeeper.h"
+#include "match/searchsession.h"
 #include "net/tunnelbridge.h"
 #include "net/udprendezvous.h"
 
 #include <QHostAddress>
 
 MatchController::MatchController(ServerClient *server, QObject *parent)
-    : QObject(parent), m_server(server), m_rendezvous(new UdpRendezvous(this)),
-      m_seriesFlow(new MatchSeries(this)), m_watchFlow(new MatchWatch(this)),
-      m_reports(new MatchReports(this)), m_codePrep(new CodePrep(this)), m_localTest(new ::LocalTest(this))
+    : QObject(parent), m_server(server), m_rendezvous(new UdpRendezvous(this)), m_host(makeHost()),
+      m_seriesFlow(new MatchSeries(m_host.get(), this)), m_watchFlow(new MatchWatch(m_host.get(), this)),
+      m_search(new SearchSession(m_host.get(), this)), m_result(new ResultKeeper(server, this)),
+      m_reports(new MatchReports(m_host.get(), this)), m_codePrep(new CodePrep(m_host.get(), this)),
+      m_localTest(new ::LocalTest(m_host.get(), this))
 {
-    m_keepAlive.setInterval(m_timing.keepAliveMs);
-    connect(&m_keepAlive, &QTimer::timeout, this, &MatchController::keepAliveTick);
     m_endingTimer.setSingleShot(true);
     connect(&m_endingTimer, &QTimer::timeout, this, [this] {
         if (m_phase == Finishing)
@@ -35,6 +36,12 @@ MatchController::MatchController(ServerClient *server, QObject *parent)
     connect(m_rendezvous, &UdpRendezvous::helloTimedOut, this, &MatchController::onHelloTimedOut);
     connect(m_rendezvous, &UdpRendezvous::helloAcked, this, &MatchController::onHelloAcked);
     connect(m_rendezvous, &UdpRendezvous::punchDone, this, &MatchController::onPunchDone);
+    // What the objects hung off the controller have to say goes out through its signals.
+    connect(m_seriesFlow, &MatchSeries::seriesChanged, this, &MatchController::seriesChanged);
+    connect(m_seriesFlow, &MatchSeries::notice, this, &MatchController::notice);
+    connect(m_watchFlow, &MatchWatch::gameShown, this, &MatchController::gameShown);
+    connect(m_codePrep, &CodePrep::changed, this, &MatchController::codePrepChanged);
+    connect(m_result, &ResultKeeper::logLine, this, &MatchController::log);
     replaceMatch();
     gamefiles::startHashingGameFiles(QStringLiteral("orx"));
 }
@@ -56,17 +63,7 @@ void MatchController::replaceMatch(const QJsonObject &found)
     next.resultTimer.reset(new QTimer(this));
     next.resultTimer->setSingleShot(true);
     connect(next.resultTimer.get(), &QTimer::timeout, m_seriesFlow, &MatchSeries::resultScreenTimedOut);
-    next.reconnectTimer.reset(new QTimer(this));
-    next.reconnectTimer->setSingleShot(true);
-    connect(next.reconnectTimer.get(), &QTimer::timeout, m_seriesFlow, &MatchSeries::reconnectCheck);
     m_match = std::move(next); // the old match's timers stop here
-}
-
-MatchController::~MatchController()
-{
-    // The player's game outlives nothing of ours: stop listening before members go.
-    if (m_game)
-        disconnect(m_game, nullptr, this, nullptr);
 }
 
 void MatchController::log(const QString &text)
@@ -85,14 +82,13 @@ void MatchController::setPhase(Phase phase, const QString &text)
 {
     m_phase = phase;
     m_phaseText = text;
-    if (phase != Searching)
-        m_keepAlive.stop();
+    m_search->phaseChanged(phase);
     if (m_bridge && !((phase >= Found && phase <= Finishing) || phase == AtResult))
         closeBridge();
     log(text);
     emit phaseChanged(phase, text);
     if (phase == Idle) {
-        sendPendingSeriesReady();
+        m_seriesFlow->sendPendingReady();
         m_watchFlow->tryStartWatch();
     }
     m_seriesFlow->afterPhaseChange();
@@ -124,85 +120,29 @@ void MatchController::sendHello(const QString &id, int timeoutMs)
                         timeoutMs);
 }
 
-int MatchController::searchSeconds() const
-{
-    return m_searchClock.isValid() ? int(m_searchClock.elapsed() / 1000) : 0;
-}
-
 int MatchController::serverRtt() const
 {
     const int udp = m_rendezvous->serverRoundTripMs();
     return udp >= 0 ? udp : m_server->roundTripMs();
 }
 
-int MatchController::widenedPingLimit() const
-{
-    if (m_phase != Searching || m_pingWiden.isEmpty() || m_search.maxPing <= 0 || !m_searchClock.isValid())
-        return 0;
-    return matchrules::widenedPingLimit(m_pingWiden, m_search.maxPing, m_searchClock.elapsed() / 1000.0);
-}
-
 bool MatchController::queue(const SearchRequest &request, QString *reason)
 {
-    auto fail = [reason](const QString &text) {
-        if (reason)
-            *reason = text;
-        return false;
-    };
-    if (m_server->state() != ServerClient::LoggedIn)
-        return fail(tr("Sign in first."));
-    if (m_phase != Idle && m_phase != Searching && m_phase != Solo)
-        return fail(tr("Busy: %1").arg(m_phaseText));
-    QString why;
-    if (!gameCheck(request.game, &why))
-        return fail(why);
-    if (!bindGamePort(&why))
-        return fail(why);
-    sendHello(QString(), 3000);
-
-    m_search = request;
-    m_pingWiden = QJsonObject();
-    QJsonObject join{
-        {QStringLiteral("type"), QStringLiteral("queue_join")},
-        {QStringLiteral("game"), request.game},
-        {QStringLiteral("mode"), request.mode},
-        {QStringLiteral("ranked"), request.ranked},
-        {QStringLiteral("region"), request.region},
-        {QStringLiteral("max_ping"), request.maxPing},
-        {QStringLiteral("strict"), request.strict},
-        {QStringLiteral("character"), request.character},
-        {QStringLiteral("relay"), cfg::hideIp()},
-        {QStringLiteral("hide_always"), cfg::hideIpAlways()},
-        {QStringLiteral("link"), m_server->linkType()},
-    };
-    const int rtt = serverRtt();
-    if (rtt >= 0)
-        join.insert(QStringLiteral("server_rtt"), rtt);
-    cfg::putDelay(join, request.delay < 0 ? -1 : request.delay);
-    m_server->send(join);
-
-    m_searchClock.start();
-    setPhase(Searching, tr("Searching for a %1 %2 opponent...")
-                            .arg(request.ranked ? tr("ranked") : tr("casual"), request.mode));
-    m_keepAlive.start(m_timing.keepAliveMs);
-    return true;
+    return m_search->queue(request, reason);
 }
 
-void MatchController::keepAliveTick()
+bool MatchController::hasStoredResult() const
 {
-    if (m_phase != Searching || m_server->state() != ServerClient::LoggedIn)
-        return;
-    if (m_rendezvous->serverRoundTripMs() >= 0 || bindGamePort())
-        sendHello(QString(), 2000);
+    return m_result->holds();
 }
 
 void MatchController::onServerMessage(const QJsonObject &msg)
 {
     const QString type = msg.value(QStringLiteral("type")).toString();
     if (type == QLatin1String("queued"))
-        onQueued(msg);
+        m_search->onQueued(msg);
     else if (type == QLatin1String("queue_left"))
-        onQueueLeft(msg);
+        m_search->onQueueLeft(msg);
     else if (type == QLatin1String("match_found"))
         onMatchFound(msg);
     else if (type == QLatin1String("match_cancelled"))
@@ -214,7 +154,7 @@ void MatchController::onServerMessage(const QJsonObject &msg)
     else if (type == QLatin1String("match_result"))
         onMatchResult(msg);
     else if (type == QLatin1String("result_ack"))
-        onResultAck(msg);
+        m_result->onAck(msg);
     else if (type == QLatin1String("error") &&
              msg.value(QStringLiteral("re")).toString() == QLatin1String("result") &&
              msg.value(QStringLiteral("code")).toString() == QLatin1String("no_such_match"))
@@ -231,100 +171,12 @@ void MatchController::onServerMessage(const QJsonObject &msg)
         m_watchFlow->onEnd(msg);
 }
 
-void MatchController::stopWatchingAll()
-{
-    m_watchFlow->stopWatchingAll();
-}
-
-QList<QJsonObject> MatchController::watchOffers() const
-{
-    return m_watchFlow->offers();
-}
-
-void MatchController::handOverFeed()
-{
-    m_watchFlow->handOverFeed();
-}
-
-bool MatchController::isWatching() const
-{
-    return m_watchFlow->watching();
-}
-
-bool MatchController::hasLobbyMatchesToWatch() const
-{
-    return m_watchFlow->watching() || m_watchFlow->hasOffers();
-}
-
-void MatchController::setSeriesReady(bool ready, const QString &choice)
-{
-    m_seriesFlow->setSeriesReady(ready, choice);
-}
-
-void MatchController::leaveLobby()
-{
-    m_seriesFlow->leaveLobby();
-}
-
-void MatchController::lobbyLeft()
-{
-    m_seriesFlow->lobbyLeft();
-}
-
-QJsonObject MatchController::series() const
-{
-    return m_seriesFlow->series();
-}
-
-bool MatchController::enterResultScreen(const QJsonObject &result)
-{
-    return m_seriesFlow->enterResultScreen(result);
-}
-
-void MatchController::sendPendingSeriesReady()
-{
-    m_seriesFlow->sendPendingReady();
-}
-
-QString MatchController::seriesKeys() const
-{
-    return seriesrules::seriesKeys(m_match.go);
-}
-
-bool MatchController::playersChoose() const
-{
-    return m_seriesFlow->choiceRule();
-}
-
 QString MatchController::opponentRawName() const
 {
     return m_match.found.value(QStringLiteral("opponent"))
         .toObject()
         .value(QStringLiteral("name"))
         .toString();
-}
-
-void MatchController::onQueued(const QJsonObject &msg)
-{
-    m_lastQueued = msg;
-    m_pingWiden = msg.value(QStringLiteral("ping_widen")).toObject();
-    if (m_phase == Idle) {
-        m_searchClock.start();
-        setPhase(Searching, tr("Searching..."));
-    }
-    if (m_phase == Searching)
-        m_keepAlive.start(m_timing.keepAliveMs);
-}
-
-void MatchController::onQueueLeft(const QJsonObject &msg)
-{
-    if (m_phase != Searching)
-        return;
-    m_rendezvous->stop();
-    if (msg.value(QStringLiteral("reason")).toString() == QLatin1String("removed"))
-        setPhase(Idle, tr("Removed from the queue"));
-    else
-        setPhase(Idle, tr("Search stopped"));
 }
 
 void MatchController::onMatchFound(const QJsonObject &msg)
@@ -343,7 +195,7 @@ void MatchController::onMatchFound(const QJsonObject &msg)
         return;
     }
     if (before == AtResult && !inPlace && m_game && m_game->isRunning())
-        parkGame();
+        m_seriesFlow->parkGame();
     else if (before != AtResult)
         leaveMatchInHand(tr("another match came"));
 
@@ -362,7 +214,7 @@ void MatchController::onMatchFound(const QJsonObject &msg)
     closeBridge();
     if (msg.contains(QStringLiteral("connection")))
         log(tr("Opponent's connection: %1").arg(matchrules::connectionText(msg)));
-    handOverFeed();
+    m_watchFlow->handOverFeed();
 
     QString why;
     if (!gameForMatch(msg, &why)) {
@@ -391,7 +243,7 @@ void MatchController::leaveMatchInHand(const QString &why)
     } else if (gameHoldsMatch()) {
         log(tr("Match %1 ends while the game holds it (%2): the game is told to leave it")
                 .arg(m_match.id(), why));
-        parkGame();
+        m_seriesFlow->parkGame();
     }
 }
 
@@ -470,8 +322,7 @@ void MatchController::cancel()
     if (before == Found || before == Connecting) {
         decline();
     } else if (before == Searching) {
-        m_server->send({{QStringLiteral("type"), QStringLiteral("queue_leave")}});
-        m_rendezvous->stop();
+        m_search->leave();
     } else {
         return;
     }
@@ -502,9 +353,7 @@ void MatchController::onMatchCancelled(const QJsonObject &msg)
     emit matchCancelled(reason, requeued);
     if (requeued) {
         setPhase(Searching, tr("Back in the queue: %1").arg(text));
-        m_keepAlive.start(m_timing.keepAliveMs);
-        if (bindGamePort())
-            sendHello(QString(), 2000);
+        m_search->requeued();
     } else {
         setPhase(Idle, tr("Match cancelled: %1").arg(text));
     }
@@ -563,7 +412,7 @@ void MatchController::gameLeftOnlineMenu()
         reportResult({{QStringLiteral("outcome"), QStringLiteral("left")},
                       {QStringLiteral("exit"), QStringLiteral("left the online menu")}});
         replaceMatch();
-        handOverFeed();
+        m_watchFlow->handOverFeed();
         setPhase(Idle, tr("Match left: the game was away from its online menu"));
         emit notice(tr("You left the online menu before the match started, so it was called off."));
         break;

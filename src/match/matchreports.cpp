@@ -3,7 +3,7 @@
 #include "game/gameprocess.h"
 #include "match/gamefiles.h"
 #include "match/gamelogreading.h"
-#include "match/matchcontroller.h"
+#include "match/matchhost.h"
 #include "match/reportrules.h"
 
 #include <QJsonArray>
@@ -15,12 +15,12 @@ namespace {
 // Lives with the game it watches and remembers the phase the game was last seen in.
 class CrashWatch : public QObject {
 public:
-    CrashWatch(GameProcess *game, MatchController *controller, const QString &label)
-        : QObject(game), m_label(label), m_phase(controller->phase())
+    CrashWatch(GameProcess *game, MatchHost *host, const QString &label)
+        : QObject(game), m_label(label), m_phase(host->phase())
     {
-        connect(game, &GameProcess::statusChanged, this, [this, controller](const QString &line) {
+        connect(game, &GameProcess::statusChanged, this, [this, host](const QString &line) {
             if (line.endsWith(QLatin1String("exited")))
-                m_phase = controller->phase();
+                m_phase = host->phase();
         });
     }
     QString during() const
@@ -37,11 +37,11 @@ private:
 
 } // namespace
 
-MatchReports::MatchReports(MatchController *controller) : QObject(controller), m_c(controller) {}
+MatchReports::MatchReports(MatchHost *host, QObject *parent) : QObject(parent), m_h(host) {}
 
 void MatchReports::watchGame(GameProcess *game, const QString &label)
 {
-    auto *watch = new CrashWatch(game, m_c, label);
+    auto *watch = new CrashWatch(game, m_h, label);
     connect(game, &GameProcess::exited, this, [this, game, watch](int exitCode, bool crashed) {
         gameExited(game, watch->during(), exitCode, crashed);
     });
@@ -53,11 +53,11 @@ void MatchReports::gameExited(GameProcess *game, const QString &during, int exit
     const reports::Crash crash = reports::crashOf(exitCode, crashed, game->stopping(), lines);
     if (!crash.report)
         return;
-    m_c->log(tr("The game crashed (%1%2)")
+    m_h->log(tr("The game crashed (%1%2)")
                  .arg(crash.code, crash.where.isEmpty() ? QString() : QStringLiteral(" at ") + crash.where));
-    if (m_c->m_server->state() != ServerClient::LoggedIn)
+    if (m_h->server()->state() != ServerClient::LoggedIn)
         return;
-    m_c->m_server->send({{QStringLiteral("type"), QStringLiteral("crash_report")},
+    m_h->server()->send({{QStringLiteral("type"), QStringLiteral("crash_report")},
                          {QStringLiteral("game"), game->gameId()},
                          {QStringLiteral("code"), crash.code},
                          {QStringLiteral("where"), crash.where},
@@ -66,22 +66,22 @@ void MatchReports::gameExited(GameProcess *game, const QString &during, int exit
 
 void MatchReports::reportDesync(int frame, bool again)
 {
-    GameProcess *game = m_c->m_game;
+    GameProcess *game = m_h->game();
     if (!game)
         return;
     // Taken now: by the time the log is read the match in hand may be another one.
-    const QString matchId = m_c->m_match.goId().isEmpty() ? m_c->m_match.id() : m_c->m_match.goId();
+    const QString matchId = m_h->match().goId().isEmpty() ? m_h->match().id() : m_h->match().goId();
     const QString gameId = game->gameId();
     const QString sessionDir = game->sessionDir();
     // The game is still writing what it noticed of the desync.
-    QTimer::singleShot(m_c->m_timing.desyncWaitMs, this,
+    QTimer::singleShot(m_h->timing().desyncWaitMs, this,
                        [=, this] { sendDesync(matchId, gameId, sessionDir, frame, again); });
 }
 
 void MatchReports::sendDesync(const QString &matchId, const QString &gameId, const QString &sessionDir,
                               int frame, bool again)
 {
-    ServerClient *server = m_c->m_server;
+    ServerClient *server = m_h->server();
     if (server->state() != ServerClient::LoggedIn)
         return;
     QStringList lines = gamelog::matchLogExcerpt(sessionDir);
@@ -96,6 +96,6 @@ void MatchReports::sendDesync(const QString &matchId, const QString &gameId, con
     if (again)
         msg.insert(QStringLiteral("again"), true);
     server->send(msg);
-    m_c->log(tr("The match went out of step at frame %1: what the game logged of it went to the server")
+    m_h->log(tr("The match went out of step at frame %1: what the game logged of it went to the server")
                  .arg(frame));
 }

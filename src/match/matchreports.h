@@ -6,12 +6,12 @@
 #include <QString>
 
 class GameProcess;
-class MatchController;
+class MatchHost;
 
 class MatchReports : public QObject {
     Q_OBJECT
 public:
-    explicit MatchReports(MatchController *controller);
+    MatchReports(MatchHost *host, QObject *parent);
 
     // Attach before anything else listens to the game, so the phase is read before the
     // controller's own reaction to the game's end changes it. An empty label reports the phase.
@@ -23,5 +23,5 @@ private:
     void sendDesync(const QString &matchId, const QString &gameId, const QString &sessionDir, int frame,
                     bool again);
 
-    MatchController *m_c;
+    MatchHost *m_h;
 };

@@ -7,6 +7,7 @@
 #include "match/matchrules.h"
 #include "match/matchseries.h"
 #include "match/matchwatch.h"
+#include "match/resultkeeper.h"
 
 #include <QJsonArray>
 
@@ -19,9 +20,7 @@ void MatchController::reportResult(QJsonObject result)
     const QString id = m_match.go.value(QStringLiteral("match")).toString();
     result.insert(QStringLiteral("type"), QStringLiteral("result"));
     result.insert(QStringLiteral("match"), id);
-    // Kept until acknowledged: a connection that drops right after sending may have lost it.
-    m_storedResult = result;
-    m_storedResultRequest = m_server->state() == ServerClient::LoggedIn ? m_server->send(result) : -1;
+    m_result->keep(result);
     const QString summary = matchrules::resultSummary(result);
     setPhase(Reporting, tr("Reporting the result (%1)...").arg(summary));
     m_match.ackTimer->start(m_timing.ackMs);
@@ -54,37 +53,19 @@ void MatchController::onMatchResult(const QJsonObject &msg)
         return; // another match's, or said again to a launcher that came back
     m_match.verdictSeen = true;
     m_match.ackTimer->stop();
-    if (m_storedResult.value(QStringLiteral("match")) == msg.value(QStringLiteral("match")))
-        m_storedResult = QJsonObject(); // decided: nothing left to send
+    m_result->decided(msg.value(QStringLiteral("match")).toString());
     const QJsonObject result = matchrules::resultPayload(msg, m_match.go, m_match.characters);
     emit matchFinished(result);
-    if (!enterResultScreen(result))
+    if (!m_seriesFlow->enterResultScreen(result))
         matchOver();
     else
         m_seriesFlow->verdictAfterReturn();
 }
 
-void MatchController::onResultAck(const QJsonObject &msg)
-{
-    // Only the first: a result sent again after a dropped connection is acknowledged again.
-    const QString id = msg.value(QStringLiteral("match")).toString();
-    if (m_storedResult.isEmpty() || m_storedResult.value(QStringLiteral("match")).toString() != id)
-        return;
-    m_storedResult = QJsonObject();
-    log(tr("Result of %1 acknowledged by the server").arg(id));
-}
-
 void MatchController::resultUnknownToServer(const QJsonObject &error)
 {
-    // The answer to our last sending of the kept result: a server that restarted, or one that
-    // ended the match long ago, has no match to count it in.
-    if (m_storedResult.isEmpty() || m_storedResultRequest < 0 ||
-        error.value(QStringLiteral("id")).toInteger(-1) != m_storedResultRequest)
-        return;
-    const QString id = m_storedResult.value(QStringLiteral("match")).toString();
-    m_storedResult = QJsonObject();
-    log(tr("The server no longer knows match %1; its result was not recorded").arg(id));
-    if (m_phase == Reporting && m_match.goId() == id) {
+    const QString id = m_result->unknownToServer(error);
+    if (!id.isEmpty() && m_phase == Reporting && m_match.goId() == id) {
         m_match.ackTimer->stop();
         matchOver();
     }
@@ -96,29 +77,24 @@ void MatchController::matchOver(const QString &endText)
     m_match.endText = endText;
     const QString word = m_game ? m_game->statusWord() : QString();
     if (!m_game || !m_game->isRunning() || word == QLatin1String("ready") || word == QLatin1String("away")) {
-        handOverFeed();
+        m_watchFlow->handOverFeed();
         setPhase(Idle, endText.isEmpty() ? tr("Match over") : endText);
         return;
     }
-    parkGame();
-    m_endingTimer.start(m_timing.endingMs);
-    setPhase(Finishing, tr("Match over: the game plays its ending"));
+    finishInGame(tr("Match over: the game plays its ending"));
 }
 
-void MatchController::parkGame()
+void MatchController::finishInGame(const QString &text)
 {
-    // Back to the online menu: the game leaves its match or result screen and frees the game port.
-    if (!m_game || !m_game->isRunning())
-        return;
-    m_game->sendCommand(QStringLiteral("park"));
-    m_parkClock.start();
-    m_seriesFlow->startParkCheck();
+    m_seriesFlow->parkGame();
+    m_endingTimer.start(m_timing.endingMs);
+    setPhase(Finishing, text);
 }
 
 void MatchController::leaveFinishing()
 {
     m_endingTimer.stop();
-    handOverFeed();
+    m_watchFlow->handOverFeed();
     m_watchFlow->dropWatchLink();
     const QString text = m_match.endText.isEmpty() ? tr("Match over") : m_match.endText;
     m_match.endText.clear();
@@ -146,7 +122,7 @@ void MatchController::onGameExited(int exitCode, bool crashed)
         break;
     case Finishing:
         m_endingTimer.stop();
-        handOverFeed();
+        m_watchFlow->handOverFeed();
         m_watchFlow->dropWatchLink();
         setPhase(Idle, tr("Match over"));
         break;
@@ -155,7 +131,7 @@ void MatchController::onGameExited(int exitCode, bool crashed)
         break;
     case AtResult:
         m_match.resultTimer->stop();
-        handOverFeed();
+        m_watchFlow->handOverFeed();
         setPhase(Idle, tr("Match over"));
         break;
     default:
@@ -165,12 +141,6 @@ void MatchController::onGameExited(int exitCode, bool crashed)
 
 void MatchController::onLoggedIn()
 {
-    if (!m_storedResult.isEmpty()) {
-        const QJsonObject stored = m_storedResult;
-        if ((m_storedResultRequest = m_server->send(stored)) >= 0) {
-            log(tr("Sent the stored result of match %1")
-                    .arg(stored.value(QStringLiteral("match")).toString()));
-        }
-    }
+    m_result->sendAgain();
     m_seriesFlow->backOnServer();
 }

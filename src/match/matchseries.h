@@ -1,9 +1,9 @@
 #pragma once
 // Series, rematches and lobby matches, hung off the match controller: the result screen and the
-// choices made there, readiness for the next match of a series, parking the game when the next
-// match cannot start in place, and leaving a lobby. The controller keeps the phase; what belongs
-// to one match (choices, the result-screen and reconnect timers) lives in its MatchState, and what
-// outlives a match (the series, the readiness, the park check, the lobby marks) lives here.
+// choices made there, readiness for the next match of a series, parking the game (with its clock
+// and check), and leaving a lobby. The controller keeps the phase; what belongs to one match (the
+// choices, the result-screen timer) lives in its MatchState, and what outlives a match (the series,
+// the readiness, the park clock and check, the reconnect check, the lobby marks) lives here.
 
 #include <QElapsedTimer>
 #include <QJsonObject>
@@ -12,12 +12,12 @@
 
 #include "match/seriesrules.h"
 
-class MatchController;
+class MatchHost;
 
 class MatchSeries : public QObject {
     Q_OBJECT
 public:
-    explicit MatchSeries(MatchController *controller);
+    MatchSeries(MatchHost *host, QObject *parent);
 
     QJsonObject series() const { return m_series; }
     bool readyPending() const { return m_readyPending; }
@@ -43,24 +43,30 @@ public:
     void afterPhaseChange();
     void resultScreenTimedOut();
     void verdictAfterReturn();
-    void reconnectCheck();
-    void startParkCheck();
+    // Back to the online menu: "park" to a running game, the park clock and its check.
+    void parkGame();
+
+signals:
+    void seriesChanged(const QJsonObject &series);
+    void notice(const QString &text);
 
 private:
+    void reconnectCheck();
     bool pathAllowsChoice() const;
     void applyChoice();
     void setPending(const QString &choice);
     void parkCheck();
     void sendLobbyReady(const QString &choice);
 
-    MatchController *m_c;
+    MatchHost *m_h;
     QJsonObject m_series;
     bool m_seriesSinceLogin = false;
     bool m_readyPending = false;
     QString m_readyChoice = QStringLiteral("rematch");
     seriesrules::LastReady m_lastReady;
     bool m_leftLobby = false;
-    bool m_lobbyGameClosed = false;
     bool m_quitLogged = false;
+    QElapsedTimer m_parkClock; // since the game was last told to park
     QTimer m_parkCheck;
+    QTimer m_reconnectCheck; // after a sign-in: a series the server no longer names is over
 };

@@ -23,11 +23,6 @@ void MatchController::watchGame(GameProcess *game, const QString &label)
     m_reports->watchGame(game, label);
 }
 
-void MatchController::reportDesync(int frame, bool again)
-{
-    m_reports->reportDesync(frame, again);
-}
-
 bool MatchController::startLocalTest(const QString &gameId, const QString &mode, const QString &p1,
                                      const QString &p2, QString *reason)
 {

@@ -5,9 +5,11 @@
 #include "game/gameprocess.h"
 #include "match/gamelogreading.h"
 #include "match/matchcontroller.h"
+#include "match/matchreports.h"
 #include "match/matchrules.h"
 #include "match/matchseries.h"
 #include "match/matchwatch.h"
+#include "match/seriesrules.h"
 #include "net/udprendezvous.h"
 
 void MatchController::onMatchGo(const QJsonObject &msg)
@@ -17,7 +19,8 @@ void MatchController::onMatchGo(const QJsonObject &msg)
     m_match.go = msg;
     if (m_match.inPlace) {
         if (m_game && m_game->isRunning()) {
-            m_game->sendCommand(matchrules::rematchLine(msg, playersChoose(), seriesKeys()));
+            m_game->sendCommand(
+                matchrules::rematchLine(msg, m_seriesFlow->choiceRule(), seriesrules::seriesKeys(msg)));
             m_match.startSent = true;
         }
         m_watchFlow->moveFeed(msg.value(QStringLiteral("match")).toString());
@@ -34,8 +37,8 @@ void MatchController::onMatchGo(const QJsonObject &msg)
     matchrules::StartExtras extras;
     extras.gamePort = cfg::gamePort();
     extras.delay = delay.frames;
-    extras.choose = playersChoose();
-    extras.seriesKeys = seriesKeys();
+    extras.choose = m_seriesFlow->choiceRule();
+    extras.seriesKeys = seriesrules::seriesKeys(m_match.go);
     extras.feedEndpoint = m_watchFlow->openFeed(msg);
     m_match.pendingStart = matchrules::startLine(msg, extras);
     setPhase(Starting, tr("Starting the match against %1 (ping %2 ms, input delay %3: %4)...")
@@ -98,7 +101,7 @@ void MatchController::onGameStatus(const QString &line)
     }
     if (word == QLatin1String("ready")) {
         tryHoldPoint();
-        sendPendingSeriesReady();
+        m_seriesFlow->sendPendingReady();
         return;
     }
     onMatchStatus(line);
@@ -162,7 +165,7 @@ void MatchController::onMatchStatus(const QString &line)
             if (n > m_match.againSeen) {
                 m_match.againSeen = n;
                 log(tr("The two games went out of step and played the round again"));
-                reportDesync(status.values.value(QStringLiteral("again_frame")).toInt(), true);
+                m_reports->reportDesync(status.values.value(QStringLiteral("again_frame")).toInt(), true);
             }
         }
     } else if (word == QLatin1String("result")) {
@@ -187,7 +190,7 @@ void MatchController::onMatchStatus(const QString &line)
         reportResult(
             {{QStringLiteral("outcome"), QStringLiteral("desync")}, {QStringLiteral("frame"), frame}});
         if (first)
-            reportDesync(frame, false);
+            m_reports->reportDesync(frame, false);
     } else if (word == QLatin1String("disconnected")) {
         reportResult({{QStringLiteral("outcome"), QStringLiteral("disconnected")}});
     }

@@ -27,6 +27,7 @@ struct MatchState {
     QJsonObject found;        // the match_found message; its "match" is the id in hand
     QJsonObject go;           // the match_go message, once it came
     bool inPlace = false;     // the next match starts from the result screen
+    bool watch = false;       // a watched lobby match, not one of the player's own
     bool tunnelAsked = false; // the server was asked for the tunnel of this match
     int punchTimeoutMs = 10000;
     int delay = -1;         // the input delay of the start line, -1 before match_go
@@ -48,8 +49,7 @@ struct MatchState {
     std::function<void()> portAction; // what runs once the game port is free
     Timer startTimer;
     Timer ackTimer;
-    Timer resultTimer;    // the wait at the result screen
-    Timer reconnectTimer; // the series check after a dropped connection at the result screen
+    Timer resultTimer; // the wait at the result screen
 
     QString id() const { return found.value(QStringLiteral("match")).toString(); }
     QString goId() const { return go.value(QStringLiteral("match")).toString(); }

@@ -10,13 +10,15 @@
 #include <QPointer>
 #include <QTimer>
 
+#include "match/feedrules.h"
+
 class FeedLink;
-class MatchController;
+class MatchHost;
 
 class MatchWatch : public QObject {
     Q_OBJECT
 public:
-    explicit MatchWatch(MatchController *controller);
+    MatchWatch(MatchHost *host, QObject *parent);
 
     // The outgoing feed of a played match.
     QString openFeed(const QJsonObject &go); // a fresh match_go: its endpoint, or empty
@@ -36,11 +38,14 @@ public:
     void stopWatchingAll();
     void dropWatchLink();
 
+signals:
+    void gameShown();
+
 private:
     QString names(const QJsonObject &offer) const;
     void dropOffer(const QString &matchId);
 
-    MatchController *m_c;
+    MatchHost *m_h;
     QPointer<FeedLink> m_feed;  // the played match's, mode Outgoing
     QPointer<FeedLink> m_watch; // the watched match's, mode Incoming
     QString m_watchedMatch;
@@ -48,6 +53,9 @@ private:
     bool m_watchRunning = false; // "in_match" seen
     QList<QJsonObject> m_offers; // oldest first, at most two
     QHash<QString, QByteArray> m_buffers;
+    // Where each queued or watched match's relayed feed stands: a server that offers the match
+    // again after a dropped link relays part of it a second time.
+    QHash<QString, feedrules::Place> m_places;
     QTimer m_neverCame;
     QTimer m_endedEarly;
 };

@@ -59,6 +59,14 @@ std::string systemErrorText(int code);
 // attributes cannot be read; either output may be null.
 bool fileWriteTime(const Path &path, std::uint64_t *fileTime, std::int64_t *size);
 
+// Every file under `root` and the folders below it, hidden and system ones too, without entering
+// links to folders (readdir and one fstatat per entry; FindFirstFileExW, whose listing carries the
+// size and time). For each file `visit` gets its path relative to the root in UTF-8 with '/'
+// between folders (valid until it returns), its size and last-write time (FILETIME units); it
+// returns false to stop the walk. False when `root` cannot be listed or the walk was stopped.
+using WalkVisit = std::function<bool(std::string_view relative, std::int64_t size, std::uint64_t fileTime)>;
+bool walkFiles(const Path &root, const WalkVisit &visit);
+
 // The one conversion from a time counted from 1970 (st_mtim) to FILETIME units.
 constexpr std::uint64_t fileTimeFromUnix(std::int64_t seconds, std::int64_t nanoseconds)
 {

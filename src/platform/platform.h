@@ -181,5 +181,11 @@ constexpr quint64 fileTimeFromUnix(qint64 seconds, qint64 nanoseconds)
 }
 // False when the file's attributes cannot be read. The size in bytes comes with it when asked for.
 bool fileWriteTime(const QString &path, quint64 *fileTime, qint64 *size = nullptr);
+// Every file under `root` and the folders below it (hidden and system ones too; links to folders
+// are not entered), with one look at each: `visit` gets the path relative to the root in UTF-8 with
+// '/' between folders (valid only during the call), the size and the last-write time (FILETIME
+// units), and returns false to stop. False when the root cannot be listed or the walk was stopped.
+using WalkVisit = std::function<bool(QByteArrayView relative, qint64 size, quint64 fileTime)>;
+bool walkFiles(const QString &root, const WalkVisit &visit);
 
 } // namespace platform

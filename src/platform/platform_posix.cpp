@@ -257,4 +257,13 @@ bool fileWriteTime(const QString &path, quint64 *fileTime, qint64 *size)
     return true;
 }
 
+bool walkFiles(const QString &root, const WalkVisit &visit)
+{
+    return native::walkFiles(native::Path(QFile::encodeName(root).toStdString()),
+                             [&visit](std::string_view relative, std::int64_t size, std::uint64_t fileTime) {
+                                 return visit(QByteArrayView(relative.data(), qsizetype(relative.size())),
+                                              qint64(size), quint64(fileTime));
+                             });
+}
+
 } // namespace platform

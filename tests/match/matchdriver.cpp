@@ -6,8 +6,8 @@
 // for the server's figures after each welcome as the main window does; --bridge-grace MS shortens
 // how long its spectator watches on after the server link dropped.
 // Commands: connect, register NAME PASSWORD, play, queue MODE [casual|ranked [CHARACTER]], accept,
-// decline, cancel, ready CHOICE, unready, leavelobby, lobbyleft, raw JSON (to the server), drop,
-// inject JSON (as if from the server), gamecmd LINE, quitgame (asks the player's game to end),
+// decline, cancel, ready CHOICE, unready, leavelobby, lobbyleft, stopwatching, raw JSON (to the server),
+// drop, inject JSON (as if from the server), gamecmd LINE, quitgame (asks the player's game to end),
 // localtest [P1 P2], stoplocal, rebuild, shutdown, set KEY VALUE, ask, quit.
 
 #include "bridge/menubridge.h"
@@ -15,6 +15,8 @@
 #include "game/gameprocess.h"
 #include "gamedata/registry.h"
 #include "match/matchcontroller.h"
+#include "match/matchseries.h"
+#include "match/matchwatch.h"
 #include "net/serverclient.h"
 #include "net/udprendezvous.h"
 
@@ -220,13 +222,15 @@ int main(int argc, char **argv)
             } else if (cmd == QLatin1String("drop")) {
                 client.dropForTest();
             } else if (cmd == QLatin1String("ready")) {
-                match.setSeriesReady(true, rest);
+                match.seriesFlow()->setSeriesReady(true, rest);
             } else if (cmd == QLatin1String("unready")) {
-                match.setSeriesReady(false, QString());
+                match.seriesFlow()->setSeriesReady(false, QString());
             } else if (cmd == QLatin1String("leavelobby")) {
-                match.leaveLobby();
+                match.seriesFlow()->leaveLobby();
             } else if (cmd == QLatin1String("lobbyleft")) {
-                match.lobbyLeft();
+                match.seriesFlow()->lobbyLeft();
+            } else if (cmd == QLatin1String("stopwatching")) {
+                match.watchFlow()->stopWatchingAll();
             } else if (cmd == QLatin1String("raw")) {
                 client.send(QJsonDocument::fromJson(rest.toUtf8()).object());
             } else if (cmd == QLatin1String("inject")) {

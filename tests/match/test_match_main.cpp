@@ -23,6 +23,8 @@ int main(int argc, char **argv)
     run(logs);
     TestReportRules reportRules;
     run(reportRules);
+    TestResultKeeper keeper;
+    run(keeper);
     TestLocalRuns localRuns;
     run(localRuns);
     TestMatchLocal local;

@@ -80,6 +80,39 @@ void TestFeedLink::chunking()
     QCOMPARE(joined, bytes.left(bytes.size() - left));
 }
 
+void TestFeedLink::relayedTwice_data()
+{
+    // Chunks as the server relays them: {from of the offer before it, or -1, size}; what each passes.
+    QTest::addColumn<QList<QList<int>>>("chunks");
+    QTest::addColumn<QList<int>>("passed");
+    QTest::newRow("a plain feed") << QList<QList<int>>{{-1, 100}, {-1, 50}} << QList<int>{100, 50};
+    QTest::newRow("offered again, relayed again from the start")
+        << QList<QList<int>>{{-1, 100}, {-1, 50}, {0, 100}, {-1, 50}, {-1, 30}}
+        << QList<int>{100, 50, 0, 0, 30};
+    QTest::newRow("relayed again from the start in other chunks")
+        << QList<QList<int>>{{-1, 100}, {-1, 50}, {0, 120}, {-1, 60}} << QList<int>{100, 50, 0, 30};
+    QTest::newRow("offered again where the feed stood")
+        << QList<QList<int>>{{-1, 100}, {100, 40}} << QList<int>{100, 40};
+    QTest::newRow("offered again from the middle of what was taken")
+        << QList<QList<int>>{{-1, 100}, {60, 60}} << QList<int>{100, 20};
+    QTest::newRow("offered twice while relaying again")
+        << QList<QList<int>>{{-1, 80}, {0, 40}, {0, 40}, {-1, 40}, {-1, 10}} << QList<int>{80, 0, 0, 0, 10};
+}
+
+void TestFeedLink::relayedTwice()
+{
+    QFETCH(QList<QList<int>>, chunks);
+    QFETCH(QList<int>, passed);
+    feedrules::Place place;
+    QList<int> got;
+    for (const QList<int> &c : chunks) {
+        if (c.at(0) >= 0)
+            place.at = c.at(0);
+        got << int(c.at(1) - feedrules::takeRelayed(place, c.at(1)));
+    }
+    QCOMPARE(got, passed);
+}
+
 void TestFeedLink::outgoingFromTheGame()
 {
     FeedLink link(FeedLink::Outgoing);

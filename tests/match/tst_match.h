@@ -50,6 +50,8 @@ class TestFeedLink : public QObject {
 private slots:
     void chunking_data();
     void chunking();
+    void relayedTwice_data();
+    void relayedTwice();
     void outgoingFromTheGame();
     void outgoingMends();
     void incomingToTheWatcher();
@@ -111,6 +113,9 @@ private slots:
     void leaveLobbyMidMatch();
     void choiceFromTheGames();
     void lobbyLinkDroppedAtTheResultScreen();
+    void seriesOverWhileOffline_data();
+    void seriesOverWhileOffline();
+    void feedHandedOverWhenTheGameLeavesItsResultScreen();
 };
 
 class TestWatchScenarios : public QObject {
@@ -124,6 +129,10 @@ private slots:
     void watchEndsEarly_data();
     void watchEndsEarly();
     void kingOfTheHillWatchedInTurn();
+    void watcherLinkDropsAndComesBack();
+    void watchLeftInTheGamesMenu_data();
+    void watchLeftInTheGamesMenu();
+    void spectatorLeavesTheLobbyWhileWatching();
 };
 
 class TestMatchLocal : public QObject {
@@ -181,4 +190,11 @@ class TestHostileServer : public QObject {
     Q_OBJECT
 private slots:
     void wrongTypesFloodsAndLongLines();
+};
+
+class TestResultKeeper : public QObject {
+    Q_OBJECT
+private slots:
+    void acknowledgedOnce();
+    void unknownToTheServer();
 };

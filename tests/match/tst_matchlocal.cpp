@@ -4,6 +4,8 @@
 #include "core/cfg.h"
 #include "game/gameprocess.h"
 #include "match/matchcontroller.h"
+#include "match/matchwatch.h"
+#include "match/searchsession.h"
 #include "net/serverclient.h"
 #include "scriptedclient.h"
 #include "tst_match.h"
@@ -119,7 +121,7 @@ void TestMatchLocal::refusalsWithoutServer()
     l.match->decline();
     QCOMPARE(phases.size(), 0); // nothing to cancel, accept or decline while idle
     QCOMPARE(l.match->opponentName(), QString("opponent"));
-    QCOMPARE(l.match->searchSeconds(), 0);
+    QCOMPARE(l.match->search()->searchSeconds(), 0);
 }
 
 void TestMatchLocal::serverMessagesWithoutOpponent()
@@ -137,8 +139,8 @@ void TestMatchLocal::serverMessagesWithoutOpponent()
     l.match->onServerMessage({{"type", "queued"}, {"ping_widen", QJsonObject{{"after", 30}}}});
     QCOMPARE(l.match->phase(), MatchController::Searching);
     QCOMPARE(l.match->phaseText(), QString("Searching..."));
-    QCOMPARE(l.match->pingWiden().value("after").toInt(), 30);
-    QCOMPARE(l.match->widenedPingLimit(), 0);
+    QCOMPARE(l.match->search()->pingWiden().value("after").toInt(), 30);
+    QCOMPARE(l.match->search()->widenedPingLimit(), 0);
     l.match->onServerMessage({{"type", "queued"}});
     QCOMPARE(phases.size(), 1); // already searching: no new phase
     l.match->onServerMessage({{"type", "queue_left"}, {"reason", "removed"}});
@@ -220,7 +222,7 @@ void TestMatchLocal::watchOffers()
     QVERIFY(logged("Lobby match ann vs bob to watch"));
     QVERIFY(logged("Cannot watch the lobby's match: Your game is not running: press PLAY in Orvex Rovivi to "
                    "start it."));
-    QVERIFY(l.match->watchOffers().isEmpty());
+    QVERIFY(l.match->watchFlow()->offers().isEmpty());
     QCOMPARE(l.match->phase(), MatchController::Idle);
 
     // While searching, offers wait; a third drops the oldest; the same offer twice counts once.
@@ -229,17 +231,17 @@ void TestMatchLocal::watchOffers()
     l.match->onServerMessage(offer("w2", "ann", "bob"));
     l.match->onServerMessage(offer("w3", "cid", "dee"));
     l.match->onServerMessage(offer("w3", "cid", "dee"));
-    QCOMPARE(ids(l.match->watchOffers()), (QStringList{"w2", "w3"}));
+    QCOMPARE(ids(l.match->watchFlow()->offers()), (QStringList{"w2", "w3"}));
     l.match->onServerMessage(offer("w4", "eve", "fay"));
-    QCOMPARE(ids(l.match->watchOffers()), (QStringList{"w3", "w4"}));
+    QCOMPARE(ids(l.match->watchFlow()->offers()), (QStringList{"w3", "w4"}));
     // A queued match that ended normally stays; one called off is dropped.
     l.match->onServerMessage({{"type", "spectate_end"}, {"match", "w3"}, {"status", "agreed"}});
-    QCOMPARE(ids(l.match->watchOffers()), (QStringList{"w3", "w4"}));
+    QCOMPARE(ids(l.match->watchFlow()->offers()), (QStringList{"w3", "w4"}));
     l.match->onServerMessage({{"type", "spectate_end"}, {"match", "w4"}, {"status", "cancelled"}});
     QVERIFY(logged("Lobby match eve vs fay ended early: not watching it"));
-    QCOMPARE(ids(l.match->watchOffers()), QStringList{"w3"});
-    l.match->stopWatchingAll();
-    QVERIFY(l.match->watchOffers().isEmpty());
+    QCOMPARE(ids(l.match->watchFlow()->offers()), QStringList{"w3"});
+    l.match->watchFlow()->stopWatchingAll();
+    QVERIFY(l.match->watchFlow()->offers().isEmpty());
     QCOMPARE(l.match->phase(), MatchController::Searching);
 }
 
@@ -288,7 +290,7 @@ void TestMatchLocal::watchFromTheOffer()
     QTRY_VERIFY_WITH_TIMEOUT((got += reader.readAll()).size() >= 5, orxtest::scaled(5000));
     QCOMPARE(got.left(5), QByteArray::fromHex("0300616263"));
     // Stopping: the game is still at its hold point, so the watch ends at once.
-    l.match->stopWatchingAll();
+    l.match->watchFlow()->stopWatchingAll();
     QCOMPARE(l.match->phase(), MatchController::Idle);
     QCOMPARE(l.match->phaseText(), QString("Stopped watching"));
     QTRY_COMPARE_WITH_TIMEOUT(reader.state(), QAbstractSocket::UnconnectedState, orxtest::scaled(5000));

@@ -488,3 +488,80 @@ void TestSeriesScenarios::lobbyLinkDroppedAtTheResultScreen()
     QVERIFY2(m.a->waitFor("phase 0 Match over"), qPrintable(m.dump()));
     QVERIFY(m.a->gameCommands().contains("park"));
 }
+
+void TestSeriesScenarios::seriesOverWhileOffline_data()
+{
+    QTest::addColumn<QString>("phase");
+    QTest::newRow("Idle") << "Idle";
+    QTest::newRow("AtResult") << "AtResult";
+    QTest::newRow("Finishing") << "Finishing";
+}
+
+void TestSeriesScenarios::seriesOverWhileOffline()
+{
+    // Ann's link stays down past the server's grace and the series ends meanwhile; its "over" never
+    // reaches her. Back on the server, nothing says the series goes on: it is gone for her too,
+    // whatever she was doing when the link dropped.
+    QFETCH(QString, phase);
+    const bool finishing = phase == "Finishing";
+    Match m;
+    Options oa = opts("ann", {"--match-ms", "1000"}, {"ending=1500", "reconnect=1000"});
+    oa.reconnectMs = 6000;
+    QStringList serverOptions{"--drop-grace", "1500"};
+    if (finishing) {
+        // On the relay without the games' choice the match ends at once, and Ann's game takes its
+        // time over the ending.
+        oa.hideIp = true;
+        oa.gameArgs << "--park-ms"
+                    << "40000";
+        oa.timing = QStringList{"ending=60000", "reconnect=1000"};
+        serverOptions << "--features"
+                      << "pick_refused,desync_detail";
+    }
+    QVERIFY(m.start(serverOptions, oa, opts("bob", {"--match-ms", "1000"})));
+    QVERIFY2(m.a->signInAndPlay() && m.b->signInAndPlay(), qPrintable(m.dump()));
+    if (finishing) {
+        QVERIFY(!findAndAccept(m).isEmpty());
+        QVERIFY2(m.a->waitFor("phase 7 Match over: the game plays its ending", 40000), qPrintable(m.dump()));
+    } else {
+        QVERIFY2(!firstMatchToResultScreen(m).isEmpty(), qPrintable(m.dump()));
+        if (phase == "Idle") {
+            QVERIFY(m.a->setGameStatus("ready")); // her game leaves its result screen by itself
+            QVERIFY2(m.a->waitFor("phase 0 Match over"), qPrintable(m.dump()));
+        }
+    }
+    QCOMPARE(lastSeries(*m.a).value("state").toString(), QString("between"));
+    const int logins = m.a->count("loggedin");
+    m.a->send("drop");
+    QVERIFY(m.a->waitFor("state 0"));
+    QVERIFY2(orxtest::waitUntil([&] { return lastSeries(*m.b).value("state").toString() == "over"; }, 30000),
+             qPrintable(m.dump()));
+    QVERIFY2(orxtest::waitUntil([&] { return m.a->count("loggedin") > logins; }, 30000),
+             qPrintable(m.dump()));
+    const qsizetype back = m.a->lines.lastIndexOf("loggedin");
+    QVERIFY2(orxtest::waitUntil([&] { return m.a->find("series {}", back) >= 0; }, 20000),
+             qPrintable(m.dump()));
+    if (finishing) { // cleared while the game still plays its ending
+        const QStringList since = m.a->lines.mid(back, m.a->find("series {}", back) - back);
+        QVERIFY2(since.filter(QRegularExpression("^phase 0 ")).isEmpty(), qPrintable(m.dump()));
+    }
+}
+
+void TestSeriesScenarios::feedHandedOverWhenTheGameLeavesItsResultScreen()
+{
+    // The feeding player's game leaves the result screen of a lobby match by itself: the feed of
+    // that match is handed over then, as at every other end of a match.
+    Match m;
+    QVERIFY(m.start({"--lobby-countdown", "0"}, opts("ann", {"--match-ms", "1000"}),
+                    opts("bob", {"--match-ms", "1000"})));
+    QVERIFY2(m.a->signInAndPlay() && m.b->signInAndPlay(), qPrintable(m.dump()));
+    QVERIFY2(!bothReadyInALobby(m).isEmpty(), qPrintable(m.dump()));
+    QVERIFY2(m.a->waitFor("phase 11 " + kChooseText, 40000) && m.b->waitFor("phase 11 " + kChooseText, 40000),
+             qPrintable(m.dump()));
+    const bool annFeeds = m.a->messages("match_go").value(0).value("feed").toBool();
+    DriverProcess &feeder = annFeeds ? *m.a : *m.b;
+    QVERIFY(!feeder.has("log Spectator feed: "));
+    QVERIFY(feeder.setGameStatus("ready"));
+    QVERIFY2(feeder.waitFor("phase 0 Match over"), qPrintable(m.dump()));
+    QVERIFY2(feeder.waitFor("log Spectator feed: ", 15000), qPrintable(m.dump()));
+}

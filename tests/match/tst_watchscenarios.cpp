@@ -240,3 +240,99 @@ void TestWatchScenarios::kingOfTheHillWatchedInTurn()
     QCOMPARE(watched.size(), 2); // the loser's own match, then the watched one
     QCOMPARE(watched.last(), played.last());
 }
+
+namespace {
+
+// The frames of `match` noted in a game's feed trace with the mark ('w' written, 'r' read).
+QStringList tracedFrames(const QString &path, char mark, const QString &match)
+{
+    QFile f(path);
+    QStringList frames;
+    if (!f.open(QIODevice::ReadOnly))
+        return frames;
+    const QString prefix = QString("%1 %2 ").arg(QChar(mark), match);
+    for (const QString &line : QString::fromUtf8(f.readAll()).split('\n', Qt::SkipEmptyParts))
+        if (line.startsWith(prefix))
+            frames << line.section(' ', 2, 2);
+    return frames;
+}
+
+} // namespace
+
+void TestWatchScenarios::watcherLinkDropsAndComesBack()
+{
+    // Cid's link drops while he watches and comes back signed in: the server offers the match again.
+    // His game must read each record of the feed once, as the feeder wrote it, and finish the watch.
+    QTemporaryDir traces;
+    const QString annTrace = traces.filePath("ann.txt"), bobTrace = traces.filePath("bob.txt"),
+                  cidTrace = traces.filePath("cid.txt");
+    Match m;
+    QVERIFY(m.start({"--lobby-countdown", "0"}, opts("ann", {"--match-ms", "6000", "--feed-trace", annTrace}),
+                    opts("bob", {"--match-ms", "6000", "--feed-trace", bobTrace})));
+    QVERIFY(m.startThird(opts("cid", {"--feed-trace", cidTrace})));
+    QVERIFY2(m.a->signInAndPlay() && m.b->signInAndPlay() && m.c->signInAndPlay(), qPrintable(m.dump()));
+    QVERIFY2(!lobbyWithAWatcher(m).isEmpty(), qPrintable(m.dump()));
+    QVERIFY2(m.c->waitFor("game in_match ", 40000), qPrintable(m.dump()));
+    const int logins = m.c->count("loggedin");
+    m.c->send("drop");
+    QVERIFY(m.c->waitFor("state 0"));
+    QVERIFY2(orxtest::waitUntil([&] { return m.c->count("loggedin") > logins; }, 30000),
+             qPrintable(m.dump()));
+    QVERIFY2(m.c->waitFor("phase 0 Done watching ", 40000), qPrintable(m.dump()));
+    QVERIFY2(!m.c->lines.join('\n').contains("went out of step"), qPrintable(m.dump()));
+    QVERIFY2(m.a->waitFor("finished ", 40000), qPrintable(m.dump()));
+    QCOMPARE(resultLine(*m.c), resultLine(*m.a));
+    const QString id = m.a->json("found ").value("match").toString();
+    const bool annFeeds = m.a->messages("match_go").value(0).value("feed").toBool();
+    const QStringList written = tracedFrames(annFeeds ? annTrace : bobTrace, 'w', id);
+    QVERIFY(!written.isEmpty());
+    QCOMPARE(tracedFrames(cidTrace, 'r', id), written);
+}
+
+void TestWatchScenarios::watchLeftInTheGamesMenu_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("the game goes back to its hold point") << "ready";
+    QTest::newRow("the game leaves its online menu") << "away";
+}
+
+void TestWatchScenarios::watchLeftInTheGamesMenu()
+{
+    // Cid leaves the watch in his game's menu while the players play on: the watch is over for him.
+    QFETCH(QString, how);
+    Match m;
+    QVERIFY2(threeLaunchers(m, {"--match-ms", "60000"}), qPrintable(m.dump()));
+    QVERIFY2(!lobbyWithAWatcher(m).isEmpty(), qPrintable(m.dump()));
+    QVERIFY2(m.c->waitFor("game in_match ", 40000), qPrintable(m.dump()));
+    if (how == "ready")
+        m.c->send("gamecmd park"); // the game itself goes back to "ready"
+    else
+        QVERIFY(m.c->setGameStatus("away"));
+    QVERIFY2(m.c->waitFor("phase 0 Done watching ", 20000), qPrintable(m.dump()));
+    QVERIFY(!m.a->has("finished "));
+    // Free again: the players' match no longer holds the menu back.
+    m.c->send("queue versus casual");
+    QVERIFY2(m.c->waitFor("queue ok"), qPrintable(m.dump()));
+}
+
+void TestWatchScenarios::spectatorLeavesTheLobbyWhileWatching()
+{
+    // Cid leaves the lobby in the middle of the watched match, as the menu does: watching stops,
+    // and his game goes back to its menu instead of closing.
+    Match m;
+    QVERIFY2(threeLaunchers(m, {"--match-ms", "60000"}), qPrintable(m.dump()));
+    QVERIFY2(!lobbyWithAWatcher(m).isEmpty(), qPrintable(m.dump()));
+    QVERIFY2(m.c->waitFor("game in_match ", 40000), qPrintable(m.dump()));
+    QVERIFY(raw(*m.c, R"({"type":"lobby_leave"})", "lobby_left"));
+    m.c->send("stopwatching");
+    m.c->send("leavelobby");
+    QVERIFY2(m.c->waitFor("phase 0 Stopped watching", 30000), qPrintable(m.dump()));
+    QVERIFY2(m.c->gameCommands().contains("park"), qPrintable(m.c->gameCommands().join('\n')));
+    QVERIFY2(!m.c->gameCommands().contains("quit"), qPrintable(m.c->gameCommands().join('\n')));
+    QVERIFY(!m.c->has("log Left the lobby: its match ends and its game closes"));
+    QVERIFY(!m.c->has("playergame 0"));
+    m.c->send("ask");
+    QVERIFY2(m.c->waitFor("answer phase=0 "), qPrintable(m.dump()));
+    QVERIFY2(!m.c->lines.filter(QRegularExpression("^answer ")).last().endsWith("status=not running"),
+             qPrintable(m.dump()));
+}

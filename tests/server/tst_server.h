@@ -109,6 +109,7 @@ private slots:
     void spectateEndsWithTheMatch();
     void spectateFeedKeptUpTo16MiB();
     void spectateFeedsShareOneBudget();
+    void spectateOfferSaysWhereTheRelayStarts();
 
     // tst_limits.cpp
     void connectionCapsRefuseTheExcess_data();

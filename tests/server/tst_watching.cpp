@@ -539,3 +539,36 @@ void TestServer::spectateFeedsShareOneBudget()
     for (ScriptedClient *p : {first.feeder, first.other, second.feeder, second.other})
         QVERIFY(settle(*p));
 }
+
+void TestServer::spectateOfferSaysWhereTheRelayStarts()
+{
+    // The watcher's connection drops in the middle of the feed and signs in again within the grace:
+    // the match is offered again with the whole feed, and the offer says where the relay starts, so
+    // the launcher can tell the bytes it had from the new ones.
+    QVERIFY(startServer({"--lobby-countdown", "0", "--drop-grace", "20000"}));
+    ScriptedClient a, b, w;
+    LobbyMatch lm;
+    QVERIFY(setUp(*this, a, b, {&w}, lm));
+    const QJsonObject first = w.waitFor("spectate");
+    QCOMPARE(first.value("from").toInteger(-1), 0);
+    const QByteArray one = records({900, 900, 5000}, 11);
+    sendFeed(*lm.feeder, lm.match, one);
+    QByteArray got;
+    QVERIFY(waitFeed(w, lm.match, got, one.size()));
+
+    w.close();
+    QVERIFY(orxtest::waitUntil([&] { return feedStats(*server).value("watchers").toInt() == 0; }));
+    const QByteArray two = records({700, 30}, 40);
+    sendFeed(*lm.feeder, lm.match, two);
+    QVERIFY(settle(*lm.feeder));
+    ScriptedClient w2;
+    QVERIFY(w2.connectPlain(server->tcpPort));
+    w2.hello();
+    QCOMPARE(w2.auth(w.token).value("type").toString(), QString("account"));
+    const QJsonObject offer = w2.waitFor("spectate");
+    QCOMPARE(offer.value("match").toString(), lm.match);
+    QCOMPARE(offer.value("from").toInteger(-1), 0);
+    QByteArray all;
+    QVERIFY(waitFeed(w2, lm.match, all, one.size() + two.size()));
+    QCOMPARE(all, one + two);
+}

@@ -49,8 +49,13 @@ void FeedRelay::watch(const QString &matchId, int accountId)
     Connection *c = m_server->connectionOf(accountId);
     if (!f || f->ended || !c || accountId == f->feeder)
         return;
-    dropWatcher(f, accountId); // a watcher back on a new connection starts again from the start
-    c->send(f->offer);
+    // A watcher back on a new connection gets it all again: what its old connection was still
+    // carrying when it dropped may never have arrived. The offer says where the relay starts, so
+    // its launcher passes on only what it did not have.
+    dropWatcher(f, accountId);
+    QJsonObject offer = f->offer;
+    offer.insert("from", 0);
+    c->send(offer);
     Watcher w;
     w.accountId = accountId;
     w.conn = c;

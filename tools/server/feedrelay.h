@@ -23,7 +23,9 @@ public:
     void open(const QString &matchId, int feeder, const QJsonObject &offer);
     // The match is going and its result is not decided yet.
     bool isRunning(const QString &matchId) const;
-    // Offers a running match to a watcher and relays the feed from its start.
+    // Offers a running match to a watcher and relays the feed from its start; the offer says so
+    // ("from": the feed offset the relay starts at), so a watcher back from a dropped link knows
+    // which bytes it has already.
     void watch(const QString &matchId, int accountId);
     // The member left the lobby or went offline: no more feed for them, wherever they watched.
     void stopWatching(int accountId);

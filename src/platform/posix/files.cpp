@@ -1,5 +1,5 @@
 // Files on POSIX: atomic replace, shared read, replacing rename, range copy, error texts, write
-// times.
+// times, the walk of a folder tree.
 
 #include "platform/native.h"
 
@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
@@ -225,6 +226,61 @@ bool fileWriteTime(const Path &path, std::uint64_t *fileTime, std::int64_t *size
     if (fileTime)
         *fileTime = fileTimeFromUnix(std::int64_t(st.st_mtim.tv_sec), std::int64_t(st.st_mtim.tv_nsec));
     return true;
+}
+
+namespace {
+
+// Lists the open folder `fd` (taken over) below `relative`; one buffer for every path of the walk.
+bool walkFolder(int fd, std::string &relative, const WalkVisit &visit)
+{
+    DIR *dir = ::fdopendir(fd);
+    if (!dir) {
+        ::close(fd);
+        return true; // a folder that cannot be listed is left out, as one that vanished
+    }
+    bool go = true;
+    while (go) {
+        errno = 0;
+        const dirent *e = ::readdir(dir);
+        if (!e)
+            break;
+        const char *name = e->d_name;
+        if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0)))
+            continue;
+        struct stat st {};
+        if (::fstatat(::dirfd(dir), name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+            continue;
+        // A link to a file counts as that file; a link to a folder is not entered.
+        if (S_ISLNK(st.st_mode) && (::fstatat(::dirfd(dir), name, &st, 0) != 0 || !S_ISREG(st.st_mode)))
+            continue;
+        const size_t at = relative.size();
+        if (at > 0)
+            relative += '/';
+        relative += name;
+        if (S_ISDIR(st.st_mode)) {
+            const int sub = ::openat(::dirfd(dir), name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (sub >= 0)
+                go = walkFolder(sub, relative, visit);
+        } else if (S_ISREG(st.st_mode)) {
+            go = visit(relative, std::int64_t(st.st_size),
+                       fileTimeFromUnix(std::int64_t(st.st_mtim.tv_sec), std::int64_t(st.st_mtim.tv_nsec)));
+        }
+        relative.resize(at);
+    }
+    ::closedir(dir);
+    return go;
+}
+
+} // namespace
+
+bool walkFiles(const Path &root, const WalkVisit &visit)
+{
+    const int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    std::string relative;
+    relative.reserve(512);
+    return walkFolder(fd, relative, visit);
 }
 
 } // namespace platform::native

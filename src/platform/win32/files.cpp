@@ -1,5 +1,5 @@
 // Files on Win32: atomic replace, shared read, replacing rename, range copy, error texts, write
-// times.
+// times, the walk of a folder tree.
 
 #include "platform/native.h"
 #include "platform/win32/text.h"
@@ -163,6 +163,71 @@ bool fileWriteTime(const Path &path, std::uint64_t *fileTime, std::int64_t *size
     if (size)
         *size = std::int64_t((std::uint64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
     return true;
+}
+
+namespace {
+
+// Lists the folder `folder` (a wide path without a trailing separator) below `relative` (UTF-8).
+// One buffer of each kind for every path of the walk.
+bool walkFolder(std::wstring &folder, std::string &relative, const WalkVisit &visit)
+{
+    const size_t folderAt = folder.size();
+    folder += L"\\*";
+    WIN32_FIND_DATAW data{};
+    HANDLE find = FindFirstFileExW(folder.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch, nullptr,
+                                   FIND_FIRST_EX_LARGE_FETCH);
+    folder.resize(folderAt);
+    if (find == INVALID_HANDLE_VALUE)
+        return true; // a folder that cannot be listed is left out, as one that vanished
+    bool go = true;
+    do {
+        const wchar_t *name = data.cFileName;
+        if (name[0] == L'.' && (name[1] == 0 || (name[1] == L'.' && name[2] == 0)))
+            continue;
+        const bool isFolder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        // A link or junction to a folder is not entered.
+        if (isFolder && (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+            continue;
+        const size_t at = relative.size();
+        if (at > 0)
+            relative += '/';
+        const int wlen = int(wcslen(name));
+        const int n = WideCharToMultiByte(CP_UTF8, 0, name, wlen, nullptr, 0, nullptr, nullptr);
+        if (n > 0) {
+            const size_t base = relative.size();
+            relative.resize(base + size_t(n));
+            WideCharToMultiByte(CP_UTF8, 0, name, wlen, relative.data() + base, n, nullptr, nullptr);
+            if (isFolder) {
+                folder += L'\\';
+                folder += name;
+                go = walkFolder(folder, relative, visit);
+                folder.resize(folderAt);
+            } else {
+                go = visit(relative,
+                           std::int64_t((std::uint64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow),
+                           (std::uint64_t(data.ftLastWriteTime.dwHighDateTime) << 32) |
+                               data.ftLastWriteTime.dwLowDateTime);
+            }
+        }
+        relative.resize(at);
+    } while (go && FindNextFileW(find, &data));
+    FindClose(find);
+    return go;
+}
+
+} // namespace
+
+bool walkFiles(const Path &root, const WalkVisit &visit)
+{
+    std::wstring folder = root.native();
+    while (!folder.empty() && (folder.back() == L'\\' || folder.back() == L'/'))
+        folder.pop_back();
+    const DWORD attributes = GetFileAttributesW(folder.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+        return false;
+    std::string relative;
+    relative.reserve(512);
+    return walkFolder(folder, relative, visit);
 }
 
 } // namespace platform::native

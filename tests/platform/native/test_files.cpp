@@ -3,6 +3,8 @@
 
 #include "suite.h"
 
+#include <map>
+
 #ifndef _WIN32
 #include <sys/stat.h>
 #endif
@@ -581,4 +583,53 @@ CASE(systemErrorTextIsTheSystemsOwnWords)
         CHECK(std::find(texts.begin(), texts.end(), t) == texts.end()); // each its own words
         texts.push_back(t);
     }
+}
+
+// --- the walk of a folder tree ---------------------------------------------------------------
+
+CASE(walkFilesListsEveryFileOnceWithItsSizeAndTime)
+{
+    TempDir dir("walk");
+    std::filesystem::create_directories(dir.path / "Data" / "deep" / "er");
+    std::filesystem::create_directories(dir.path / "empty");
+    const std::map<std::string, std::string> files{{"top.bin", "12345"},
+                                                   {".hidden", ""},
+                                                   {"Data/Movie.BIK", std::string(70000, 'm')},
+                                                   {"Data/deep/er/x.dat", "x"},
+                                                   {"Data/deep/\xc3\xa9t\xc3\xa9.txt", "summer"}};
+    for (const auto &[name, bytes] : files)
+        support::writeAll(dir.path / Path(std::u8string(name.begin(), name.end())), bytes);
+    std::map<std::string, std::pair<std::int64_t, std::uint64_t>> seen;
+    int visits = 0;
+    REQUIRE(
+        native::walkFiles(dir.path, [&](std::string_view relative, std::int64_t size, std::uint64_t time) {
+            ++visits;
+            seen[std::string(relative)] = {size, time};
+            return true;
+        }));
+    CHECK_EQ(visits, int(files.size()));
+    for (const auto &[name, bytes] : files) {
+        std::cout << "  file: " << name << std::endl;
+        REQUIRE(seen.count(name) == 1);
+        std::uint64_t time = 0;
+        std::int64_t size = -1;
+        REQUIRE(
+            native::fileWriteTime(dir.path / Path(std::u8string(name.begin(), name.end())), &time, &size));
+        CHECK_EQ(seen[name].first, std::int64_t(bytes.size()));
+        CHECK_EQ(seen[name].second, time);
+    }
+
+    // The visitor stops the walk at once.
+    visits = 0;
+    CHECK(!native::walkFiles(dir.path, [&](std::string_view, std::int64_t, std::uint64_t) {
+        ++visits;
+        return false;
+    }));
+    CHECK_EQ(visits, 1);
+
+    // A root that is not a folder cannot be listed.
+    CHECK(!native::walkFiles(dir.path / "missing",
+                             [](std::string_view, std::int64_t, std::uint64_t) { return true; }));
+    CHECK(!native::walkFiles(dir.path / "top.bin",
+                             [](std::string_view, std::int64_t, std::uint64_t) { return true; }));
 }
