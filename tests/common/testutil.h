@@ -101,8 +101,8 @@ inline bool isRoot()
 {
 #ifdef _WIN32
     static const bool writable = [] {
-        const QString path = QDir::temp().filePath(QStringLiteral("orx-permission-probe-%1")
-                                                       .arg(QCoreApplication::applicationPid()));
+        const QString path = QDir::temp().filePath(
+            QStringLiteral("orx-permission-probe-%1").arg(QCoreApplication::applicationPid()));
         QFile probe(path);
         if (!probe.open(QIODevice::WriteOnly))
             return false;

@@ -177,7 +177,8 @@ private slots:
         QFETCH(QString, hint);
 #ifdef _WIN32
         if (press == RightShiftX11)
-            QSKIP("an X11 key event (keysym and keycode); the Win32 platform suite checks real Windows key messages");
+            QSKIP("an X11 key event (keysym and keycode); the Win32 platform suite checks real Windows key "
+                  "messages");
 #endif
 
         KeyboardBox box;

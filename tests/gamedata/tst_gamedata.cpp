@@ -1,9 +1,9 @@
 #include "tst_gamedata.h"
 
 #include "core/cfg.h"
-#include "testutil.h"
 #include "gamedata/region.h"
 #include "gamedata/registry.h"
+#include "testutil.h"
 #include "x360/disc.h"
 #include "x360/package.h"
 #include "x360/xex.h"

@@ -377,10 +377,7 @@ private slots:
         cfg::set(QStringLiteral("server/auto_connect"), false);
         const QString folder = dir->filePath(QStringLiteral("app/games/orx"));
         const auto put = [&](const QString &name, const QByteArray &bytes) {
-            QVERIFY(QDir().mkpath(QFileInfo(folder + QLatin1Char('/') + name).absolutePath()));
-            QFile f(folder + QLatin1Char('/') + name);
-            QVERIFY(f.open(QIODevice::WriteOnly));
-            f.write(bytes);
+            QVERIFY(testutil::writeAll(folder + QLatin1Char('/') + name, bytes));
         };
         put(QStringLiteral("project/VERSION"), "2\n");
         put(QStringLiteral("built.txt"), "1\n");

@@ -1,6 +1,7 @@
 // The main window's decisions and the Play page's content as tables: no widgets, no window.
 #include "core/cfg.h"
 #include "gamedata/registry.h"
+#include "testutil.h"
 #include "ui/accountrules.h"
 #include "ui/playview.h"
 #include "ui/settingsrules.h"
@@ -456,10 +457,7 @@ private slots:
         cfg::set(QStringLiteral("games/orx/folder"), folder);
         cfg::set(QStringLiteral("games/orx/exe"), folder + QStringLiteral("/orx.exe"));
         const auto put = [&](const QString &name, const QByteArray &bytes) {
-            QVERIFY(QDir().mkpath(QFileInfo(folder + QLatin1Char('/') + name).absolutePath()));
-            QFile f(folder + QLatin1Char('/') + name);
-            QVERIFY(f.open(QIODevice::WriteOnly));
-            f.write(bytes);
+            QVERIFY(testutil::writeAll(folder + QLatin1Char('/') + name, bytes));
         };
         put(QStringLiteral("project/VERSION"), "2\n");
         put(QStringLiteral("built.txt"), built);

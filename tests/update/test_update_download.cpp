@@ -54,8 +54,8 @@ private:
 // the release host's certificate comes from openssl and the release zips from bsdtar. The offer
 // rules run there; the downloads skip.
 #ifdef _WIN32
-#define SKIP_WITHOUT_RELEASE_TOOLS()                                                                       \
-    QSKIP("the certificate and the release zips are made with openssl and bsdtar, which a Windows "       \
+#define SKIP_WITHOUT_RELEASE_TOOLS()                                                                         \
+    QSKIP("the certificate and the release zips are made with openssl and bsdtar, which a Windows "          \
           "program cannot start under Wine")
 #else
 #define SKIP_WITHOUT_RELEASE_TOOLS()
