@@ -132,14 +132,11 @@ say "preparing the demo game"
 demo=$out/demo-game
 mkdir -p "$demo"
 cp resources/demo-game/build-game.cmd "$demo/build-game.cmd"
+# A game built before from an older stand-in is built again.
+cmp -s "$demo/orx.exe" "$tools/orx-testgame.exe" || rm -f "$demo/built.txt"
 ORX_TESTGAME=$tools/orx-testgame.exe scripts/demo-game.sh "$ROOT/build/release/bin" "$demo" >"$out/demo-game.log" 2>&1 || {
     cat "$out/demo-game.log" >&2; say "the demo game could not be prepared"; exit 1; }
 cp "$tools"/*.dll "$demo/"
-if ! cmp -s "$demo/orx.exe" "$tools/orx-testgame.exe"; then
-    # A game built before from an older stand-in: build it again.
-    rm -f "$demo/built.txt"
-    ORX_TESTGAME=$tools/orx-testgame.exe scripts/demo-game.sh "$ROOT/build/release/bin" "$demo" >>"$out/demo-game.log" 2>&1
-fi
 
 size=$(du -k "$zip" | cut -f1)
 say "done: $release ($(find "$release" -type f | wc -l) files), $zip ($((size / 1024)) MiB), $demo"
